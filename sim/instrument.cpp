@@ -1,0 +1,265 @@
+#include "instrument.h"
+
+#include <chrono>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+constexpr int ReadBufferSize = 4096;
+constexpr int WriteGiveUpMs = 1000;  // a program that stops reading must not hang us
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+void closeFd(std::atomic<int> &fd)
+{
+    const int old = fd.exchange(-1);
+    if (old >= 0)
+        ::close(old);
+}
+} // namespace
+
+Instrument::Instrument(std::unique_ptr<Firmware> firmware)
+    : m_firmware(firmware ? std::move(firmware) : std::make_unique<Firmware>())
+{
+}
+
+Instrument::~Instrument()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    wake();
+    if (m_thread.joinable())
+        m_thread.join();
+    closeTerminal();
+    closeFd(m_wakeRead);
+    closeFd(m_wakeWrite);
+}
+
+qint64 Instrument::nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool Instrument::start(QString *error)
+{
+    const auto fail = [error](const char *what) {
+        if (error)
+            *error = QString::fromLatin1("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    };
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master.load() < 0)
+        return fail("posix_openpt");
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        return fail("grantpt/unlockpt");
+    char name[128];
+    if (::ptsname_r(m_master, name, sizeof name) != 0)
+        return fail("ptsname");
+    m_portName = QString::fromLocal8Bit(name);
+    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slave.load() < 0)
+        return fail("open terminal");
+    // Raw mode: no echo and no line editing, bytes pass unchanged in both directions.
+    termios settings{};
+    if (::tcgetattr(m_slave, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(m_slave, TCSANOW, &settings);
+    }
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail("pipe");
+    m_wakeRead = wake[0];
+    m_wakeWrite = wake[1];
+    m_thread = std::thread([this] { serve(); });
+    return true;
+}
+
+void Instrument::setFaults(const Faults &faults)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults = faults;
+}
+
+void Instrument::withFirmware(const std::function<void(Firmware &)> &access)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    access(*m_firmware);
+}
+
+Constants Instrument::constants()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_firmware->constants;
+}
+
+Constants Instrument::eeprom()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_firmware->eeprom;
+}
+
+QVector<Request> Instrument::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+void Instrument::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.clear();
+}
+
+bool Instrument::waitForRequests(int count, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_requestArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return m_requests.size() >= count; });
+}
+
+void Instrument::sendUnsolicited(const QByteArray &bytes)
+{
+    writeAll(bytes);
+}
+
+void Instrument::unplug()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        closeTerminal();
+    }
+    wake();
+}
+
+void Instrument::wake()
+{
+    if (m_wakeWrite >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = ::write(m_wakeWrite, &byte, 1);
+    }
+}
+
+bool Instrument::isPlugged() const
+{
+    return m_master >= 0;
+}
+
+void Instrument::closeTerminal()
+{
+    closeFd(m_master);
+    closeFd(m_slave);
+}
+
+void Instrument::writeAll(const QByteArray &bytes)
+{
+    std::lock_guard<std::mutex> lock(m_writeMutex);
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    const qint64 giveUpAt = nowNs() + qint64(WriteGiveUpMs) * 1000000;
+    while (left > 0 && m_master >= 0) {
+        const ssize_t written = ::write(m_master, data, size_t(left));
+        if (written > 0) {
+            data += written;
+            left -= written;
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EINTR)
+            return;
+        const qint64 remainingMs = (giveUpAt - nowNs()) / 1000000;
+        if (remainingMs <= 0)
+            return;
+        pollfd out{m_master, POLLOUT, 0};
+        ::poll(&out, 1, int(remainingMs));
+    }
+}
+
+void Instrument::reply(const Firmware::Handled &handled, const Faults &faults)
+{
+    const quint8 command = handled.request.command();
+    if (handled.isWrite) {
+        if (!faults.afterWrite.isEmpty())
+            writeAll(faults.afterWrite);
+        return;
+    }
+    if (handled.reply.isEmpty() || faults.silent || faults.silentCommands.contains(command))
+        return;
+    if (faults.replyDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(faults.replyDelayMs));
+    const QByteArray bytes = handled.reply + faults.trailingBytes;
+    if (faults.chunkSize <= 0) {
+        writeAll(bytes);
+        return;
+    }
+    for (int at = 0; at < bytes.size(); at += faults.chunkSize) {
+        if (at > 0 && faults.chunkGapUs > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(faults.chunkGapUs));
+        writeAll(bytes.mid(at, faults.chunkSize));
+    }
+}
+
+void Instrument::serve()
+{
+    char buffer[ReadBufferSize];
+    for (;;) {
+        const int master = m_master;
+        if (master < 0)
+            return;
+        pollfd fds[2] = {{master, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        ::poll(fds, 2, -1);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopping)
+                return;
+        }
+        if (fds[1].revents & POLLIN) {
+            char drain[16];
+            while (::read(m_wakeRead, drain, sizeof drain) > 0) {
+            }
+        }
+        if (m_master < 0)
+            return;
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t received = ::read(master, buffer, sizeof buffer);
+        if (received <= 0) {
+            if (received < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            return;
+        }
+
+        QVector<Firmware::Handled> handled;
+        Faults faults;
+        bool unplugNow = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            handled = m_firmware->feed(QByteArray(buffer, int(received)), nowNs());
+            for (const auto &one : qAsConst(handled))
+                m_requests.append(one.request);
+            faults = m_faults;
+            unplugNow = faults.unplugAfterRequests >= 0 && m_requests.size() >= faults.unplugAfterRequests;
+        }
+        m_requestArrived.notify_all();
+        if (unplugNow) {
+            unplug();
+            return;
+        }
+        for (const auto &one : qAsConst(handled))
+            reply(one, faults);
+    }
+}
+
+} // namespace sim

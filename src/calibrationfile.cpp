@@ -1,0 +1,162 @@
+#include "calibrationfile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QSaveFile>
+#include <QtGlobal>
+
+#include <cmath>
+
+namespace calibrationfile {
+
+namespace {
+
+const QLatin1String AdcCoeffsKey("ADCCoeffs");
+const QLatin1String DacCoeffsKey("DACCoeffs");
+const QLatin1String TempTableKey("TempTable");
+const QLatin1String JsonSuffix(".json");
+
+// Reading in pieces keeps an endless device (a FIFO, /dev/zero) from being swallowed whole.
+constexpr qint64 ReadChunkBytes = 1024 * 1024;
+
+QJsonArray pair(double first, double second)
+{
+    Q_ASSERT(std::isfinite(first) && std::isfinite(second));
+    return QJsonArray{first, second};
+}
+
+// Whatever is not a JSON number, including an element past the end, reads as 0.
+double numberAt(const QJsonArray &array, int index)
+{
+    const QJsonValue value = array.at(index);
+    return value.isDouble() ? value.toDouble() : 0.0;
+}
+
+} // namespace
+
+QByteArray serialize(const CalibrationSet &set)
+{
+    QJsonArray table;
+    for (const auto &row : set.table)
+        table.append(pair(row.first, row.second));
+
+    // QJsonObject keeps its members sorted by name, which is also the order the file
+    // format asks for: "ADCCoeffs", "DACCoeffs", "TempTable".
+    QJsonObject root;
+    root.insert(AdcCoeffsKey, pair(set.adcSlope, set.adcIntercept));
+    root.insert(DacCoeffsKey, pair(set.dacSlope, set.dacIntercept));
+    root.insert(TempTableKey, table);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+std::optional<CalibrationSet> parse(const QByteArray &bytes)
+{
+    // Qt's parser refuses nesting beyond its depth limit and numbers that overflow a
+    // double, so everything read below is a finite value.
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonObject root = document.object();
+    if (!root.contains(AdcCoeffsKey) && !root.contains(DacCoeffsKey)
+        && !root.contains(TempTableKey))
+        return std::nullopt;
+
+    // toArray() gives an empty array for a member that is absent or not an array, and
+    // an empty row for a row that is not an array; numberAt() turns both into zeros.
+    CalibrationSet set;
+    const QJsonArray adc = root.value(AdcCoeffsKey).toArray();
+    set.adcSlope = numberAt(adc, 0);
+    set.adcIntercept = numberAt(adc, 1);
+    const QJsonArray dac = root.value(DacCoeffsKey).toArray();
+    set.dacSlope = numberAt(dac, 0);
+    set.dacIntercept = numberAt(dac, 1);
+
+    const QJsonArray rows = root.value(TempTableKey).toArray();
+    set.table.reserve(rows.size());
+    for (const QJsonValue &rowValue : rows) {
+        const QJsonArray row = rowValue.toArray();
+        set.table.append(qMakePair(numberAt(row, 0), numberAt(row, 1)));
+    }
+    return set;
+}
+
+QString withJsonSuffix(const QString &path)
+{
+    return path.endsWith(JsonSuffix, Qt::CaseSensitive) ? path : path + JsonSuffix;
+}
+
+SaveStatus save(const QString &path, const CalibrationSet &set)
+{
+    // QSaveFile would accept an empty name and only fail at commit().
+    if (path.isEmpty())
+        return SaveStatus::OpenFailed;
+    const QByteArray bytes = serialize(set);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return SaveStatus::OpenFailed;
+    // commit() can report success although its own final flush failed (a full disk),
+    // and would then put a truncated file in place of the old one. Flushing here first
+    // makes such a failure visible while the old file can still be kept.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return SaveStatus::WriteFailed;
+    }
+    return file.commit() ? SaveStatus::Saved : SaveStatus::WriteFailed;
+}
+
+LoadResult load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {LoadStatus::OpenFailed, {}};
+
+    QByteArray bytes;
+    while (bytes.size() <= MaxFileBytes) {
+        const QByteArray chunk = file.read(ReadChunkBytes);
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
+    // A file that opens but cannot be read is no better than one that does not open.
+    if (file.error() != QFileDevice::NoError)
+        return {LoadStatus::OpenFailed, {}};
+    if (bytes.size() > MaxFileBytes)
+        return {LoadStatus::NotCalibrationFile, {}};
+
+    std::optional<CalibrationSet> set = parse(bytes);
+    if (!set)
+        return {LoadStatus::NotCalibrationFile, {}};
+    return {LoadStatus::Loaded, std::move(*set)};
+}
+
+QString message(SaveStatus status)
+{
+    switch (status) {
+    case SaveStatus::Saved:
+        break;
+    case SaveStatus::OpenFailed:
+        return QCoreApplication::translate("Widget", "Couldn't open save file.");
+    case SaveStatus::WriteFailed:
+        return QCoreApplication::translate("Widget", "Couldn't write save file.");
+    }
+    return QString();
+}
+
+QString message(LoadStatus status)
+{
+    switch (status) {
+    case LoadStatus::Loaded:
+        break;
+    case LoadStatus::OpenFailed:
+        return QCoreApplication::translate("Widget", "Couldn't open save file.");
+    case LoadStatus::NotCalibrationFile:
+        return QCoreApplication::translate("Widget", "Not a calibration file.");
+    }
+    return QString();
+}
+
+} // namespace calibrationfile

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "calibrationset.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// The JSON calibration file: a top-level object with "ADCCoeffs" [slope, intercept],
+// "DACCoeffs" [slope, intercept] and "TempTable" [[voltage, temperature], ...].
+namespace calibrationfile {
+
+// The file's indented text: the three members in that order, four spaces per level,
+// LF line ends. Every value must be finite, since JSON has no way to hold NaN or infinity.
+QByteArray serialize(const CalibrationSet &set);
+
+// Reads a file's bytes leniently: a missing or mistyped member or element reads as 0, and
+// every row of "TempTable" is returned. Empty when the bytes are not a calibration file at
+// all: not valid JSON, a top level that is not an object, or none of the three members.
+std::optional<CalibrationSet> parse(const QByteArray &bytes);
+
+// The path with ".json" appended unless it already ends in exactly ".json".
+QString withJsonSuffix(const QString &path);
+
+enum class SaveStatus { Saved, OpenFailed, WriteFailed };
+
+// Writes the file through a temporary one, so an existing file is replaced only by a
+// complete new one and is left as it was on any failure.
+SaveStatus save(const QString &path, const CalibrationSet &set);
+
+// A calibration file is a few kilobytes; anything larger than this is refused as not being
+// one, which bounds the memory and time a mistaken choice of file can take.
+constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+
+enum class LoadStatus { Loaded, OpenFailed, NotCalibrationFile };
+
+struct LoadResult
+{
+    LoadStatus status = LoadStatus::OpenFailed;
+    CalibrationSet set;   // meaningful only when status is Loaded
+};
+
+LoadResult load(const QString &path);
+
+// The text to show the user for a failure; empty for success.
+QString message(SaveStatus status);
+QString message(LoadStatus status);
+
+} // namespace calibrationfile

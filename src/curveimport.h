@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QIODevice;
+
+// Turns a sensor curve kept in a text file into the instrument's calibration table:
+// the curve is sorted by temperature and resampled onto TableRows temperatures spaced
+// geometrically from its lowest to its highest temperature.
+namespace curveimport {
+
+constexpr int TableRows = 100;
+
+// Lines are read into a buffer of this size, so a longer line arrives in pieces of at
+// most ReadBufferSize - 1 bytes, each handled as a line of its own.
+constexpr int ReadBufferSize = 1024;
+
+using Point = QPair<double, double>; // (voltage in V, temperature in K)
+
+struct Result
+{
+    QVector<Point> rows; // exactly TableRows rows on success
+    QString error;       // non-empty on failure: a clear, user-facing sentence
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The points a curve file lists, in file order, voltages already in V.
+struct Curve
+{
+    QVector<Point> points;
+    QString error; // non-empty when the file is refused
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The pieces of text the import works on, line ends included. Reading stops at the
+// first read error; what was read before it is kept.
+QStringList readLines(QIODevice &device);
+
+// Reads the points of a curve from an open device (text mode, as the file would be).
+Curve readPoints(QIODevice &device);
+
+// Sorts the points, merges equal temperatures and resamples them onto the table.
+Result resample(QVector<Point> points);
+
+Result importDevice(QIODevice &device);
+Result importFile(const QString &path);
+
+} // namespace curveimport

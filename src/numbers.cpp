@@ -1,0 +1,50 @@
+#include "numbers.h"
+
+#include <QCoreApplication>
+
+#include <cfloat>
+#include <cmath>
+
+namespace numbers {
+
+QString format(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+std::optional<double> parse(const QString &text, Precision precision)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return 0.0;
+    bool ok = false;
+    const double value = trimmed.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    if (precision == Precision::Float && std::fabs(value) > double(FLT_MAX))
+        return std::nullopt;
+    return value;
+}
+
+QString cellName(int row, const QString &columnTitle)
+{
+    return QCoreApplication::translate("Widget", "Table row %1, %2").arg(row + 1).arg(columnTitle);
+}
+
+double FieldReader::read(const QString &fieldName, const QString &text)
+{
+    const std::optional<double> value = parse(text, m_precision);
+    if (value)
+        return *value;
+    if (m_problem.isEmpty()) {
+        // A finite number that failed is one beyond single precision's range.
+        const bool tooLarge = parse(text, Precision::Double).has_value();
+        m_problem = tooLarge
+            ? QCoreApplication::translate("Widget", "%1: '%2' is too large for the instrument.")
+                  .arg(fieldName, text)
+            : QCoreApplication::translate("Widget", "%1: '%2' is not a number.").arg(fieldName, text);
+    }
+    return 0.0;
+}
+
+} // namespace numbers

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// How numbers look in the window and how they are read back from it.
+namespace numbers {
+
+// General format with 6 significant digits: what every field and grid cell shows.
+QString format(double value);
+
+enum class Precision { Double, Float };
+
+// Reads a value that is about to leave the window (to the instrument or a file). Empty or
+// blank text is 0; anything else must be a finite C-locale number, within single precision's
+// range when the value goes out as a float. Surrounding spaces are ignored.
+std::optional<double> parse(const QString &text, Precision precision);
+
+// The user-facing name of a grid cell, with rows numbered as the grid's header shows them.
+QString cellName(int row, const QString &columnTitle);
+
+// Reads many fields in turn and remembers the first one that is not a number, so an action
+// can refuse to go on and tell the operator exactly which field to fix.
+class FieldReader
+{
+public:
+    explicit FieldReader(Precision precision) : m_precision(precision) {}
+
+    // The field's value, or 0 after recording the problem.
+    double read(const QString &fieldName, const QString &text);
+    bool ok() const { return m_problem.isEmpty(); }
+    QString problem() const { return m_problem; }
+
+private:
+    Precision m_precision;
+    QString m_problem;
+};
+
+} // namespace numbers

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// The serial ports present, as far as finding the instrument needs them. Production lists
+// what the operating system reports; tests and the demo install their own source so that a
+// pseudo-terminal can stand in for the instrument.
+namespace portdiscovery {
+
+constexpr quint16 InstrumentVendorId = 0x0483;
+constexpr quint16 InstrumentProductId = 0x5740;
+
+struct Port
+{
+    QString name;          // what QSerialPort::setPortName takes
+    bool hasUsbIds = false;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+};
+
+using PortSource = std::function<QList<Port>()>;
+
+// The ports in the platform's order, from the installed source or QSerialPortInfo.
+QList<Port> availablePorts();
+// Replaces the platform's list; an empty function restores it.
+void setPortSource(PortSource source);
+
+bool isInstrument(const Port &port);
+
+} // namespace portdiscovery

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+class QSerialPort;
+
+// The instrument's request-reply protocol: a request is a command code, a 0x00 byte (except
+// for the EEPROM commit) and, for the writing commands, single-precision numbers; a reply is
+// a fixed number of single-precision numbers. All numbers are IEEE 754 binary32, least
+// significant byte first. There is no framing, length field or checksum.
+namespace protocol {
+
+constexpr int ReplyTimeoutMs = 100;  // longest wait for a whole reply, counted from the flush
+constexpr int WritePacingMs = 100;   // shortest pause after each write command
+constexpr int TableRows = 100;       // rows in the instrument's calibration table
+constexpr int FloatSize = 4;
+
+enum class Command : quint8 {
+    ReadVoltage = 0x01,
+    ReadTemperature = 0x02,
+    ReadAdc = 0x06,
+    WriteAdc = 0x07,
+    ReadDac = 0x08,
+    WriteDac = 0x09,
+    ReadTable = 0x0A,
+    WriteTable = 0x0B,
+    CommitEeprom = 0x0C,
+};
+
+// How many numbers the reply to a reading command holds (0 for the other commands).
+int replyValueCount(Command command);
+// The reply's length in bytes: 4, 8 or 800 for the reading commands, 0 otherwise.
+int replyLength(Command command);
+// How many numbers a writing command carries (2, 2 or 200; 0 for the other commands).
+int payloadValueCount(Command command);
+
+void appendFloat(QByteArray &bytes, float value);
+// The first `count` numbers of `bytes`; empty when `bytes` is shorter than that.
+QVector<float> decodeFloats(const QByteArray &bytes, int count);
+
+// The request for `command`. A writing command needs exactly payloadValueCount() values;
+// the commit is the code alone.
+QByteArray request(Command command, const QVector<float> &payload = {});
+// The table write, rows of (voltage, temperature) in order.
+QByteArray tableRequest(const QVector<QPair<float, float>> &rows);
+QVector<QPair<float, float>> decodeTable(const QVector<float> &values);
+
+// What went wrong during one device action, in rising order of importance: when several
+// things fail, the most important one is reported.
+enum class LinkFailure { None, NoAnswer, WriteFailed, ConnectionLost, NotConnected };
+QString message(LinkFailure failure);
+
+// True for the port errors that mean the device is gone (unplugged, or a pseudo-terminal
+// whose other end closed).
+bool isFatalPortError(int serialPortError);
+
+// Closes `port` once at its first fatal error. The close is queued, because closing inside
+// the error signal's own emission is not safe, and without it a dead port floods the event
+// loop with read errors.
+void closeOnFatalError(QSerialPort &port);
+
+// The exchanges of one device action on the instrument port. Each exchange goes ahead only
+// while the port is usable; failure() tells the most important thing that went wrong.
+class Link
+{
+public:
+    explicit Link(QSerialPort *port);
+
+    // Sends a reading request and waits until its whole reply has arrived or the reply time
+    // is up. Bytes waiting before the request (late fragments, answers to write commands)
+    // are discarded first so they are never taken for this reply; bytes beyond the reply's
+    // length are dropped. No value when the reply is incomplete.
+    std::optional<QVector<float>> query(Command command);
+    // Sends a write request and lets at least WritePacingMs pass, processing events, so the
+    // window stays live while the instrument digests the request.
+    void pacedSend(const QByteArray &request);
+    // Sends and returns at once.
+    void plainSend(const QByteArray &request);
+
+    LinkFailure failure() const { return m_failure; }
+
+private:
+    bool usable();
+    bool send(const QByteArray &request);
+    void fail(LinkFailure failure);
+
+    QSerialPort *m_port;
+    LinkFailure m_failure = LinkFailure::None;
+};
+
+} // namespace protocol

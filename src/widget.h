@@ -1,0 +1,61 @@
+#pragma once
+
+#include "calibrationset.h"
+#include "numbers.h"
+
+#include <QPair>
+#include <QWidget>
+
+#include <optional>
+
+class QLineEdit;
+class QSerialPort;
+class Ui_Widget;
+
+namespace protocol {
+class Link;
+}
+
+// The one window: the live reading, the calibration set and the actions on them. Its
+// widgets are the only store of the calibration set; every action reads or fills them.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+    // Finds and opens the one instrument, then shows the window. Without exactly one
+    // instrument whose port opens, tells the operator and ends the process with status 1.
+    void show();
+
+    // Writes one row of the calibration table, shown with 6 significant digits.
+    void setTemepratureData(int row, float voltage, float temperature);
+    // Reads one row as (voltage, temperature); text that does not convert reads as 0.
+    QPair<float, float> temperatureData(int row) const;
+
+private slots:
+    void on_pbUpdateData_clicked();
+    void on_pbGetConstants_clicked();
+    void on_pbOpenTable_clicked();
+    void on_pbSetConstants_clicked();
+    void on_pbWriteEeprom_clicked();
+    void on_pbSave_clicked();
+    void on_pbLoad_clicked();
+
+private:
+    [[noreturn]] void failStartup(const QString &text);
+    void showError(const QString &text);
+    bool reportLinkFailure(const protocol::Link &link);
+    QLineEdit *cell(int row, int column) const;
+    QString columnTitle(int column) const;
+    // Every value of the window, or nothing after telling the operator which field is not
+    // a number.
+    std::optional<CalibrationSet> readCalibration(numbers::Precision precision);
+    QStringList differencesFromInstrument(protocol::Link &link, const CalibrationSet &sent,
+                                          const QVector<QPair<float, float>> &rows);
+
+    Ui_Widget *ui;
+    QSerialPort *serialPort;
+};

@@ -1,0 +1,94 @@
+// The program as `thermocal` builds it, with the discovery seam and the dialogs opened to a
+// test that runs it as a subprocess:
+//   THERMOCAL_TEST_PORTS  ports to report, "name[:vendor:product]" separated by ';' (hex ids)
+//   THERMOCAL_TEST_SIM    "1": also start the simulated instrument and report its terminal
+//   THERMOCAL_TEST_CLOSE  "1": close the window as soon as it is shown
+// It prints "BOX <title>|<text>" for each message box (and answers it with OK) and
+// "SHOWN tab=<index>" when the window appears.
+#include "instrument.h"
+#include "portdiscovery.h"
+#include "widget.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QList<portdiscovery::Port> portsFromEnvironment()
+{
+    QList<portdiscovery::Port> ports;
+    const QString spec = qEnvironmentVariable("THERMOCAL_TEST_PORTS");
+    const auto entries = spec.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString &entry : entries) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        portdiscovery::Port port;
+        port.name = parts.at(0);
+        if (parts.size() == 3) {
+            port.hasUsbIds = true;
+            port.vendorId = quint16(parts.at(1).toUInt(nullptr, 16));
+            port.productId = quint16(parts.at(2).toUInt(nullptr, 16));
+        }
+        ports.append(port);
+    }
+    return ports;
+}
+
+class ShowWatcher : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto *tabs = watched->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+            std::printf("SHOWN tab=%d\n", tabs ? tabs->currentIndex() : -1);
+            std::fflush(stdout);
+            if (qEnvironmentVariable("THERMOCAL_TEST_CLOSE") == QLatin1String("1"))
+                QTimer::singleShot(0, static_cast<QWidget *>(watched), &QWidget::close);
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+
+    QList<portdiscovery::Port> ports = portsFromEnvironment();
+    std::unique_ptr<sim::Instrument> instrument;
+    if (qEnvironmentVariable("THERMOCAL_TEST_SIM") == QLatin1String("1")) {
+        instrument = std::make_unique<sim::Instrument>();
+        QString error;
+        if (!instrument->start(&error))
+            qFatal("simulated instrument: %s", qPrintable(error));
+        portdiscovery::Port port;
+        port.name = instrument->portName();
+        port.hasUsbIds = true;
+        port.vendorId = portdiscovery::InstrumentVendorId;
+        port.productId = portdiscovery::InstrumentProductId;
+        ports.append(port);
+    }
+    portdiscovery::setPortSource([ports] { return ports; });
+
+    QTimer boxAnswerer;
+    QObject::connect(&boxAnswerer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("BOX %s|%s\n", qPrintable(box->windowTitle()), qPrintable(box->text()));
+            std::fflush(stdout);
+            box->done(QMessageBox::Ok);
+        }
+    });
+    boxAnswerer.start(5);
+
+    ShowWatcher watcher;
+    Widget window;
+    window.installEventFilter(&watcher);
+    window.show();
+    return application.exec();
+}

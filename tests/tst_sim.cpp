@@ -1,0 +1,4 @@
+#include <QtTest>
+class Tst : public QObject { Q_OBJECT };
+QTEST_MAIN(Tst)
+#include "tst_sim.moc"
