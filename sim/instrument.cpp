@@ -199,7 +199,9 @@ void Instrument::reply(const Firmware::Handled &handled, const Faults &faults)
         return;
     if (faults.replyDelayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(faults.replyDelayMs));
-    const QByteArray bytes = handled.reply + faults.trailingBytes;
+    QByteArray bytes = handled.reply + faults.trailingBytes;
+    if (faults.truncateTo >= 0)
+        bytes.truncate(faults.truncateTo);
     if (faults.chunkSize <= 0) {
         writeAll(bytes);
         return;

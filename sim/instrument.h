@@ -23,6 +23,7 @@ struct Faults
     int chunkSize = 0;               // sends replies in pieces of this size (0: whole)
     int chunkGapUs = 0;              // pause between two pieces
     QByteArray trailingBytes;        // appended to every reply
+    int truncateTo = -1;             // cuts every reply to this many bytes (-1: whole)
     QByteArray afterWrite;           // sent unasked after each write command and the commit
     int unplugAfterRequests = -1;    // closes its end once this many requests have arrived
 };
