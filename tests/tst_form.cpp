@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -105,8 +106,7 @@ QSet<QString> formObjectNames()
 {
     QSet<QString> names;
     for (const FormMember &member : formMembers()) {
-        if (std::strncmp(member.name, "verticalSpacer", 14) != 0
-            && std::strncmp(member.name, "horizontalSpacer", 16) != 0)
+        if (std::strcmp(member.declaredClass, "QSpacerItem") != 0)
             names.insert(QString::fromLatin1(member.name));
     }
     return names;
@@ -148,17 +148,6 @@ struct Form
     }
 };
 
-// The nearest ancestor that is the window or one of the form's own objects.
-QObject *formOwner(QObject *object, const QSet<QString> &formNames)
-{
-    for (QObject *parent = object->parent(); parent; parent = parent->parent()) {
-        if (parent->objectName() == QLatin1String("Widget")
-            || formNames.contains(parent->objectName()))
-            return parent;
-    }
-    return nullptr;
-}
-
 // Qt's own parts of a widget (tab bar, page stack, scroll area viewport, ...) carry names
 // starting with "qt_"; everything inside them is internal as well.
 bool isQtInternal(QObject *object, const QObject *window)
@@ -177,6 +166,7 @@ void settleLayouts()
     QCoreApplication::processEvents();
 }
 
+// A widget of the given class as its constructor leaves it, to compare untouched settings.
 std::unique_ptr<QWidget> freshWidget(const QByteArray &className)
 {
     if (className == "QLabel")
@@ -381,7 +371,6 @@ void TstForm::objects()
         parent = parent->parent();
     }
     QCOMPARE(parent, form.object(owner));
-    QCOMPARE(formOwner(object, formObjectNames()), form.object(owner));
 }
 
 void TstForm::childrenInCreationOrder_data()
@@ -592,8 +581,6 @@ void TstForm::tableShape()
             QVERIFY(!table->cellWidget(row, column));
         }
     }
-    QCOMPARE(table->model()->rowCount(), 100);
-    QCOMPARE(table->model()->columnCount(), 2);
 }
 
 void TstForm::tableHeaderTexts_data()
@@ -784,8 +771,12 @@ void TstForm::untouchedWidgetDefaults_data()
 {
     QTest::addColumn<QByteArray>("className");
 
-    for (const char *name : {"tabWidget", "tab", "tab_2", "groupBox_2", "groupBox", "twTableData"})
-        QTest::newRow(name) << QByteArray(findMember(QLatin1String(name))->declaredClass);
+    QTest::newRow("tabWidget") << QByteArray("QTabWidget");
+    QTest::newRow("tab") << QByteArray("QWidget");
+    QTest::newRow("tab_2") << QByteArray("QWidget");
+    QTest::newRow("groupBox_2") << QByteArray("QGroupBox");
+    QTest::newRow("groupBox") << QByteArray("QGroupBox");
+    QTest::newRow("twTableData") << QByteArray("QTableWidget");
     for (const char *name : {"label", "label_2", "label_5", "label_6", "label_3", "label_4"})
         QTest::newRow(name) << QByteArray("QLabel");
     for (const char *name : {"leTemperature", "leVoltage", "leADCslope", "leADCintercept",
@@ -962,10 +953,10 @@ void TstForm::dataTabKeepsPlaces()
     QCOMPARE(temperature.top(), area.top());
     QCOMPARE(temperature.right(), area.right());
     QVERIFY(voltage.top() > temperature.bottom());
-    QVERIFY(form.ui.label_2->geometry().left() == form.ui.label->geometry().left());
+    QCOMPARE(form.ui.label_2->geometry().left(), form.ui.label->geometry().left());
     QVERIFY(voltage.bottom() < button.top());
-    QCOMPARE(form.ui.verticalSpacer->geometry().bottom() < button.top(), true);
-    QCOMPARE(form.ui.verticalSpacer->geometry().top() > voltage.bottom(), true);
+    QVERIFY(form.ui.verticalSpacer->geometry().top() > voltage.bottom());
+    QVERIFY(form.ui.verticalSpacer->geometry().bottom() < button.top());
 }
 
 void TstForm::constantsTabKeepsPlaces_data()
