@@ -149,6 +149,7 @@ void closeOnFatalError(QSerialPort &port)
 
 Link::Link(QSerialPort *port)
     : m_port(port)
+    , m_wasOpen(port && port->isOpen())
 {
 }
 
@@ -161,7 +162,7 @@ void Link::fail(LinkFailure failure)
 bool Link::usable()
 {
     if (!m_port || !m_port->isOpen()) {
-        fail(LinkFailure::NotConnected);
+        fail(m_wasOpen ? LinkFailure::ConnectionLost : LinkFailure::NotConnected);
         return false;
     }
     // A fatal error whose queued close has not run yet: the device is already gone.

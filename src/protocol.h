@@ -90,6 +90,7 @@ private:
     void fail(LinkFailure failure);
 
     QSerialPort *m_port;
+    bool m_wasOpen;  // tells a port that went away during the action from one already gone
     LinkFailure m_failure = LinkFailure::None;
 };
 

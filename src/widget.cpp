@@ -258,7 +258,7 @@ void Widget::on_pbSetConstants_clicked()
     }
     if (reportLinkFailure(link) || differences.isEmpty())
         return;
-    showError(tr("The instrument holds different values: %1").arg(differences.join(QLatin1String("; "))));
+    showError(tr("The instrument holds different values: %1.").arg(differences.join(QLatin1String("; "))));
 }
 
 // Reads the set back and lists where the instrument holds something other than what was

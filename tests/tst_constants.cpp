@@ -1,0 +1,365 @@
+#include "protocol.h"
+#include "testsupport.h"
+#include "widget.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using testsupport::Bench;
+
+namespace {
+
+const char *const ConstantFields[] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
+const char *const Buttons[] = {"pbUpdateData", "pbGetConstants", "pbOpenTable", "pbSetConstants",
+                               "pbWriteEeprom", "pbSave", "pbLoad"};
+
+QByteArray codes(const sim::Instrument &instrument)
+{
+    QByteArray result;
+    const auto requests = instrument.requests();
+    for (const sim::Request &request : requests)
+        result.append(char(request.command()));
+    return result;
+}
+
+// Every text the calibration set occupies in the window.
+QStringList windowTexts(const Bench &bench)
+{
+    QStringList texts;
+    for (const char *name : ConstantFields)
+        texts.append(bench.field(name)->text());
+    for (int row = 0; row < 100; ++row)
+        texts << bench.cellText(row, 0) << bench.cellText(row, 1);
+    return texts;
+}
+
+void fillWindow(Bench &bench, const QString &text)
+{
+    for (const char *name : ConstantFields)
+        bench.field(name)->setText(text);
+    for (int row = 0; row < 100; ++row) {
+        bench.cell(row, 0)->setText(text);
+        bench.cell(row, 1)->setText(text);
+    }
+}
+
+// A calibration set whose values all show exactly with six digits.
+sim::Constants sampleConstants()
+{
+    sim::Constants constants;
+    constants.adcSlope = 1.0f;
+    constants.adcIntercept = 0.5f;
+    constants.dacSlope = 3276.8f;
+    constants.dacIntercept = -12.5f;
+    for (int row = 0; row < 100; ++row)
+        constants.table[size_t(row)] = {float((16000 - 125 * row) / 10000.0), float((14 + 50 * row) / 10.0)};
+    constants.table[42] = {0.0f, 273.15f};
+    return constants;
+}
+
+} // namespace
+
+// "Get Constants", "Set Constants" and "Write EEPROM" against the simulated instrument.
+class TestConstants : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void getFillsTheWindow_data()
+    {
+        QTest::addColumn<int>("chunkSize");
+        QTest::newRow("whole replies") << 0;
+        QTest::newRow("64-byte USB packets") << 64;
+    }
+
+    void getFillsTheWindow()
+    {
+        QFETCH(int, chunkSize);
+        Bench bench;
+        sim::Faults faults;
+        faults.chunkSize = chunkSize;
+        faults.chunkGapUs = 1000;
+        bench.instrument.setFaults(faults);
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        fillWindow(bench, QStringLiteral("old"));
+
+        bench.click("pbGetConstants");
+        QCOMPARE(bench.instrument.requests().size(), 3);
+        QCOMPARE(bench.instrument.requests()[0].bytes, QByteArray::fromHex("0600"));
+        QCOMPARE(bench.instrument.requests()[1].bytes, QByteArray::fromHex("0800"));
+        QCOMPARE(bench.instrument.requests()[2].bytes, QByteArray::fromHex("0a00"));
+        QCOMPARE(bench.field("leADCslope")->text(), QStringLiteral("1"));
+        QCOMPARE(bench.field("leADCintercept")->text(), QStringLiteral("0.5"));
+        QCOMPARE(bench.field("leDACslope")->text(), QStringLiteral("3276.8"));
+        QCOMPARE(bench.field("leDACintercept")->text(), QStringLiteral("-12.5"));
+        QCOMPARE(bench.cellText(0, 0), QStringLiteral("1.6"));
+        QCOMPARE(bench.cellText(0, 1), QStringLiteral("1.4"));
+        QCOMPARE(bench.cellText(42, 0), QStringLiteral("0"));
+        QCOMPARE(bench.cellText(42, 1), QStringLiteral("273.15"));
+        QCOMPARE(bench.cellText(99, 0), QStringLiteral("0.3625"));
+        QCOMPARE(bench.cellText(99, 1), QStringLiteral("496.4"));
+        QVERIFY(!windowTexts(bench).contains(QStringLiteral("old")));
+        QVERIFY(bench.modals.boxes.isEmpty());
+    }
+
+    void zeroRowsShowZero()
+    {
+        Bench bench;
+        fillWindow(bench, QStringLiteral("old"));
+        bench.click("pbGetConstants");
+        for (int row = 0; row < 100; ++row) {
+            QCOMPARE(bench.cellText(row, 0), QStringLiteral("0"));
+            QCOMPARE(bench.cellText(row, 1), QStringLiteral("0"));
+        }
+    }
+
+    void missingRepliesChangeOnlyTheirFields_data()
+    {
+        QTest::addColumn<QList<quint8>>("silent");
+        QTest::addColumn<bool>("adcChanges");
+        QTest::addColumn<bool>("dacChanges");
+        QTest::addColumn<bool>("tableChanges");
+        QTest::newRow("table silent") << QList<quint8>{0x0A} << true << true << false;
+        QTest::newRow("ADC silent") << QList<quint8>{0x06} << false << true << true;
+        QTest::newRow("all silent") << QList<quint8>{0x06, 0x08, 0x0A} << false << false << false;
+    }
+
+    void missingRepliesChangeOnlyTheirFields()
+    {
+        QFETCH(QList<quint8>, silent);
+        QFETCH(bool, adcChanges);
+        QFETCH(bool, dacChanges);
+        QFETCH(bool, tableChanges);
+
+        Bench bench;
+        sim::Faults faults;
+        faults.silentCommands = silent;
+        bench.instrument.setFaults(faults);
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        fillWindow(bench, QStringLiteral("old"));
+
+        const qint64 took = bench.click("pbGetConstants");
+        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("06080a"));
+        QCOMPARE(bench.field("leADCslope")->text() != QLatin1String("old"), adcChanges);
+        QCOMPARE(bench.field("leADCintercept")->text() != QLatin1String("old"), adcChanges);
+        QCOMPARE(bench.field("leDACslope")->text() != QLatin1String("old"), dacChanges);
+        QCOMPARE(bench.field("leDACintercept")->text() != QLatin1String("old"), dacChanges);
+        for (int row = 0; row < 100; ++row) {
+            QCOMPARE(bench.cellText(row, 0) != QLatin1String("old"), tableChanges);
+            QCOMPARE(bench.cellText(row, 1) != QLatin1String("old"), tableChanges);
+        }
+        QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The instrument did not answer.")});
+        QVERIFY2(took >= 95 * silent.size(), qPrintable(QString::number(took)));
+    }
+
+    void setSendsExactlyWhatTheWindowShows()
+    {
+        Bench bench;
+        bench.field("leADCslope")->setText(QStringLiteral("1"));
+        bench.field("leADCintercept")->setText(QStringLiteral("0.5"));
+        bench.field("leDACslope")->setText(QStringLiteral(" 300 "));
+        bench.cell(0, 0)->setText(QStringLiteral("1.5"));
+        bench.cell(0, 1)->setText(QStringLiteral("77.35"));
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+
+        bench.click("pbSetConstants");
+        const auto requests = bench.instrument.requests();
+        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("07090b06080a"));
+        QCOMPARE(requests[0].bytes, QByteArray::fromHex("07000000803f0000003f"));
+        QCOMPARE(requests[1].bytes, QByteArray::fromHex("09000000964300000000"));
+        QCOMPARE(requests[2].bytes.size(), 802);
+        QCOMPARE(requests[2].bytes.left(10), QByteArray::fromHex("0b000000c03f33b39a42"));
+        // Rows left empty go out as zeros.
+        QCOMPARE(requests[2].bytes.mid(10), QByteArray(792, '\0'));
+        QVERIFY2(bench.modals.boxes.isEmpty(), qPrintable(bench.modals.boxTexts().join('\n')));
+    }
+
+    void setFromAnEmptyWindowSendsZeros()
+    {
+        Bench bench;
+        const qint64 took = bench.click("pbSetConstants");
+        const auto requests = bench.instrument.requests();
+        QCOMPARE(requests.size(), 6);
+        QCOMPARE(requests[0].bytes, QByteArray::fromHex("0700") + QByteArray(8, '\0'));
+        QCOMPARE(requests[1].bytes, QByteArray::fromHex("0900") + QByteArray(8, '\0'));
+        QCOMPARE(requests[2].bytes, QByteArray::fromHex("0b00") + QByteArray(800, '\0'));
+        QCOMPARE(requests[3].bytes, QByteArray::fromHex("0600"));
+        QCOMPARE(requests[4].bytes, QByteArray::fromHex("0800"));
+        QCOMPARE(requests[5].bytes, QByteArray::fromHex("0a00"));
+
+        // Each write is followed by at least the pacing pause; the margin only absorbs how
+        // late the instrument may notice a request's first byte.
+        for (int i = 1; i < 3; ++i) {
+            const qint64 gapMs = (requests[i].receivedNs - requests[i - 1].receivedNs) / 1000000;
+            QVERIFY2(gapMs >= 75, qPrintable(QString::number(gapMs)));
+        }
+        const qint64 lastWriteToReadBack = (requests[3].receivedNs - requests[2].receivedNs) / 1000000;
+        QVERIFY2(lastWriteToReadBack >= 75, qPrintable(QString::number(lastWriteToReadBack)));
+        QVERIFY2(took >= 300, qPrintable(QString::number(took)));
+        QVERIFY(bench.modals.boxes.isEmpty());
+    }
+
+    void setIsOneActionThatNothingInterrupts()
+    {
+        Bench bench;
+        QList<bool> enabledDuring;
+        int repaints = 0;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (enabledDuring.isEmpty()) {
+                for (const char *name : Buttons)
+                    enabledDuring.append(bench.button(name)->isEnabled());
+            }
+            bench.button("pbWriteEeprom")->click();
+            bench.button("pbUpdateData")->click();
+            ++repaints;
+        });
+        probe.start(30);
+        bench.click("pbSetConstants");
+        probe.stop();
+
+        QVERIFY2(repaints >= 5, "the window must stay live during the pauses");
+        QCOMPARE(enabledDuring, (QList<bool>{false, false, false, false, false, false, false}));
+        for (const char *name : Buttons)
+            QVERIFY(bench.button(name)->isEnabled());
+        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("07090b06080a"));
+    }
+
+    void valuesAreTakenAtTheClick()
+    {
+        Bench bench;
+        bench.field("leDACslope")->setText(QStringLiteral("2"));
+        // An edit during the pauses must not change what goes out.
+        QTimer::singleShot(50, [&] {
+            bench.field("leDACslope")->setText(QStringLiteral("5"));
+            bench.cell(0, 0)->setText(QStringLiteral("9"));
+        });
+        bench.click("pbSetConstants");
+        const auto requests = bench.instrument.requests();
+        QCOMPARE(requests[1].bytes, QByteArray::fromHex("09000000004000000000"));
+        QCOMPARE(requests[2].bytes.mid(2, 4), QByteArray(4, '\0'));
+    }
+
+    void textThatIsNotANumberSendsNothing_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("letters") << "leADCslope" << -1 << "abc" << "ADC slope: 'abc' is not a number.";
+        QTest::newRow("decimal comma") << "leDACintercept" << -1 << "1,5" << "DAC intercept: '1,5' is not a number.";
+        QTest::newRow("infinity") << "leADCintercept" << -1 << "inf" << "ADC intercept: 'inf' is not a number.";
+        QTest::newRow("beyond float") << "leDACslope" << -1 << "1e39" << "DAC slope: '1e39' is too large for the instrument.";
+        QTest::newRow("lone minus in a cell") << "" << 11 << "-" << "Table row 12, Voltage(V): '-' is not a number.";
+    }
+
+    void textThatIsNotANumberSendsNothing()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, row);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        Bench bench;
+        if (row >= 0)
+            bench.cell(row, 0)->setText(text);
+        else
+            bench.field(field.toLatin1().constData())->setText(text);
+        bench.click("pbSetConstants");
+        QTest::qWait(50);
+        QVERIFY(bench.instrument.requests().isEmpty());
+        QCOMPARE(bench.modals.boxTexts(), QStringList{message});
+        QCOMPARE(bench.modals.boxes.first().title, QStringLiteral("Error"));
+    }
+
+    void readBackFindsWhatTheInstrumentGotWrong_data()
+    {
+        QTest::addColumn<int>("corruptRow");
+        QTest::addColumn<int>("dropLastRows");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one point") << 11 << 0
+            << "The instrument holds different values: Table row 12, Temperature(K): sent 77.35, holds 0.";
+        QTest::newRow("last rows lost") << -1 << 2
+            << "The instrument holds different values: Table row 99, Voltage(V): sent 1.5, holds 0; "
+               "Table row 99, Temperature(K): sent 77.35, holds 0; Table row 100, Voltage(V): sent 1.5, holds 0; "
+               "and 1 more.";
+    }
+
+    void readBackFindsWhatTheInstrumentGotWrong()
+    {
+        QFETCH(int, corruptRow);
+        QFETCH(int, dropLastRows);
+        QFETCH(QString, message);
+        Bench bench;
+        bench.instrument.withFirmware([&](sim::Firmware &firmware) {
+            firmware.storeFaults.corruptRow = corruptRow;
+            firmware.storeFaults.corruptColumn = 1;
+            firmware.storeFaults.dropLastRows = dropLastRows;
+        });
+        for (int row = 0; row < 100; ++row)
+            bench.window->setTemepratureData(row, 1.5f, 77.35f);
+        const QStringList before = windowTexts(bench);
+
+        bench.click("pbSetConstants");
+        QCOMPARE(bench.modals.boxTexts(), QStringList{message});
+        QCOMPARE(windowTexts(bench), before);
+    }
+
+    void faithfulInstrumentGivesNoMessage()
+    {
+        Bench bench;
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        bench.click("pbGetConstants");
+        const QStringList before = windowTexts(bench);
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
+        bench.click("pbSetConstants");
+        QVERIFY(bench.modals.boxes.isEmpty());
+        QCOMPARE(windowTexts(bench), before);
+        QVERIFY(bench.instrument.constants() == sampleConstants());
+    }
+
+    void silentReadBackIsReported()
+    {
+        Bench bench;
+        sim::Faults faults;
+        faults.silentCommands = {0x0A};
+        bench.instrument.setFaults(faults);
+        bench.click("pbSetConstants");
+        QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The instrument did not answer.")});
+    }
+
+    void roundTripReachesTheEeprom()
+    {
+        Bench bench;
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        bench.click("pbGetConstants");
+        bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
+        bench.click("pbSetConstants");
+        const qint64 took = bench.click("pbWriteEeprom");
+        QVERIFY(bench.instrument.waitForRequests(10, 2000));
+        QCOMPARE(bench.instrument.requests().last().bytes, QByteArray::fromHex("0c"));
+        QVERIFY2(took < 90, qPrintable(QString::number(took)));
+        QVERIFY(bench.instrument.eeprom() == sampleConstants());
+        QVERIFY(bench.modals.boxes.isEmpty());
+    }
+
+    void unplugDuringSetIsReportedOnceAndTheWindowStaysUsable()
+    {
+        Bench bench;
+        sim::Faults faults;
+        faults.unplugAfterRequests = 1;
+        bench.instrument.setFaults(faults);
+        bench.click("pbSetConstants");
+        QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The connection to the instrument was lost.")});
+        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("07"));
+        for (const char *name : Buttons)
+            QVERIFY(bench.button(name)->isEnabled());
+
+        bench.click("pbWriteEeprom");
+        QCOMPARE(bench.modals.boxes.size(), 2);
+        QCOMPARE(bench.modals.boxes.last().text, QStringLiteral("The instrument is not connected."));
+    }
+};
+
+QTEST_MAIN(TestConstants)
+#include "tst_constants.moc"
