@@ -221,14 +221,19 @@ Result failedResult(const QString &error)
 
 } // namespace
 
-QStringList readLines(QIODevice &device)
+QStringList readLines(QIODevice &device, bool *complete)
 {
     QStringList lines;
     char buffer[ReadBufferSize];
+    if (complete)
+        *complete = true;
     while (!device.atEnd()) {
         const qint64 length = device.readLine(buffer, sizeof buffer);
-        if (length < 0)
+        if (length < 0) {
+            if (complete)
+                *complete = false;
             break;
+        }
         // A NUL byte ends the text even when the line goes on after it.
         lines.append(QString::fromUtf8(buffer, int(qstrnlen(buffer, size_t(length)))));
     }
@@ -239,7 +244,11 @@ Curve readPoints(QIODevice &device)
 {
     if (!device.isReadable())
         return failed(message("The curve cannot be read."));
-    const QStringList lines = readLines(device);
+    bool complete = false;
+    const QStringList lines = readLines(device, &complete);
+    // A curve cut short by a read error would resample into a plausible but wrong table.
+    if (!complete)
+        return failed(message("The file could not be read to its end: %1.").arg(device.errorString()));
     const HeaderValue format = headerValue(lines, headerKey("Data\\s+Format"));
     if (format.repeated)
         return failed(message("The file has more than one \"Data Format:\" line."));

@@ -37,7 +37,7 @@ struct Curve
 
 // The pieces of text the import works on, line ends included. Reading stops at the
 // first read error; what was read before it is kept.
-QStringList readLines(QIODevice &device);
+QStringList readLines(QIODevice &device, bool *complete = nullptr);
 
 // Reads the points of a curve from an open device (text mode, as the file would be).
 Curve readPoints(QIODevice &device);
