@@ -147,8 +147,9 @@ void closeOnFatalError(QSerialPort &port)
                      });
 }
 
-Link::Link(QSerialPort *port)
+Link::Link(QSerialPort *port, int replyTimeoutMs)
     : m_port(port)
+    , m_replyTimeoutMs(replyTimeoutMs)
     , m_wasOpen(port && port->isOpen())
 {
 }
@@ -207,7 +208,7 @@ std::optional<QVector<float>> Link::query(Command command)
     clock.start();
     QByteArray reply;
     while (reply.size() < length) {
-        const qint64 left = ReplyTimeoutMs - clock.elapsed();
+        const qint64 left = m_replyTimeoutMs - clock.elapsed();
         if (left <= 0 || !m_port->waitForReadyRead(int(left)))
             break;
         reply += m_port->readAll();

@@ -69,7 +69,8 @@ void closeOnFatalError(QSerialPort &port);
 class Link
 {
 public:
-    explicit Link(QSerialPort *port);
+    // The reply time is fixed by the protocol; only fuzzing shortens it to go faster.
+    explicit Link(QSerialPort *port, int replyTimeoutMs = ReplyTimeoutMs);
 
     // Sends a reading request and waits until its whole reply has arrived or the reply time
     // is up. Bytes waiting before the request (late fragments, answers to write commands)
@@ -90,6 +91,7 @@ private:
     void fail(LinkFailure failure);
 
     QSerialPort *m_port;
+    int m_replyTimeoutMs;
     bool m_wasOpen;  // tells a port that went away during the action from one already gone
     LinkFailure m_failure = LinkFailure::None;
 };
