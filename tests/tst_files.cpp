@@ -4,6 +4,9 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QScopeGuard>
+
+#include <unistd.h>
 
 using testsupport::Bench;
 
@@ -338,6 +341,95 @@ private slots:
         bench.click("pbLoad");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("Couldn't open save file.")});
         QCOMPARE(windowTexts(bench), repeated(QStringLiteral("9")));
+    }
+
+    void oddFilesAreRefusedAndTheWindowKept_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("50 MB of garbage") << QByteArray(50 * 1024 * 1024, '\x9c');
+        QTest::newRow("deep nesting") << QByteArray(100000, '[');
+        QTest::newRow("deep nesting in a member") << QByteArray("{\"TempTable\": ") + QByteArray(100000, '[');
+        QTest::newRow("NaN and Infinity words") << QByteArray(R"({"ADCCoeffs": [NaN, Infinity]})");
+    }
+
+    void oddFilesAreRefusedAndTheWindowKept()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("odd.json"));
+        writeFile(path, content);
+        Bench bench;
+        fillWindow(bench, QStringLiteral("9"));
+        bench.modals.answerFileDialog(path);
+        bench.click("pbLoad");
+        QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("Not a calibration file.")});
+        QCOMPARE(windowTexts(bench), repeated(QStringLiteral("9")));
+    }
+
+    void largeCalibrationFileLoadsItsFirstRows()
+    {
+        // About 50 MB: a table of two million rows, of which the grid takes the first 100.
+        QByteArray json("{\"ADCCoeffs\": [1.5, 2], \"TempTable\": [");
+        const QByteArray row("[0.125, 300.5],");
+        json.reserve(2000000 * row.size() + 64);
+        for (int i = 0; i < 2000000; ++i)
+            json += row;
+        json += "[7, 8]]}";
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("large.json"));
+        writeFile(path, json);
+        Bench bench;
+        bench.modals.answerFileDialog(path);
+        bench.click("pbLoad");
+        QVERIFY(bench.modals.boxes.isEmpty());
+        QCOMPARE(bench.field("leADCslope")->text(), QStringLiteral("1.5"));
+        QCOMPARE(bench.cellText(99, 0), QStringLiteral("0.125"));
+        QCOMPARE(bench.cellText(99, 1), QStringLiteral("300.5"));
+    }
+
+    void savingWhereTheParentIsAFileIsReported()
+    {
+        QTemporaryDir dir;
+        const QString notADirectory = dir.filePath(QStringLiteral("plain"));
+        writeFile(notADirectory, "data");
+        Bench bench;
+        bench.modals.answerFileDialog(notADirectory + QStringLiteral("/cal.json"));
+        bench.click("pbSave");
+        QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("Couldn't open save file.")});
+        QCOMPARE(readFile(notADirectory), QByteArray("data"));
+    }
+
+    void fullDiskKeepsTheEarlierFile()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system for this needs root");
+        QTemporaryDir dir;
+        const QString mountPoint = dir.filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                         QStringLiteral("-o"), QStringLiteral("size=16k"),
+                                                         QStringLiteral("tmpfs"), mountPoint}) != 0)
+            QSKIP("cannot mount a tmpfs here");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint}); });
+
+        const QString path = mountPoint + QStringLiteral("/cal.json");
+        writeFile(path, "earlier");
+        // Fill the rest of the file system so the new file cannot be written whole.
+        QFile filler(mountPoint + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
+        }
+        filler.close();
+
+        Bench bench;
+        fillWindow(bench, QStringLiteral("1.23456789"));
+        bench.modals.answerFileDialog(path);
+        bench.click("pbSave");
+        QCOMPARE(bench.modals.boxes.size(), 1);
+        QVERIFY2(bench.modals.boxes[0].text == QLatin1String("Couldn't write save file.")
+                     || bench.modals.boxes[0].text == QLatin1String("Couldn't open save file."),
+                 qPrintable(bench.modals.boxes[0].text));
+        QCOMPARE(readFile(path), QByteArray("earlier"));
     }
 };
 
