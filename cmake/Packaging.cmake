@@ -1,1 +1,37 @@
-# Installation and the Debian package.
+# Installation and the Debian package. Only the program and its desktop integration are
+# installed; the demo, the tests and the benchmarks never are.
+set(THERMOCAL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
+    "Where the udev rule goes, relative to the installation prefix")
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-thermocal.rules
+    DESTINATION ${THERMOCAL_UDEV_RULES_DIR})
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "thermocal")
+set(CPACK_PACKAGE_VENDOR "thermocal")
+set(CPACK_PACKAGE_CONTACT "thermocal maintainers <thermocal@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "Reads the live voltage and temperature of a USB temperature instrument, reads
+and writes its calibration set (ADC and DAC constants, a 100-row table of
+voltage against temperature), commits it to the instrument's EEPROM, keeps it
+in JSON calibration files and builds the table from a sensor curve.
+
+Includes a udev rule that gives the dialout group access to the instrument and
+keeps ModemManager from probing it.")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "science")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+# dpkg-shlibdeps works out the Qt runtime packages (libqt5core5a, libqt5gui5,
+# libqt5widgets5, libqt5serialport5) and their versions from the binary itself.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

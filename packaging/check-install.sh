@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs a build tree into a scratch prefix and checks that exactly the program and its
+# desktop integration land there: no demo, test or benchmark program.
+# Usage: check-install.sh BUILD-DIR
+set -euo pipefail
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+cmake --install "$build" --prefix "$stage" >/dev/null
+actual=$(cd "$stage" && find . -type f | sort)
+expected=$(printf '%s\n' \
+    ./bin/thermocal \
+    ./lib/udev/rules.d/70-thermocal.rules \
+    ./share/applications/thermocal.desktop \
+    ./share/icons/hicolor/scalable/apps/thermocal.svg | sort)
+if [ "$actual" != "$expected" ]; then
+    echo "installed files differ from the expected ones:" >&2
+    diff <(echo "$expected") <(echo "$actual") >&2 || true
+    exit 1
+fi
+[ -x "$stage/bin/thermocal" ] || { echo "bin/thermocal is not executable" >&2; exit 1; }
+grep -qx 'Exec=thermocal' "$stage/share/applications/thermocal.desktop" \
+    || { echo "the desktop file does not start thermocal" >&2; exit 1; }
+echo "installed: $(echo "$actual" | tr '\n' ' ')"
