@@ -7,42 +7,12 @@
 #include <QtTest>
 
 using testsupport::Bench;
+using testsupport::ConstantFields;
 
 namespace {
 
-const char *const ConstantFields[] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
 const char *const Buttons[] = {"pbUpdateData", "pbGetConstants", "pbOpenTable", "pbSetConstants",
                                "pbWriteEeprom", "pbSave", "pbLoad"};
-
-QByteArray codes(const sim::Instrument &instrument)
-{
-    QByteArray result;
-    const auto requests = instrument.requests();
-    for (const sim::Request &request : requests)
-        result.append(char(request.command()));
-    return result;
-}
-
-// Every text the calibration set occupies in the window.
-QStringList windowTexts(const Bench &bench)
-{
-    QStringList texts;
-    for (const char *name : ConstantFields)
-        texts.append(bench.field(name)->text());
-    for (int row = 0; row < 100; ++row)
-        texts << bench.cellText(row, 0) << bench.cellText(row, 1);
-    return texts;
-}
-
-void fillWindow(Bench &bench, const QString &text)
-{
-    for (const char *name : ConstantFields)
-        bench.field(name)->setText(text);
-    for (int row = 0; row < 100; ++row) {
-        bench.cell(row, 0)->setText(text);
-        bench.cell(row, 1)->setText(text);
-    }
-}
 
 // A calibration set whose values all show exactly with six digits.
 sim::Constants sampleConstants()
@@ -82,7 +52,7 @@ private slots:
         faults.chunkGapUs = 1000;
         bench.instrument.setFaults(faults);
         bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
-        fillWindow(bench, QStringLiteral("old"));
+        bench.fillCalibration(QStringLiteral("old"));
 
         bench.click("pbGetConstants");
         QCOMPARE(bench.instrument.requests().size(), 3);
@@ -99,14 +69,14 @@ private slots:
         QCOMPARE(bench.cellText(42, 1), QStringLiteral("273.15"));
         QCOMPARE(bench.cellText(99, 0), QStringLiteral("0.3625"));
         QCOMPARE(bench.cellText(99, 1), QStringLiteral("496.4"));
-        QVERIFY(!windowTexts(bench).contains(QStringLiteral("old")));
+        QVERIFY(!bench.calibrationTexts().contains(QStringLiteral("old")));
         QVERIFY(bench.modals.boxes.isEmpty());
     }
 
     void zeroRowsShowZero()
     {
         Bench bench;
-        fillWindow(bench, QStringLiteral("old"));
+        bench.fillCalibration(QStringLiteral("old"));
         bench.click("pbGetConstants");
         for (int row = 0; row < 100; ++row) {
             QCOMPARE(bench.cellText(row, 0), QStringLiteral("0"));
@@ -137,10 +107,10 @@ private slots:
         faults.silentCommands = silent;
         bench.instrument.setFaults(faults);
         bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
-        fillWindow(bench, QStringLiteral("old"));
+        bench.fillCalibration(QStringLiteral("old"));
 
         const qint64 took = bench.click("pbGetConstants");
-        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("06080a"));
+        QCOMPARE(bench.requestCodes(), QByteArray::fromHex("06080a"));
         QCOMPARE(bench.field("leADCslope")->text() != QLatin1String("old"), adcChanges);
         QCOMPARE(bench.field("leADCintercept")->text() != QLatin1String("old"), adcChanges);
         QCOMPARE(bench.field("leDACslope")->text() != QLatin1String("old"), dacChanges);
@@ -165,7 +135,7 @@ private slots:
 
         bench.click("pbSetConstants");
         const auto requests = bench.instrument.requests();
-        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("07090b06080a"));
+        QCOMPARE(bench.requestCodes(), QByteArray::fromHex("07090b06080a"));
         QCOMPARE(requests[0].bytes, QByteArray::fromHex("07000000803f0000003f"));
         QCOMPARE(requests[1].bytes, QByteArray::fromHex("09000000964300000000"));
         QCOMPARE(requests[2].bytes.size(), 802);
@@ -223,7 +193,7 @@ private slots:
         QCOMPARE(enabledDuring, (QList<bool>{false, false, false, false, false, false, false}));
         for (const char *name : Buttons)
             QVERIFY(bench.button(name)->isEnabled());
-        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("07090b06080a"));
+        QCOMPARE(bench.requestCodes(), QByteArray::fromHex("07090b06080a"));
     }
 
     void valuesAreTakenAtTheClick()
@@ -298,11 +268,11 @@ private slots:
         });
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 1.5f, 77.35f);
-        const QStringList before = windowTexts(bench);
+        const QStringList before = bench.calibrationTexts();
 
         bench.click("pbSetConstants");
         QCOMPARE(bench.modals.boxTexts(), QStringList{message});
-        QCOMPARE(windowTexts(bench), before);
+        QCOMPARE(bench.calibrationTexts(), before);
     }
 
     void faithfulInstrumentGivesNoMessage()
@@ -310,11 +280,11 @@ private slots:
         Bench bench;
         bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
         bench.click("pbGetConstants");
-        const QStringList before = windowTexts(bench);
+        const QStringList before = bench.calibrationTexts();
         bench.instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
         bench.click("pbSetConstants");
         QVERIFY(bench.modals.boxes.isEmpty());
-        QCOMPARE(windowTexts(bench), before);
+        QCOMPARE(bench.calibrationTexts(), before);
         QVERIFY(bench.instrument.constants() == sampleConstants());
     }
 
@@ -351,7 +321,7 @@ private slots:
         bench.instrument.setFaults(faults);
         bench.click("pbSetConstants");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The connection to the instrument was lost.")});
-        QCOMPARE(codes(bench.instrument), QByteArray::fromHex("07"));
+        QCOMPARE(bench.requestCodes(), QByteArray::fromHex("07"));
         for (const char *name : Buttons)
             QVERIFY(bench.button(name)->isEnabled());
 

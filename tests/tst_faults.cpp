@@ -15,8 +15,6 @@ namespace {
 
 enum class Fault { Unplug, Late, BytePieces, NonFinite, ExtraBytes, Unsolicited };
 
-const char *const ConstantFields[] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
-
 // The longest an action may take by the protocol's own waits, plus room for a slow machine;
 // anything beyond it is a hang.
 qint64 longestMs(const QString &button)
@@ -33,12 +31,8 @@ qint64 longestMs(const QString &button)
 
 QStringList fieldTexts(const Bench &bench)
 {
-    QStringList texts{bench.field("leVoltage")->text(), bench.field("leTemperature")->text()};
-    for (const char *name : ConstantFields)
-        texts.append(bench.field(name)->text());
-    for (int row = 0; row < 100; ++row)
-        texts << bench.cellText(row, 0) << bench.cellText(row, 1);
-    return texts;
+    return QStringList{bench.field("leVoltage")->text(), bench.field("leTemperature")->text()}
+        + bench.calibrationTexts();
 }
 
 sim::Constants sampleConstants()

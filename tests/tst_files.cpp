@@ -9,30 +9,9 @@
 #include <unistd.h>
 
 using testsupport::Bench;
+using testsupport::ConstantFields;
 
 namespace {
-
-const char *const ConstantFields[] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
-
-QStringList windowTexts(const Bench &bench)
-{
-    QStringList texts;
-    for (const char *name : ConstantFields)
-        texts.append(bench.field(name)->text());
-    for (int row = 0; row < 100; ++row)
-        texts << bench.cellText(row, 0) << bench.cellText(row, 1);
-    return texts;
-}
-
-void fillWindow(Bench &bench, const QString &text)
-{
-    for (const char *name : ConstantFields)
-        bench.field(name)->setText(text);
-    for (int row = 0; row < 100; ++row) {
-        bench.cell(row, 0)->setText(text);
-        bench.cell(row, 1)->setText(text);
-    }
-}
 
 QStringList repeated(const QString &text)
 {
@@ -147,10 +126,10 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("cal.json"));
         Bench bench;
-        fillWindow(bench, QStringLiteral("7"));
+        bench.fillCalibration(QStringLiteral("7"));
         bench.modals.answerFileDialog(path);
         bench.click("pbSave");
-        fillWindow(bench, QString());
+        bench.fillCalibration(QString());
         bench.modals.answerFileDialog(path);
         bench.click("pbSave");
         QVERIFY(!readFile(path).contains('7'));
@@ -161,12 +140,12 @@ private slots:
     {
         QTemporaryDir dir;
         Bench bench;
-        fillWindow(bench, QStringLiteral("5"));
+        bench.fillCalibration(QStringLiteral("5"));
         bench.click("pbSave");
         bench.click("pbLoad");
         QCOMPARE(bench.modals.fileDialogs.size(), 2);
         QVERIFY(QDir(dir.path()).isEmpty());
-        QCOMPARE(windowTexts(bench), repeated(QStringLiteral("5")));
+        QCOMPARE(bench.calibrationTexts(), repeated(QStringLiteral("5")));
         QVERIFY(bench.modals.boxes.isEmpty());
     }
 
@@ -222,14 +201,14 @@ private slots:
         bench.field("leDACintercept")->setText(QStringLiteral("-3e-05"));
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 1.6f - 0.01f * float(row), 1.4f + 5.0f * float(row));
-        const QStringList saved = windowTexts(bench);
+        const QStringList saved = bench.calibrationTexts();
         bench.modals.answerFileDialog(path);
         bench.click("pbSave");
 
-        fillWindow(bench, QStringLiteral("x"));
+        bench.fillCalibration(QStringLiteral("x"));
         bench.modals.answerFileDialog(path);
         bench.click("pbLoad");
-        QCOMPARE(windowTexts(bench), saved);
+        QCOMPARE(bench.calibrationTexts(), saved);
         QCOMPARE(bench.modals.fileDialogs[1].caption, QStringLiteral("Open file..."));
         QCOMPARE(bench.modals.fileDialogs[1].nameFilters, QStringList{QStringLiteral("DEVICE (*.json)")});
         QVERIFY(!bench.modals.fileDialogs[1].saving);
@@ -269,7 +248,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("in.json"));
         writeFile(path, json);
         Bench bench;
-        fillWindow(bench, QStringLiteral("old"));
+        bench.fillCalibration(QStringLiteral("old"));
         bench.modals.answerFileDialog(path);
         bench.click("pbLoad");
         QStringList shown;
@@ -298,7 +277,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("in.json"));
         writeFile(path, QJsonDocument(QJsonObject{{QStringLiteral("TempTable"), table}}).toJson());
         Bench bench;
-        fillWindow(bench, QStringLiteral("old"));
+        bench.fillCalibration(QStringLiteral("old"));
         bench.modals.answerFileDialog(path);
         bench.click("pbLoad");
         for (int row = 0; row < 100; ++row) {
@@ -325,22 +304,22 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("in.json"));
         writeFile(path, content);
         Bench bench;
-        fillWindow(bench, QStringLiteral("9"));
+        bench.fillCalibration(QStringLiteral("9"));
         bench.modals.answerFileDialog(path);
         bench.click("pbLoad");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("Not a calibration file.")});
-        QCOMPARE(windowTexts(bench), repeated(QStringLiteral("9")));
+        QCOMPARE(bench.calibrationTexts(), repeated(QStringLiteral("9")));
     }
 
     void unreadableFileIsReported()
     {
         QTemporaryDir dir;
         Bench bench;
-        fillWindow(bench, QStringLiteral("9"));
+        bench.fillCalibration(QStringLiteral("9"));
         bench.modals.answerFileDialog(dir.filePath(QStringLiteral("vanished.json")));
         bench.click("pbLoad");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("Couldn't open save file.")});
-        QCOMPARE(windowTexts(bench), repeated(QStringLiteral("9")));
+        QCOMPARE(bench.calibrationTexts(), repeated(QStringLiteral("9")));
     }
 
     void oddFilesAreRefusedAndTheWindowKept_data()
@@ -359,11 +338,11 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("odd.json"));
         writeFile(path, content);
         Bench bench;
-        fillWindow(bench, QStringLiteral("9"));
+        bench.fillCalibration(QStringLiteral("9"));
         bench.modals.answerFileDialog(path);
         bench.click("pbLoad");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("Not a calibration file.")});
-        QCOMPARE(windowTexts(bench), repeated(QStringLiteral("9")));
+        QCOMPARE(bench.calibrationTexts(), repeated(QStringLiteral("9")));
     }
 
     void largeCalibrationFileLoadsItsFirstRows()
@@ -422,7 +401,7 @@ private slots:
         filler.close();
 
         Bench bench;
-        fillWindow(bench, QStringLiteral("1.23456789"));
+        bench.fillCalibration(QStringLiteral("1.23456789"));
         bench.modals.answerFileDialog(path);
         bench.click("pbSave");
         QCOMPARE(bench.modals.boxes.size(), 1);

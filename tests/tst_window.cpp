@@ -202,11 +202,7 @@ private slots:
         Bench bench;
         bench.click(button.toLatin1().constData());
         QTest::qWait(50);
-        QByteArray codes;
-        const auto requests = bench.instrument.requests();
-        for (const sim::Request &request : requests)
-            codes.append(char(request.command()));
-        QCOMPARE(codes.toHex(), requestCodes.toHex());
+        QCOMPARE(bench.requestCodes().toHex(), requestCodes.toHex());
         QCOMPARE(bench.modals.fileDialogs.size(), dialogCaption.isEmpty() ? 0 : 1);
         if (!dialogCaption.isEmpty())
             QCOMPARE(bench.modals.fileDialogs.first().caption, dialogCaption);

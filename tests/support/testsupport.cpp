@@ -12,6 +12,8 @@
 
 namespace testsupport {
 
+const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
+
 portdiscovery::Port instrumentPort(const QString &name)
 {
     portdiscovery::Port port;
@@ -117,6 +119,35 @@ qint64 Bench::click(const char *buttonName)
     clock.start();
     QTest::mouseClick(target, Qt::LeftButton);
     return clock.elapsed();
+}
+
+QStringList Bench::calibrationTexts() const
+{
+    QStringList texts;
+    for (const char *name : ConstantFields)
+        texts.append(field(name)->text());
+    for (int row = 0; row < grid()->rowCount(); ++row)
+        texts << cellText(row, 0) << cellText(row, 1);
+    return texts;
+}
+
+void Bench::fillCalibration(const QString &text)
+{
+    for (const char *name : ConstantFields)
+        field(name)->setText(text);
+    for (int row = 0; row < grid()->rowCount(); ++row) {
+        cell(row, 0)->setText(text);
+        cell(row, 1)->setText(text);
+    }
+}
+
+QByteArray Bench::requestCodes() const
+{
+    QByteArray codes;
+    const auto requests = instrument.requests();
+    for (const sim::Request &request : requests)
+        codes.append(char(request.command()));
+    return codes;
 }
 
 } // namespace testsupport

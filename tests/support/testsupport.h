@@ -17,6 +17,9 @@ class Widget;
 
 namespace testsupport {
 
+// The four constant fields, in the order the window lays them out.
+extern const char *const ConstantFields[4];
+
 // A port entry that looks like the instrument.
 portdiscovery::Port instrumentPort(const QString &name);
 // Makes discovery report exactly these ports.
@@ -74,6 +77,13 @@ public:
     QString cellText(int row, int column) const;
     // Clicks the button and returns the milliseconds the click took.
     qint64 click(const char *buttonName);
+
+    // Every text the calibration set occupies in the window: the four constants, then the
+    // grid row by row.
+    QStringList calibrationTexts() const;
+    void fillCalibration(const QString &text);
+    // The command codes of the requests the instrument has received, in order.
+    QByteArray requestCodes() const;
 };
 
 } // namespace testsupport

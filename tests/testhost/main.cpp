@@ -22,8 +22,8 @@ namespace {
 QList<portdiscovery::Port> portsFromEnvironment()
 {
     QList<portdiscovery::Port> ports;
-    const QString spec = qEnvironmentVariable("THERMOCAL_TEST_PORTS");
-    const auto entries = spec.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const QString listed = qEnvironmentVariable("THERMOCAL_TEST_PORTS");
+    const auto entries = listed.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString &entry : entries) {
         const QStringList parts = entry.split(QLatin1Char(':'));
         portdiscovery::Port port;
