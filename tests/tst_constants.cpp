@@ -7,7 +7,6 @@
 #include <QtTest>
 
 using testsupport::Bench;
-using testsupport::ConstantFields;
 
 namespace {
 
