@@ -25,11 +25,7 @@ int main(int argc, char *argv[])
     }
 
     // The terminal is presented exactly as the operating system presents the real device.
-    portdiscovery::Port port;
-    port.name = instrument.portName();
-    port.hasUsbIds = true;
-    port.vendorId = portdiscovery::InstrumentVendorId;
-    port.productId = portdiscovery::InstrumentProductId;
+    const portdiscovery::Port port = portdiscovery::instrumentPort(instrument.portName());
     portdiscovery::setPortSource([port] { return QList<portdiscovery::Port>{port}; });
 
     const QString examples = QDir::toNativeSeparators(QStringLiteral(THERMOCAL_EXAMPLES_DIR));

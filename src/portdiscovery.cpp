@@ -41,4 +41,14 @@ bool isInstrument(const Port &port)
         && port.productId == InstrumentProductId;
 }
 
+Port instrumentPort(const QString &name)
+{
+    Port port;
+    port.name = name;
+    port.hasUsbIds = true;
+    port.vendorId = InstrumentVendorId;
+    port.productId = InstrumentProductId;
+    return port;
+}
+
 } // namespace portdiscovery

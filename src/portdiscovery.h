@@ -29,5 +29,8 @@ QList<Port> availablePorts();
 void setPortSource(PortSource source);
 
 bool isInstrument(const Port &port);
+// A port entry with the instrument's USB identifiers, for presenting a stand-in (such as a
+// pseudo-terminal) through the source above.
+Port instrumentPort(const QString &name);
 
 } // namespace portdiscovery

@@ -14,16 +14,6 @@ namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
 
-portdiscovery::Port instrumentPort(const QString &name)
-{
-    portdiscovery::Port port;
-    port.name = name;
-    port.hasUsbIds = true;
-    port.vendorId = portdiscovery::InstrumentVendorId;
-    port.productId = portdiscovery::InstrumentProductId;
-    return port;
-}
-
 void presentPorts(const QList<portdiscovery::Port> &ports)
 {
     portdiscovery::setPortSource([ports] { return ports; });
@@ -74,7 +64,7 @@ Bench::Bench(std::unique_ptr<sim::Firmware> firmware)
     QString error;
     if (!instrument.start(&error))
         qFatal("simulated instrument: %s", qPrintable(error));
-    presentPorts({instrumentPort(instrument.portName())});
+    presentPorts({portdiscovery::instrumentPort(instrument.portName())});
     window = std::make_unique<Widget>();
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))

@@ -20,8 +20,6 @@ namespace testsupport {
 // The four constant fields, in the order the window lays them out.
 extern const char *const ConstantFields[4];
 
-// A port entry that looks like the instrument.
-portdiscovery::Port instrumentPort(const QString &name);
 // Makes discovery report exactly these ports.
 void presentPorts(const QList<portdiscovery::Port> &ports);
 

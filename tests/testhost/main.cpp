@@ -67,12 +67,7 @@ int main(int argc, char *argv[])
         QString error;
         if (!instrument->start(&error))
             qFatal("simulated instrument: %s", qPrintable(error));
-        portdiscovery::Port port;
-        port.name = instrument->portName();
-        port.hasUsbIds = true;
-        port.vendorId = portdiscovery::InstrumentVendorId;
-        port.productId = portdiscovery::InstrumentProductId;
-        ports.append(port);
+        ports.append(portdiscovery::instrumentPort(instrument->portName()));
     }
     portdiscovery::setPortSource([ports] { return ports; });
 
