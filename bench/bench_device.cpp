@@ -7,6 +7,23 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 
+namespace {
+
+// Milliseconds each of `clicks` clicks on the button took.
+QVector<double> timeClicks(testsupport::Bench &bench, const char *button, int clicks)
+{
+    QVector<double> times;
+    for (int i = 0; i < clicks; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        bench.click(button);
+        times.append(clock.nsecsElapsed() / 1e6);
+    }
+    return times;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -21,14 +38,7 @@ int main(int argc, char *argv[])
             firmware.voltage = 1.5f;
             firmware.temperature = 300.0f;
         });
-        QVector<double> times;
-        for (int i = 0; i < updateClicks; ++i) {
-            QElapsedTimer clock;
-            clock.start();
-            bench.click("pbUpdateData");
-            times.append(clock.nsecsElapsed() / 1e6);
-        }
-        printFigures("Update Data, prompt instrument", times, "median < 5 ms");
+        printFigures("Update Data, prompt instrument", timeClicks(bench, "pbUpdateData", updateClicks), "median < 5 ms");
     }
     {
         testsupport::Bench bench;
@@ -36,27 +46,13 @@ int main(int argc, char *argv[])
         faults.chunkSize = 64;
         faults.chunkGapUs = 1000;  // about what full-speed USB spaces its packets by
         bench.instrument.setFaults(faults);
-        QVector<double> times;
-        for (int i = 0; i < getClicks; ++i) {
-            QElapsedTimer clock;
-            clock.start();
-            bench.click("pbGetConstants");
-            times.append(clock.nsecsElapsed() / 1e6);
-        }
-        printFigures("Get Constants, replies in 64-byte pieces", times, "median < 25 ms");
+        printFigures("Get Constants, replies in 64-byte pieces", timeClicks(bench, "pbGetConstants", getClicks), "median < 25 ms");
     }
     {
         testsupport::Bench bench;
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 1.6f - row * 0.015f, 1.4f + row * 5.0f);
-        QVector<double> times;
-        for (int i = 0; i < setClicks; ++i) {
-            QElapsedTimer clock;
-            clock.start();
-            bench.click("pbSetConstants");
-            times.append(clock.nsecsElapsed() / 1e6);
-        }
-        printFigures("Set Constants, read-back included", times, "300 to 330 ms");
+        printFigures("Set Constants, read-back included", timeClicks(bench, "pbSetConstants", setClicks), "300 to 330 ms");
         if (!bench.modals.boxes.isEmpty())
             std::printf("  unexpected message: %s\n", qPrintable(bench.modals.boxes.first().text));
     }
