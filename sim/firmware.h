@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calibrationset.h"
+
 #include <QByteArray>
 #include <QVector>
 
@@ -8,7 +10,7 @@
 
 namespace sim {
 
-constexpr int TableRows = 100;
+using ::TableRows;
 
 struct Constants
 {

@@ -3,6 +3,10 @@
 #include <QPair>
 #include <QVector>
 
+// Rows in the calibration table: the window's grid, the instrument's table block, a saved
+// file and an imported curve all hold exactly this many.
+constexpr int TableRows = 100;
+
 // One calibration set as numbers: the window, the calibration file and the instrument
 // each hold it in their own form, and every transfer between them goes through this.
 struct CalibrationSet

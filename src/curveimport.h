@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calibrationset.h"
+
 #include <QPair>
 #include <QString>
 #include <QStringList>
@@ -12,7 +14,7 @@ class QIODevice;
 // geometrically from its lowest to its highest temperature.
 namespace curveimport {
 
-constexpr int TableRows = 100;
+using ::TableRows;
 
 // Lines are read into a buffer of this size, so a longer line arrives in pieces of at
 // most ReadBufferSize - 1 bytes, each handled as a line of its own.

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 
 namespace numbers {
@@ -10,6 +11,20 @@ namespace numbers {
 QString format(double value)
 {
     return QString::number(value, 'g', 6);
+}
+
+QString shortest(float value)
+{
+    char text[32];
+    const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+    return QString::fromLatin1(text, int(result.ptr - text));
+}
+
+double shortestAsDouble(float value)
+{
+    if (!std::isfinite(value))
+        return double(value);
+    return shortest(value).toDouble();
 }
 
 std::optional<double> parse(const QString &text, Precision precision)

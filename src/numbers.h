@@ -10,6 +10,14 @@ namespace numbers {
 // General format with 6 significant digits: what every field and grid cell shows.
 QString format(double value);
 
+// The shortest decimal that reads back as the same single-precision value ("0.1", "300",
+// "3.4028235e+38"): what the command line prints and writes, so nothing is lost on the
+// way from the instrument to a file and back.
+QString shortest(float value);
+// The double that shortest() spells: the value a file or JSON document should carry for a
+// single-precision number.
+double shortestAsDouble(float value);
+
 enum class Precision { Double, Float };
 
 // Reads a value that is about to leave the window (to the instrument or a file). Empty or

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calibrationset.h"
+
 #include <QByteArray>
 #include <QPair>
 #include <QString>
@@ -17,7 +19,7 @@ namespace protocol {
 
 constexpr int ReplyTimeoutMs = 100;  // longest wait for a whole reply, counted from the flush
 constexpr int WritePacingMs = 100;   // shortest pause after each write command
-constexpr int TableRows = 100;       // rows in the instrument's calibration table
+using ::TableRows;
 constexpr int FloatSize = 4;
 
 enum class Command : quint8 {
