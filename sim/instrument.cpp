@@ -92,6 +92,7 @@ void Instrument::setFaults(const Faults &faults)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults = faults;
+    m_delayedSoFar = 0;
 }
 
 void Instrument::withFirmware(const std::function<void(Firmware &)> &access)
@@ -187,6 +188,15 @@ void Instrument::writeAll(const QByteArray &bytes)
     }
 }
 
+bool Instrument::takeDelay(const Faults &faults)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (faults.delayedReplies >= 0 && m_delayedSoFar >= faults.delayedReplies)
+        return false;
+    ++m_delayedSoFar;
+    return true;
+}
+
 void Instrument::reply(const Firmware::Handled &handled, const Faults &faults)
 {
     const quint8 command = handled.request.command();
@@ -197,7 +207,7 @@ void Instrument::reply(const Firmware::Handled &handled, const Faults &faults)
     }
     if (handled.reply.isEmpty() || faults.silent || faults.silentCommands.contains(command))
         return;
-    if (faults.replyDelayMs > 0)
+    if (faults.replyDelayMs > 0 && takeDelay(faults))
         std::this_thread::sleep_for(std::chrono::milliseconds(faults.replyDelayMs));
     QByteArray bytes = handled.reply + faults.trailingBytes;
     if (faults.truncateTo >= 0)

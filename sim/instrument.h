@@ -20,6 +20,7 @@ struct Faults
     bool silent = false;             // answers nothing
     QList<quint8> silentCommands;    // answers nothing to these commands
     int replyDelayMs = 0;            // waits this long before each reply
+    int delayedReplies = -1;         // delays only this many replies from now (-1: all)
     int chunkSize = 0;               // sends replies in pieces of this size (0: whole)
     int chunkGapUs = 0;              // pause between two pieces
     QByteArray trailingBytes;        // appended to every reply
@@ -67,11 +68,13 @@ private:
     void serve();
     void writeAll(const QByteArray &bytes);
     void reply(const Firmware::Handled &handled, const Faults &faults);
+    bool takeDelay(const Faults &faults);
     void closeTerminal();
     void wake();
 
     std::unique_ptr<Firmware> m_firmware;
     Faults m_faults;
+    int m_delayedSoFar = 0;              // replies delayed since the faults were set
     QVector<Request> m_requests;
     mutable std::mutex m_mutex;          // firmware, faults, requests
     mutable std::condition_variable m_requestArrived;

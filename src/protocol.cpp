@@ -162,6 +162,10 @@ void Link::fail(LinkFailure failure)
 
 bool Link::usable()
 {
+    // The protocol has no framing: after one failed exchange a late reply may still be on
+    // its way and would be taken for the next request's, so the action goes no further.
+    if (m_failure != LinkFailure::None)
+        return false;
     if (!m_port || !m_port->isOpen()) {
         fail(m_wasOpen ? LinkFailure::ConnectionLost : LinkFailure::NotConnected);
         return false;

@@ -67,7 +67,8 @@ bool isFatalPortError(int serialPortError);
 void closeOnFatalError(QSerialPort &port);
 
 // The exchanges of one device action on the instrument port. Each exchange goes ahead only
-// while the port is usable; failure() tells the most important thing that went wrong.
+// while the port is usable and no earlier exchange of the action has failed; failure()
+// tells the most important thing that went wrong.
 class Link
 {
 public:

@@ -3,7 +3,7 @@
 
 #include "calibrationfile.h"
 #include "curveimport.h"
-#include "portdiscovery.h"
+#include "device.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -17,11 +17,9 @@
 
 #include <cstdlib>
 
-using protocol::Command;
-
 namespace {
 
-constexpr qint32 BaudRate = 500000;
+// The read-back box names this many differences and counts the rest.
 constexpr int MaxListedDifferences = 3;
 
 // Keeps the action buttons disabled while an action that must not be interleaved with
@@ -95,24 +93,14 @@ void Widget::show()
 {
     serialPort = new QSerialPort(this);
 
-    QStringList candidates;
-    const auto ports = portdiscovery::availablePorts();
-    for (const portdiscovery::Port &port : ports) {
-        if (!portdiscovery::isInstrument(port))
-            continue;
-        candidates.append(port.name);
+    const device::FindResult found = device::findInstrument();
+    for (const portdiscovery::Port &port : found.instruments)
         qDebug() << port.name;
-    }
-    if (candidates.isEmpty())
+    if (found.status == device::FindStatus::NoInstrument)
         failStartup(tr("There is no any connected devices"));
-    if (candidates.size() > 1)
+    if (found.status == device::FindStatus::SeveralInstruments)
         failStartup(tr("Too much available ports. Must be only one."));
-
-    serialPort->setPortName(candidates.first());
-    serialPort->setBaudRate(BaudRate, QSerialPort::AllDirections);
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setParity(QSerialPort::NoParity);
-    if (!serialPort->isOpen() && !serialPort->open(QIODevice::ReadWrite))
+    if (!device::open(*serialPort, found.portName))
         failStartup(tr("Can't open Virtual Com port."));
     protocol::closeOnFatalError(*serialPort);
 
@@ -184,28 +172,29 @@ std::optional<CalibrationSet> Widget::readCalibration(numbers::Precision precisi
 void Widget::on_pbUpdateData_clicked()
 {
     protocol::Link link(serialPort);
-    if (const auto voltage = link.query(Command::ReadVoltage))
-        ui->leVoltage->setText(numbers::format(voltage->at(0)));
-    if (const auto temperature = link.query(Command::ReadTemperature))
-        ui->leTemperature->setText(numbers::format(temperature->at(0)));
+    const device::Reading reading = device::readLive(link);
+    if (reading.voltage)
+        ui->leVoltage->setText(numbers::format(*reading.voltage));
+    if (reading.temperature)
+        ui->leTemperature->setText(numbers::format(*reading.temperature));
     reportLinkFailure(link);
 }
 
 void Widget::on_pbGetConstants_clicked()
 {
     protocol::Link link(serialPort);
-    if (const auto adc = link.query(Command::ReadAdc)) {
-        ui->leADCslope->setText(numbers::format(adc->at(0)));
-        ui->leADCintercept->setText(numbers::format(adc->at(1)));
+    const device::PartialSet parts = device::readParts(link);
+    if (parts.adc) {
+        ui->leADCslope->setText(numbers::format(parts.adc->first));
+        ui->leADCintercept->setText(numbers::format(parts.adc->second));
     }
-    if (const auto dac = link.query(Command::ReadDac)) {
-        ui->leDACslope->setText(numbers::format(dac->at(0)));
-        ui->leDACintercept->setText(numbers::format(dac->at(1)));
+    if (parts.dac) {
+        ui->leDACslope->setText(numbers::format(parts.dac->first));
+        ui->leDACintercept->setText(numbers::format(parts.dac->second));
     }
-    if (const auto table = link.query(Command::ReadTable)) {
-        const auto rows = protocol::decodeTable(*table);
-        for (int row = 0; row < rows.size(); ++row)
-            setTemepratureData(row, rows[row].first, rows[row].second);
+    if (parts.table) {
+        for (int row = 0; row < parts.table->size(); ++row)
+            setTemepratureData(row, parts.table->at(row).first, parts.table->at(row).second);
     }
     reportLinkFailure(link);
 }
@@ -236,71 +225,30 @@ void Widget::on_pbSetConstants_clicked()
     const std::optional<CalibrationSet> set = readCalibration(numbers::Precision::Float);
     if (!set)
         return;
-    QVector<QPair<float, float>> rows;
-    rows.reserve(protocol::TableRows);
-    for (int row = 0; row < protocol::TableRows; ++row)
-        rows.append(temperatureData(row));
+    const device::DeviceSet sent = device::toDevice(*set);
 
-    QStringList differences;
     protocol::Link link(serialPort);
+    std::optional<QVector<device::Difference>> differences;
     {
         // The pauses between the writes keep the window live; no other action may slip its
         // requests in between.
         const ButtonsDisabled locked({ui->pbUpdateData, ui->pbGetConstants, ui->pbOpenTable,
                                       ui->pbSetConstants, ui->pbWriteEeprom, ui->pbSave,
                                       ui->pbLoad});
-        link.pacedSend(protocol::request(Command::WriteAdc,
-                                         {float(set->adcSlope), float(set->adcIntercept)}));
-        link.pacedSend(protocol::request(Command::WriteDac,
-                                         {float(set->dacSlope), float(set->dacIntercept)}));
-        link.pacedSend(protocol::tableRequest(rows));
-        differences = differencesFromInstrument(link, *set, rows);
+        device::writeSet(link, sent);
+        differences = device::verify(link, sent);
     }
-    if (reportLinkFailure(link) || differences.isEmpty())
+    if (reportLinkFailure(link) || !differences || differences->isEmpty())
         return;
-    showError(tr("The instrument holds different values: %1.").arg(differences.join(QLatin1String("; "))));
-}
-
-// Reads the set back and lists where the instrument holds something other than what was
-// sent, compared as the single-precision values that went over the wire.
-QStringList Widget::differencesFromInstrument(protocol::Link &link, const CalibrationSet &sent,
-                                              const QVector<QPair<float, float>> &rows)
-{
-    QStringList differences;
-    int count = 0;
-    const auto compare = [&](const QString &field, float expected, float held) {
-        if (expected == held)
-            return;
-        if (++count <= MaxListedDifferences) {
-            differences.append(tr("%1: sent %2, holds %3")
-                                   .arg(field, numbers::format(expected), numbers::format(held)));
-        }
-    };
-
-    if (const auto adc = link.query(Command::ReadAdc)) {
-        compare(tr("ADC slope"), float(sent.adcSlope), adc->at(0));
-        compare(tr("ADC intercept"), float(sent.adcIntercept), adc->at(1));
-    }
-    if (const auto dac = link.query(Command::ReadDac)) {
-        compare(tr("DAC slope"), float(sent.dacSlope), dac->at(0));
-        compare(tr("DAC intercept"), float(sent.dacIntercept), dac->at(1));
-    }
-    if (const auto table = link.query(Command::ReadTable)) {
-        const auto held = protocol::decodeTable(*table);
-        for (int row = 0; row < rows.size(); ++row) {
-            compare(numbers::cellName(row, columnTitle(0)), rows[row].first, held[row].first);
-            compare(numbers::cellName(row, columnTitle(1)), rows[row].second, held[row].second);
-        }
-    }
-    if (count > MaxListedDifferences)
-        differences.append(tr("and %n more", nullptr, count - MaxListedDifferences));
-    return differences;
+    const QStringList listed = device::describe(*differences, MaxListedDifferences,
+                                                device::Digits::Window);
+    showError(tr("The instrument holds different values: %1.").arg(listed.join(QLatin1String("; "))));
 }
 
 void Widget::on_pbWriteEeprom_clicked()
 {
     protocol::Link link(serialPort);
-    link.plainSend(protocol::request(Command::CommitEeprom));
+    device::commit(link);
     reportLinkFailure(link);
 }
 

@@ -53,8 +53,6 @@ private:
     // Every value of the window, or nothing after telling the operator which field is not
     // a number.
     std::optional<CalibrationSet> readCalibration(numbers::Precision precision);
-    QStringList differencesFromInstrument(protocol::Link &link, const CalibrationSet &sent,
-                                          const QVector<QPair<float, float>> &rows);
 
     Ui_Widget *ui;
     QSerialPort *serialPort;

@@ -89,9 +89,12 @@ private slots:
         QTest::addColumn<bool>("adcChanges");
         QTest::addColumn<bool>("dacChanges");
         QTest::addColumn<bool>("tableChanges");
-        QTest::newRow("table silent") << QList<quint8>{0x0A} << true << true << false;
-        QTest::newRow("ADC silent") << QList<quint8>{0x06} << false << true << true;
-        QTest::newRow("all silent") << QList<quint8>{0x06, 0x08, 0x0A} << false << false << false;
+        QTest::addColumn<QByteArray>("requests");
+        QTest::newRow("table silent") << QList<quint8>{0x0A} << true << true << false << QByteArray::fromHex("06080a");
+        // Once a part is missing the rest is not asked for: a late reply would land in it.
+        QTest::newRow("ADC silent") << QList<quint8>{0x06} << false << false << false << QByteArray::fromHex("06");
+        QTest::newRow("DAC silent") << QList<quint8>{0x08} << true << false << false << QByteArray::fromHex("0608");
+        QTest::newRow("all silent") << QList<quint8>{0x06, 0x08, 0x0A} << false << false << false << QByteArray::fromHex("06");
     }
 
     void missingRepliesChangeOnlyTheirFields()
@@ -100,6 +103,7 @@ private slots:
         QFETCH(bool, adcChanges);
         QFETCH(bool, dacChanges);
         QFETCH(bool, tableChanges);
+        QFETCH(QByteArray, requests);
 
         Bench bench;
         sim::Faults faults;
@@ -109,7 +113,7 @@ private slots:
         bench.fillCalibration(QStringLiteral("old"));
 
         const qint64 took = bench.click("pbGetConstants");
-        QCOMPARE(bench.requestCodes(), QByteArray::fromHex("06080a"));
+        QCOMPARE(bench.requestCodes(), requests);
         QCOMPARE(bench.field("leADCslope")->text() != QLatin1String("old"), adcChanges);
         QCOMPARE(bench.field("leADCintercept")->text() != QLatin1String("old"), adcChanges);
         QCOMPARE(bench.field("leDACslope")->text() != QLatin1String("old"), dacChanges);
@@ -119,7 +123,7 @@ private slots:
             QCOMPARE(bench.cellText(row, 1) != QLatin1String("old"), tableChanges);
         }
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The instrument did not answer.")});
-        QVERIFY2(took >= 95 * silent.size(), qPrintable(QString::number(took)));
+        QVERIFY2(took >= 95, qPrintable(QString::number(took)));
     }
 
     void setSendsExactlyWhatTheWindowShows()

@@ -1,0 +1,246 @@
+#include "device.h"
+
+#include "numbers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSerialPort>
+
+namespace device {
+
+using protocol::Command;
+
+namespace {
+
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("Widget", text);
+}
+
+QPair<float, float> pairOf(const QVector<float> &values)
+{
+    return {values.at(0), values.at(1)};
+}
+
+float valueOf(const DeviceSet &set, Field field, int row)
+{
+    switch (field) {
+    case Field::AdcSlope:
+        return set.adcSlope;
+    case Field::AdcIntercept:
+        return set.adcIntercept;
+    case Field::DacSlope:
+        return set.dacSlope;
+    case Field::DacIntercept:
+        return set.dacIntercept;
+    case Field::Voltage:
+        return set.table.at(row).first;
+    case Field::Temperature:
+        return set.table.at(row).second;
+    }
+    return 0.0f;
+}
+
+} // namespace
+
+FindResult findInstrument()
+{
+    FindResult result;
+    result.ports = portdiscovery::availablePorts();
+    for (const portdiscovery::Port &port : qAsConst(result.ports)) {
+        if (portdiscovery::isInstrument(port))
+            result.instruments.append(port);
+    }
+    if (result.instruments.size() == 1) {
+        result.status = FindStatus::Found;
+        result.portName = result.instruments.first().name;
+    } else {
+        result.status = result.instruments.isEmpty() ? FindStatus::NoInstrument
+                                                     : FindStatus::SeveralInstruments;
+    }
+    return result;
+}
+
+bool open(QSerialPort &port, const QString &name)
+{
+    port.setPortName(name);
+    port.setBaudRate(BaudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    return port.isOpen() || port.open(QIODevice::ReadWrite);
+}
+
+DeviceSet toDevice(const CalibrationSet &set)
+{
+    DeviceSet device;
+    device.adcSlope = float(set.adcSlope);
+    device.adcIntercept = float(set.adcIntercept);
+    device.dacSlope = float(set.dacSlope);
+    device.dacIntercept = float(set.dacIntercept);
+    const int rows = qMin(set.table.size(), TableRows);
+    for (int row = 0; row < rows; ++row)
+        device.table[row] = {float(set.table[row].first), float(set.table[row].second)};
+    return device;
+}
+
+CalibrationSet toCalibrationSet(const DeviceSet &set)
+{
+    CalibrationSet file;
+    file.adcSlope = numbers::shortestAsDouble(set.adcSlope);
+    file.adcIntercept = numbers::shortestAsDouble(set.adcIntercept);
+    file.dacSlope = numbers::shortestAsDouble(set.dacSlope);
+    file.dacIntercept = numbers::shortestAsDouble(set.dacIntercept);
+    file.table.reserve(set.table.size());
+    for (const auto &row : set.table)
+        file.table.append({numbers::shortestAsDouble(row.first), numbers::shortestAsDouble(row.second)});
+    return file;
+}
+
+Reading readLive(protocol::Link &link)
+{
+    Reading reading;
+    if (const auto voltage = link.query(Command::ReadVoltage))
+        reading.voltage = voltage->at(0);
+    if (const auto temperature = link.query(Command::ReadTemperature))
+        reading.temperature = temperature->at(0);
+    return reading;
+}
+
+PartialSet readParts(protocol::Link &link)
+{
+    PartialSet parts;
+    if (const auto adc = link.query(Command::ReadAdc))
+        parts.adc = pairOf(*adc);
+    if (const auto dac = link.query(Command::ReadDac))
+        parts.dac = pairOf(*dac);
+    if (const auto table = link.query(Command::ReadTable))
+        parts.table = protocol::decodeTable(*table);
+    return parts;
+}
+
+std::optional<DeviceSet> readSet(protocol::Link &link)
+{
+    const PartialSet parts = readParts(link);
+    if (!parts.adc || !parts.dac || !parts.table)
+        return std::nullopt;
+    DeviceSet set;
+    set.adcSlope = parts.adc->first;
+    set.adcIntercept = parts.adc->second;
+    set.dacSlope = parts.dac->first;
+    set.dacIntercept = parts.dac->second;
+    set.table = *parts.table;
+    return set;
+}
+
+void writeSet(protocol::Link &link, const DeviceSet &set)
+{
+    link.pacedSend(protocol::request(Command::WriteAdc, {set.adcSlope, set.adcIntercept}));
+    link.pacedSend(protocol::request(Command::WriteDac, {set.dacSlope, set.dacIntercept}));
+    link.pacedSend(protocol::tableRequest(set.table));
+}
+
+void commit(protocol::Link &link)
+{
+    link.plainSend(protocol::request(Command::CommitEeprom));
+}
+
+QString Difference::name() const
+{
+    switch (field) {
+    case Field::AdcSlope:
+        return translated("ADC slope");
+    case Field::AdcIntercept:
+        return translated("ADC intercept");
+    case Field::DacSlope:
+        return translated("DAC slope");
+    case Field::DacIntercept:
+        return translated("DAC intercept");
+    case Field::Voltage:
+        return numbers::cellName(row, translated("Voltage(V)"));
+    case Field::Temperature:
+        return numbers::cellName(row, translated("Temperature(K)"));
+    }
+    return QString();
+}
+
+QString Difference::key() const
+{
+    switch (field) {
+    case Field::AdcSlope:
+        return QStringLiteral("adc_slope");
+    case Field::AdcIntercept:
+        return QStringLiteral("adc_intercept");
+    case Field::DacSlope:
+        return QStringLiteral("dac_slope");
+    case Field::DacIntercept:
+        return QStringLiteral("dac_intercept");
+    case Field::Voltage:
+        return QStringLiteral("voltage");
+    case Field::Temperature:
+        return QStringLiteral("temperature");
+    }
+    return QString();
+}
+
+QVector<Difference> compare(const DeviceSet &first, const DeviceSet &second)
+{
+    QVector<Difference> differences;
+    const auto check = [&](Field field, int row) {
+        const float a = valueOf(first, field, row);
+        const float b = valueOf(second, field, row);
+        if (!(a == b))
+            differences.append({field, row, a, b});
+    };
+    for (Field field : {Field::AdcSlope, Field::AdcIntercept, Field::DacSlope, Field::DacIntercept})
+        check(field, -1);
+    const int rows = qMin(first.table.size(), second.table.size());
+    for (int row = 0; row < rows; ++row) {
+        check(Field::Voltage, row);
+        check(Field::Temperature, row);
+    }
+    return differences;
+}
+
+std::optional<QVector<Difference>> verify(protocol::Link &link, const DeviceSet &sent)
+{
+    const std::optional<DeviceSet> held = readSet(link);
+    if (!held)
+        return std::nullopt;
+    return compare(sent, *held);
+}
+
+QStringList describe(const QVector<Difference> &differences, int listed, Digits digits)
+{
+    const auto text = [digits](float value) {
+        return digits == Digits::Window ? numbers::format(value) : numbers::shortest(value);
+    };
+    QStringList lines;
+    const int shown = qMin(listed, differences.size());
+    for (int i = 0; i < shown; ++i) {
+        const Difference &difference = differences.at(i);
+        lines.append(QCoreApplication::translate("Widget", "%1: sent %2, holds %3")
+                         .arg(difference.name(), text(difference.first), text(difference.second)));
+    }
+    if (differences.size() > shown)
+        lines.append(QCoreApplication::translate("Widget", "and %n more", nullptr,
+                                                 differences.size() - shown));
+    return lines;
+}
+
+void settle(QSerialPort &port, int limitMs)
+{
+    if (!port.isOpen())
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    port.readAll();
+    while (clock.elapsed() < limitMs) {
+        const int wait = int(qMin<qint64>(protocol::ReplyTimeoutMs, limitMs - clock.elapsed()));
+        if (!port.waitForReadyRead(wait))
+            break;
+        port.readAll();
+    }
+    port.clear(QSerialPort::Input);
+}
+
+} // namespace device
