@@ -1,5 +1,7 @@
 #include "calibrationfile.h"
 
+#include "numbers.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
@@ -82,6 +84,115 @@ std::optional<CalibrationSet> parse(const QByteArray &bytes)
         set.table.append(qMakePair(numberAt(row, 0), numberAt(row, 1)));
     }
     return set;
+}
+
+namespace {
+
+QString strictText(const char *text)
+{
+    return QCoreApplication::translate("calibrationfile", text);
+}
+
+// Two numbers that both stay finite in single precision, or a sentence saying what is wrong
+// with `value`, which `where` names.
+std::optional<QPair<double, double>> strictPair(const QJsonValue &value, const QString &where,
+                                                QString *error)
+{
+    if (!value.isArray()) {
+        *error = strictText("%1: expected an array of two numbers.").arg(where);
+        return std::nullopt;
+    }
+    const QJsonArray array = value.toArray();
+    if (array.size() != 2) {
+        *error = strictText("%1: expected two numbers, found %2 elements.").arg(where).arg(array.size());
+        return std::nullopt;
+    }
+    double numbers[2];
+    for (int i = 0; i < 2; ++i) {
+        const QJsonValue element = array.at(i);
+        if (!element.isDouble()) {
+            *error = strictText("%1: element %2 is not a number.").arg(where).arg(i + 1);
+            return std::nullopt;
+        }
+        numbers[i] = element.toDouble();
+        if (!numbers::fitsFloat(numbers[i])) {
+            *error = strictText("%1: element %2 (%3) is beyond the instrument's single precision.")
+                         .arg(where)
+                         .arg(i + 1)
+                         .arg(numbers[i]);
+            return std::nullopt;
+        }
+    }
+    return qMakePair(numbers[0], numbers[1]);
+}
+
+StrictResult strictFailure(const QString &error)
+{
+    StrictResult result;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
+StrictResult parseStrict(const QByteArray &bytes, SlopeRule rule)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        return strictFailure(strictText("not valid JSON: %1 at byte %2.")
+                                 .arg(parseError.errorString())
+                                 .arg(parseError.offset));
+    }
+    if (!document.isObject())
+        return strictFailure(strictText("the top level is not a JSON object."));
+    const QJsonObject root = document.object();
+    for (const QLatin1String &key : {AdcCoeffsKey, DacCoeffsKey, TempTableKey}) {
+        if (!root.contains(key))
+            return strictFailure(strictText("the member \"%1\" is missing.").arg(key));
+    }
+
+    QString error;
+    CalibrationSet set;
+    const auto adc = strictPair(root.value(AdcCoeffsKey), AdcCoeffsKey, &error);
+    if (!adc)
+        return strictFailure(error);
+    const auto dac = strictPair(root.value(DacCoeffsKey), DacCoeffsKey, &error);
+    if (!dac)
+        return strictFailure(error);
+    set.adcSlope = adc->first;
+    set.adcIntercept = adc->second;
+    set.dacSlope = dac->first;
+    set.dacIntercept = dac->second;
+    if (rule == SlopeRule::NonZeroSlopes) {
+        // A slope of 0 collapses every reading onto the intercept.
+        if (set.adcSlope == 0.0)
+            return strictFailure(strictText("%1: the ADC slope is 0.").arg(AdcCoeffsKey));
+        if (set.dacSlope == 0.0)
+            return strictFailure(strictText("%1: the DAC slope is 0.").arg(DacCoeffsKey));
+    }
+
+    const QJsonValue tableValue = root.value(TempTableKey);
+    if (!tableValue.isArray())
+        return strictFailure(strictText("%1: expected an array of %2 rows.").arg(TempTableKey).arg(TableRows));
+    const QJsonArray rows = tableValue.toArray();
+    if (rows.size() != TableRows) {
+        return strictFailure(strictText("%1: expected %2 rows, found %3.")
+                                 .arg(TempTableKey)
+                                 .arg(TableRows)
+                                 .arg(rows.size()));
+    }
+    set.table.reserve(TableRows);
+    for (int row = 0; row < TableRows; ++row) {
+        const QString where = strictText("%1 row %2").arg(TempTableKey).arg(row + 1);
+        const auto pair = strictPair(rows.at(row), where, &error);
+        if (!pair)
+            return strictFailure(error);
+        set.table.append(*pair);
+    }
+    StrictResult result;
+    result.set = std::move(set);
+    return result;
 }
 
 QString withJsonSuffix(const QString &path)

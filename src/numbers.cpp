@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 
@@ -27,6 +26,14 @@ double shortestAsDouble(float value)
     return shortest(value).toDouble();
 }
 
+bool fitsFloat(double value)
+{
+    // Halfway between the largest float and the next power of two: anything below rounds
+    // to a finite float, anything from there on to infinity.
+    constexpr double FloatOverflowThreshold = 0x1.ffffffp+127;
+    return std::fabs(value) < FloatOverflowThreshold;
+}
+
 std::optional<double> parse(const QString &text, Precision precision)
 {
     const QString trimmed = text.trimmed();
@@ -36,7 +43,7 @@ std::optional<double> parse(const QString &text, Precision precision)
     const double value = trimmed.toDouble(&ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
-    if (precision == Precision::Float && std::fabs(value) > double(FLT_MAX))
+    if (precision == Precision::Float && !fitsFloat(value))
         return std::nullopt;
     return value;
 }

@@ -18,6 +18,10 @@ QString shortest(float value);
 // single-precision number.
 double shortestAsDouble(float value);
 
+// True when the value stays finite once rounded to single precision. The largest float's
+// shortest decimal, 3.4028235e+38, lies just above it as a double and still rounds to it.
+bool fitsFloat(double value);
+
 enum class Precision { Double, Float };
 
 // Reads a value that is about to leave the window (to the instrument or a file). Empty or

@@ -25,6 +25,8 @@ QList<Port> availablePorts()
         port.hasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
         port.vendorId = info.vendorIdentifier();
         port.productId = info.productIdentifier();
+        port.serialNumber = info.serialNumber();
+        port.description = info.description();
         ports.append(port);
     }
     return ports;

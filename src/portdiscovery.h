@@ -19,6 +19,8 @@ struct Port
     bool hasUsbIds = false;
     quint16 vendorId = 0;
     quint16 productId = 0;
+    QString serialNumber;  // the USB serial number, empty when the port reports none
+    QString description;   // the driver's or device's own description
 };
 
 using PortSource = std::function<QList<Port>()>;

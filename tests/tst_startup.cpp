@@ -1,3 +1,5 @@
+#include "instrument.h"
+
 #include <QProcess>
 #include <QtTest>
 
@@ -15,7 +17,8 @@ private:
         QString err;
     };
 
-    static Run run(const QString &ports, bool withInstrument, bool closeWhenShown)
+    static Run run(const QString &ports, bool withInstrument, bool closeWhenShown,
+                   const QStringList &arguments = {}, const QString &program = QStringLiteral(TESTHOST_PATH))
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -24,7 +27,7 @@ private:
         env.insert(QStringLiteral("THERMOCAL_TEST_SIM"), withInstrument ? QStringLiteral("1") : QString());
         env.insert(QStringLiteral("THERMOCAL_TEST_CLOSE"), closeWhenShown ? QStringLiteral("1") : QString());
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(TESTHOST_PATH), QStringList());
+        process.start(program, arguments);
         Run result;
         if (!process.waitForFinished(60000)) {
             process.kill();
@@ -92,6 +95,79 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.out.trimmed(), QStringLiteral("SHOWN tab=0"));
         QVERIFY2(result.err.contains(QLatin1String("/dev/pts/")), qPrintable(result.err));
+    }
+
+    // --port opens the named port whatever the other ports are; without a usable port the
+    // start-up fails as it would with the port found by itself.
+    void portOption_data()
+    {
+        QTest::addColumn<QString>("ports");
+        QTest::addColumn<bool>("simulatorPort");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("named port among two instruments")
+            << QStringLiteral("/dev/ttyACM3:0483:5740;/dev/ttyACM1:0483:5740") << true << 0
+            << QStringLiteral("SHOWN tab=0");
+        QTest::newRow("named port without USB identifiers") << QString() << true << 0 << QStringLiteral("SHOWN tab=0");
+        QTest::newRow("named port missing")
+            << QStringLiteral("/dev/ttyACM3:0483:5740") << false << 1
+            << QStringLiteral("BOX Error|Can't open Virtual Com port.");
+    }
+
+    void portOption()
+    {
+        QFETCH(QString, ports);
+        QFETCH(bool, simulatorPort);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        const QString port = simulatorPort ? instrument.portName() : QStringLiteral("/nonexistent/ttyACM9");
+        const Run result = run(ports, false, true, {QStringLiteral("--port"), port});
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, exitCode);
+        QCOMPARE(result.out.trimmed(), out);
+        QVERIFY2(result.err.contains(port), qPrintable(result.err));
+    }
+
+    // The real program answers these without a display and without looking for a port.
+    void informationAndUsageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << "Usage: thermocal [--port NAME]" << "";
+        QTest::newRow("version") << QStringList{QStringLiteral("-v")} << 0 << "thermocal 1." << "";
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("--prot"), QStringLiteral("x")} << 2 << ""
+                                        << "thermocal: Unknown option 'prot'.";
+        QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyACM0")} << 2 << ""
+                                        << "thermocal: Unexpected argument: ttyACM0";
+    }
+
+    void informationAndUsageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        // Usage errors come after the application object, which needs some platform.
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(THERMOCAL_PATH), arguments);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+        const QString stdoutText = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const QString stderrText = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(out.isEmpty() ? stdoutText.isEmpty() : stdoutText.startsWith(out), qPrintable(stdoutText));
+        QVERIFY2(err.isEmpty() ? stderrText.isEmpty() : stderrText.contains(err), qPrintable(stderrText));
     }
 };
 

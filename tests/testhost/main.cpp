@@ -1,5 +1,5 @@
-// The program as `thermocal` builds it, with the discovery seam and the dialogs opened to a
-// test that runs it as a subprocess:
+// The program as `thermocal` builds it (same options), with the discovery seam and the
+// dialogs opened to a test that runs it as a subprocess:
 //   THERMOCAL_TEST_PORTS  ports to report, "name[:vendor:product]" separated by ';' (hex ids)
 //   THERMOCAL_TEST_SIM    "1": also start the simulated instrument and report its terminal
 //   THERMOCAL_TEST_CLOSE  "1": close the window as soon as it is shown
@@ -8,6 +8,7 @@
 #include "instrument.h"
 #include "portdiscovery.h"
 #include "widget.h"
+#include "windowoptions.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -58,6 +59,8 @@ public:
 
 int main(int argc, char *argv[])
 {
+    if (const auto status = windowoptions::answerInformationOptions(argc, argv))
+        return *status;
     QApplication application(argc, argv);
 
     QList<portdiscovery::Port> ports = portsFromEnvironment();
@@ -70,6 +73,8 @@ int main(int argc, char *argv[])
         ports.append(portdiscovery::instrumentPort(instrument->portName()));
     }
     portdiscovery::setPortSource([ports] { return ports; });
+    if (const auto status = windowoptions::applyPortOption(QApplication::arguments()))
+        return *status;
 
     QTimer boxAnswerer;
     QObject::connect(&boxAnswerer, &QTimer::timeout, [] {

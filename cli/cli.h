@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QSerialPort;
+
+namespace device {
+struct DeviceSet;
+}
+
+// thermocal-cli: the instrument's device actions for scripts. A command is a function from
+// its arguments to an exit status; data goes to stdout, messages to stderr.
+namespace cli {
+
+// The exit statuses scripts branch on.
+enum Status {
+    Success = 0,          // for diff: the two sets are identical
+    Different = 1,        // diff found differences
+    UsageError = 2,       // unknown command or option, missing or malformed argument
+    NotVerified = 3,      // after set, the instrument holds other values; nothing committed
+    NoAnswer = 4,         // the instrument did not answer, or the connection was lost
+    FileProblem = 5,      // a file could not be read, is not valid here, or could not be written
+    NoInstrument = 6,     // none, several without --port, or the port would not open
+};
+
+// Runs the command line `arguments` (the program's name first) and returns the exit status.
+int run(const QStringList &arguments);
+
+// What every command shares.
+struct Command
+{
+    const char *name;
+    const char *arguments;   // the positional part of its usage line
+    const char *summary;
+    int (*run)(const QStringList &arguments);
+};
+
+const QList<Command> &commands();
+const Command &commandNamed(const char *name);
+
+// Writes data to stdout, as is.
+void out(const QString &text);
+void outBytes(const QByteArray &bytes);
+// Writes one message line to stderr, prefixed with the program's name.
+void err(const QString &message);
+
+// A command's parser with --help and --version; parse() handles both, and usage errors,
+// and returns false with the status to exit with when the command should not go on.
+class Parser
+{
+public:
+    explicit Parser(const Command &command, bool talksToInstrument);
+
+    QCommandLineParser parser;
+
+    // Parses `arguments` (the program's name, the command's name, then its own).
+    bool parse(const QStringList &arguments, int *status);
+    // Reports a usage error about this command's arguments.
+    int usageError(const QString &message) const;
+    QString port() const;
+
+private:
+    const Command &m_command;
+    QCommandLineOption m_help;
+    QCommandLineOption m_version;
+    QCommandLineOption m_port;
+};
+
+// Opens the instrument's port: the one named with --port whatever its USB identifiers, or
+// else the only instrument present. On failure says why and returns NoInstrument.
+int openInstrument(const QString &requestedPort, QSerialPort &port);
+
+// Reports a failed device action and returns NoAnswer.
+int reportLinkFailure(int failure);
+
+// A calibration set taken from the word `instrument` or from a calibration file, checked
+// strictly. On failure says why and returns the status.
+struct Source
+{
+    bool isInstrument = false;
+    QString path;
+};
+Source source(const QString &argument);
+int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set);
+int readInstrument(QSerialPort &port, device::DeviceSet *set);
+
+// Names the first value of `set` that a calibration file cannot hold (NaN, infinity); empty
+// when there is none.
+QString firstNonFinite(const device::DeviceSet &set);
+// Writes `set` as a calibration file to `path`, or to stdout when `path` is empty.
+int writeCalibrationFile(const device::DeviceSet &set, const QString &path);
+
+QString programName();
+QString version();
+
+} // namespace cli

@@ -1,0 +1,92 @@
+#include "cli.h"
+
+#include "device.h"
+#include "numbers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPort>
+
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+QJsonValue number(float value)
+{
+    return std::isfinite(value) ? QJsonValue(numbers::shortestAsDouble(value)) : QJsonValue();
+}
+
+} // namespace
+
+// Compares two calibration sets, each a calibration file or the instrument, as the
+// single-precision values the instrument would hold.
+int runDiff(const QStringList &arguments)
+{
+    Parser parser(commandNamed("diff"), true);
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("{\"identical\": bool, \"differences\": [{\"field\", \"row\", \"a\", \"b\"}]}"));
+    parser.parser.addOption(json);
+    parser.parser.addPositionalArgument(QStringLiteral("A"), QStringLiteral("A calibration file, or 'instrument'."));
+    parser.parser.addPositionalArgument(QStringLiteral("B"), QStringLiteral("A calibration file, or 'instrument'."));
+    int status = Success;
+    if (!parser.parse(arguments, &status))
+        return status;
+    const QStringList names = parser.parser.positionalArguments();
+    if (names.size() != 2)
+        return parser.usageError(QStringLiteral("takes two sets to compare"));
+
+    // Files are checked before the instrument is asked for anything.
+    device::DeviceSet sets[2];
+    bool fromInstrument[2];
+    for (int i = 0; i < 2; ++i) {
+        fromInstrument[i] = source(names.at(i)).isInstrument;
+        if (!fromInstrument[i]) {
+            status = loadStrict(names.at(i), false, &sets[i]);
+            if (status != Success)
+                return status;
+        }
+    }
+    if (fromInstrument[0] || fromInstrument[1]) {
+        QSerialPort port;
+        status = openInstrument(parser.port(), port);
+        if (status != Success)
+            return status;
+        device::DeviceSet held;
+        status = readInstrument(port, &held);
+        if (status != Success)
+            return status;
+        for (int i = 0; i < 2; ++i) {
+            if (fromInstrument[i])
+                sets[i] = held;
+        }
+    }
+
+    const QVector<device::Difference> differences = device::compare(sets[0], sets[1]);
+    if (parser.parser.isSet(json)) {
+        QJsonArray list;
+        for (const device::Difference &difference : differences) {
+            list.append(QJsonObject{
+                {QStringLiteral("field"), difference.key()},
+                {QStringLiteral("row"), difference.row < 0 ? QJsonValue() : QJsonValue(difference.row + 1)},
+                {QStringLiteral("a"), number(difference.first)},
+                {QStringLiteral("b"), number(difference.second)},
+            });
+        }
+        outBytes(QJsonDocument(QJsonObject{{QStringLiteral("identical"), differences.isEmpty()},
+                                           {QStringLiteral("differences"), list}})
+                     .toJson(QJsonDocument::Indented));
+    } else {
+        QString text;
+        for (const device::Difference &difference : differences) {
+            text += QStringLiteral("%1: %2 %3\n").arg(difference.name(), numbers::shortest(difference.first),
+                                                     numbers::shortest(difference.second));
+        }
+        out(text);
+    }
+    return differences.isEmpty() ? Success : Different;
+}
+
+} // namespace cli

@@ -1,0 +1,78 @@
+#include "cli.h"
+
+#include "calibrationfile.h"
+#include "device.h"
+
+#include <QDir>
+#include <QSerialPort>
+
+#include <cmath>
+
+namespace cli {
+
+// The first value of the set that a calibration file cannot hold, named; empty when all are
+// finite.
+QString firstNonFinite(const device::DeviceSet &set)
+{
+    device::DeviceSet zeros;
+    zeros.table = QVector<QPair<float, float>>(set.table.size(), {0.0f, 0.0f});
+    // Comparing with zeros lists every value that is not 0, in the set's order.
+    const QVector<device::Difference> values = device::compare(set, zeros);
+    for (const device::Difference &value : values) {
+        if (!std::isfinite(value.first))
+            return QStringLiteral("%1 is %2").arg(value.name(), QString::number(double(value.first)));
+    }
+    return QString();
+}
+
+// Writes a set read from the instrument as a calibration file, exactly: each value is the
+// shortest decimal of the single-precision value the instrument sent.
+int writeCalibrationFile(const device::DeviceSet &set, const QString &path)
+{
+    const QString nonFinite = firstNonFinite(set);
+    if (!nonFinite.isEmpty()) {
+        err(QStringLiteral("the instrument holds a value that a calibration file cannot hold: %1.").arg(nonFinite));
+        return FileProblem;
+    }
+    const CalibrationSet file = device::toCalibrationSet(set);
+    if (path.isEmpty()) {
+        outBytes(calibrationfile::serialize(file));
+        return Success;
+    }
+    const calibrationfile::SaveStatus saved = calibrationfile::save(path, file);
+    if (saved != calibrationfile::SaveStatus::Saved) {
+        err(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), calibrationfile::message(saved)));
+        return FileProblem;
+    }
+    return Success;
+}
+
+// The instrument's calibration set as a calibration file, on stdout or in FILE.
+int runGet(const QStringList &arguments)
+{
+    Parser parser(commandNamed("get"), true);
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Writes the file FILE (replaced only once complete) instead of "
+                                                   "standard output."),
+                                    QStringLiteral("FILE"));
+    parser.parser.addOption(output);
+    int status = Success;
+    if (!parser.parse(arguments, &status))
+        return status;
+    if (!parser.parser.positionalArguments().isEmpty())
+        return parser.usageError(QStringLiteral("takes no arguments; the file goes after -o"));
+    if (parser.parser.isSet(output) && parser.parser.value(output).isEmpty())
+        return parser.usageError(QStringLiteral("-o needs a file name"));
+
+    QSerialPort port;
+    status = openInstrument(parser.port(), port);
+    if (status != Success)
+        return status;
+    device::DeviceSet set;
+    status = readInstrument(port, &set);
+    if (status != Success)
+        return status;
+    return writeCalibrationFile(set, parser.parser.value(output));
+}
+
+} // namespace cli

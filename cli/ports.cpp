@@ -1,0 +1,82 @@
+#include "cli.h"
+
+#include "portdiscovery.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace cli {
+
+namespace {
+
+QString hex(quint16 id)
+{
+    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+}
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+} // namespace
+
+// Every serial port, so an operator can see what is connected and which name to give --port.
+int runPorts(const QStringList &arguments)
+{
+    Parser parser(commandNamed("ports"), false);
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("An array of JSON objects."));
+    parser.parser.addOption(json);
+    int status = Success;
+    if (!parser.parse(arguments, &status))
+        return status;
+    if (!parser.parser.positionalArguments().isEmpty())
+        return parser.usageError(QStringLiteral("takes no arguments"));
+
+    const QList<portdiscovery::Port> ports = portdiscovery::availablePorts();
+    if (parser.parser.isSet(json)) {
+        QJsonArray array;
+        for (const portdiscovery::Port &port : ports) {
+            array.append(QJsonObject{
+                {QStringLiteral("port"), port.name},
+                {QStringLiteral("vid"), port.hasUsbIds ? QJsonValue(hex(port.vendorId)) : QJsonValue()},
+                {QStringLiteral("pid"), port.hasUsbIds ? QJsonValue(hex(port.productId)) : QJsonValue()},
+                {QStringLiteral("serial"), orNull(port.serialNumber)},
+                {QStringLiteral("description"), orNull(port.description)},
+                {QStringLiteral("instrument"), portdiscovery::isInstrument(port)},
+            });
+        }
+        outBytes(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        return Success;
+    }
+
+    // Aligned columns: name, vendor:product, serial number, description, the instrument mark.
+    QVector<QStringList> rows;
+    for (const portdiscovery::Port &port : ports) {
+        rows.append({port.name,
+                     port.hasUsbIds ? hex(port.vendorId) + QLatin1Char(':') + hex(port.productId)
+                                    : QStringLiteral("-"),
+                     port.serialNumber.isEmpty() ? QStringLiteral("-") : port.serialNumber,
+                     port.description.isEmpty() ? QStringLiteral("-") : port.description,
+                     portdiscovery::isInstrument(port) ? QStringLiteral("instrument") : QString()});
+    }
+    QVector<int> widths(5, 0);
+    for (const QStringList &row : qAsConst(rows)) {
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = qMax(widths[column], row.at(column).size());
+    }
+    QString text;
+    for (const QStringList &row : qAsConst(rows)) {
+        QString line;
+        for (int column = 0; column < row.size(); ++column)
+            line += row.at(column).leftJustified(widths[column] + 2);
+        text += line.trimmed() + QLatin1Char('\n');
+    }
+    out(text);
+    if (ports.isEmpty())
+        err(QStringLiteral("no serial ports found."));
+    return Success;
+}
+
+} // namespace cli

@@ -1,0 +1,180 @@
+#include "cli.h"
+
+#include "device.h"
+#include "numbers.h"
+#include "protocol.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPort>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <ctime>
+
+namespace cli {
+
+namespace {
+
+// How long to wait, after a reading without an answer, for a late reply to arrive and be
+// dropped before the next request goes out.
+constexpr int SettleLimitMs = 1000;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int)
+{
+    stopRequested = 1;
+}
+
+// Ctrl-C and SIGTERM end the logging after the reading in progress. No SA_RESTART, so the
+// wait for the next reading ends at once.
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+timespec addNs(timespec time, qint64 ns)
+{
+    constexpr qint64 NsPerSecond = 1000000000;
+    ns += time.tv_nsec;
+    time.tv_sec += time_t(ns / NsPerSecond);
+    time.tv_nsec = long(ns % NsPerSecond);
+    return time;
+}
+
+// Sleeps until `due` on the monotonic clock; false when a stop was requested meanwhile.
+bool sleepUntil(const timespec &due)
+{
+    while (!stopRequested) {
+        const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+        if (result == 0)
+            return !stopRequested;
+        if (result != EINTR)
+            return !stopRequested;
+    }
+    return false;
+}
+
+enum class Format { Text, Csv, Json };
+
+QString valueText(const std::optional<float> &value)
+{
+    return value ? numbers::shortest(*value) : QString();
+}
+
+QJsonValue valueJson(const std::optional<float> &value)
+{
+    if (!value || !std::isfinite(*value))
+        return QJsonValue();
+    return numbers::shortestAsDouble(*value);
+}
+
+QString row(Format format, const QString &time, const device::Reading &reading)
+{
+    switch (format) {
+    case Format::Csv:
+        return QStringLiteral("%1,%2,%3\n").arg(time, valueText(reading.voltage), valueText(reading.temperature));
+    case Format::Json:
+        return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("time"), time},
+                                                           {QStringLiteral("voltage_V"), valueJson(reading.voltage)},
+                                                           {QStringLiteral("temperature_K"), valueJson(reading.temperature)}})
+                                     .toJson(QJsonDocument::Compact))
+            + QLatin1Char('\n');
+    case Format::Text:
+        break;
+    }
+    if (!reading.voltage || !reading.temperature)
+        return time + QLatin1Char('\n');
+    return QStringLiteral("%1  %2 V  %3 K\n").arg(time, valueText(reading.voltage), valueText(reading.temperature));
+}
+
+} // namespace
+
+// One live reading, or a log of them at fixed times from the start.
+int runRead(const QStringList &arguments)
+{
+    Parser parser(commandNamed("read"), true);
+    const QCommandLineOption interval(QStringLiteral("interval"),
+                                      QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "
+                                                  "interrupted)."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("CSV with the header time,voltage_V,temperature_K."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per line."));
+    parser.parser.addOptions({interval, count, csv, json});
+    int status = Success;
+    if (!parser.parse(arguments, &status))
+        return status;
+    if (!parser.parser.positionalArguments().isEmpty())
+        return parser.usageError(QStringLiteral("takes no arguments"));
+    if (parser.parser.isSet(csv) && parser.parser.isSet(json))
+        return parser.usageError(QStringLiteral("--csv and --json exclude each other"));
+
+    double seconds = 0.0;
+    if (parser.parser.isSet(interval)) {
+        bool ok = false;
+        seconds = parser.parser.value(interval).toDouble(&ok);
+        if (!ok || !(seconds > 0.0) || seconds > 86400.0)
+            return parser.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
+                                         .arg(parser.parser.value(interval)));
+    }
+    qint64 readings = 1;
+    if (parser.parser.isSet(count)) {
+        bool ok = false;
+        readings = parser.parser.value(count).toLongLong(&ok);
+        if (!ok || readings < 0 || (readings == 0 && !parser.parser.isSet(interval)))
+            return parser.usageError(QStringLiteral("--count takes a whole number of readings (0 only with --interval), not '%1'")
+                                         .arg(parser.parser.value(count)));
+    }
+    const Format format = parser.parser.isSet(csv) ? Format::Csv
+                          : parser.parser.isSet(json) ? Format::Json
+                                                      : Format::Text;
+
+    QSerialPort port;
+    status = openInstrument(parser.port(), port);
+    if (status != Success)
+        return status;
+
+    catchStopSignals();
+    if (format == Format::Csv)
+        out(QStringLiteral("time,voltage_V,temperature_K\n"));
+
+    const qint64 intervalNs = qint64(seconds * 1e9);
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    qint64 answered = 0;
+    for (qint64 taken = 0; readings == 0 || taken < readings; ++taken) {
+        // Each reading is due at a fixed time from the start, so a late one does not shift
+        // the others.
+        if (taken > 0 && !sleepUntil(addNs(start, taken * intervalNs)))
+            break;
+        const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        protocol::Link link(&port);
+        const device::Reading reading = device::readLive(link);
+        out(row(format, time, reading));
+        const auto failure = link.failure();
+        if (failure == protocol::LinkFailure::None) {
+            ++answered;
+        } else {
+            err(QStringLiteral("%1 %2").arg(time, protocol::message(failure)));
+            if (failure == protocol::LinkFailure::ConnectionLost || failure == protocol::LinkFailure::NotConnected)
+                return NoAnswer;
+            device::settle(port, SettleLimitMs);
+        }
+        if (stopRequested)
+            break;
+    }
+    // Stopping on request is the normal end of a log.
+    return answered > 0 || stopRequested ? Success : NoAnswer;
+}
+
+} // namespace cli

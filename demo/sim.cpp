@@ -1,0 +1,75 @@
+// thermocal-sim: the demo's simulated instrument without a window. It serves on a
+// pseudo-terminal, prints the terminal's path and runs until Ctrl-C or SIGTERM, so that
+// thermocal-cli (or the window, with --port) can be tried and scripted without hardware.
+#include "demofirmware.h"
+#include "instrument.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include <pthread.h>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("thermocal-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(THERMOCAL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated thermocal instrument (a silicon diode in a bath of boiling nitrogen) on a\n"
+        "pseudo-terminal. Prints the terminal's path and serves until Ctrl-C or SIGTERM."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Also makes PATH a symbolic link to the terminal (replacing an "
+                                                 "older link, never a file)."),
+                                  QStringLiteral("PATH"));
+    parser.addOption(link);
+    parser.process(application);
+
+    // The signals are taken by sigwait below: blocked here, before the serving thread starts,
+    // so that no thread is interrupted by them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::Instrument instrument(std::make_unique<sim::DemoFirmware>());
+    QString error;
+    if (!instrument.start(&error)) {
+        std::fprintf(stderr, "thermocal-sim: cannot start the simulated instrument: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    const QString linkPath = parser.value(link);
+    if (!linkPath.isEmpty()) {
+        const QFileInfo existing(linkPath);
+        if (existing.exists() && !existing.isSymLink()) {
+            std::fprintf(stderr, "thermocal-sim: %s exists and is not a symbolic link\n", qPrintable(linkPath));
+            return 1;
+        }
+        if (existing.isSymLink())
+            QFile::remove(linkPath);
+        if (!QFile::link(instrument.portName(), linkPath)) {
+            std::fprintf(stderr, "thermocal-sim: cannot make the link %s\n", qPrintable(linkPath));
+            return 1;
+        }
+    }
+
+    std::printf("%s\n", qPrintable(instrument.portName()));
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
+    return 0;
+}
