@@ -3,6 +3,21 @@
 set(THERMOCAL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rule goes, relative to the installation prefix")
 
+# The manual pages, compressed as Debian installs them.
+set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1)
+set(compressed_pages)
+foreach(page ${THERMOCAL_MAN_PAGES})
+    set(source ${PROJECT_SOURCE_DIR}/man/${page})
+    set(compressed ${CMAKE_BINARY_DIR}/man/${page}.gz)
+    add_custom_command(OUTPUT ${compressed}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND gzip -9n -c ${source} > ${compressed}
+        DEPENDS ${source} VERBATIM)
+    list(APPEND compressed_pages ${compressed})
+endforeach()
+add_custom_target(manpages ALL DEPENDS ${compressed_pages})
+install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.svg

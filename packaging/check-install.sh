@@ -11,6 +11,9 @@ cmake --install "$build" --prefix "$stage" >/dev/null
 actual=$(cd "$stage" && find . -type f | sort)
 expected=$(printf '%s\n' \
     ./bin/thermocal \
+    ./bin/thermocal-cli \
+    ./share/man/man1/thermocal.1.gz \
+    ./share/man/man1/thermocal-cli.1.gz \
     ./lib/udev/rules.d/70-thermocal.rules \
     ./share/applications/thermocal.desktop \
     ./share/icons/hicolor/scalable/apps/thermocal.svg | sort)
