@@ -14,6 +14,24 @@ namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
 
+QList<portdiscovery::Port> portsFromSpec(const QString &spec)
+{
+    QList<portdiscovery::Port> ports;
+    const auto entries = spec.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString &entry : entries) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        portdiscovery::Port port;
+        port.name = parts.at(0);
+        if (parts.size() == 3) {
+            port.hasUsbIds = true;
+            port.vendorId = quint16(parts.at(1).toUInt(nullptr, 16));
+            port.productId = quint16(parts.at(2).toUInt(nullptr, 16));
+        }
+        ports.append(port);
+    }
+    return ports;
+}
+
 void presentPorts(const QList<portdiscovery::Port> &ports)
 {
     portdiscovery::setPortSource([ports] { return ports; });

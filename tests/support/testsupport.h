@@ -20,6 +20,10 @@ namespace testsupport {
 // The four constant fields, in the order the window lays them out.
 extern const char *const ConstantFields[4];
 
+// Ports written as "name[:vendor:product]" separated by ';' (hexadecimal ids), as the test
+// hosts take them from THERMOCAL_TEST_PORTS.
+QList<portdiscovery::Port> portsFromSpec(const QString &spec);
+
 // Makes discovery report exactly these ports.
 void presentPorts(const QList<portdiscovery::Port> &ports);
 

@@ -7,6 +7,7 @@
 // "SHOWN tab=<index>" when the window appears.
 #include "instrument.h"
 #include "portdiscovery.h"
+#include "testsupport.h"
 #include "widget.h"
 #include "windowoptions.h"
 
@@ -19,25 +20,6 @@
 #include <memory>
 
 namespace {
-
-QList<portdiscovery::Port> portsFromEnvironment()
-{
-    QList<portdiscovery::Port> ports;
-    const QString listed = qEnvironmentVariable("THERMOCAL_TEST_PORTS");
-    const auto entries = listed.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (const QString &entry : entries) {
-        const QStringList parts = entry.split(QLatin1Char(':'));
-        portdiscovery::Port port;
-        port.name = parts.at(0);
-        if (parts.size() == 3) {
-            port.hasUsbIds = true;
-            port.vendorId = quint16(parts.at(1).toUInt(nullptr, 16));
-            port.productId = quint16(parts.at(2).toUInt(nullptr, 16));
-        }
-        ports.append(port);
-    }
-    return ports;
-}
 
 class ShowWatcher : public QObject
 {
@@ -63,7 +45,7 @@ int main(int argc, char *argv[])
         return *status;
     QApplication application(argc, argv);
 
-    QList<portdiscovery::Port> ports = portsFromEnvironment();
+    QList<portdiscovery::Port> ports = testsupport::portsFromSpec(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
     std::unique_ptr<sim::Instrument> instrument;
     if (qEnvironmentVariable("THERMOCAL_TEST_SIM") == QLatin1String("1")) {
         instrument = std::make_unique<sim::Instrument>();

@@ -1,0 +1,515 @@
+#include "calibrationfile.h"
+#include "instrument.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cfloat>
+#include <cstring>
+
+#include <signal.h>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray out;
+    QString err;
+};
+
+// The environment of a machine without a display: the command line must not need one.
+QProcessEnvironment headless(const QString &ports = QString())
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("THERMOCAL_TEST_PORTS"), ports);
+    return env;
+}
+
+Run finish(QProcess &process)
+{
+    Run result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    result.out = process.readAllStandardOutput();
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// The real program, or with `ports` its test host that reports exactly those ports.
+Run cli(const QStringList &arguments, const QString &workingDirectory = QString(),
+        const QString &ports = QString())
+{
+    QProcess process;
+    process.setProcessEnvironment(headless(ports));
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.start(ports.isNull() ? QStringLiteral(CLI_PATH) : QStringLiteral(CLIHOST_PATH), arguments);
+    return finish(process);
+}
+
+sim::Constants sampleConstants()
+{
+    sim::Constants constants;
+    constants.adcSlope = 2.5f / 65536.0f;
+    constants.adcIntercept = -0.25f;
+    constants.dacSlope = 3.3f / 4096.0f;
+    constants.dacIntercept = 0.125f;
+    for (int row = 0; row < 100; ++row)
+        constants.table[size_t(row)] = {float(1.6 - 0.012 * row), float(1.4 * std::pow(1.06, row))};
+    return constants;
+}
+
+bool sameBits(const sim::Constants &a, const sim::Constants &b)
+{
+    return std::memcmp(&a.adcSlope, &b.adcSlope, sizeof(float)) == 0
+        && std::memcmp(&a.adcIntercept, &b.adcIntercept, sizeof(float)) == 0
+        && std::memcmp(&a.dacSlope, &b.dacSlope, sizeof(float)) == 0
+        && std::memcmp(&a.dacIntercept, &b.dacIntercept, sizeof(float)) == 0
+        && std::memcmp(a.table.data(), b.table.data(), sizeof a.table) == 0;
+}
+
+QJsonObject sampleFile()
+{
+    QJsonArray table;
+    for (int row = 0; row < 100; ++row)
+        table.append(QJsonArray{1.5 - 0.0101 * row, 2.0 + row});
+    return QJsonObject{{QStringLiteral("ADCCoeffs"), QJsonArray{3.8e-05, 0}},
+                       {QStringLiteral("DACCoeffs"), QJsonArray{0.0008, 0}},
+                       {QStringLiteral("TempTable"), table}};
+}
+
+QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray codes(const sim::Instrument &instrument)
+{
+    QByteArray result;
+    for (const sim::Request &request : instrument.requests())
+        result.append(char(request.command()));
+    return result;
+}
+
+// Milliseconds since the epoch of an ISO 8601 time with milliseconds.
+qint64 msOf(const QString &time)
+{
+    return QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch();
+}
+
+} // namespace
+
+// thermocal-cli, run as a separate process against the simulated instrument.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Values that six digits would round come back bit for bit.
+    void getThenSetIsBitExact_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::newRow("2.5/65536") << 2.5f / 65536.0f;
+        QTest::newRow("0.1") << 0.1f;
+        QTest::newRow("1e-5") << 1e-5f;
+        QTest::newRow("largest float") << FLT_MAX;
+        QTest::newRow("smallest normal float") << -FLT_MIN;
+    }
+
+    void getThenSetIsBitExact()
+    {
+        QFETCH(float, value);
+        QTemporaryDir dir;
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        sim::Constants original = sampleConstants();
+        original.adcSlope = value;
+        original.dacIntercept = value;
+        original.table[12].first = value;
+        original.table[99].second = value;
+        instrument.withFirmware([&](sim::Firmware &firmware) { firmware.constants = original; });
+
+        const QString file = dir.filePath(QStringLiteral("got.json"));
+        const Run got = cli({QStringLiteral("get"), QStringLiteral("--port"), instrument.portName(), QStringLiteral("-o"), file});
+        QCOMPARE(got.exitCode, 0);
+        QVERIFY2(got.out.isEmpty(), got.out.constData());
+
+        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
+        const Run set = cli({QStringLiteral("set"), file, QStringLiteral("--no-backup"), QStringLiteral("--port"),
+                             instrument.portName()});
+        QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+        QVERIFY(sameBits(instrument.constants(), original));
+        // Nothing committed without --commit.
+        QVERIFY(!codes(instrument).contains('\x0c'));
+    }
+
+    void setRefusesBadFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message");
+
+        const auto variant = [](const std::function<void(QJsonObject &)> &change) {
+            QJsonObject file = sampleFile();
+            change(file);
+            return QJsonDocument(file).toJson();
+        };
+        const auto withRow = [&](int row, const QJsonValue &value) {
+            return variant([=](QJsonObject &file) {
+                QJsonArray table = file.value(QStringLiteral("TempTable")).toArray();
+                table[row] = value;
+                file.insert(QStringLiteral("TempTable"), table);
+            });
+        };
+        QTest::newRow("not JSON") << QByteArray("{\"ADCCoeffs\": [1, 0],") << "not valid JSON";
+        QTest::newRow("top level an array") << QByteArray("[1, 2]") << "the top level is not a JSON object";
+        QTest::newRow("member missing")
+            << variant([](QJsonObject &file) { file.remove(QStringLiteral("DACCoeffs")); })
+            << "the member \"DACCoeffs\" is missing";
+        QTest::newRow("three coefficients")
+            << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{1, 0, 2}); })
+            << "ADCCoeffs: expected two numbers, found 3 elements";
+        QTest::newRow("coefficient a string")
+            << variant([](QJsonObject &file) { file.insert(QStringLiteral("DACCoeffs"), QJsonArray{1, QStringLiteral("0")}); })
+            << "DACCoeffs: element 2 is not a number";
+        QTest::newRow("99 rows") << variant([](QJsonObject &file) {
+            QJsonArray table = file.value(QStringLiteral("TempTable")).toArray();
+            table.removeLast();
+            file.insert(QStringLiteral("TempTable"), table);
+        }) << "TempTable: expected 100 rows, found 99";
+        QTest::newRow("row of one number") << withRow(11, QJsonArray{1.2}) << "TempTable row 12: expected two numbers, found 1";
+        QTest::newRow("row not an array") << withRow(0, 5) << "TempTable row 1: expected an array of two numbers";
+        QTest::newRow("beyond single precision")
+            << withRow(4, QJsonArray{1.0, 3.5e38}) << "TempTable row 5: element 2 (3.5e+38) is beyond";
+        QTest::newRow("ADC slope 0")
+            << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{0, 1}); })
+            << "ADCCoeffs: the ADC slope is 0";
+        QTest::newRow("DAC slope -0")
+            << variant([](QJsonObject &file) { file.insert(QStringLiteral("DACCoeffs"), QJsonArray{-0.0, 1}); })
+            << "DACCoeffs: the DAC slope is 0";
+    }
+
+    // Every rule is checked before anything is sent.
+    void setRefusesBadFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        const QString file = write(dir, QStringLiteral("bad.json"), content);
+        const Run run = cli({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--port"),
+                             instrument.portName()}, dir.path());
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.startsWith(QStringLiteral("thermocal-cli: ")) && run.err.contains(message), qPrintable(run.err));
+        QTest::qWait(20);
+        QVERIFY(instrument.requests().isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("bad.json")});
+    }
+
+    // The backup holds what the instrument held; a read-back that differs gives status 3 and
+    // no commit; a clean one with --commit sends the commit last.
+    void setBacksUpVerifiesAndCommits_data()
+    {
+        QTest::addColumn<int>("corruptRow");
+        QTest::addColumn<int>("dropLastRows");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("clean") << -1 << 0 << 0 << "sent, verified and committed to EEPROM.";
+        QTest::newRow("one point stored wrongly")
+            << 12 << 0 << 3 << "  Table row 13, Temperature(K): sent 77.35, holds 0";
+        QTest::newRow("last rows lost") << -1 << 7 << 3 << "  and 4 more";
+    }
+
+    void setBacksUpVerifiesAndCommits()
+    {
+        QFETCH(int, corruptRow);
+        QFETCH(int, dropLastRows);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        const sim::Constants before = sampleConstants();
+        instrument.withFirmware([&](sim::Firmware &firmware) {
+            firmware.constants = before;
+            firmware.eeprom = before;
+            firmware.storeFaults.corruptRow = corruptRow;
+            firmware.storeFaults.corruptColumn = 1;
+            firmware.storeFaults.dropLastRows = dropLastRows;
+        });
+        QJsonObject wanted = sampleFile();
+        QJsonArray table = wanted.value(QStringLiteral("TempTable")).toArray();
+        table[12] = QJsonArray{1.25, 77.35};
+        wanted.insert(QStringLiteral("TempTable"), table);
+        const QString file = write(dir, QStringLiteral("new.json"), QJsonDocument(wanted).toJson());
+
+        const Run run = cli({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--port"),
+                             instrument.portName()}, dir.path());
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(codes(instrument).endsWith('\x0c'), exitCode == 0);
+        QCOMPARE(codes(instrument).count('\x0c'), exitCode == 0 ? 1 : 0);
+        QCOMPARE(instrument.eeprom() == before, exitCode != 0);
+
+        const QStringList backups = QDir(dir.path()).entryList({QStringLiteral("thermocal-backup-*.json")});
+        QCOMPARE(backups.size(), 1);
+        QVERIFY(QRegularExpression(QStringLiteral("^thermocal-backup-\\d{8}T\\d{6}Z\\.json$")).match(backups.first()).hasMatch());
+        QVERIFY2(run.err.contains(backups.first()), qPrintable(run.err));
+        const Run compared = cli({QStringLiteral("diff"), dir.filePath(backups.first()), QStringLiteral("instrument"),
+                                  QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(compared.exitCode, 1);
+        instrument.withFirmware([&](sim::Firmware &firmware) { firmware.constants = before; });
+        const Run same = cli({QStringLiteral("diff"), dir.filePath(backups.first()), QStringLiteral("instrument"),
+                              QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(same.exitCode, 0);
+        QVERIFY(same.out.isEmpty());
+    }
+
+    // A dry run and a refused backup send no write; a backup never overwrites a file.
+    void setWritesNothingWithoutABackup()
+    {
+        QTemporaryDir dir;
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        const QString file = write(dir, QStringLiteral("new.json"), QJsonDocument(sampleFile()).toJson());
+
+        const Run dry = cli({QStringLiteral("set"), file, QStringLiteral("--dry-run"), QStringLiteral("--port"),
+                             instrument.portName()}, dir.path());
+        QCOMPARE(dry.exitCode, 0);
+        QVERIFY2(dry.out.startsWith("ADC slope: 3.8146973e-05 -> 3.8e-05\nADC intercept: -0.25 -> 0\n"), dry.out.constData());
+        QCOMPARE(dry.out.count('\n'), 204);
+        QCOMPARE(codes(instrument), QByteArray::fromHex("06080a"));
+
+        const QString existing = write(dir, QStringLiteral("keep.json"), "precious");
+        const Run refused = cli({QStringLiteral("set"), file, QStringLiteral("--backup"), existing, QStringLiteral("--port"),
+                                 instrument.portName()}, dir.path());
+        QCOMPARE(refused.exitCode, 5);
+        QVERIFY2(refused.err.contains(QLatin1String("the file exists already; nothing was sent")), qPrintable(refused.err));
+        QCOMPARE(codes(instrument), QByteArray::fromHex("06080a06080a"));
+        QFile kept(existing);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("precious"));
+    }
+
+    void exitStatuses_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("ports");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString sim = QStringLiteral("SIM");
+        QTest::newRow("no command") << QStringList() << QString() << false << 2 << "no command given";
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("flash")} << QString() << false << 2
+                                         << "'flash' is not a command";
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("get"), QStringLiteral("--out"), QStringLiteral("x")}
+                                        << QString() << false << 2 << "get: Unknown option 'out'.";
+        QTest::newRow("bad count") << QStringList{QStringLiteral("read"), QStringLiteral("--count"), QStringLiteral("many")}
+                                   << QString() << false << 2 << "--count takes a whole number";
+        QTest::newRow("backup and no backup")
+            << QStringList{QStringLiteral("set"), QStringLiteral("f.json"), QStringLiteral("--backup"), QStringLiteral("b.json"),
+                           QStringLiteral("--no-backup")}
+            << QString() << false << 2 << "--backup and --no-backup exclude each other";
+        QTest::newRow("silent instrument") << QStringList{QStringLiteral("get")} << sim << true << 4
+                                           << "The instrument did not answer.";
+        QTest::newRow("missing file") << QStringList{QStringLiteral("diff"), QStringLiteral("/nonexistent.json"), QStringLiteral("instrument")}
+                                      << sim << false << 5 << "cannot read /nonexistent.json";
+        QTest::newRow("named port missing")
+            << QStringList{QStringLiteral("commit"), QStringLiteral("--port"), QStringLiteral("/nonexistent/ttyACM0")}
+            << QString() << false << 6 << "cannot open /nonexistent/ttyACM0";
+        QTest::newRow("no instrument") << QStringList{QStringLiteral("commit")} << QStringLiteral("ttyS0;ttyUSB0:0403:6001")
+                                       << false << 6 << "Serial ports present: ttyS0 (no USB ids), ttyUSB0 (0403:6001)";
+        QTest::newRow("two instruments") << QStringList{QStringLiteral("commit")}
+                                         << QStringLiteral("ttyACM0:0483:5740;ttyS0;") + sim << false << 6
+                                         << "2 instruments found: ttyACM0 (0483:5740), SIM (0483:5740). Choose one with --port NAME.";
+        QTest::newRow("the one instrument") << QStringList{QStringLiteral("commit")} << QStringLiteral("ttyS0;") + sim
+                                            << false << 0 << "committed to EEPROM.";
+    }
+
+    // The statuses scripts branch on, each from a real run; "SIM" in the ports stands for the
+    // simulated instrument's terminal, reported with the instrument's USB identifiers.
+    void exitStatuses()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, ports);
+        QFETCH(bool, silent);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        sim::Faults faults;
+        faults.silent = silent;
+        instrument.setFaults(faults);
+        const QString simPort = instrument.portName() + QStringLiteral(":0483:5740");
+        QString message2 = message;
+        message2.replace(QStringLiteral("SIM"), instrument.portName());
+        const Run run = cli(arguments, QString(),
+                            ports.isNull() ? QString() : QString(ports).replace(QStringLiteral("SIM"), simPort));
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message2), qPrintable(run.err));
+        QCOMPARE(codes(instrument) == "\x0c", exitCode == 0);
+    }
+
+    // Readings are due at fixed times from the start: an instrument that takes 40 ms to
+    // answer does not push the 50 ms schedule back.
+    void readLogsAtFixedTimes()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        instrument.withFirmware([](sim::Firmware &firmware) {
+            firmware.voltage = 1.5f;
+            firmware.temperature = 300.0f;
+        });
+        sim::Faults faults;
+        faults.replyDelayMs = 20;
+        instrument.setFaults(faults);
+        const Run run = cli({QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.05"),
+                             QStringLiteral("--count"), QStringLiteral("20"), QStringLiteral("--csv"),
+                             QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 22);
+        QCOMPARE(lines.first(), QStringLiteral("time,voltage_V,temperature_K"));
+        QCOMPARE(lines.last(), QString());
+        const qint64 start = msOf(lines.at(1).section(QLatin1Char(','), 0, 0));
+        for (int k = 0; k < 20; ++k) {
+            const QStringList fields = lines.at(k + 1).split(QLatin1Char(','));
+            QCOMPARE(fields.mid(1), (QStringList{QStringLiteral("1.5"), QStringLiteral("300")}));
+            const qint64 late = msOf(fields.first()) - start - 50 * k;
+            QVERIFY2(late >= -2 && late < 30, qPrintable(lines.at(k + 1)));
+        }
+    }
+
+    // Ctrl-C ends a log after the reading in progress, leaving a complete CSV.
+    void readStopsCleanlyOnInterrupt()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        QProcess process;
+        process.setProcessEnvironment(headless());
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.02"),
+                                                 QStringLiteral("--count"), QStringLiteral("0"), QStringLiteral("--csv"),
+                                                 QStringLiteral("--port"), instrument.portName()});
+        QVERIFY(process.waitForStarted());
+        QVERIFY(instrument.waitForRequests(10, 10000));
+        ::kill(pid_t(process.processId()), SIGINT);
+        const Run run = finish(process);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.endsWith('\n'));
+        const QStringList lines = QString::fromUtf8(run.out).trimmed().split(QLatin1Char('\n'));
+        QVERIFY(lines.size() >= 6);
+        const QRegularExpression row(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z,0,0$"));
+        for (const QString &line : lines.mid(1))
+            QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
+    }
+
+    // A voltage that arrives after its wait is never shown as the temperature, and the log
+    // goes on after a reading without an answer.
+    void readNeverTakesALateReplyForTheNextValue()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        instrument.withFirmware([](sim::Firmware &firmware) {
+            firmware.voltage = 1.5f;
+            firmware.temperature = 300.0f;
+        });
+        sim::Faults faults;
+        faults.replyDelayMs = 150;
+        faults.delayedReplies = 1;
+        instrument.setFaults(faults);
+        const Run run = cli({QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.1"),
+                             QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--json"),
+                             QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(run.exitCode, 0);
+        const QList<QByteArray> lines = run.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        const QJsonObject first = QJsonDocument::fromJson(lines.first()).object();
+        QVERIFY(first.value(QStringLiteral("voltage_V")).isNull());
+        QVERIFY(first.value(QStringLiteral("temperature_K")).isNull());
+        for (const QByteArray &line : lines.mid(1)) {
+            const QJsonObject reading = QJsonDocument::fromJson(line).object();
+            QCOMPARE(reading.value(QStringLiteral("temperature_K")).toDouble(), 300.0);
+            QCOMPARE(reading.value(QStringLiteral("voltage_V")).toDouble(), 1.5);
+        }
+        QVERIFY2(run.err.contains(QLatin1String("The instrument did not answer.")), qPrintable(run.err));
+    }
+
+    // thermocal-sim as a user starts it, with the listing and the comparison in JSON.
+    void againstThermocalSim()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("instrument"));
+        QProcess simulator;
+        simulator.start(QStringLiteral(SIM_PATH), {QStringLiteral("--link"), link});
+        QVERIFY(simulator.waitForReadyRead(10000));
+        const QString terminal = QString::fromUtf8(simulator.readLine()).trimmed();
+        QCOMPARE(QFileInfo(link).symLinkTarget(), terminal);
+
+        const Run listed = cli({QStringLiteral("ports"), QStringLiteral("--json")}, QString(),
+                               QStringLiteral("ttyS0;") + terminal + QStringLiteral(":0483:5740"));
+        QCOMPARE(listed.exitCode, 0);
+        const QJsonArray ports = QJsonDocument::fromJson(listed.out).array();
+        QCOMPARE(ports.size(), 2);
+        QCOMPARE(ports.at(0).toObject().value(QStringLiteral("vid")), QJsonValue());
+        QCOMPARE(ports.at(0).toObject().value(QStringLiteral("instrument")).toBool(), false);
+        QCOMPARE(ports.at(1).toObject().value(QStringLiteral("port")).toString(), terminal);
+        QCOMPARE(ports.at(1).toObject().value(QStringLiteral("vid")).toString(), QStringLiteral("0483"));
+        QCOMPARE(ports.at(1).toObject().value(QStringLiteral("pid")).toString(), QStringLiteral("5740"));
+        QCOMPARE(ports.at(1).toObject().value(QStringLiteral("instrument")).toBool(), true);
+
+        const Run got = cli({QStringLiteral("get"), QStringLiteral("--port"), link});
+        QCOMPARE(got.exitCode, 0);
+        const std::optional<CalibrationSet> factory = calibrationfile::parse(got.out);
+        QVERIFY(factory && factory->table.size() == 100);
+        QVERIFY(got.out.contains("3.8146973e-05,\n"));
+        QCOMPARE(got.out.count('\n'), 412);
+
+        QJsonObject changed = QJsonDocument::fromJson(got.out).object();
+        QJsonArray table = changed.value(QStringLiteral("TempTable")).toArray();
+        table[41] = QJsonArray{1.0, 77.35};
+        changed.insert(QStringLiteral("TempTable"), table);
+        const QString file = write(dir, QStringLiteral("changed.json"), QJsonDocument(changed).toJson());
+        const Run compared = cli({QStringLiteral("diff"), QStringLiteral("instrument"), file, QStringLiteral("--json"),
+                                  QStringLiteral("--port"), link});
+        QCOMPARE(compared.exitCode, 1);
+        const QJsonObject result = QJsonDocument::fromJson(compared.out).object();
+        QCOMPARE(result.value(QStringLiteral("identical")).toBool(), false);
+        const QJsonArray differences = result.value(QStringLiteral("differences")).toArray();
+        QCOMPARE(differences.size(), 2);
+        const QJsonObject voltage = differences.at(0).toObject();
+        QCOMPARE(voltage.value(QStringLiteral("field")).toString(), QStringLiteral("voltage"));
+        QCOMPARE(voltage.value(QStringLiteral("row")).toInt(), 42);
+        QCOMPARE(voltage.value(QStringLiteral("b")).toDouble(), 1.0);
+        QCOMPARE(differences.at(1).toObject().value(QStringLiteral("b")).toDouble(), 77.35);
+
+        ::kill(pid_t(simulator.processId()), SIGTERM);
+        QVERIFY(simulator.waitForFinished(10000));
+        QCOMPARE(simulator.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
