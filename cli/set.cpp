@@ -115,7 +115,9 @@ int runSet(const QStringList &arguments)
         const QVector<device::Difference> changes = device::compare(held, wanted);
         printChanges(changes);
         err(changes.isEmpty() ? QStringLiteral("dry run: the instrument already holds this set; nothing was sent.")
-                              : QStringLiteral("dry run: %1 values would change; nothing was sent.").arg(changes.size()));
+                              : changes.size() == 1
+                                  ? QStringLiteral("dry run: 1 value would change; nothing was sent.")
+                                  : QStringLiteral("dry run: %1 values would change; nothing was sent.").arg(changes.size()));
         return Success;
     }
     if (!parser.parser.isSet(noBackup)) {
