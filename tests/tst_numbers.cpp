@@ -48,6 +48,32 @@ private slots:
         QTest::newRow("inf") << "inf" << true << false << 0.0;
         QTest::newRow("beyond float range") << "1e39" << true << false << 0.0;
         QTest::newRow("beyond float range as double") << "1e39" << false << true << 1e39;
+        // The largest float's shortest decimal lies just above it as a double.
+        QTest::newRow("largest float's shortest decimal") << "3.4028235e+38" << true << true << 3.4028235e+38;
+        QTest::newRow("rounds to infinity as float") << "3.4028236e+38" << true << false << 0.0;
+    }
+
+    // The shortest decimal that gives back the very same single-precision value.
+    void shortest_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0.1") << 0.1f << "0.1";
+        QTest::newRow("300") << 300.0f << "300";
+        QTest::newRow("2.5/65536") << 2.5f / 65536.0f << "3.8146973e-05";
+        QTest::newRow("largest float") << 3.40282347e+38f << "3.4028235e+38";
+        QTest::newRow("smallest normal float") << 1.17549435e-38f << "1.1754944e-38";
+        QTest::newRow("1e-5") << 1e-5f << "1e-05";
+        QTest::newRow("float nearest 77.35") << 77.35f << "77.35";
+    }
+
+    void shortest()
+    {
+        QFETCH(float, value);
+        QFETCH(QString, text);
+        QCOMPARE(numbers::shortest(value), text);
+        QCOMPARE(float(numbers::shortestAsDouble(value)), value);
+        QCOMPARE(numbers::shortestAsDouble(value), text.toDouble());
     }
 
     void parsing()
