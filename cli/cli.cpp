@@ -265,6 +265,19 @@ int reportLinkFailure(int failure)
     return NoAnswer;
 }
 
+int commitToEeprom(QSerialPort &port)
+{
+    protocol::Link link(&port);
+    device::commit(link);
+    // The commit is one byte sent without waiting for an answer.
+    while (link.failure() == protocol::LinkFailure::None && port.bytesToWrite() > 0
+           && port.waitForBytesWritten(protocol::ReplyTimeoutMs)) {
+    }
+    if (link.failure() != protocol::LinkFailure::None)
+        return reportLinkFailure(int(link.failure()));
+    return Success;
+}
+
 Source source(const QString &argument)
 {
     Source result;

@@ -75,6 +75,9 @@ private:
 // else the only instrument present. On failure says why and returns NoInstrument.
 int openInstrument(const QString &requestedPort, QSerialPort &port);
 
+// Sends the EEPROM commit and lets it leave before the port closes; the exit status.
+int commitToEeprom(QSerialPort &port);
+
 // Reports a failed device action and returns NoAnswer.
 int reportLinkFailure(int failure);
 

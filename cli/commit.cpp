@@ -1,8 +1,5 @@
 #include "cli.h"
 
-#include "device.h"
-#include "protocol.h"
-
 #include <QSerialPort>
 
 namespace cli {
@@ -21,14 +18,9 @@ int runCommit(const QStringList &arguments)
     status = openInstrument(parser.port(), port);
     if (status != Success)
         return status;
-    protocol::Link link(&port);
-    device::commit(link);
-    // The commit is one byte sent without waiting; let it leave before the port closes.
-    while (link.failure() == protocol::LinkFailure::None && port.bytesToWrite() > 0
-           && port.waitForBytesWritten(protocol::ReplyTimeoutMs)) {
-    }
-    if (link.failure() != protocol::LinkFailure::None)
-        return reportLinkFailure(int(link.failure()));
+    status = commitToEeprom(port);
+    if (status != Success)
+        return status;
     err(QStringLiteral("committed to EEPROM."));
     return Success;
 }

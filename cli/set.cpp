@@ -149,12 +149,9 @@ int runSet(const QStringList &arguments)
                 .arg(programName()));
         return Success;
     }
-    device::commit(link);
-    while (link.failure() == protocol::LinkFailure::None && port.bytesToWrite() > 0
-           && port.waitForBytesWritten(protocol::ReplyTimeoutMs)) {
-    }
-    if (link.failure() != protocol::LinkFailure::None)
-        return reportLinkFailure(int(link.failure()));
+    status = commitToEeprom(port);
+    if (status != Success)
+        return status;
     err(QStringLiteral("sent, verified and committed to EEPROM."));
     return Success;
 }

@@ -62,6 +62,17 @@ Run cli(const QStringList &arguments, const QString &workingDirectory = QString(
     return finish(process);
 }
 
+// `read` with these options against an instrument whose sensor reads 1.5 V and 300 K.
+Run readFrom(sim::Instrument &instrument, const sim::Faults &faults, const QStringList &options)
+{
+    instrument.withFirmware([](sim::Firmware &firmware) {
+        firmware.voltage = 1.5f;
+        firmware.temperature = 300.0f;
+    });
+    instrument.setFaults(faults);
+    return cli(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
+}
+
 sim::Constants sampleConstants()
 {
     sim::Constants constants;
@@ -377,16 +388,10 @@ private slots:
     {
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        instrument.withFirmware([](sim::Firmware &firmware) {
-            firmware.voltage = 1.5f;
-            firmware.temperature = 300.0f;
-        });
         sim::Faults faults;
         faults.replyDelayMs = 20;
-        instrument.setFaults(faults);
-        const Run run = cli({QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.05"),
-                             QStringLiteral("--count"), QStringLiteral("20"), QStringLiteral("--csv"),
-                             QStringLiteral("--port"), instrument.portName()});
+        const Run run = readFrom(instrument, faults, {QStringLiteral("--interval"), QStringLiteral("0.05"),
+                             QStringLiteral("--count"), QStringLiteral("20"), QStringLiteral("--csv")});
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 22);
@@ -431,17 +436,11 @@ private slots:
     {
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        instrument.withFirmware([](sim::Firmware &firmware) {
-            firmware.voltage = 1.5f;
-            firmware.temperature = 300.0f;
-        });
         sim::Faults faults;
         faults.replyDelayMs = 150;
         faults.delayedReplies = 1;
-        instrument.setFaults(faults);
-        const Run run = cli({QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.1"),
-                             QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--json"),
-                             QStringLiteral("--port"), instrument.portName()});
+        const Run run = readFrom(instrument, faults, {QStringLiteral("--interval"), QStringLiteral("0.1"),
+                             QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--json")});
         QCOMPARE(run.exitCode, 0);
         const QList<QByteArray> lines = run.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 4);
