@@ -178,7 +178,7 @@ private slots:
             lowest = std::min(lowest, kelvin);
             highest = std::max(highest, kelvin);
         }
-        QVERIFY2(highest - lowest > 0.2 && lowest > 76.0 && highest < 78.0,
+        QVERIFY2(highest - lowest > 0.2 && lowest > 77.0 && highest < 77.7,
                  qPrintable(QStringLiteral("%1 to %2 K").arg(lowest).arg(highest)));
     }
 
