@@ -243,10 +243,9 @@ Curve failed(const QString &error)
 }
 
 // The file's text as the specified reading sees it: QIODevice::readLine into a buffer of
-// ReadBufferSize bytes on a text-mode device. Each piece ends after its LF or after
-// ReadBufferSize - 1 bytes, whichever comes first; a CR LF ending a piece reads as LF.
-// Working on the bytes read once, rather than asking the device line by line, is what
-// makes a curve of a million points quick.
+// ReadBufferSize bytes. Each piece ends after its LF or after ReadBufferSize - 1 bytes,
+// whichever comes first. Working on the bytes read once, rather than asking the device line
+// by line, is what makes a curve of a million points quick.
 class Pieces
 {
 public:
@@ -286,26 +285,24 @@ Span withoutLineEnd(Span line)
     return line;
 }
 
-// A piece as the text readLine gives in text mode.
 QString pieceText(Span piece)
 {
-    piece = beforeNul(piece);
-    const qint64 size = piece.end - piece.begin;
-    if (size >= 2 && piece.end[-1] == '\n' && piece.end[-2] == '\r')
-        return QString::fromUtf8(piece.begin, int(size - 2)) + QLatin1Char('\n');
-    return piece.text();
+    return beforeNul(piece).text();
 }
 
-// The whole content in one read, as bytes: text mode would drop every CR, while the
-// specified reading turns only a CR LF into LF.
+// The whole content in one read. A text-mode device drops every CR byte, wherever it
+// stands, before readLine counts the bytes of a piece; done here on the whole text at once,
+// which is quicker than the device's byte-by-byte copy.
 QByteArray readAllBytes(QIODevice &device, bool *complete)
 {
     const bool textMode = device.isTextModeEnabled();
     device.setTextModeEnabled(false);
-    const QByteArray bytes = device.readAll();
+    QByteArray bytes = device.readAll();
     device.setTextModeEnabled(textMode);
     // readAll stops at a read error; a device that still has data to give has had one.
     *complete = device.atEnd();
+    if (textMode && bytes.contains('\r'))
+        bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\r') - bytes.begin()));
     return bytes;
 }
 
