@@ -548,13 +548,19 @@ Curve readFile(const QString &path)
     return readPoints(file);
 }
 
+QVector<Point> sortedByTemperature(QVector<Point> points)
+{
+    std::sort(points.begin(), points.end(), ByTemperature());
+    mergeEqualTemperatures(points);
+    return points;
+}
+
 Result resample(QVector<Point> points)
 {
     if (points.isEmpty())
         return failedResult(message("The file holds no curve points: no line gives both a voltage and a temperature."));
 
-    std::sort(points.begin(), points.end(), ByTemperature());
-    mergeEqualTemperatures(points);
+    points = sortedByTemperature(std::move(points));
     for (const Point &point : qAsConst(points)) {
         if (!std::isfinite(point.first))
             return failedResult(message("The curve's voltages are too large to be averaged."));

@@ -61,6 +61,10 @@ Curve readPoints(QIODevice &device);
 // Opens the file in text mode and reads its points.
 Curve readFile(const QString &path);
 
+// The points sorted by rising temperature, points that share a temperature merged into one
+// with their mean voltage.
+QVector<Point> sortedByTemperature(QVector<Point> points);
+
 // Sorts the points, merges equal temperatures and resamples them onto the table.
 Result resample(QVector<Point> points);
 
