@@ -249,14 +249,22 @@ private slots:
         QCOMPARE(eeprom.dacIntercept, 0.25f);
     }
 
+    void exampleCurveImportsAndReadsTheSensor_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("two columns") << "sample-curve.txt";
+        QTest::newRow("standard curve file") << "standard-curve.340";
+    }
+
     void exampleCurveImportsAndReadsTheSensor()
     {
+        QFETCH(QString, name);
         Bench bench(std::make_unique<sim::DemoFirmware>());
         bench.click("pbGetConstants");
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 0.0f, 0.0f);
 
-        bench.modals.answerFileDialog(Examples + QStringLiteral("/sample-curve.txt"));
+        bench.modals.answerFileDialog(Examples + QLatin1Char('/') + name);
         bench.click("pbOpenTable");
         QVERIFY2(bench.modals.boxes.isEmpty(), qPrintable(bench.modals.boxTexts().join('\n')));
         QCOMPARE(bench.modals.fileDialogs.size(), 1);
