@@ -101,6 +101,18 @@ struct Span
     QString text() const { return QString::fromUtf8(begin, int(end - begin)); }
 };
 
+bool contains(Span text, char byte)
+{
+    return std::memchr(text.begin, byte, size_t(text.end - text.begin)) != nullptr;
+}
+
+Separator separatorOf(Span line)
+{
+    if (contains(line, '\t'))
+        return Separator::Tab;
+    return contains(line, ',') ? Separator::Comma : Separator::Spaces;
+}
+
 // The same splitting on plain ASCII bytes, where every separator is one byte.
 bool firstTwoFields(Span line, Span *first, Span *second)
 {
@@ -108,10 +120,7 @@ bool firstTwoFields(Span line, Span *first, Span *second)
         const void *found = std::memchr(from, byte, size_t(line.end - from));
         return found ? static_cast<const char *>(found) : line.end;
     };
-    const Separator separator = std::memchr(line.begin, '\t', size_t(line.end - line.begin))
-                                    ? Separator::Tab
-                                    : std::memchr(line.begin, ',', size_t(line.end - line.begin))
-                                          ? Separator::Comma : Separator::Spaces;
+    const Separator separator = separatorOf(line);
     if (separator != Separator::Spaces) {
         const char byte = separator == Separator::Tab ? '\t' : ',';
         const char *firstEnd = find(line.begin, byte);
@@ -165,10 +174,13 @@ bool toNumber(Span field, double *value)
     return true;
 }
 
+// UTF-8 encodes everything beyond ASCII in bytes from here up.
+constexpr unsigned char FirstNonAsciiByte = 0x80;
+
 bool isAscii(Span text)
 {
     for (const char *byte = text.begin; byte < text.end; ++byte) {
-        if (static_cast<unsigned char>(*byte) >= 0x80)
+        if (static_cast<unsigned char>(*byte) >= FirstNonAsciiByte)
             return false;
     }
     return true;

@@ -28,6 +28,7 @@ constexpr double MinorTickLength = 3.0;
 constexpr double Gap = 6.0;           // between labels, ticks and frame, in pixels
 constexpr double LegendSwatch = 24.0; // length of a legend's line sample
 constexpr int SvgResolution = 96;     // dots per inch an SVG of `size` pixels is meant for
+constexpr int MostTicks = 100;        // an axis never needs more; beyond, rounding has won
 
 // Colours that stay apart for colour-blind readers too, in the order curves get them.
 const QColor Palette[] = {QColor(0x00, 0x72, 0xb2), QColor(0xd5, 0x5e, 0x00), QColor(0x00, 0x9e, 0x73),
@@ -193,11 +194,14 @@ QVector<double> niceTicks(double low, double high, int count)
             break;
         }
     }
-    QVector<double> ticks;
     const double first = std::floor(low / step);
     const double last = std::ceil(high / step);
+    // Far from zero, a range narrow against its values has more steps than a double counts.
+    if (!(last - first < MostTicks) || first + 1 == first)
+        return {low, high};
+    QVector<double> ticks;
     for (double index = first; index <= last; ++index)
-        ticks.append(std::fabs(index * step) < step * 1e-9 ? 0.0 : index * step);
+        ticks.append(index == 0.0 ? 0.0 : index * step);
     return ticks;
 }
 
