@@ -7,10 +7,12 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace curveimport {
 
@@ -479,6 +481,75 @@ struct ByTemperature
     }
 };
 
+// A double's bits as an unsigned integer that orders as the double does: negative values
+// have every bit flipped, the others only the sign bit.
+quint64 orderedBits(double value)
+{
+    constexpr quint64 SignBit = quint64(1) << 63;
+    quint64 bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & SignBit) ? ~bits : bits | SignBit;
+}
+
+// Below this many points a comparison sort is quicker than counting digits.
+constexpr int RadixSortFrom = 256;
+constexpr int DigitBits = 11;
+constexpr int DigitCount = (64 + DigitBits - 1) / DigitBits;
+constexpr int DigitValues = 1 << DigitBits;
+
+int digitOf(quint64 key, int digit)
+{
+    return int((key >> (digit * DigitBits)) & (DigitValues - 1));
+}
+
+// The same order as ByTemperature. A large curve is sorted by temperature with a radix
+// sort (a few linear passes instead of a million-point comparison sort), then points that
+// share a temperature are ordered by voltage.
+void sortByTemperature(QVector<Point> &points)
+{
+    const int size = points.size();
+    if (size < RadixSortFrom) {
+        std::sort(points.begin(), points.end(), ByTemperature());
+        return;
+    }
+    std::vector<std::array<int, DigitValues>> counts(DigitCount);
+    for (auto &digitCounts : counts)
+        digitCounts.fill(0);
+    for (const Point &point : qAsConst(points)) {
+        const quint64 key = orderedBits(point.second);
+        for (int digit = 0; digit < DigitCount; ++digit)
+            ++counts[size_t(digit)][size_t(digitOf(key, digit))];
+    }
+    QVector<Point> spare(size);
+    Point *from = points.data();
+    Point *to = spare.data();
+    for (int digit = 0; digit < DigitCount; ++digit) {
+        std::array<int, DigitValues> &starts = counts[size_t(digit)];
+        // A digit that all keys share leaves the order as it is.
+        if (starts[size_t(digitOf(orderedBits(from[0].second), digit))] == size)
+            continue;
+        int start = 0;
+        for (int &count : starts) {
+            const int next = start + count;
+            count = start;
+            start = next;
+        }
+        for (int index = 0; index < size; ++index)
+            to[starts[size_t(digitOf(orderedBits(from[index].second), digit))]++] = from[index];
+        std::swap(from, to);
+    }
+    if (from != points.constData())
+        points.swap(spare);
+    for (int first = 0; first < size;) {
+        int end = first + 1;
+        while (end < size && points.at(end).second == points.at(first).second)
+            ++end;
+        if (end - first > 1)
+            std::sort(points.begin() + first, points.begin() + end, ByTemperature());
+        first = end;
+    }
+}
+
 // Two points at one temperature would make a segment of zero width, whose slope is not
 // finite; their mean voltage is the best single value. Merged in place, as a curve may
 // hold millions of points.
@@ -562,7 +633,7 @@ Curve readFile(const QString &path)
 
 QVector<Point> sortedByTemperature(QVector<Point> points)
 {
-    std::sort(points.begin(), points.end(), ByTemperature());
+    sortByTemperature(points);
     mergeEqualTemperatures(points);
     return points;
 }

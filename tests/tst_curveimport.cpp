@@ -303,6 +303,8 @@ private slots:
     void numberSyntaxIsToDoubles();
     void columnOrder_data();
     void columnOrder();
+    void sortedMatchesAComparisonSort_data();
+    void sortedMatchesAComparisonSort();
 };
 
 void TestCurveImport::workedExample_data()
@@ -925,6 +927,54 @@ void TestCurveImport::columnOrder()
     QVERIFY2(curve.ok(), qPrintable(curve.error));
     QCOMPARE(curve.points, points);
     QCOMPARE(curve.columnOrder, order);
+}
+
+void TestCurveImport::sortedMatchesAComparisonSort_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("spread");
+
+    QTest::newRow("few points") << 50 << 500.0;
+    QTest::newRow("many points, both signs") << 5000 << 1e6;
+    QTest::newRow("many points, tiny and huge") << 5000 << 1e300;
+    QTest::newRow("many repeated temperatures") << 5000 << 3.0;
+}
+
+// Large curves are sorted by counting digits of the temperatures' bits; the order, and so
+// the merged means, must be exactly those of sorting by (temperature, voltage).
+void TestCurveImport::sortedMatchesAComparisonSort()
+{
+    QFETCH(int, count);
+    QFETCH(double, spread);
+
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> share(-1.0, 1.0);
+    Points points;
+    for (int i = 0; i < count; ++i) {
+        double kelvin = spread >= 1e300 ? std::pow(10.0, 300 * share(random)) : std::round(spread * share(random));
+        if (i % 97 == 0)
+            kelvin = i % 2 ? 0.0 : -0.0;
+        points << Point(share(random), kelvin);
+    }
+    Points expected = points;
+    std::sort(expected.begin(), expected.end(), [](const Point &a, const Point &b) {
+        return a.second < b.second || (a.second == b.second && a.first < b.first);
+    });
+    Points merged;
+    for (int first = 0; first < expected.size();) {
+        int end = first;
+        double sum = 0.0;
+        while (end < expected.size() && expected.at(end).second == expected.at(first).second)
+            sum += expected.at(end++).first;
+        merged << Point(sum / (end - first), std::fabs(expected.at(first).second) == 0.0 ? 0.0 : expected.at(first).second);
+        first = end;
+    }
+    Points actual = curveimport::sortedByTemperature(points);
+    for (Point &point : actual) {
+        if (point.second == 0.0)
+            point.second = 0.0; // which zero stands for 0 K is not specified
+    }
+    QVERIFY(identical(actual, merged));
 }
 
 QTEST_GUILESS_MAIN(TestCurveImport)
