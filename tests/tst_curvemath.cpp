@@ -197,11 +197,6 @@ private slots:
         else
             QVERIFY2(std::fabs(error - millikelvin) < 1e-9, qPrintable(QString::number(error)));
     }
-
-    void flatCurveHasNoTemperatureError()
-    {
-        QVERIFY(std::isnan(curvemath::millikelvinAt({{1.0, 10}, {1.0, 20}}, 0, 0.001)));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCurveMath)

@@ -145,7 +145,7 @@ private slots:
         QTest::newRow("diode range") << 1.4 << 500.0 << Ticks{1, 10, 100, 1000} << Ticks{0, 100, 200, 300, 400, 500};
         QTest::newRow("within a decade") << 20.0 << 30.0 << Ticks{10, 100} << Ticks{20, 22, 24, 26, 28, 30};
         QTest::newRow("volts") << 0.1427 << 1.6898 << Ticks{0.1, 1, 10} << Ticks{0, 0.5, 1, 1.5, 2};
-        QTest::newRow("errors in mK") << -4650.0 << 0.0 << Ticks{1000, 10000} << Ticks{-5000, -4000, -3000, -2000, -1000, 0};
+        QTest::newRow("errors in mK") << -4650.0 << 0.0 << Ticks{} << Ticks{-5000, -4000, -3000, -2000, -1000, 0};
     }
 
     void ticks()
@@ -155,10 +155,8 @@ private slots:
         QFETCH(Ticks, decades);
         QFETCH(Ticks, nice);
 
-        if (low > 0)
-            QCOMPARE(curveplot::decadeTicks(low, high), decades);
-        else
-            QCOMPARE(curveplot::decadeTicks(std::fabs(high - low) / 4, std::fabs(high - low) * 2), decades);
+        // A logarithmic axis has no place for values at or below 0.
+        QCOMPARE(curveplot::decadeTicks(low, high), decades);
         const Ticks ticks = curveplot::niceTicks(low, high);
         QCOMPARE(ticks.size(), nice.size());
         for (int i = 0; i < ticks.size(); ++i)
