@@ -256,7 +256,7 @@ Curve failed(const QString &error)
     return curve;
 }
 
-// The file's text as the specified reading sees it: QIODevice::readLine into a buffer of
+// The file's text as the window has always read it: QIODevice::readLine into a buffer of
 // ReadBufferSize bytes. Each piece ends after its LF or after ReadBufferSize - 1 bytes,
 // whichever comes first. Working on the bytes read once, rather than asking the device line
 // by line, is what makes a curve of a million points quick.

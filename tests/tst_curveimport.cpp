@@ -130,7 +130,7 @@ private:
 };
 
 // The import as it was first written, kept as the reference for the fast one: the device
-// read line by line into the specified buffer, fields as QStrings read by QString::toDouble,
+// read line by line into a 1024-byte buffer, fields as QStrings read by QString::toDouble,
 // the points sorted, equal temperatures merged, the table resampled. It knows plain
 // voltage-first curves only.
 namespace reference {
@@ -819,7 +819,7 @@ void TestCurveImport::piecesMatchReadLine_data()
     QTest::newRow("UTF-8 text") << QByteArray("Temperatur \xc2\xb0K\tSpannung\n1\t2\n") << true;
 }
 
-// The specified reading (readLine into a 1024-byte buffer, text mode) and the pieces the
+// Reading line by line (readLine into a 1024-byte buffer, text mode) and the pieces the
 // import cuts from the bytes it read at once are the same lines, on a buffer and on a file.
 void TestCurveImport::piecesMatchReadLine()
 {
@@ -972,7 +972,7 @@ void TestCurveImport::sortedMatchesAComparisonSort()
     Points actual = curveimport::sortedByTemperature(points);
     for (Point &point : actual) {
         if (point.second == 0.0)
-            point.second = 0.0; // which zero stands for 0 K is not specified
+            point.second = 0.0; // either zero may stand for 0 K
     }
     QVERIFY(identical(actual, merged));
 }
