@@ -103,9 +103,15 @@ struct Span
     QString text() const { return QString::fromUtf8(begin, int(end - begin)); }
 };
 
+// memchr rather than QByteArray::contains, which looks at one byte at a time.
 bool contains(Span text, char byte)
 {
     return std::memchr(text.begin, byte, size_t(text.end - text.begin)) != nullptr;
+}
+
+Span wholeOf(const QByteArray &bytes)
+{
+    return {bytes.constData(), bytes.constData() + bytes.size()};
 }
 
 Separator separatorOf(Span line)
@@ -315,7 +321,7 @@ QByteArray readAllBytes(QIODevice &device, bool *complete)
     device.setTextModeEnabled(textMode);
     // readAll stops at a read error; a device that still has data to give has had one.
     *complete = device.atEnd();
-    if (textMode && bytes.contains('\r'))
+    if (textMode && contains(wholeOf(bytes), '\r'))
         bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\r') - bytes.begin()));
     return bytes;
 }
@@ -420,7 +426,7 @@ QStringList pieceTexts(const QByteArray &bytes)
 // curve is never turned into strings just to look for them.
 bool mayHaveHeader(const QByteArray &bytes)
 {
-    return bytes.contains(':');
+    return contains(wholeOf(bytes), ':');
 }
 
 // Such files put a breakpoint number in the first column; read as a plain two-column
