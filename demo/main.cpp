@@ -32,8 +32,9 @@ int main(int argc, char *argv[])
     std::printf("thermocal-demo: simulated instrument on %s\n"
                 "Example files:\n"
                 "  %s/sample-curve.txt        (\"Open table data...\")\n"
-                "  %s/sample-calibration.json (\"Load calibrations...\")\n",
-                qPrintable(port.name), qPrintable(examples), qPrintable(examples));
+                "  %s/sample-calibration.json (\"Load calibrations...\")\n"
+                "  %s/standard-curve.340      (\"Open table data...\")\n",
+                qPrintable(port.name), qPrintable(examples), qPrintable(examples), qPrintable(examples));
     std::fflush(stdout);
 
     Widget window;

@@ -1,9 +1,11 @@
 // Writes the example files from the demo instrument's diode curve:
 //   sample-curve.txt          a sensor curve as "Open table data..." reads it
 //   sample-calibration.json   a calibration file as "Save calibrations..." writes it
-// Usage: thermocal-make-examples DIR          writes both files into DIR
+//   standard-curve.340        the demo sensor's standard curve as a standard curve file
+// Usage: thermocal-make-examples DIR          writes the files into DIR
 //        thermocal-make-examples --check DIR  fails unless DIR holds exactly these files
 #include "calibrationfile.h"
+#include "curveexport.h"
 #include "demofirmware.h"
 #include "numbers.h"
 
@@ -71,6 +73,19 @@ QByteArray sampleCalibration()
     return calibrationfile::serialize(set);
 }
 
+// The table the demo instrument leaves the factory with: the standard curve of its sensor type.
+QByteArray standardCurve()
+{
+    QVector<curveexport::Row> table;
+    for (const auto &row : sim::DemoFirmware::factoryConstants().table)
+        table.append({double(row.first), double(row.second)});
+    const curveexport::Text text = curveexport::to340(table, {QStringLiteral("thermocal demo diode"),
+                                                              QStringLiteral("standard curve")});
+    if (!text.ok())
+        std::fprintf(stderr, "the demo's standard curve cannot be written: %s\n", qPrintable(text.error));
+    return text.text;
+}
+
 int usage()
 {
     std::fprintf(stderr, "usage: thermocal-make-examples [--check] DIR\n");
@@ -93,6 +108,7 @@ int main(int argc, char *argv[])
     QMap<QString, QByteArray> files;
     files.insert(QStringLiteral("sample-curve.txt"), sampleCurve());
     files.insert(QStringLiteral("sample-calibration.json"), sampleCalibration());
+    files.insert(QStringLiteral("standard-curve.340"), standardCurve());
 
     int status = 0;
     for (auto file = files.cbegin(); file != files.cend(); ++file) {

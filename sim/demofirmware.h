@@ -9,8 +9,8 @@
 
 namespace sim {
 
-// An instrument with a silicon-diode sensor sitting in a bath near liquid-nitrogen
-// temperature, for showing the program without hardware. The sensor's true temperature
+// An instrument with a silicon-diode sensor sitting in boiling liquid nitrogen (the usual
+// bath for a one-point fit of a standard curve), for showing the program without hardware. The sensor's true temperature
 // drifts slowly; a 16-bit ADC digitises the diode's voltage, and the firmware turns the raw
 // count into the live voltage with its ADC constants and into the live temperature with its
 // calibration table, so whatever calibration the program sends shows up in the readings.
@@ -20,7 +20,7 @@ public:
     // Seconds since the sensor was switched on; the readings depend on nothing else.
     using Clock = std::function<double()>;
 
-    static constexpr double BathKelvin = 77.0;
+    static constexpr double BathKelvin = 77.35; // nitrogen's boiling point at one atmosphere
     static constexpr int AdcBits = 16;
     // The converter's real step, which the factory ADC slope matches.
     static constexpr double AdcVoltsPerCount = 2.5 / 65536.0;

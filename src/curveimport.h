@@ -22,6 +22,20 @@ constexpr int ReadBufferSize = 1024;
 
 using Point = QPair<double, double>; // (voltage in V, temperature in K)
 
+// No thermometer sensor the instrument reads gives more than this; a larger "voltage" means
+// the columns are swapped or hold something else.
+constexpr double MostPlausibleVolts = 10.0;
+
+// How the columns of a curve file were read.
+enum class ColumnOrder {
+    VoltageFirst,     // voltage, temperature (the plain form's default)
+    TemperatureFirst, // temperature, voltage, as the file's heading line says
+    Breakpoints,      // number, sensor units, temperature (the header-plus-breakpoints form)
+};
+
+// The order in words, for messages: "voltage, temperature" and so on.
+QString columnOrderText(ColumnOrder order);
+
 struct Result
 {
     QVector<Point> rows; // exactly TableRows rows on success
@@ -33,6 +47,7 @@ struct Result
 struct Curve
 {
     QVector<Point> points;
+    ColumnOrder columnOrder = ColumnOrder::VoltageFirst;
     QString error; // non-empty when the file is refused
     bool ok() const { return error.isEmpty(); }
 };
@@ -43,6 +58,12 @@ QStringList readLines(QIODevice &device, bool *complete = nullptr);
 
 // Reads the points of a curve from an open device (text mode, as the file would be).
 Curve readPoints(QIODevice &device);
+// Opens the file in text mode and reads its points.
+Curve readFile(const QString &path);
+
+// The points sorted by rising temperature, points that share a temperature merged into one
+// with their mean voltage.
+QVector<Point> sortedByTemperature(QVector<Point> points);
 
 // Sorts the points, merges equal temperatures and resamples them onto the table.
 Result resample(QVector<Point> points);

@@ -10,9 +10,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 
 using curveimport::Point;
 using Points = QVector<Point>;
+Q_DECLARE_METATYPE(curveimport::ColumnOrder)
 
 namespace QTest {
 template<>
@@ -127,6 +129,130 @@ private:
     int m_failedReads = 0;
 };
 
+// The import as it was first written, kept as the reference for the fast one: the device
+// read line by line into a 1024-byte buffer, fields as QStrings read by QString::toDouble,
+// the points sorted, equal temperatures merged, the table resampled. It knows plain
+// voltage-first curves only.
+namespace reference {
+
+QStringList readLines(QIODevice &device)
+{
+    QStringList lines;
+    char buffer[curveimport::ReadBufferSize];
+    while (!device.atEnd()) {
+        const qint64 length = device.readLine(buffer, sizeof buffer);
+        if (length < 0)
+            break;
+        lines.append(QString::fromUtf8(buffer, int(qstrnlen(buffer, size_t(length)))));
+    }
+    return lines;
+}
+
+bool toNumber(const QString &field, double *value)
+{
+    bool ok = false;
+    *value = field.toDouble(&ok);
+    return ok && std::isfinite(*value);
+}
+
+Points points(const QByteArray &bytes)
+{
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+    Points points;
+    for (QString line : readLines(buffer)) {
+        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        QStringList fields = line.split(QLatin1Char('\t'));
+        if (!line.contains(QLatin1Char('\t'))) {
+            fields = line.split(QLatin1Char(' '));
+            fields.removeAll(QString());
+        }
+        double voltage = 0.0;
+        double temperature = 0.0;
+        if (fields.size() >= 2 && toNumber(fields.at(0), &voltage) && toNumber(fields.at(1), &temperature))
+            points << Point(voltage, temperature);
+    }
+    return points;
+}
+
+Points table(Points points)
+{
+    std::sort(points.begin(), points.end(), [](const Point &a, const Point &b) {
+        return a.second < b.second || (a.second == b.second && a.first < b.first);
+    });
+    Points merged;
+    for (int first = 0; first < points.size();) {
+        int end = first;
+        double sum = 0.0;
+        while (end < points.size() && points.at(end).second == points.at(first).second)
+            sum += points.at(end++).first;
+        merged << Point(sum / (end - first), points.at(first).second);
+        first = end;
+    }
+    const double ratio = std::pow(merged.last().second / merged.first().second, 1.0 / 99);
+    Points rows;
+    double temperature = merged.first().second;
+    int lo = 0;
+    int hi = 1;
+    for (int row = 0; row < 100; ++row) {
+        while (temperature > merged.at(hi).second && lo < merged.size() - 2)
+            lo = hi++;
+        const Point &a = merged.at(lo);
+        const Point &b = merged.at(hi);
+        rows << Point(a.first + (temperature - a.second) * ((b.first - a.first) / (b.second - a.second)),
+                      temperature);
+        temperature *= ratio;
+    }
+    return rows;
+}
+
+} // namespace reference
+
+// Equal to the last bit, so that 0 and -0 differ too.
+bool identical(const Points &a, const Points &b)
+{
+    return a.size() == b.size()
+           && std::memcmp(a.constData(), b.constData(), sizeof(Point) * size_t(a.size())) == 0;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A curve with a few of everything the reader meets: fields written in several ways, junk
+// lines, repeated temperatures, shuffled order.
+QByteArray randomCurve(std::mt19937 &random, int count, const char *separator, const char *lineEnd)
+{
+    std::uniform_real_distribution<double> kelvin(1.0, 500.0);
+    std::uniform_int_distribution<int> digits(1, 17);
+    std::uniform_int_distribution<int> percent(0, 99);
+    QByteArray text;
+    QVector<double> temperatures;
+    for (int i = 0; i < count; ++i) {
+        const int chance = percent(random);
+        if (chance < 3) {
+            text += QByteArray("# note ") + QByteArray::number(i) + lineEnd;
+            continue;
+        }
+        const double temperature = chance < 10 && !temperatures.isEmpty()
+                                       ? temperatures.at(int(random() % unsigned(temperatures.size())))
+                                       : kelvin(random);
+        temperatures << temperature;
+        const double voltage = 1.165 - 0.00215 * temperature + 0.52 * std::exp(-temperature / 15.0);
+        QByteArray volts = QByteArray::number(voltage, chance % 2 ? 'g' : 'e', digits(random));
+        if (chance % 7 == 0)
+            volts.prepend('+');
+        if (chance % 5 == 0)
+            volts.prepend("  ");
+        text += volts + separator + QByteArray::number(temperature, 'g', 17) + lineEnd;
+    }
+    return text;
+}
+
 const QByteArray workedExampleText = "1.0\t10\n0.5\t300\n";
 
 // A silicon-diode-like curve, sorted by temperature.
@@ -169,6 +295,16 @@ private slots:
     void shippedCurves_data();
     void shippedCurves();
     void shippedResistanceCurveIsRefused();
+    void matchesTheReference_data();
+    void matchesTheReference();
+    void piecesMatchReadLine_data();
+    void piecesMatchReadLine();
+    void numberSyntaxIsToDoubles_data();
+    void numberSyntaxIsToDoubles();
+    void columnOrder_data();
+    void columnOrder();
+    void sortedMatchesAComparisonSort_data();
+    void sortedMatchesAComparisonSort();
 };
 
 void TestCurveImport::workedExample_data()
@@ -438,6 +574,17 @@ void TestCurveImport::refused_data()
         << "more than one \"Number of Breakpoints:\"";
     QTest::newRow("one breakpoint")
         << QByteArray("Data Format: 2\n  1  1.0  10\n") << "only one temperature";
+    QTest::newRow("temperature first without a heading")
+        << QByteArray("1.4\t1.6898\n300.02\t0.5596\n") << "Line 2 gives a voltage of 300.02 V, beyond 10 V: "
+                                                        "the columns look swapped, or the values are not volts";
+    QTest::newRow("says what names the order")
+        << QByteArray("300.02\t0.5596\n") << "A heading line such as \"Temperature  Voltage\" above the numbers "
+                                             "names the columns' order.";
+    QTest::newRow("millivolts") << QByteArray("Voltage (mV)\tTemperature (K)\n1689.8\t1.4\n")
+                                << "voltage of 1689.8 V";
+    QTest::newRow("negative") << QByteArray("1.0\t10\n-10.5\t20\n") << "Line 2 gives a voltage of -10.5 V";
+    QTest::newRow("heading below the first point")
+        << QByteArray("300\t0.5\nTemperature\tVoltage\n10\t1.0\n") << "Line 1 gives a voltage of 300 V";
 }
 
 void TestCurveImport::refused()
@@ -500,7 +647,7 @@ void TestCurveImport::neverNonFinite_data()
     QTest::newRow("temperatures beyond single precision") << QByteArray("1\t1e38\n2\t1e300\n") << false;
     QTest::newRow("merged voltages overflow") << QByteArray("1.5e308\t10\n1.5e308\t10\n0\t20\n") << false;
     QTest::newRow("tiny voltages") << QByteArray("1e-300\t10\n-1e-300\t300\n") << true;
-    QTest::newRow("steep but in range") << QByteArray("0\t1\n1e30\t1.0000001\n") << true;
+    QTest::newRow("steep but in range") << QByteArray("0\t1\n10\t1.0000000001\n") << true;
     QTest::newRow("wide temperature range") << QByteArray("1\t1e-30\n2\t1e30\n") << true;
 }
 
@@ -615,6 +762,219 @@ void TestCurveImport::shippedResistanceCurveIsRefused()
     QVERIFY(!result.ok());
     QVERIFY(result.rows.isEmpty());
     QVERIFY2(result.error.contains(QStringLiteral("resistance")), qPrintable(result.error));
+}
+
+void TestCurveImport::matchesTheReference_data()
+{
+    QTest::addColumn<QByteArray>("text");
+
+    QTest::newRow("shipped, tab separated") << fileBytes(dataFile("silicon-diode-plain.txt"));
+    QTest::newRow("shipped, space aligned") << fileBytes(dataFile("silicon-diode-spaces.txt"));
+    QTest::newRow("example curve") << fileBytes(QStringLiteral(THERMOCAL_EXAMPLES "/sample-curve.txt"));
+    QTest::newRow("diode curve") << curveText(diodeCurve);
+    std::mt19937 random(11);
+    for (int round = 0; round < 4; ++round) {
+        const QByteArray name = "random " + QByteArray::number(round);
+        QTest::newRow(name + ", tabs") << randomCurve(random, 2000, "\t", "\n");
+        QTest::newRow(name + ", spaces, CR LF") << randomCurve(random, 2000, "   ", "\r\n");
+        QTest::newRow(name + ", few points") << randomCurve(random, 5, " ", "\n");
+    }
+}
+
+// The fast reading gives the very same points and table, bit for bit, as the first one.
+void TestCurveImport::matchesTheReference()
+{
+    QFETCH(QByteArray, text);
+
+    const Points expected = reference::points(text);
+    QVERIFY(expected.size() >= 2);
+    const curveimport::Curve curve = pointsOf(text);
+    QVERIFY2(curve.ok(), qPrintable(curve.error));
+    QVERIFY(identical(curve.points, expected));
+    const curveimport::Result result = importBytes(text);
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QVERIFY(identical(result.rows, reference::table(expected)));
+}
+
+void TestCurveImport::piecesMatchReadLine_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    // Qt's text mode drops a CR standing alone in a line on some reads of a file but not on
+    // others; a buffer always drops it.
+    QTest::addColumn<bool>("onFileToo");
+
+    const int piece = curveimport::ReadBufferSize - 1;
+    QTest::newRow("empty") << QByteArray() << true;
+    QTest::newRow("no final line end") << QByteArray("1\t2\n3\t4") << true;
+    QTest::newRow("CR LF") << QByteArray("1\t2\r\n3\t4\r\n") << true;
+    QTest::newRow("blank lines") << QByteArray("\n\r\n\n") << true;
+    QTest::newRow("1500 bytes") << QByteArray(1500, '7') + "\n1\t2\n" << true;
+    QTest::newRow("exactly one piece") << QByteArray(piece - 1, '7') + "\n" + QByteArray(piece, '8') + "\n" << true;
+    QTest::newRow("CR LF across the piece's end") << QByteArray(piece - 1, '7') + "\r\n1\t2\n" << true;
+    QTest::newRow("CR LF just fitting") << QByteArray(piece - 2, '7') + "\r\n1\t2\r\n" << true;
+    QTest::newRow("three pieces") << QByteArray(3 * piece + 5, '5') + "\r\n" << true;
+    QTest::newRow("NUL inside") << QByteArray("1\t2\0tail\n3\t4\n", 13) << true;
+    QTest::newRow("lone CR") << QByteArray("1\r\t2\n3\r\t4\n") << false;
+    QTest::newRow("CR counts for nothing") << QByteArray(piece - 2, '7') + "\r\r\r\n" + QByteArray(piece, '7') << true;
+    QTest::newRow("UTF-8 text") << QByteArray("Temperatur \xc2\xb0K\tSpannung\n1\t2\n") << true;
+}
+
+// Reading line by line (readLine into a 1024-byte buffer, text mode) and the pieces the
+// import cuts from the bytes it read at once are the same lines, on a buffer and on a file.
+void TestCurveImport::piecesMatchReadLine()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, onFileToo);
+
+    QByteArray data = text;
+    QBuffer expectedBuffer(&data);
+    QVERIFY(expectedBuffer.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList expected = reference::readLines(expectedBuffer);
+    QBuffer buffer(&data);
+    QVERIFY(buffer.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(curveimport::readLines(buffer), expected);
+    if (!onFileToo)
+        return;
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("curve.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(text), qint64(text.size()));
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(reference::readLines(file), expected);
+    file.seek(0);
+    QCOMPARE(curveimport::readLines(file), expected);
+}
+
+void TestCurveImport::numberSyntaxIsToDoubles_data()
+{
+    QTest::addColumn<QByteArray>("field");
+
+    for (const char *field : {"1", "+1", "-1", "+-1", "-+1", "++1", ".5", "5.", ".", "+.5", "-.5e1", "1e5",
+                              "1e", "1e+", "1E-3", "1e+05", "0x10", "1d5", "1e5.5", "1.2.3", "e5", "00012",
+                              "-0", " 1 ", "\v1\f", "inf", "-inf", "nan", "NaN", "infinity", "1e400",
+                              "1e-400", "5e-324", "2.2250738585072014e-308", "1.7976931348623157e308",
+                              "0.1234567890123456789012345678901", "1_0"})
+        QTest::newRow(field) << QByteArray(field);
+}
+
+// Every field reads as QString::toDouble reads it, finite values only.
+void TestCurveImport::numberSyntaxIsToDoubles()
+{
+    QFETCH(QByteArray, field);
+
+    bool ok = false;
+    const double expected = QString::fromLatin1(field).toDouble(&ok);
+    const Points points = pointsOf("2\t" + field + "\n").points;
+    if (!ok || !std::isfinite(expected)) {
+        QCOMPARE(points, Points{});
+        return;
+    }
+    QCOMPARE(points.size(), 1);
+    QVERIFY(identical(points, Points{{2, expected}}));
+}
+
+void TestCurveImport::columnOrder_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<Points>("points");
+    QTest::addColumn<curveimport::ColumnOrder>("order");
+
+    using curveimport::ColumnOrder;
+    const Points curve{{0.5, 300}, {1.0, 10}};
+    QTest::newRow("no heading") << QByteArray("0.5\t300\n1.0\t10\n") << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("temperature first") << QByteArray("Temperature  Voltage\n300  0.5\n10  1.0\n")
+                                       << curve << ColumnOrder::TemperatureFirst;
+    QTest::newRow("three columns") << QByteArray("Temp.  Voltage  Sensitivity\n300  0.5  -2.1\n10  1.0  -1.7\n")
+                                   << curve << ColumnOrder::TemperatureFirst;
+    QTest::newRow("units only") << QByteArray("(K)\t(V)\n300\t0.5\n10\t1.0\n")
+                                << curve << ColumnOrder::TemperatureFirst;
+    QTest::newRow("kelvin and volts") << QByteArray("KELVIN VOLTS\n300 0.5\n10 1.0\n")
+                                      << curve << ColumnOrder::TemperatureFirst;
+    QTest::newRow("voltage first") << QByteArray("Voltage (V)\tTemperature (K)\n0.5\t300\n1.0\t10\n")
+                                   << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("CSV, temperature first") << QByteArray("T (K),V (V)\r\n300,0.5\r\n10, 1.0\r\n")
+                                            << curve << ColumnOrder::TemperatureFirst;
+    QTest::newRow("CSV, voltage first") << QByteArray("V (V),T (K)\n0.5,300\n1.0,10\n")
+                                        << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("comment above the heading")
+        << QByteArray("# temperature and voltage of diode 12\nVoltage\tTemperature\n0.5\t300\n1.0\t10\n")
+        << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("heading above a comment")
+        << QByteArray("Temperature\tVoltage\n# diode 12\n300\t0.5\n10\t1.0\n") << curve << ColumnOrder::TemperatureFirst;
+    QTest::newRow("heading after the first point")
+        << QByteArray("0.5\t300\nTemperature\tVoltage\n1.0\t10\n") << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("one quantity named") << QByteArray("Temperature\n0.5\t300\n1.0\t10\n")
+                                        << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("a word that only contains temp")
+        << QByteArray("attempt: volts\n0.5\t300\n1.0\t10\n") << curve << ColumnOrder::VoltageFirst;
+    QTest::newRow("decimal comma") << QByteArray("1,234 300\n0,5\t300\n1.0\t10\n0.5,,300\n")
+                                   << Points{{1.0, 10}} << ColumnOrder::VoltageFirst;
+    QTest::newRow("ten volts is plausible") << QByteArray("-10\t300\n10\t10\n")
+                                            << Points{{-10, 300}, {10, 10}} << ColumnOrder::VoltageFirst;
+    QTest::newRow("breakpoints") << QByteArray("Data Format: 2\n1 0.5 300\n2 1.0 10\n")
+                                 << curve << ColumnOrder::Breakpoints;
+}
+
+void TestCurveImport::columnOrder()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(Points, points);
+    QFETCH(curveimport::ColumnOrder, order);
+
+    const curveimport::Curve curve = pointsOf(text);
+    QVERIFY2(curve.ok(), qPrintable(curve.error));
+    QCOMPARE(curve.points, points);
+    QCOMPARE(curve.columnOrder, order);
+}
+
+void TestCurveImport::sortedMatchesAComparisonSort_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("spread");
+
+    QTest::newRow("few points") << 50 << 500.0;
+    QTest::newRow("many points, both signs") << 5000 << 1e6;
+    QTest::newRow("many points, tiny and huge") << 5000 << 1e300;
+    QTest::newRow("many repeated temperatures") << 5000 << 3.0;
+}
+
+// Large curves are sorted by counting digits of the temperatures' bits; the order, and so
+// the merged means, must be exactly those of sorting by (temperature, voltage).
+void TestCurveImport::sortedMatchesAComparisonSort()
+{
+    QFETCH(int, count);
+    QFETCH(double, spread);
+
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> share(-1.0, 1.0);
+    Points points;
+    for (int i = 0; i < count; ++i) {
+        double kelvin = spread >= 1e300 ? std::pow(10.0, 300 * share(random)) : std::round(spread * share(random));
+        if (i % 97 == 0)
+            kelvin = i % 2 ? 0.0 : -0.0;
+        points << Point(share(random), kelvin);
+    }
+    Points expected = points;
+    std::sort(expected.begin(), expected.end(), [](const Point &a, const Point &b) {
+        return a.second < b.second || (a.second == b.second && a.first < b.first);
+    });
+    Points merged;
+    for (int first = 0; first < expected.size();) {
+        int end = first;
+        double sum = 0.0;
+        while (end < expected.size() && expected.at(end).second == expected.at(first).second)
+            sum += expected.at(end++).first;
+        merged << Point(sum / (end - first), std::fabs(expected.at(first).second) == 0.0 ? 0.0 : expected.at(first).second);
+        first = end;
+    }
+    Points actual = curveimport::sortedByTemperature(points);
+    for (Point &point : actual) {
+        if (point.second == 0.0)
+            point.second = 0.0; // either zero may stand for 0 K
+    }
+    QVERIFY(identical(actual, merged));
 }
 
 QTEST_GUILESS_MAIN(TestCurveImport)

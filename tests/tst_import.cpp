@@ -36,11 +36,20 @@ class TestImport : public QObject
     Q_OBJECT
 
 private slots:
+    void importsTheWorkedExample_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("voltage first") << QByteArray("Voltage\tTemperature\n0.5\t300\n1.0\t10\n");
+        QTest::newRow("temperature first") << QByteArray("Temperature (K)  Voltage (V)\n300  0.5\n10  1.0\n");
+        QTest::newRow("CSV") << QByteArray("T (K),V (V)\r\n300,0.5\r\n10,1.0\r\n");
+    }
+
     void importsTheWorkedExample()
     {
+        QFETCH(QByteArray, text);
         QTemporaryDir dir;
         Bench bench;
-        bench.modals.answerFileDialog(writeCurve(dir, "Voltage\tTemperature\n0.5\t300\n1.0\t10\n"));
+        bench.modals.answerFileDialog(writeCurve(dir, text));
         bench.click("pbOpenTable");
 
         QCOMPARE(bench.modals.fileDialogs.size(), 1);
@@ -67,18 +76,23 @@ private slots:
     void refusedCurvesLeaveTheGridAlone_data()
     {
         QTest::addColumn<QByteArray>("text");
-        QTest::newRow("one point") << QByteArray("1.0\t10\n");
-        QTest::newRow("no points") << QByteArray("Voltage\tTemperature\n\n");
-        QTest::newRow("zero kelvin") << QByteArray("1.0\t0\n0.5\t300\n");
-        QTest::newRow("negative kelvin") << QByteArray("1.0\t-5\n0.5\t300\n");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("one point") << QByteArray("1.0\t10\n") << "only one temperature";
+        QTest::newRow("no points") << QByteArray("Voltage\tTemperature\n\n") << "no curve points";
+        QTest::newRow("zero kelvin") << QByteArray("1.0\t0\n0.5\t300\n") << "above 0 K";
+        QTest::newRow("negative kelvin") << QByteArray("1.0\t-5\n0.5\t300\n") << "above 0 K";
+        QTest::newRow("columns swapped") << QByteArray("10\t1.0\n300\t0.5\n")
+                                         << "Line 2 gives a voltage of 300 V, beyond 10 V: the columns look swapped";
         QTest::newRow("resistance curve") << QByteArray("Sensor Model:   PT-100\nData Format:    3      (Ohms/Kelvin)\n"
                                                         "Number of Breakpoints:   2\n\nNo.   Units      Temperature (K)\n\n"
-                                                        "  1  18.52  73.15\n  2  100.0  273.15\n");
+                                                        "  1  18.52  73.15\n  2  100.0  273.15\n")
+                                          << "resistance units";
     }
 
     void refusedCurvesLeaveTheGridAlone()
     {
         QFETCH(QByteArray, text);
+        QFETCH(QString, says);
         QTemporaryDir dir;
         Bench bench;
         for (int row = 0; row < 100; ++row)
@@ -88,7 +102,7 @@ private slots:
         bench.click("pbOpenTable");
         QCOMPARE(bench.modals.boxes.size(), 1);
         QCOMPARE(bench.modals.boxes[0].title, QStringLiteral("Error"));
-        QVERIFY(!bench.modals.boxes[0].text.isEmpty());
+        QVERIFY2(bench.modals.boxes[0].text.contains(says), qPrintable(bench.modals.boxes[0].text));
         QCOMPARE(gridTexts(bench), before);
     }
 

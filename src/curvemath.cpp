@@ -1,0 +1,153 @@
+#include "curvemath.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace curvemath {
+
+namespace {
+
+QString message(const char *text)
+{
+    return QCoreApplication::translate("curvemath", text);
+}
+
+// The index of the segment's upper point for a temperature: the first point above it,
+// kept within the curve so that the top point belongs to the last segment.
+int upperIndex(const QVector<Point> &sorted, double kelvin)
+{
+    const auto above = std::upper_bound(sorted.cbegin(), sorted.cend(), kelvin,
+                                        [](double t, const Point &p) { return t < p.second; });
+    return qBound(1, int(above - sorted.cbegin()), sorted.size() - 1);
+}
+
+// The correction at a temperature: linear between the reference points around it, the
+// nearest one's beyond them.
+double correctionAt(const QVector<Correction> &corrections, double kelvin)
+{
+    if (kelvin <= corrections.first().kelvin)
+        return corrections.first().volts;
+    if (kelvin >= corrections.last().kelvin)
+        return corrections.last().volts;
+    int hi = 1;
+    while (corrections.at(hi).kelvin < kelvin)
+        ++hi;
+    const Correction &a = corrections.at(hi - 1);
+    const Correction &b = corrections.at(hi);
+    return a.volts + (kelvin - a.kelvin) * (b.volts - a.volts) / (b.kelvin - a.kelvin);
+}
+
+Softcal refused(const QString &error)
+{
+    Softcal result;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
+std::optional<double> voltageAt(const QVector<Point> &sorted, double kelvin)
+{
+    if (sorted.size() < 2 || !(kelvin >= sorted.first().second && kelvin <= sorted.last().second))
+        return std::nullopt;
+    const int hi = upperIndex(sorted, kelvin);
+    const Point &a = sorted.at(hi - 1);
+    const Point &b = sorted.at(hi);
+    return a.first + (kelvin - a.second) * (b.first - a.first) / (b.second - a.second);
+}
+
+double slopeAt(const QVector<Point> &sorted, double kelvin)
+{
+    if (sorted.size() < 2)
+        return std::numeric_limits<double>::quiet_NaN();
+    const int hi = upperIndex(sorted, kelvin);
+    const Point &a = sorted.at(hi - 1);
+    const Point &b = sorted.at(hi);
+    return (b.first - a.first) / (b.second - a.second);
+}
+
+Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &references)
+{
+    if (references.isEmpty() || references.size() > MostReferencePoints)
+        return refused(message("A fit takes one to three reference points, not %1.").arg(references.size()));
+    const QVector<Point> sorted = curveimport::sortedByTemperature(standard);
+    if (sorted.size() < 2)
+        return refused(message("The standard curve needs points at two temperatures at least."));
+
+    Softcal result;
+    for (const ReferencePoint &reference : references) {
+        const std::optional<double> standardVolts = voltageAt(sorted, reference.kelvin);
+        if (!standardVolts || !std::isfinite(reference.volts)) {
+            return refused(message("The reference point at %1 K lies outside the standard curve's temperatures (%2 K to %3 K).")
+                               .arg(reference.kelvin)
+                               .arg(sorted.first().second)
+                               .arg(sorted.last().second));
+        }
+        Correction correction;
+        correction.kelvin = reference.kelvin;
+        correction.volts = reference.volts - *standardVolts;
+        // Read through the standard curve, the sensor's voltage gives a temperature off by
+        // the voltage difference over the curve's slope.
+        correction.millikelvin = correction.volts / slopeAt(sorted, reference.kelvin) * MillikelvinPerKelvin;
+        result.corrections.append(correction);
+    }
+    std::sort(result.corrections.begin(), result.corrections.end(),
+              [](const Correction &a, const Correction &b) { return a.kelvin < b.kelvin; });
+    for (int index = 1; index < result.corrections.size(); ++index) {
+        if (result.corrections.at(index).kelvin == result.corrections.at(index - 1).kelvin)
+            return refused(message("Two reference points share the temperature %1 K.")
+                               .arg(result.corrections.at(index).kelvin));
+    }
+
+    result.points = standard;
+    for (Point &point : result.points)
+        point.first += correctionAt(result.corrections, point.second);
+    return result;
+}
+
+double tableTemperature(const QVector<Point> &table, double volts)
+{
+    QVector<Point> rows = table;
+    std::sort(rows.begin(), rows.end(), [](const Point &a, const Point &b) { return a.first < b.first; });
+    if (rows.isEmpty())
+        return std::numeric_limits<double>::quiet_NaN();
+    if (volts <= rows.first().first)
+        return rows.first().second;
+    if (volts >= rows.last().first)
+        return rows.last().second;
+    const auto above = std::upper_bound(rows.cbegin(), rows.cend(), volts,
+                                        [](double v, const Point &p) { return v < p.first; });
+    const Point &hi = *above;
+    const Point &lo = *(above - 1);
+    return lo.second + (volts - lo.first) * (hi.second - lo.second) / (hi.first - lo.first);
+}
+
+WorstError largestError(const QVector<Point> &table, const QVector<Point> &source)
+{
+    WorstError worst;
+    for (const Point &point : source) {
+        const double error = (tableTemperature(table, point.first) - point.second) * MillikelvinPerKelvin;
+        if (std::fabs(error) > std::fabs(worst.millikelvin)) {
+            worst.millikelvin = error;
+            worst.kelvin = point.second;
+        }
+    }
+    return worst;
+}
+
+double millikelvinAt(const QVector<Point> &table, int row, double voltsDifference)
+{
+    if (table.size() < 2 || row < 0 || row >= table.size())
+        return std::numeric_limits<double>::quiet_NaN();
+    const Point &a = table.at(qMax(0, row - 1));
+    const Point &b = table.at(qMin(table.size() - 1, row + 1));
+    const double slope = (b.first - a.first) / (b.second - a.second);
+    if (slope == 0.0 || !std::isfinite(slope))
+        return std::numeric_limits<double>::quiet_NaN();
+    return voltsDifference / slope * MillikelvinPerKelvin;
+}
+
+} // namespace curvemath
