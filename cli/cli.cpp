@@ -1,11 +1,13 @@
 #include "cli.h"
 
 #include "calibrationfile.h"
+#include "curveimport.h"
 #include "device.h"
 #include "portdiscovery.h"
 #include "protocol.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QSerialPort>
@@ -20,6 +22,10 @@ int runGet(const QStringList &arguments);
 int runSet(const QStringList &arguments);
 int runCommit(const QStringList &arguments);
 int runDiff(const QStringList &arguments);
+int runImport(const QStringList &arguments);
+int runExport(const QStringList &arguments);
+int runPlot(const QStringList &arguments);
+int runSoftcal(const QStringList &arguments);
 
 namespace {
 
@@ -94,6 +100,10 @@ const QList<Command> &commands()
         {"set", "FILE", "send a calibration file to the instrument: backup, write, verify", runSet},
         {"commit", "", "commit the instrument's constants to its EEPROM", runCommit},
         {"diff", "A B", "compare two calibration sets (files or 'instrument')", runDiff},
+        {"import", "CURVE", "a calibration file whose table is a sensor curve, resampled", runImport},
+        {"export", "SOURCE", "a calibration set's table as a standard curve file (340 or CSV)", runExport},
+        {"plot", "SOURCE...", "draw curves, or their temperature differences, to PNG or SVG", runPlot},
+        {"softcal", "STANDARD", "fit a standard curve to one to three measured points", runSoftcal},
     };
     return list;
 }
@@ -131,6 +141,26 @@ void outBytes(const QByteArray &bytes)
 void err(const QString &message)
 {
     writeTo(stderr, QStringLiteral("%1: %2\n").arg(programName(), message).toUtf8());
+}
+
+int main(int argc, char *argv[])
+{
+    // Only drawing needs a QGuiApplication (QPainter's text needs the platform's fonts); it
+    // runs on the offscreen platform, chosen here since QCoreApplication would misread a
+    // -platform option.
+    if (argc > 1 && qstrcmp(argv[1], "plot") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform's own chatter (no runtime directory, font notes) is not ours to show;
+        // the program's messages go through err().
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                writeTo(stderr, QStringLiteral("%1: %2\n").arg(programName(), message).toUtf8());
+        });
+        QGuiApplication application(argc, argv);
+        return run(QCoreApplication::arguments());
+    }
+    QCoreApplication application(argc, argv);
+    return run(QCoreApplication::arguments());
 }
 
 int run(const QStringList &arguments)
@@ -263,6 +293,43 @@ int reportLinkFailure(int failure)
 {
     err(protocol::message(protocol::LinkFailure(failure)));
     return NoAnswer;
+}
+
+int constantsFrom(const QString &sourceName, const QString &requestedPort, QSerialPort &port,
+                  device::DeviceSet *set)
+{
+    if (!source(sourceName).isInstrument)
+        return loadStrict(sourceName, true, set);
+    if (!port.isOpen()) {
+        const int status = openInstrument(requestedPort, port);
+        if (status != Success)
+            return status;
+    }
+    const int status = readInstrument(port, set);
+    if (status != Success)
+        return status;
+    // Zero slopes would collapse every reading of the instrument that gets this file.
+    if (set->adcSlope == 0.0f || set->dacSlope == 0.0f) {
+        err(QStringLiteral("the instrument's %1 slope is 0; take the constants from a calibration file instead.")
+                .arg(set->adcSlope == 0.0f ? QStringLiteral("ADC") : QStringLiteral("DAC")));
+        return FileProblem;
+    }
+    return Success;
+}
+
+int readCurve(const QString &path, curveimport::Curve *curve)
+{
+    *curve = curveimport::readFile(path);
+    if (!curve->ok()) {
+        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), curve->error));
+        return FileProblem;
+    }
+    return Success;
+}
+
+QVector<QPair<double, double>> tableOf(const device::DeviceSet &set)
+{
+    return device::toCalibrationSet(set).table;
 }
 
 int commitToEeprom(QSerialPort &port)

@@ -12,6 +12,9 @@ class QSerialPort;
 namespace device {
 struct DeviceSet;
 }
+namespace curveimport {
+struct Curve;
+}
 
 // thermocal-cli: the instrument's device actions for scripts. A command is a function from
 // its arguments to an exit status; data goes to stdout, messages to stderr.
@@ -30,6 +33,9 @@ enum Status {
 
 // Runs the command line `arguments` (the program's name first) and returns the exit status.
 int run(const QStringList &arguments);
+// The program: creates the application object the command needs (only drawing needs a
+// QGuiApplication, on Qt's offscreen platform, so no display is ever needed) and runs it.
+int main(int argc, char *argv[]);
 
 // What every command shares.
 struct Command
@@ -97,6 +103,22 @@ int readInstrument(QSerialPort &port, device::DeviceSet *set);
 QString firstNonFinite(const device::DeviceSet &set);
 // Writes `set` as a calibration file to `path`, or to stdout when `path` is empty.
 int writeCalibrationFile(const device::DeviceSet &set, const QString &path);
+// Writes `bytes` to `path`, replacing a file there only once complete, or to stdout when
+// `path` is empty.
+int writeOutput(const QString &path, const QByteArray &bytes);
+
+// The four constants (and the table) of `source`: a calibration file, checked strictly with
+// neither slope 0, or the instrument on `port` (opened here unless already open).
+int constantsFrom(const QString &source, const QString &requestedPort, QSerialPort &port,
+                  device::DeviceSet *set);
+// A sensor curve file read with the import's rules; prints nothing on success.
+int readCurve(const QString &path, curveimport::Curve *curve);
+// The constants of `constants` with the table `rows` (resampled, 100 rows), narrowed to single
+// precision as the window's grid holds it.
+device::DeviceSet withTable(const device::DeviceSet &constants, const QVector<QPair<double, double>> &rows);
+// The table of `set` as (voltage, temperature) rows, each value the double that the
+// shortest decimal of its single-precision value spells.
+QVector<QPair<double, double>> tableOf(const device::DeviceSet &set);
 
 QString programName();
 QString version();

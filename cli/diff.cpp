@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "curvemath.h"
 #include "device.h"
 #include "numbers.h"
 
@@ -9,14 +10,36 @@
 #include <QSerialPort>
 
 #include <cmath>
+#include <limits>
 
 namespace cli {
 
 namespace {
 
-QJsonValue number(float value)
+QJsonValue number(double value)
 {
-    return std::isfinite(value) ? QJsonValue(numbers::shortestAsDouble(value)) : QJsonValue();
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+}
+
+// The temperature error a table difference means, in mK: for a voltage, the difference over
+// the first table's slope at that row; for a temperature, the difference itself. NaN for the
+// constants, and where the curve is flat.
+double millikelvin(const device::Difference &difference, const QVector<QPair<double, double>> &table)
+{
+    const double change = double(difference.second) - double(difference.first);
+    switch (difference.field) {
+    case device::Field::Voltage:
+        return curvemath::millikelvinAt(table, difference.row, change);
+    case device::Field::Temperature:
+        return change * curvemath::MillikelvinPerKelvin;
+    default:
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+QString millikelvinText(double value)
+{
+    return std::isfinite(value) ? QStringLiteral("  (%1 mK)").arg(QString::number(value, 'f', 1)) : QString();
 }
 
 } // namespace
@@ -27,7 +50,8 @@ int runDiff(const QStringList &arguments)
 {
     Parser parser(commandNamed("diff"), true);
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("{\"identical\": bool, \"differences\": [{\"field\", \"row\", \"a\", \"b\"}]}"));
+                                  QStringLiteral("{\"identical\": bool, \"differences\": [{\"field\", \"row\", \"a\", \"b\", "
+                                                 "\"mK\"}]}; mK is the temperature error of a table difference."));
     parser.parser.addOption(json);
     parser.parser.addPositionalArgument(QStringLiteral("A"), QStringLiteral("A calibration file, or 'instrument'."));
     parser.parser.addPositionalArgument(QStringLiteral("B"), QStringLiteral("A calibration file, or 'instrument'."));
@@ -65,14 +89,16 @@ int runDiff(const QStringList &arguments)
     }
 
     const QVector<device::Difference> differences = device::compare(sets[0], sets[1]);
+    const QVector<QPair<double, double>> table = tableOf(sets[0]);
     if (parser.parser.isSet(json)) {
         QJsonArray list;
         for (const device::Difference &difference : differences) {
             list.append(QJsonObject{
                 {QStringLiteral("field"), difference.key()},
                 {QStringLiteral("row"), difference.row < 0 ? QJsonValue() : QJsonValue(difference.row + 1)},
-                {QStringLiteral("a"), number(difference.first)},
-                {QStringLiteral("b"), number(difference.second)},
+                {QStringLiteral("a"), number(numbers::shortestAsDouble(difference.first))},
+                {QStringLiteral("b"), number(numbers::shortestAsDouble(difference.second))},
+                {QStringLiteral("mK"), number(millikelvin(difference, table))},
             });
         }
         outBytes(QJsonDocument(QJsonObject{{QStringLiteral("identical"), differences.isEmpty()},
@@ -81,8 +107,9 @@ int runDiff(const QStringList &arguments)
     } else {
         QString text;
         for (const device::Difference &difference : differences) {
-            text += QStringLiteral("%1: %2 %3\n").arg(difference.name(), numbers::shortest(difference.first),
-                                                     numbers::shortest(difference.second));
+            text += QStringLiteral("%1: %2 %3%4\n")
+                        .arg(difference.name(), numbers::shortest(difference.first), numbers::shortest(difference.second),
+                             millikelvinText(millikelvin(difference, table)));
         }
         out(text);
     }

@@ -34,12 +34,16 @@ int writeCalibrationFile(const device::DeviceSet &set, const QString &path)
         err(QStringLiteral("the instrument holds a value that a calibration file cannot hold: %1.").arg(nonFinite));
         return FileProblem;
     }
-    const CalibrationSet file = device::toCalibrationSet(set);
+    return writeOutput(path, calibrationfile::serialize(device::toCalibrationSet(set)));
+}
+
+int writeOutput(const QString &path, const QByteArray &bytes)
+{
     if (path.isEmpty()) {
-        outBytes(calibrationfile::serialize(file));
+        outBytes(bytes);
         return Success;
     }
-    const calibrationfile::SaveStatus saved = calibrationfile::save(path, file);
+    const calibrationfile::SaveStatus saved = calibrationfile::saveBytes(path, bytes);
     if (saved != calibrationfile::SaveStatus::Saved) {
         err(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), calibrationfile::message(saved)));
         return FileProblem;

@@ -9,11 +9,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include <pthread.h>
+
+namespace {
+constexpr double MillivoltsPerVolt = 1000.0;
+constexpr double MostOffsetMillivolts = 500.0;
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -31,8 +37,19 @@ int main(int argc, char *argv[])
                                   QStringLiteral("Also makes PATH a symbolic link to the terminal (replacing an "
                                                  "older link, never a file)."),
                                   QStringLiteral("PATH"));
+    const QCommandLineOption offset(QStringLiteral("sensor-offset"),
+                                    QStringLiteral("Makes the sensor read MILLIVOLTS above the standard curve that the "
+                                                   "instrument is calibrated with, as a second, uncalibrated diode would."),
+                                    QStringLiteral("MILLIVOLTS"));
     parser.addOption(link);
+    parser.addOption(offset);
     parser.process(application);
+    bool offsetOk = true;
+    const double offsetMillivolts = parser.isSet(offset) ? parser.value(offset).toDouble(&offsetOk) : 0.0;
+    if (!offsetOk || !std::isfinite(offsetMillivolts) || std::fabs(offsetMillivolts) > MostOffsetMillivolts) {
+        std::fprintf(stderr, "thermocal-sim: --sensor-offset takes millivolts within +-%g\n", MostOffsetMillivolts);
+        return 2;
+    }
 
     // The signals are taken by sigwait below: blocked here, before the serving thread starts,
     // so that no thread is interrupted by them.
@@ -42,7 +59,9 @@ int main(int argc, char *argv[])
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    sim::Instrument instrument(std::make_unique<sim::DemoFirmware>());
+    auto firmware = std::make_unique<sim::DemoFirmware>();
+    firmware->sensorOffsetVolts = offsetMillivolts / MillivoltsPerVolt;
+    sim::Instrument instrument(std::move(firmware));
     QString error;
     if (!instrument.start(&error)) {
         std::fprintf(stderr, "thermocal-sim: cannot start the simulated instrument: %s\n", qPrintable(error));

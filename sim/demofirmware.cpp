@@ -124,7 +124,7 @@ double DemoFirmware::sensorTemperature() const
 int DemoFirmware::rawReading() const
 {
     constexpr int FullScale = (1 << AdcBits) - 1;
-    const double counts = std::round(diodeVoltage(sensorTemperature()) / AdcVoltsPerCount);
+    const double counts = std::round((diodeVoltage(sensorTemperature()) + sensorOffsetVolts) / AdcVoltsPerCount);
     return int(std::clamp(counts, 0.0, double(FullScale)));
 }
 

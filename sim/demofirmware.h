@@ -43,6 +43,10 @@ public:
     static double tableTemperature(const std::array<std::pair<float, float>, TableRows> &table,
                                    double voltage);
 
+    // How far this sensor's voltage lies above the standard diode curve: 0 for the sensor the
+    // factory calibrated, about 0.01 for a second, uncalibrated diode of the same type.
+    double sensorOffsetVolts = 0.0;
+
     static double sensorTemperatureAt(double seconds);
     double sensorTemperature() const;
     // What the ADC reads now: the diode's voltage in counts, clipped to the converter's range.

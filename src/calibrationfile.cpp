@@ -202,10 +202,14 @@ QString withJsonSuffix(const QString &path)
 
 SaveStatus save(const QString &path, const CalibrationSet &set)
 {
+    return saveBytes(path, serialize(set));
+}
+
+SaveStatus saveBytes(const QString &path, const QByteArray &bytes)
+{
     // QSaveFile would accept an empty name and only fail at commit().
     if (path.isEmpty())
         return SaveStatus::OpenFailed;
-    const QByteArray bytes = serialize(set);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return SaveStatus::OpenFailed;

@@ -42,6 +42,8 @@ enum class SaveStatus { Saved, OpenFailed, WriteFailed };
 // Writes the file through a temporary one, so an existing file is replaced only by a
 // complete new one and is left as it was on any failure.
 SaveStatus save(const QString &path, const CalibrationSet &set);
+// The same for any bytes: the command line writes its other files this way too.
+SaveStatus saveBytes(const QString &path, const QByteArray &bytes);
 
 // A calibration file is a few kilobytes; anything larger than this is refused as not being
 // one, which bounds the memory and time a mistaken choice of file can take.

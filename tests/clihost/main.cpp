@@ -5,13 +5,12 @@
 #include "portdiscovery.h"
 #include "testsupport.h"
 
-#include <QCoreApplication>
+#include <QString>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
     const QList<portdiscovery::Port> ports
         = testsupport::portsFromSpec(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
     portdiscovery::setPortSource([ports] { return ports; });
-    return cli::run(QCoreApplication::arguments());
+    return cli::main(argc, argv);
 }

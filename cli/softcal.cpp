@@ -1,0 +1,175 @@
+#include "cli.h"
+
+#include "curveimport.h"
+#include "curvemath.h"
+#include "device.h"
+#include "numbers.h"
+#include "protocol.h"
+
+#include <QDir>
+#include <QSerialPort>
+
+#include <algorithm>
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+// A measured voltage is the mean of this many readings, which must agree within the limit:
+// a sensor still settling in its bath would fit the curve to a passing value.
+constexpr int MeasuredReadings = 10;
+constexpr double SettledSpreadVolts = 0.001;
+constexpr double MillivoltsPerVolt = 1000.0;
+
+std::optional<curvemath::ReferencePoint> parsePoint(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool kelvinOk = false;
+    bool voltsOk = false;
+    const double kelvin = parts.at(0).trimmed().toDouble(&kelvinOk);
+    const double volts = parts.at(1).trimmed().toDouble(&voltsOk);
+    if (!kelvinOk || !voltsOk || !std::isfinite(kelvin) || !std::isfinite(volts) || !(kelvin > 0.0))
+        return std::nullopt;
+    return curvemath::ReferencePoint{kelvin, volts};
+}
+
+// The sensor's voltage now, as the mean of several readings that agree.
+int measure(QSerialPort &port, double kelvin, double *volts)
+{
+    double sum = 0.0;
+    double lowest = 0.0;
+    double highest = 0.0;
+    for (int i = 0; i < MeasuredReadings; ++i) {
+        protocol::Link link(&port);
+        const device::Reading reading = device::readLive(link);
+        if (!reading.voltage)
+            return reportLinkFailure(int(link.failure()));
+        const double value = *reading.voltage;
+        lowest = i == 0 ? value : std::min(lowest, value);
+        highest = i == 0 ? value : std::max(highest, value);
+        sum += value;
+    }
+    if (highest - lowest > SettledSpreadVolts) {
+        err(QStringLiteral("the sensor is not settled at %1 K: %2 readings spread over %3 mV (more than %4 mV).")
+                .arg(kelvin)
+                .arg(MeasuredReadings)
+                .arg(QString::number((highest - lowest) * MillivoltsPerVolt, 'f', 3))
+                .arg(SettledSpreadVolts * MillivoltsPerVolt));
+        return NoAnswer;
+    }
+    *volts = sum / MeasuredReadings;
+    return Success;
+}
+
+} // namespace
+
+// Fits a standard curve to the sensor at one to three temperatures and writes the corrected
+// curve as a calibration file, resampled as the import does.
+int runSoftcal(const QStringList &arguments)
+{
+    Parser parser(commandNamed("softcal"), true);
+    const QCommandLineOption point(QStringLiteral("point"),
+                                   QStringLiteral("A reference point: the temperature in K and the sensor's voltage there "
+                                                  "in V (from 'thermocal-cli read'). Up to three in all."),
+                                   QStringLiteral("T:V"));
+    const QCommandLineOption measureOption(QStringLiteral("measure"),
+                                           QStringLiteral("A reference point at T kelvin whose voltage is measured now: "
+                                                          "the mean of %1 readings, which must agree within %2 mV.")
+                                               .arg(MeasuredReadings)
+                                               .arg(SettledSpreadVolts * MillivoltsPerVolt),
+                                           QStringLiteral("T"));
+    const QCommandLineOption constantsOption(QStringLiteral("constants-from"),
+                                             QStringLiteral("Where the four constants come from: a calibration file, or "
+                                                            "'instrument'. Required."),
+                                             QStringLiteral("SOURCE"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Writes FILE instead of standard output."), QStringLiteral("FILE"));
+    parser.parser.addOptions({point, measureOption, constantsOption, output});
+    parser.parser.addPositionalArgument(QStringLiteral("STANDARD"), QStringLiteral("The standard curve file."));
+    int status = Success;
+    if (!parser.parse(arguments, &status))
+        return status;
+    if (parser.parser.positionalArguments().size() != 1)
+        return parser.usageError(QStringLiteral("takes exactly one standard curve file"));
+    if (!parser.parser.isSet(constantsOption))
+        return parser.usageError(QStringLiteral("--constants-from FILE|instrument is required"));
+
+    QVector<curvemath::ReferencePoint> references;
+    const QStringList given = parser.parser.values(point);
+    for (const QString &text : given) {
+        const auto reference = parsePoint(text);
+        if (!reference)
+            return parser.usageError(QStringLiteral("--point takes KELVIN:VOLTS, such as 77.35:1.0123, not '%1'").arg(text));
+        references.append(*reference);
+    }
+    QVector<double> measured;
+    const QStringList toMeasure = parser.parser.values(measureOption);
+    for (const QString &text : toMeasure) {
+        bool ok = false;
+        const double kelvin = text.toDouble(&ok);
+        if (!ok || !(kelvin > 0.0) || !std::isfinite(kelvin))
+            return parser.usageError(QStringLiteral("--measure takes a temperature in K, not '%1'").arg(text));
+        measured.append(kelvin);
+    }
+    const int count = references.size() + measured.size();
+    if (count < 1 || count > curvemath::MostReferencePoints)
+        return parser.usageError(QStringLiteral("takes one to three reference points (--point or --measure), not %1").arg(count));
+
+    const QString standardName = parser.parser.positionalArguments().first();
+    curveimport::Curve standard;
+    status = readCurve(standardName, &standard);
+    if (status != Success)
+        return status;
+    const QVector<curveimport::Point> sorted = curveimport::sortedByTemperature(standard.points);
+    if (sorted.size() < 2) {
+        err(QStringLiteral("%1: a standard curve needs points at two temperatures at least.").arg(QDir::toNativeSeparators(standardName)));
+        return FileProblem;
+    }
+    // Checked before anything is measured: a point off the curve cannot be fitted.
+    for (double kelvin : qAsConst(measured)) {
+        if (kelvin < sorted.first().second || kelvin > sorted.last().second)
+            return parser.usageError(QStringLiteral("%1 K lies outside the standard curve's %2 K to %3 K")
+                                         .arg(kelvin)
+                                         .arg(sorted.first().second)
+                                         .arg(sorted.last().second));
+    }
+
+    QSerialPort port;
+    if (!measured.isEmpty()) {
+        status = openInstrument(parser.port(), port);
+        if (status != Success)
+            return status;
+        for (double kelvin : qAsConst(measured)) {
+            double volts = 0.0;
+            status = measure(port, kelvin, &volts);
+            if (status != Success)
+                return status;
+            references.append({kelvin, volts});
+        }
+    }
+    const curvemath::Softcal fitted = curvemath::softcal(standard.points, references);
+    if (!fitted.ok())
+        return parser.usageError(fitted.error);
+    for (const curvemath::Correction &correction : fitted.corrections) {
+        err(QStringLiteral("at %1 K: correction %2 mV, %3 mK")
+                .arg(correction.kelvin)
+                .arg(QString::number(correction.volts * MillivoltsPerVolt, 'f', 4))
+                .arg(QString::number(correction.millikelvin, 'f', 1)));
+    }
+
+    const curveimport::Result table = curveimport::resample(fitted.points);
+    if (!table.ok()) {
+        err(QStringLiteral("the corrected curve: %1").arg(table.error));
+        return FileProblem;
+    }
+    device::DeviceSet constants;
+    status = constantsFrom(parser.parser.value(constantsOption), parser.port(), port, &constants);
+    if (status != Success)
+        return status;
+    return writeCalibrationFile(withTable(constants, table.rows), parser.parser.value(output));
+}
+
+} // namespace cli
