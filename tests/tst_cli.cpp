@@ -1,6 +1,9 @@
 #include "calibrationfile.h"
+#include "curveimport.h"
+#include "demofirmware.h"
 #include "instrument.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -341,6 +344,20 @@ private slots:
             << QStringList{QStringLiteral("set"), QStringLiteral("f.json"), QStringLiteral("--backup"), QStringLiteral("b.json"),
                            QStringLiteral("--no-backup")}
             << QString() << false << 2 << "--backup and --no-backup exclude each other";
+        QTest::newRow("import without a source of constants")
+            << QStringList{QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt")} << QString() << false << 2
+            << "--constants-from FILE|instrument is required";
+        QTest::newRow("softcal point off the curve")
+            << QStringList{QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--point"),
+                           QStringLiteral("600:0.05"), QStringLiteral("--constants-from"), QStringLiteral("instrument")}
+            << sim << false << 2 << "The reference point at 600 K lies outside the standard curve's temperatures";
+        QTest::newRow("softcal point malformed")
+            << QStringList{QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--point"),
+                           QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral("instrument")}
+            << sim << false << 2 << "--point takes KELVIN:VOLTS";
+        QTest::newRow("plot to an unknown format")
+            << QStringList{QStringLiteral("plot"), QStringLiteral("instrument"), QStringLiteral("-o"), QStringLiteral("plot.gif")}
+            << sim << false << 2 << "-o takes a file name ending in .png or .svg";
         QTest::newRow("silent instrument") << QStringList{QStringLiteral("get")} << sim << true << 4
                                            << "The instrument did not answer.";
         QTest::newRow("missing file") << QStringList{QStringLiteral("diff"), QStringLiteral("/nonexistent.json"), QStringLiteral("instrument")}
@@ -455,6 +472,160 @@ private slots:
         QVERIFY2(run.err.contains(QLatin1String("The instrument did not answer.")), qPrintable(run.err));
     }
 
+    // A curve imported with another file's constants is exactly what the window's import
+    // makes of it; its standard curve file reads back as the same table.
+    void importAndExport()
+    {
+        QTemporaryDir dir;
+        const QString imported = dir.filePath(QStringLiteral("imported.json"));
+        const Run run = cli({QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
+                             QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), imported});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.contains(QLatin1String("read 300 points (columns: voltage, temperature), 1.4 K to 500 K; "
+                                                "largest interpolation error of the table ")),
+                 qPrintable(run.err));
+        const calibrationfile::LoadResult file = calibrationfile::load(imported);
+        const calibrationfile::LoadResult constants = calibrationfile::load(QStringLiteral(EXAMPLES "/sample-calibration.json"));
+        QCOMPARE(float(file.set.adcSlope), float(constants.set.adcSlope));
+        QCOMPARE(float(file.set.dacSlope), float(constants.set.dacSlope));
+        const curveimport::Result window = curveimport::importFile(QStringLiteral(EXAMPLES "/sample-curve.txt"));
+        QCOMPARE(file.set.table.size(), 100);
+        for (int row = 0; row < 100; ++row) {
+            QCOMPARE(float(file.set.table[row].first), float(window.rows[row].first));
+            QCOMPARE(float(file.set.table[row].second), float(window.rows[row].second));
+        }
+
+        const QString exported = dir.filePath(QStringLiteral("sensor.340"));
+        QCOMPARE(cli({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("340"), QStringLiteral("-o"),
+                      exported, QStringLiteral("--sensor-model"), QStringLiteral("DT-X"), QStringLiteral("--serial-number"),
+                      QStringLiteral("D1234")})
+                     .exitCode,
+                 0);
+        QFile text(exported);
+        QVERIFY(text.open(QIODevice::ReadOnly));
+        QCOMPARE(text.readAll().split('\n').mid(0, 10),
+                 (QList<QByteArray>{"Sensor Model:  DT-X", "Serial Number:  D1234", "Data Format:  2 (Volts/Kelvin)",
+                                    "SetPoint Limit:  500 (Kelvin)", "Temperature coefficient:  1 (Negative)",
+                                    "Number of Breakpoints:  100", "", "No.  Units  Temperature (K)",
+                                    "  1  0.09          500", "  2  0.15196991    471.1766"}));
+        // Read back, temperatures are the same and voltages within one single-precision step:
+        // the import resamples at temperatures it computes itself.
+        const curveimport::Result back = curveimport::importFile(exported);
+        QVERIFY(back.ok());
+        for (int row = 0; row < 100; ++row) {
+            QCOMPARE(float(back.rows[row].second), float(file.set.table[row].second));
+            const float voltage = float(file.set.table[row].first);
+            QVERIFY(std::fabs(float(back.rows[row].first) - voltage) <= std::nextafter(voltage, 10.0f) - voltage);
+        }
+
+        const Run csv = cli({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("csv")});
+        QCOMPARE(csv.exitCode, 0);
+        QVERIFY(csv.out.startsWith("voltage_V,temperature_K\n1.635653,1.4\n"));
+        QCOMPARE(csv.out.count('\n'), 101);
+
+        QFile source(imported);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QJsonObject bent = QJsonDocument::fromJson(source.readAll()).object();
+        QJsonArray rows = bent.value(QStringLiteral("TempTable")).toArray();
+        rows[40] = QJsonArray{rows.at(38).toArray().at(0), rows.at(40).toArray().at(1)};
+        bent.insert(QStringLiteral("TempTable"), rows);
+        const Run refused = cli({QStringLiteral("export"), write(dir, QStringLiteral("bent.json"), QJsonDocument(bent).toJson()),
+                                 QStringLiteral("--format"), QStringLiteral("340")});
+        QCOMPARE(refused.exitCode, 5);
+        QVERIFY2(refused.err.contains(QLatin1String("row 41")), qPrintable(refused.err));
+        QVERIFY(refused.out.isEmpty());
+    }
+
+    // The second diode of the demo reads 10 mV above the standard curve: a one-point fit at
+    // the bath, sent, makes the instrument read the bath's temperature again.
+    void softcalAtTheBath()
+    {
+        QTemporaryDir dir;
+        auto firmware = std::make_unique<sim::DemoFirmware>();
+        firmware->sensorOffsetVolts = 0.010;
+        sim::Instrument instrument(std::move(firmware));
+        QVERIFY(instrument.start());
+        const QString fitted = dir.filePath(QStringLiteral("fitted.json"));
+        const Run fit = cli({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
+                             QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral("instrument"),
+                             QStringLiteral("-o"), fitted, QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(fit.exitCode, 0);
+        // The bath drifts by a few tenths of a kelvin, about 2.4 mV per kelvin.
+        const QRegularExpressionMatch correction
+            = QRegularExpression(QStringLiteral("at 77.35 K: correction ([0-9.]+) mV, (-[0-9.]+) mK")).match(fit.err);
+        QVERIFY2(correction.hasMatch(), qPrintable(fit.err));
+        QVERIFY(std::fabs(correction.captured(1).toDouble() - 10.0) < 1.0);
+
+        // Every row of the fitted table lies the same voltage above the standard curve.
+        const calibrationfile::LoadResult file = calibrationfile::load(fitted);
+        const curveimport::Result standard = curveimport::importFile(QStringLiteral(EXAMPLES "/standard-curve.340"));
+        for (int row = 0; row < 100; ++row) {
+            QCOMPARE(float(file.set.table[row].second), float(standard.rows[row].second));
+            QVERIFY(std::fabs(file.set.table[row].first - standard.rows[row].first - correction.captured(1).toDouble() / 1000)
+                    < 2e-6);
+        }
+
+        QCOMPARE(cli({QStringLiteral("set"), fitted, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
+                      QStringLiteral("--port"), instrument.portName()})
+                     .exitCode,
+                 0);
+        const Run reading = cli({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), instrument.portName()});
+        const double kelvin = QJsonDocument::fromJson(reading.out).object().value(QStringLiteral("temperature_K")).toDouble();
+        QVERIFY2(std::fabs(kelvin - 77.35) < 0.7, reading.out.constData());
+    }
+
+    // A sensor whose readings still wander is not fitted.
+    void softcalRefusesAnUnsettledSensor()
+    {
+        class Wandering : public sim::Firmware
+        {
+            float liveVoltage() override { return 1.0f + 0.0006f * float(++m_readings % 3); }
+            int m_readings = 0;
+        };
+        sim::Instrument instrument(std::make_unique<Wandering>());
+        QVERIFY(instrument.start());
+        const Run run = cli({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
+                             QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
+                             QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY2(run.err.contains(QLatin1String("the sensor is not settled at 77.35 K: 10 readings spread over 1.200 mV")),
+                 qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+    }
+
+    // Pictures are drawn without a display: a PNG of the asked size with something on it,
+    // an SVG with one path per curve.
+    void plot()
+    {
+        QTemporaryDir dir;
+        sim::Instrument instrument(std::make_unique<sim::DemoFirmware>());
+        QVERIFY(instrument.start());
+        const QString png = dir.filePath(QStringLiteral("curves.png"));
+        const Run drawn = cli({QStringLiteral("plot"), QStringLiteral(EXAMPLES "/sample-curve.txt"),
+                               QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("instrument"),
+                               QStringLiteral("--size"), QStringLiteral("640x480"), QStringLiteral("-o"), png,
+                               QStringLiteral("--port"), instrument.portName()});
+        QCOMPARE(drawn.exitCode, 0);
+        QVERIFY2(drawn.err.isEmpty(), qPrintable(drawn.err));
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(640, 480));
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 4) {
+            for (int x = 0; x < image.width(); x += 4)
+                colours.insert(image.pixel(x, y));
+        }
+        QVERIFY2(colours.size() > 10, qPrintable(QString::number(colours.size())));
+
+        const QString svg = dir.filePath(QStringLiteral("difference.svg"));
+        QCOMPARE(cli({QStringLiteral("plot"), QStringLiteral(EXAMPLES "/standard-curve.340"),
+                      QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--difference"), QStringLiteral("-o"), svg})
+                     .exitCode,
+                 0);
+        QFile drawing(svg);
+        QVERIFY(drawing.open(QIODevice::ReadOnly));
+        QCOMPARE(drawing.readAll().count("<path"), 2);
+    }
+
     // thermocal-sim as a user starts it, with the listing and the comparison in JSON.
     void againstThermocalSim()
     {
@@ -501,6 +672,11 @@ private slots:
         QCOMPARE(voltage.value(QStringLiteral("field")).toString(), QStringLiteral("voltage"));
         QCOMPARE(voltage.value(QStringLiteral("row")).toInt(), 42);
         QCOMPARE(voltage.value(QStringLiteral("b")).toDouble(), 1.0);
+        // The voltage difference as the temperature error it means at that row of the curve.
+        QVERIFY(voltage.value(QStringLiteral("mK")).toDouble() > 1000.0);
+        const QJsonObject temperature = differences.at(1).toObject();
+        QVERIFY(std::fabs(temperature.value(QStringLiteral("mK")).toDouble()
+                          - (77.35 - temperature.value(QStringLiteral("a")).toDouble()) * 1000) < 0.01);
         QCOMPARE(differences.at(1).toObject().value(QStringLiteral("b")).toDouble(), 77.35);
 
         ::kill(pid_t(simulator.processId()), SIGTERM);
