@@ -143,6 +143,7 @@ class TestCurveImport : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void workedExample_data();
     void workedExample();
     void titleLineLeavesWorkedExampleExact();
@@ -287,6 +288,13 @@ void TestCurveImport::twoPointsFillTheTableFromOneSegment()
     QCOMPARE(shown(result.rows.last().second), QStringLiteral("500"));
 }
 
+// Curves are C-locale text whatever the system's locale; German uses a decimal comma and a
+// point for grouping, so reading that followed the default locale would show.
+void TestCurveImport::initTestCase()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+}
+
 void TestCurveImport::lineRules_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -313,6 +321,7 @@ void TestCurveImport::lineRules_data()
     QTest::newRow("overflowing number") << QByteArray("1e400\t10\n") << Points{};
     QTest::newRow("sign and exponent") << QByteArray("-1.5e-3\t+4.2E1\n") << Points{{-1.5e-3, 42}};
     QTest::newRow("decimal comma") << QByteArray("1,5\t10\n") << Points{};
+    QTest::newRow("point between thousands") << QByteArray("1.500\t1.000\n") << Points{{1.5, 1}};
     QTest::newRow("no final line end") << QByteArray("1.0\t10\n0.5\t300") << Points{{1.0, 10}, {0.5, 300}};
     QTest::newRow("NUL ends the line") << QByteArray("1.0\t1\0" "5\n", 8) << Points{{1.0, 1}};
     QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "1.0\t10\n") << Points{{1.0, 10}};
