@@ -1,4 +1,5 @@
 #include "curveimport.h"
+#include "testsupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+
+using testsupport::FailingDevice;
 
 using curveimport::Point;
 using Points = QVector<Point>;
@@ -89,43 +92,6 @@ QString dataFile(const char *name)
 {
     return QStringLiteral(THERMOCAL_TEST_DATA "/curves/") + QLatin1String(name);
 }
-
-// Serves its bytes, then fails every read while claiming that more is to come; it
-// gives up claiming only after many failed reads, so a reader that ignores the failure
-// ends instead of hanging.
-class FailingDevice : public QIODevice
-{
-public:
-    static constexpr int GiveUpAfter = 1000;
-
-    explicit FailingDevice(const QByteArray &data) : m_data(data) {}
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override
-    {
-        return QIODevice::bytesAvailable() + (m_failedReads < GiveUpAfter ? 1 : 0);
-    }
-    int failedReads() const { return m_failedReads; }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        if (m_served == m_data.size()) {
-            ++m_failedReads;
-            setErrorString(QStringLiteral("Input/output error"));
-            return -1;
-        }
-        const qint64 count = qMin(maxSize, qint64(m_data.size() - m_served));
-        memcpy(data, m_data.constData() + m_served, size_t(count));
-        m_served += int(count);
-        return count;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-    int m_served = 0;
-    int m_failedReads = 0;
-};
 
 const QByteArray workedExampleText = "1.0\t10\n0.5\t300\n";
 
