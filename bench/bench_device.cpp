@@ -50,6 +50,8 @@ int main(int argc, char *argv[])
     }
     {
         testsupport::Bench bench;
+        bench.field("leADCslope")->setText(QStringLiteral("3.8147e-05"));
+        bench.field("leDACslope")->setText(QStringLiteral("0.000805664"));
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 1.6f - row * 0.015f, 1.4f + row * 5.0f);
         printFigures("Set Constants, read-back included", timeClicks(bench, "pbSetConstants", setClicks), "300 to 330 ms");

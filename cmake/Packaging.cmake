@@ -2,6 +2,27 @@
 # installed; the demo, the tests and the benchmarks never are.
 set(THERMOCAL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rule goes, relative to the installation prefix")
+set(THERMOCAL_MAINTAINER "thermocal developers <thermocal-devel@example.org>" CACHE STRING
+    "The package's maintainer, \"Name <address>\"")
+set(THERMOCAL_HOMEPAGE "https://example.org/thermocal" CACHE STRING
+    "The project's home page, shown in the package's Homepage field")
+
+# The changelog's newest entry names the version being packaged; a version bump without
+# an entry would ship a package whose changelog lies about it.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog changelog_top LIMIT_COUNT 1)
+if(NOT changelog_top MATCHES "^thermocal \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog starts with '${changelog_top}', "
+                        "not an entry for version ${PROJECT_VERSION}")
+endif()
+# Debian keeps changelogs compressed, without a name or time stamp in the gzip header so
+# that the package builds the same every time.
+set(changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+execute_process(COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/changelog
+    OUTPUT_FILE ${changelog_gz} RESULT_VARIABLE gzip_status)
+if(NOT gzip_status EQUAL 0)
+    message(FATAL_ERROR "gzip could not compress packaging/changelog")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
 
 # The manual pages, compressed as Debian installs them.
 set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1)
@@ -24,11 +45,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-thermocal.rules
     DESTINATION ${THERMOCAL_UDEV_RULES_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${changelog_gz}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/thermocal)
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "thermocal")
 set(CPACK_PACKAGE_VENDOR "thermocal")
-set(CPACK_PACKAGE_CONTACT "thermocal maintainers <thermocal@localhost>")
+set(CPACK_PACKAGE_CONTACT "${THERMOCAL_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${THERMOCAL_MAINTAINER}")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${THERMOCAL_HOMEPAGE}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${THERMOCAL_HOMEPAGE}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "Reads the live voltage and temperature of a USB temperature instrument, reads
 and writes its calibration set (ADC and DAC constants, a 100-row table of

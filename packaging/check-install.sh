@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build tree into a scratch prefix and checks that exactly the program and its
-# desktop integration land there: no demo, test or benchmark program.
+# Installs a build tree into a scratch prefix and checks that exactly the program, its
+# desktop integration and its copyright and changelog land there: no demo, test or
+# benchmark program.
 # Usage: check-install.sh BUILD-DIR
 set -euo pipefail
 build=$1
@@ -16,6 +17,8 @@ expected=$(printf '%s\n' \
     ./share/man/man1/thermocal-cli.1.gz \
     ./lib/udev/rules.d/70-thermocal.rules \
     ./share/applications/thermocal.desktop \
+    ./share/doc/thermocal/changelog.gz \
+    ./share/doc/thermocal/copyright \
     ./share/icons/hicolor/scalable/apps/thermocal.svg | sort)
 if [ "$actual" != "$expected" ]; then
     echo "installed files differ from the expected ones:" >&2

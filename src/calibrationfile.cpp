@@ -228,17 +228,23 @@ LoadResult load(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {LoadStatus::OpenFailed, {}};
+    return load(file);
+}
 
+LoadResult load(QIODevice &device)
+{
     QByteArray bytes;
     while (bytes.size() <= MaxFileBytes) {
-        const QByteArray chunk = file.read(ReadChunkBytes);
-        if (chunk.isEmpty())
+        const int start = bytes.size();
+        bytes.resize(start + int(ReadChunkBytes));
+        const qint64 count = device.read(bytes.data() + start, ReadChunkBytes);
+        // A file that opens but cannot be read is no better than one that does not open.
+        if (count < 0)
+            return {LoadStatus::OpenFailed, {}};
+        bytes.resize(start + int(count));
+        if (count == 0)
             break;
-        bytes += chunk;
     }
-    // A file that opens but cannot be read is no better than one that does not open.
-    if (file.error() != QFileDevice::NoError)
-        return {LoadStatus::OpenFailed, {}};
     if (bytes.size() > MaxFileBytes)
         return {LoadStatus::NotCalibrationFile, {}};
 

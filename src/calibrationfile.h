@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class QIODevice;
+
 // The JSON calibration file: a top-level object with "ADCCoeffs" [slope, intercept],
 // "DACCoeffs" [slope, intercept] and "TempTable" [[voltage, temperature], ...].
 namespace calibrationfile {
@@ -58,6 +60,9 @@ struct LoadResult
 };
 
 LoadResult load(const QString &path);
+// Reads an open device to its end; a read error on the way counts as a file that cannot
+// be opened, since what was read before it is not the whole file.
+LoadResult load(QIODevice &device);
 
 // The text to show the user for a failure; empty for success.
 QString message(SaveStatus status);

@@ -20,11 +20,8 @@ QList<Port> availablePorts()
     QList<Port> ports;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
-        Port port;
-        port.name = info.portName();
-        port.hasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
-        port.vendorId = info.vendorIdentifier();
-        port.productId = info.productIdentifier();
+        Port port = portFromSystem(info.portName(), info.hasVendorIdentifier(), info.vendorIdentifier(),
+                                   info.hasProductIdentifier(), info.productIdentifier());
         port.serialNumber = info.serialNumber();
         port.description = info.description();
         ports.append(port);
@@ -35,6 +32,17 @@ QList<Port> availablePorts()
 void setPortSource(PortSource source)
 {
     installedSource() = std::move(source);
+}
+
+Port portFromSystem(const QString &name, bool hasVendorId, quint16 vendorId, bool hasProductId,
+                    quint16 productId)
+{
+    Port port;
+    port.name = name;
+    port.hasUsbIds = hasVendorId && hasProductId;
+    port.vendorId = hasVendorId ? vendorId : 0;
+    port.productId = hasProductId ? productId : 0;
+    return port;
 }
 
 bool isInstrument(const Port &port)

@@ -30,6 +30,11 @@ QList<Port> availablePorts();
 // Replaces the platform's list; an empty function restores it.
 void setPortSource(PortSource source);
 
+// The entry for one port from what the operating system reports about it (as
+// QSerialPortInfo gives it): an identifier counts only when the system has it.
+Port portFromSystem(const QString &name, bool hasVendorId, quint16 vendorId, bool hasProductId,
+                    quint16 productId);
+
 bool isInstrument(const Port &port);
 // A port entry with the instrument's USB identifiers, for presenting a stand-in (such as a
 // pseudo-terminal) through the source above.

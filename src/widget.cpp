@@ -6,6 +6,7 @@
 #include "device.h"
 #include "protocol.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDoubleValidator>
 #include <QFileDialog>
@@ -50,6 +51,38 @@ private:
     QList<QPointer<QWidget>> m_buttons;
 };
 
+// A grid cell's validator: C-locale numbers, where a comma typed or pasted becomes the
+// decimal point. A keypad that types a comma would otherwise have that keystroke refused
+// without a word, turning 1,5 into 15.
+class CellValidator : public QDoubleValidator
+{
+public:
+    explicit CellValidator(QObject *parent) : QDoubleValidator(parent)
+    {
+        QLocale locale(QLocale::C);
+        locale.setNumberOptions(QLocale::RejectGroupSeparator);
+        setLocale(locale);
+    }
+
+    State validate(QString &input, int &position) const override
+    {
+        input.replace(QLatin1Char(','), QLatin1Char('.'));
+        return QDoubleValidator::validate(input, position);
+    }
+};
+
+// A slope of 0 collapses every reading onto the intercept and the instrument then shows no
+// temperature at all. Empty fields read as 0, so this is what a fresh window would send.
+// Compared as sent, in single precision. Empty when both slopes can be sent.
+QString zeroSlopeProblem(const CalibrationSet &set)
+{
+    if (float(set.adcSlope) == 0.0f)
+        return QCoreApplication::translate("Widget", "ADC slope is 0: get or load the constants first.");
+    if (float(set.dacSlope) == 0.0f)
+        return QCoreApplication::translate("Widget", "DAC slope is 0: get or load the constants first.");
+    return QString();
+}
+
 class WaitCursor
 {
 public:
@@ -70,15 +103,11 @@ Widget::Widget(QWidget *parent)
     ui->tabWidget->setCurrentIndex(0);
 
     // Cells accept what is later read from them: C-locale numbers without group separators.
-    QLocale cellLocale(QLocale::C);
-    cellLocale.setNumberOptions(QLocale::RejectGroupSeparator);
     for (int row = 0; row < ui->twTableData->rowCount(); ++row) {
         for (int column = 0; column < 2; ++column) {
             auto *editor = new QLineEdit;
             editor->setFrame(false);
-            auto *validator = new QDoubleValidator(this);
-            validator->setLocale(cellLocale);
-            editor->setValidator(validator);
+            editor->setValidator(new CellValidator(this));
             ui->twTableData->setCellWidget(row, column, editor);
         }
     }
@@ -225,6 +254,11 @@ void Widget::on_pbSetConstants_clicked()
     const std::optional<CalibrationSet> set = readCalibration(numbers::Precision::Float);
     if (!set)
         return;
+    const QString slopeProblem = zeroSlopeProblem(*set);
+    if (!slopeProblem.isEmpty()) {
+        showError(slopeProblem);
+        return;
+    }
     const device::DeviceSet sent = device::toDevice(*set);
 
     protocol::Link link(serialPort);

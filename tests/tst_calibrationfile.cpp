@@ -1,4 +1,5 @@
 #include "calibrationfile.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -240,6 +241,8 @@ private slots:
     void loadFails_data();
     void loadFails();
     void loadUnreadableFile();
+    void loadReadError_data();
+    void loadReadError();
     void loadSizeLimit_data();
     void loadSizeLimit();
 
@@ -706,6 +709,25 @@ void TestCalibrationFile::loadUnreadableFile()
     if (probe.open(QIODevice::ReadOnly))
         QSKIP("permission bits do not stop this process from reading (running as root?)");
     QCOMPARE(load(path).status, LoadStatus::OpenFailed);
+}
+
+// A read error, however much was read before it, is a file that cannot be opened: what
+// came before is not the whole file, even when it parses.
+void TestCalibrationFile::loadReadError_data()
+{
+    QTest::addColumn<int>("servedBytes");
+    QTest::newRow("at the first read") << 0;
+    QTest::newRow("part-way") << 200;
+    QTest::newRow("after the whole text") << int(exampleText().size());
+}
+
+void TestCalibrationFile::loadReadError()
+{
+    QFETCH(int, servedBytes);
+    testsupport::FailingDevice device(exampleText().left(servedBytes));
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    QCOMPARE(load(device).status, LoadStatus::OpenFailed);
+    QVERIFY2(device.failedReads() < testsupport::FailingDevice::GiveUpAfter, "reading went on after the error");
 }
 
 void TestCalibrationFile::loadSizeLimit_data()

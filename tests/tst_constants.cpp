@@ -27,6 +27,13 @@ sim::Constants sampleConstants()
     return constants;
 }
 
+// Slopes the instrument can work with; "Set Constants" refuses to send a slope of 0.
+void fillSlopes(Bench &bench)
+{
+    bench.field("leADCslope")->setText(QStringLiteral("1"));
+    bench.field("leDACslope")->setText(QStringLiteral("2"));
+}
+
 } // namespace
 
 // "Get Constants", "Set Constants" and "Write EEPROM" against the simulated instrument.
@@ -148,14 +155,15 @@ private slots:
         QVERIFY2(bench.modals.boxes.isEmpty(), qPrintable(bench.modals.boxTexts().join('\n')));
     }
 
-    void setFromAnEmptyWindowSendsZeros()
+    void emptyFieldsAndCellsGoOutAsZeros()
     {
         Bench bench;
+        fillSlopes(bench);
         const qint64 took = bench.click("pbSetConstants");
         const auto requests = bench.instrument.requests();
         QCOMPARE(requests.size(), 6);
-        QCOMPARE(requests[0].bytes, QByteArray::fromHex("0700") + QByteArray(8, '\0'));
-        QCOMPARE(requests[1].bytes, QByteArray::fromHex("0900") + QByteArray(8, '\0'));
+        QCOMPARE(requests[0].bytes, QByteArray::fromHex("07000000803f00000000"));
+        QCOMPARE(requests[1].bytes, QByteArray::fromHex("09000000004000000000"));
         QCOMPARE(requests[2].bytes, QByteArray::fromHex("0b00") + QByteArray(800, '\0'));
         QCOMPARE(requests[3].bytes, QByteArray::fromHex("0600"));
         QCOMPARE(requests[4].bytes, QByteArray::fromHex("0800"));
@@ -176,6 +184,7 @@ private slots:
     void setIsOneActionThatNothingInterrupts()
     {
         Bench bench;
+        fillSlopes(bench);
         QList<bool> enabledDuring;
         int repaints = 0;
         QTimer probe;
@@ -202,7 +211,7 @@ private slots:
     void valuesAreTakenAtTheClick()
     {
         Bench bench;
-        bench.field("leDACslope")->setText(QStringLiteral("2"));
+        fillSlopes(bench);
         // An edit during the pauses must not change what goes out.
         QTimer::singleShot(50, [&] {
             bench.field("leDACslope")->setText(QStringLiteral("5"));
@@ -214,35 +223,55 @@ private slots:
         QCOMPARE(requests[2].bytes.mid(2, 4), QByteArray(4, '\0'));
     }
 
-    void textThatIsNotANumberSendsNothing_data()
+    // Text that is not a number, or a slope of 0, is refused before anything is sent; a
+    // field that is not a number is named as such even when a slope is empty too.
+    void refusedValuesSendNothing_data()
     {
+        QTest::addColumn<bool>("slopesFilled");
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
-        QTest::newRow("letters") << "leADCslope" << -1 << "abc" << "ADC slope: 'abc' is not a number.";
-        QTest::newRow("decimal comma") << "leDACintercept" << -1 << "1,5" << "DAC intercept: '1,5' is not a number.";
-        QTest::newRow("infinity") << "leADCintercept" << -1 << "inf" << "ADC intercept: 'inf' is not a number.";
-        QTest::newRow("beyond float") << "leDACslope" << -1 << "1e39" << "DAC slope: '1e39' is too large for the instrument.";
-        QTest::newRow("lone minus in a cell") << "" << 11 << "-" << "Table row 12, Voltage(V): '-' is not a number.";
+        QTest::newRow("letters") << true << "leADCslope" << -1 << "abc" << "ADC slope: 'abc' is not a number.";
+        QTest::newRow("decimal comma") << true << "leDACintercept" << -1 << "1,5" << "DAC intercept: '1,5' is not a number.";
+        QTest::newRow("infinity") << true << "leADCintercept" << -1 << "inf" << "ADC intercept: 'inf' is not a number.";
+        QTest::newRow("beyond float") << true << "leDACslope" << -1 << "1e39" << "DAC slope: '1e39' is too large for the instrument.";
+        QTest::newRow("lone minus in a cell") << true << "" << 11 << "-" << "Table row 12, Voltage(V): '-' is not a number.";
+        QTest::newRow("not a number before empty slopes") << false << "leDACintercept" << -1 << "1,5"
+                                                          << "DAC intercept: '1,5' is not a number.";
+        QTest::newRow("fresh window") << false << "" << -1 << "" << "ADC slope is 0: get or load the constants first.";
+        QTest::newRow("table only, as after an import") << false << "" << 0 << "1.5"
+                                                        << "ADC slope is 0: get or load the constants first.";
+        QTest::newRow("blank ADC slope") << true << "leADCslope" << -1 << "  " << "ADC slope is 0: get or load the constants first.";
+        QTest::newRow("zero ADC slope") << true << "leADCslope" << -1 << "0.0e5" << "ADC slope is 0: get or load the constants first.";
+        QTest::newRow("ADC slope 0 as a float") << true << "leADCslope" << -1 << "1e-50" << "ADC slope is 0: get or load the constants first.";
+        QTest::newRow("empty DAC slope") << true << "leDACslope" << -1 << "" << "DAC slope is 0: get or load the constants first.";
+        QTest::newRow("negative zero DAC slope") << true << "leDACslope" << -1 << "-0" << "DAC slope is 0: get or load the constants first.";
     }
 
-    void textThatIsNotANumberSendsNothing()
+    void refusedValuesSendNothing()
     {
+        QFETCH(bool, slopesFilled);
         QFETCH(QString, field);
         QFETCH(int, row);
         QFETCH(QString, text);
         QFETCH(QString, message);
         Bench bench;
+        if (slopesFilled)
+            fillSlopes(bench);
         if (row >= 0)
             bench.cell(row, 0)->setText(text);
-        else
+        else if (!field.isEmpty())
             bench.field(field.toLatin1().constData())->setText(text);
+        const QStringList before = bench.calibrationTexts();
         bench.click("pbSetConstants");
         QTest::qWait(50);
         QVERIFY(bench.instrument.requests().isEmpty());
         QCOMPARE(bench.modals.boxTexts(), QStringList{message});
         QCOMPARE(bench.modals.boxes.first().title, QStringLiteral("Error"));
+        QCOMPARE(bench.calibrationTexts(), before);
+        for (const char *name : Buttons)
+            QVERIFY(bench.button(name)->isEnabled());
     }
 
     void readBackFindsWhatTheInstrumentGotWrong_data()
@@ -252,6 +281,9 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("one point") << 11 << 0
             << "The instrument holds different values: Table row 12, Temperature(K): sent 77.35, holds 0.";
+        QTest::newRow("three points, all listed") << 11 << 1
+            << "The instrument holds different values: Table row 12, Temperature(K): sent 77.35, holds 0; "
+               "Table row 100, Voltage(V): sent 1.5, holds 0; Table row 100, Temperature(K): sent 77.35, holds 0.";
         QTest::newRow("last rows lost") << -1 << 2
             << "The instrument holds different values: Table row 99, Voltage(V): sent 1.5, holds 0; "
                "Table row 99, Temperature(K): sent 77.35, holds 0; Table row 100, Voltage(V): sent 1.5, holds 0; "
@@ -269,6 +301,7 @@ private slots:
             firmware.storeFaults.corruptColumn = 1;
             firmware.storeFaults.dropLastRows = dropLastRows;
         });
+        fillSlopes(bench);
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 1.5f, 77.35f);
         const QStringList before = bench.calibrationTexts();
@@ -297,6 +330,7 @@ private slots:
         sim::Faults faults;
         faults.silentCommands = {0x0A};
         bench.instrument.setFaults(faults);
+        fillSlopes(bench);
         bench.click("pbSetConstants");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The instrument did not answer.")});
     }
@@ -322,6 +356,7 @@ private slots:
         sim::Faults faults;
         faults.unplugAfterRequests = 1;
         bench.instrument.setFaults(faults);
+        fillSlopes(bench);
         bench.click("pbSetConstants");
         QCOMPARE(bench.modals.boxTexts(), QStringList{QStringLiteral("The connection to the instrument was lost.")});
         QCOMPARE(bench.requestCodes(), QByteArray::fromHex("07"));

@@ -1,4 +1,5 @@
 #include "curveimport.h"
+#include "testsupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <limits>
 #include <random>
+
+using testsupport::FailingDevice;
 
 using curveimport::Point;
 using Points = QVector<Point>;
@@ -91,43 +94,6 @@ QString dataFile(const char *name)
 {
     return QStringLiteral(THERMOCAL_TEST_DATA "/curves/") + QLatin1String(name);
 }
-
-// Serves its bytes, then fails every read while claiming that more is to come; it
-// gives up claiming only after many failed reads, so a reader that ignores the failure
-// ends instead of hanging.
-class FailingDevice : public QIODevice
-{
-public:
-    static constexpr int GiveUpAfter = 1000;
-
-    explicit FailingDevice(const QByteArray &data) : m_data(data) {}
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override
-    {
-        return QIODevice::bytesAvailable() + (m_failedReads < GiveUpAfter ? 1 : 0);
-    }
-    int failedReads() const { return m_failedReads; }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        if (m_served == m_data.size()) {
-            ++m_failedReads;
-            setErrorString(QStringLiteral("Input/output error"));
-            return -1;
-        }
-        const qint64 count = qMin(maxSize, qint64(m_data.size() - m_served));
-        memcpy(data, m_data.constData() + m_served, size_t(count));
-        m_served += int(count);
-        return count;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-    int m_served = 0;
-    int m_failedReads = 0;
-};
 
 // The import as it was first written, kept as the reference for the fast one: the device
 // read line by line into a 1024-byte buffer, fields as QStrings read by QString::toDouble,
@@ -269,6 +235,7 @@ class TestCurveImport : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void workedExample_data();
     void workedExample();
     void titleLineLeavesWorkedExampleExact();
@@ -423,6 +390,13 @@ void TestCurveImport::twoPointsFillTheTableFromOneSegment()
     QCOMPARE(shown(result.rows.last().second), QStringLiteral("500"));
 }
 
+// Curves are C-locale text whatever the system's locale; German uses a decimal comma and a
+// point for grouping, so reading that followed the default locale would show.
+void TestCurveImport::initTestCase()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+}
+
 void TestCurveImport::lineRules_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -449,6 +423,7 @@ void TestCurveImport::lineRules_data()
     QTest::newRow("overflowing number") << QByteArray("1e400\t10\n") << Points{};
     QTest::newRow("sign and exponent") << QByteArray("-1.5e-3\t+4.2E1\n") << Points{{-1.5e-3, 42}};
     QTest::newRow("decimal comma") << QByteArray("1,5\t10\n") << Points{};
+    QTest::newRow("point between thousands") << QByteArray("1.500\t1.000\n") << Points{{1.5, 1}};
     QTest::newRow("no final line end") << QByteArray("1.0\t10\n0.5\t300") << Points{{1.0, 10}, {0.5, 300}};
     QTest::newRow("NUL ends the line") << QByteArray("1.0\t1\0" "5\n", 8) << Points{{1.0, 1}};
     QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF" "1.0\t10\n") << Points{{1.0, 10}};

@@ -10,6 +10,10 @@ class TestNumbers : public QObject
     Q_OBJECT
 
 private slots:
+    // Every text here is C-locale whatever the system's locale; German uses a decimal comma
+    // and a point for grouping, so code that followed the default locale would show.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+
     void formatting_data()
     {
         QTest::addColumn<double>("value");
@@ -41,6 +45,8 @@ private slots:
         QTest::newRow("spaces around") << " 2.5 " << false << true << 2.5;
         QTest::newRow("exponent") << "-1.5e3" << true << true << -1500.0;
         QTest::newRow("decimal comma") << "1,5" << false << false << 0.0;
+        QTest::newRow("decimal comma as float") << "1,5" << true << false << 0.0;
+        QTest::newRow("point between thousands") << "1.500" << true << true << 1.5;
         QTest::newRow("letters") << "abc" << true << false << 0.0;
         QTest::newRow("lone minus") << "-" << false << false << 0.0;
         QTest::newRow("bare exponent") << "1e" << false << false << 0.0;

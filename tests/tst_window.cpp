@@ -1,6 +1,7 @@
 #include "testsupport.h"
 #include "widget.h"
 
+#include <QClipboard>
 #include <QDoubleValidator>
 #include <QLineEdit>
 #include <QMetaMethod>
@@ -28,6 +29,10 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
+    // Reading and typing follow the C locale whatever the system's, so a system with a
+    // decimal comma must not change them; German uses the comma.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+
     void exactlySevenPrivateSlotsInOrder()
     {
         const QMetaObject &meta = Widget::staticMetaObject;
@@ -88,25 +93,41 @@ private slots:
         QCOMPARE(validators.size(), 200);
     }
 
-    // Typing is held to what the window later reads: C-locale numbers only.
+    // Typing and pasting are held to what the window later reads: C-locale numbers only,
+    // where a comma is taken as the decimal point that a keypad meant.
     void cellsRejectWhatCannotBeRead_data()
     {
-        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("pasted");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << "77.35" << "77.35";
-        QTest::newRow("exponent") << "1.5e-3" << "1.5e-3";
-        QTest::newRow("group separator") << "1,500" << "1500";
-        QTest::newRow("letters") << "a1b2" << "12";
+        QTest::addColumn<float>("value");
+        QTest::newRow("plain") << "77.35" << false << "77.35" << 77.35f;
+        QTest::newRow("exponent") << "1.5e-3" << false << "1.5e-3" << 1.5e-3f;
+        QTest::newRow("letters") << "a1b2" << false << "12" << 12.0f;
+        QTest::newRow("decimal comma") << "1,5" << false << "1.5" << 1.5f;
+        QTest::newRow("comma and exponent") << "-2,5e-3" << false << "-2.5e-3" << -2.5e-3f;
+        QTest::newRow("group separator") << "1,500" << false << "1.500" << 1.5f;
+        QTest::newRow("second comma") << "1,5,0" << false << "1.50" << 1.5f;
+        QTest::newRow("pasted decimal comma") << "1,5" << true << "1.5" << 1.5f;
+        QTest::newRow("pasted with two commas") << "1,500,000" << true << "" << 0.0f;
     }
 
     void cellsRejectWhatCannotBeRead()
     {
-        QFETCH(QString, typed);
+        QFETCH(QString, input);
+        QFETCH(bool, pasted);
         QFETCH(QString, shown);
+        QFETCH(float, value);
         Widget window;
         QLineEdit *cell = cellOf(window, 5, 0);
-        QTest::keyClicks(cell, typed);
+        if (pasted) {
+            QGuiApplication::clipboard()->setText(input);
+            cell->paste();
+        } else {
+            QTest::keyClicks(cell, input);
+        }
         QCOMPARE(cell->text(), shown);
+        QCOMPARE(window.temperatureData(5).first, value);
     }
 
     void untouchedGridReadsZero()
@@ -122,7 +143,7 @@ private slots:
         QTest::newRow("lone minus") << "-";
         QTest::newRow("bare exponent") << "1e";
         QTest::newRow("empty") << "";
-        QTest::newRow("decimal comma") << "1,5";
+        QTest::newRow("letters") << "abc";
     }
 
     void unreadableCellReadsZeroBesideAReadableOne()
@@ -200,6 +221,8 @@ private slots:
         QFETCH(QString, dialogCaption);
 
         Bench bench;
+        bench.field("leADCslope")->setText(QStringLiteral("1"));
+        bench.field("leDACslope")->setText(QStringLiteral("1"));
         bench.click(button.toLatin1().constData());
         QTest::qWait(50);
         QCOMPARE(bench.requestCodes().toHex(), requestCodes.toHex());

@@ -18,8 +18,11 @@ xs_cleanup() {
 }
 
 # Starts Xvfb on a display number it picks itself among the free ones, and exports DISPLAY.
+# Without -noreset the server resets whenever its last client leaves, and a reset drops
+# every client still in its connection set-up: an xdotool poll ending just as the demo
+# connects made the demo fail with "could not connect to display".
 xs_start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
     local pid=$! i
     xs_pids+=("$pid")
     # Xvfb writes the number once it accepts connections.

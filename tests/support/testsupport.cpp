@@ -10,6 +10,8 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <cstring>
+
 namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
@@ -30,6 +32,24 @@ QList<portdiscovery::Port> portsFromSpec(const QString &spec)
         ports.append(port);
     }
     return ports;
+}
+
+qint64 FailingDevice::bytesAvailable() const
+{
+    return QIODevice::bytesAvailable() + (m_failedReads < GiveUpAfter ? 1 : 0);
+}
+
+qint64 FailingDevice::readData(char *data, qint64 maxSize)
+{
+    if (m_served == m_data.size()) {
+        ++m_failedReads;
+        setErrorString(QStringLiteral("Input/output error"));
+        return -1;
+    }
+    const qint64 count = qMin(maxSize, qint64(m_data.size() - m_served));
+    memcpy(data, m_data.constData() + m_served, size_t(count));
+    m_served += int(count);
+    return count;
 }
 
 void presentPorts(const QList<portdiscovery::Port> &ports)

@@ -4,6 +4,7 @@
 #include "portdiscovery.h"
 
 #include <QApplication>
+#include <QIODevice>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -23,6 +24,29 @@ extern const char *const ConstantFields[4];
 // Ports written as "name[:vendor:product]" separated by ';' (hexadecimal ids), as the test
 // hosts take them from THERMOCAL_TEST_PORTS.
 QList<portdiscovery::Port> portsFromSpec(const QString &spec);
+
+// Serves its bytes, then fails every read while claiming that more is to come, like a file
+// on a failing disk; it gives up claiming only after many failed reads, so a reader that
+// ignores the failure ends instead of hanging.
+class FailingDevice : public QIODevice
+{
+public:
+    static constexpr int GiveUpAfter = 1000;
+
+    explicit FailingDevice(const QByteArray &data) : m_data(data) {}
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+    int failedReads() const { return m_failedReads; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    int m_served = 0;
+    int m_failedReads = 0;
+};
 
 // Makes discovery report exactly these ports.
 void presentPorts(const QList<portdiscovery::Port> &ports);
