@@ -1,6 +1,7 @@
 // thermocal-cli as a script meets it: whole processes against thermocal-sim. Prints the
 // median of `--version` (the floor: starting the program), of `get` and of `set --commit`,
-// and how closely `read --interval 0.01 --count 1000` keeps its schedule.
+// of `plot` with three tables, and how closely `read --interval 0.01 --count 1000` keeps its
+// schedule.
 #include "benchutil.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,19 @@ int main(int argc, char *argv[])
     printFigures("thermocal-cli set --commit --no-backup",
                  timeRuns(QStringList{QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--no-backup")} + onPort, 10),
                  "300 ms of pacing, under 350 ms");
+
+    // Three 100-row tables drawn by a whole process, fonts and all.
+    const QString second = dir.filePath(QStringLiteral("second.json"));
+    QFile::copy(file, second);
+    const QString picture = dir.filePath(QStringLiteral("curves.png"));
+    timeRuns({QStringLiteral("plot"), file, QStringLiteral(EXAMPLES "/sample-calibration.json"), second,
+              QStringLiteral("-o"), picture},
+             2);
+    printFigures("thermocal-cli plot, three tables to PNG",
+                 timeRuns({QStringLiteral("plot"), file, QStringLiteral(EXAMPLES "/sample-calibration.json"), second,
+                           QStringLiteral("-o"), picture},
+                          20),
+                 "under 150 ms");
 
     const int readings = 1000;
     QByteArray log;
