@@ -99,24 +99,24 @@ std::optional<QPair<double, double>> strictPair(const QJsonValue &value, const Q
                                                 QString *error)
 {
     if (!value.isArray()) {
-        *error = strictText("%1: expected an array of two numbers.").arg(where);
+        *error = strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: expected an array of two numbers.")).arg(where);
         return std::nullopt;
     }
     const QJsonArray array = value.toArray();
     if (array.size() != 2) {
-        *error = strictText("%1: expected two numbers, found %2 elements.").arg(where).arg(array.size());
+        *error = strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: expected two numbers, found %2 elements.")).arg(where).arg(array.size());
         return std::nullopt;
     }
     double numbers[2];
     for (int i = 0; i < 2; ++i) {
         const QJsonValue element = array.at(i);
         if (!element.isDouble()) {
-            *error = strictText("%1: element %2 is not a number.").arg(where).arg(i + 1);
+            *error = strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: element %2 is not a number.")).arg(where).arg(i + 1);
             return std::nullopt;
         }
         numbers[i] = element.toDouble();
         if (!numbers::fitsFloat(numbers[i])) {
-            *error = strictText("%1: element %2 (%3) is beyond the instrument's single precision.")
+            *error = strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: element %2 (%3) is beyond the instrument's single precision."))
                          .arg(where)
                          .arg(i + 1)
                          .arg(numbers[i]);
@@ -140,16 +140,16 @@ StrictResult parseStrict(const QByteArray &bytes, SlopeRule rule)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        return strictFailure(strictText("not valid JSON: %1 at byte %2.")
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "not valid JSON: %1 at byte %2."))
                                  .arg(parseError.errorString())
                                  .arg(parseError.offset));
     }
     if (!document.isObject())
-        return strictFailure(strictText("the top level is not a JSON object."));
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "the top level is not a JSON object.")));
     const QJsonObject root = document.object();
     for (const QLatin1String &key : {AdcCoeffsKey, DacCoeffsKey, TempTableKey}) {
         if (!root.contains(key))
-            return strictFailure(strictText("the member \"%1\" is missing.").arg(key));
+            return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "the member \"%1\" is missing.")).arg(key));
     }
 
     QString error;
@@ -167,24 +167,24 @@ StrictResult parseStrict(const QByteArray &bytes, SlopeRule rule)
     if (rule == SlopeRule::NonZeroSlopes) {
         // A slope of 0 collapses every reading onto the intercept.
         if (set.adcSlope == 0.0)
-            return strictFailure(strictText("%1: the ADC slope is 0.").arg(AdcCoeffsKey));
+            return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: the ADC slope is 0.")).arg(AdcCoeffsKey));
         if (set.dacSlope == 0.0)
-            return strictFailure(strictText("%1: the DAC slope is 0.").arg(DacCoeffsKey));
+            return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: the DAC slope is 0.")).arg(DacCoeffsKey));
     }
 
     const QJsonValue tableValue = root.value(TempTableKey);
     if (!tableValue.isArray())
-        return strictFailure(strictText("%1: expected an array of %2 rows.").arg(TempTableKey).arg(TableRows));
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: expected an array of %2 rows.")).arg(TempTableKey).arg(TableRows));
     const QJsonArray rows = tableValue.toArray();
     if (rows.size() != TableRows) {
-        return strictFailure(strictText("%1: expected %2 rows, found %3.")
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: expected %2 rows, found %3."))
                                  .arg(TempTableKey)
                                  .arg(TableRows)
                                  .arg(rows.size()));
     }
     set.table.reserve(TableRows);
     for (int row = 0; row < TableRows; ++row) {
-        const QString where = strictText("%1 row %2").arg(TempTableKey).arg(row + 1);
+        const QString where = strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1 row %2")).arg(TempTableKey).arg(row + 1);
         const auto pair = strictPair(rows.at(row), where, &error);
         if (!pair)
             return strictFailure(error);

@@ -40,7 +40,7 @@ int stepSign(double from, double to)
 
 QString rowText(const QVector<Row> &table, int index)
 {
-    return message("row %1 (%2 V, %3 K)")
+    return message(QT_TRANSLATE_NOOP("curveexport", "row %1 (%2 V, %3 K)"))
         .arg(index + 1)
         .arg(numbers::shortest(float(table.at(index).first)), numbers::shortest(float(table.at(index).second)));
 }
@@ -50,10 +50,10 @@ QString rowText(const QVector<Row> &table, int index)
 QString monotonicProblem(const QVector<Row> &table)
 {
     if (table.size() < 2)
-        return message("The table has %1 rows; a curve needs at least two.").arg(table.size());
+        return message(QT_TRANSLATE_NOOP("curveexport", "The table has %1 rows; a curve needs at least two.")).arg(table.size());
     for (int index = 0; index < table.size(); ++index) {
         if (!std::isfinite(float(table.at(index).first)) || !std::isfinite(float(table.at(index).second)))
-            return message("The table's %1 is not a finite number.").arg(rowText(table, index));
+            return message(QT_TRANSLATE_NOOP("curveexport", "The table's %1 is not a finite number.")).arg(rowText(table, index));
     }
     // The instrument looks a temperature up by voltage, so both columns must keep one
     // direction: a step back or a repeated value makes the lookup ambiguous.
@@ -63,9 +63,9 @@ QString monotonicProblem(const QVector<Row> &table)
         const int voltageStep = stepSign(table.at(index - 1).first, table.at(index).first);
         const int temperatureStep = stepSign(table.at(index - 1).second, table.at(index).second);
         if (voltageStep == 0 || voltageStep != voltageDirection)
-            return message("The table's voltages are not strictly monotonic at %1.").arg(rowText(table, index));
+            return message(QT_TRANSLATE_NOOP("curveexport", "The table's voltages are not strictly monotonic at %1.")).arg(rowText(table, index));
         if (temperatureStep == 0 || temperatureStep != temperatureDirection)
-            return message("The table's temperatures are not strictly monotonic at %1.").arg(rowText(table, index));
+            return message(QT_TRANSLATE_NOOP("curveexport", "The table's temperatures are not strictly monotonic at %1.")).arg(rowText(table, index));
     }
     return QString();
 }

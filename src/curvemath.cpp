@@ -72,16 +72,16 @@ double slopeAt(const QVector<Point> &sorted, double kelvin)
 Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &references)
 {
     if (references.isEmpty() || references.size() > MostReferencePoints)
-        return refused(message("A fit takes one to three reference points, not %1.").arg(references.size()));
+        return refused(message(QT_TRANSLATE_NOOP("curvemath", "A fit takes one to three reference points, not %1.")).arg(references.size()));
     const QVector<Point> sorted = curveimport::sortedByTemperature(standard);
     if (sorted.size() < 2)
-        return refused(message("The standard curve needs points at two temperatures at least."));
+        return refused(message(QT_TRANSLATE_NOOP("curvemath", "The standard curve needs points at two temperatures at least.")));
 
     Softcal result;
     for (const ReferencePoint &reference : references) {
         const std::optional<double> standardVolts = voltageAt(sorted, reference.kelvin);
         if (!standardVolts || !std::isfinite(reference.volts)) {
-            return refused(message("The reference point at %1 K lies outside the standard curve's temperatures (%2 K to %3 K).")
+            return refused(message(QT_TRANSLATE_NOOP("curvemath", "The reference point at %1 K lies outside the standard curve's temperatures (%2 K to %3 K)."))
                                .arg(reference.kelvin)
                                .arg(sorted.first().second)
                                .arg(sorted.last().second));
@@ -98,7 +98,7 @@ Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &r
               [](const Correction &a, const Correction &b) { return a.kelvin < b.kelvin; });
     for (int index = 1; index < result.corrections.size(); ++index) {
         if (result.corrections.at(index).kelvin == result.corrections.at(index - 1).kelvin)
-            return refused(message("Two reference points share the temperature %1 K.")
+            return refused(message(QT_TRANSLATE_NOOP("curvemath", "Two reference points share the temperature %1 K."))
                                .arg(result.corrections.at(index).kelvin));
     }
 

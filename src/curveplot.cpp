@@ -106,7 +106,7 @@ QStringList legendNames(const QVector<Drawn> &drawn, Mode mode)
 {
     QStringList names;
     for (int index = 0; index < drawn.size(); ++index) {
-        names << (mode == Mode::Difference && index == 0 ? message("%1 (reference)").arg(drawn.at(index).name)
+        names << (mode == Mode::Difference && index == 0 ? message(QT_TRANSLATE_NOOP("curveplot", "%1 (reference)")).arg(drawn.at(index).name)
                                                          : drawn.at(index).name);
     }
     return names;
@@ -287,12 +287,12 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
 
     painter.drawText(QRectF(axes.frame.left(), area.bottom() - metrics.height() - Gap, axes.frame.width(),
                             metrics.height()),
-                     Qt::AlignCenter, message("Temperature (K)"));
+                     Qt::AlignCenter, message(QT_TRANSLATE_NOOP("curveplot", "Temperature (K)")));
     painter.save();
     painter.translate(area.left() + Gap, axes.frame.center().y());
     painter.rotate(-90);
     painter.drawText(QRectF(-axes.frame.height() / 2, 0, axes.frame.height(), metrics.height()), Qt::AlignCenter,
-                     mode == Mode::Difference ? message("Temperature error (mK)") : message("Voltage (V)"));
+                     mode == Mode::Difference ? message(QT_TRANSLATE_NOOP("curveplot", "Temperature error (mK)")) : message(QT_TRANSLATE_NOOP("curveplot", "Voltage (V)")));
     painter.restore();
 
     // One path per curve; markers as separate ellipses.
@@ -322,7 +322,7 @@ Written writePng(const QString &path, const QVector<Series> &series, Mode mode, 
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
-        return {message("A picture of %1 × %2 pixels cannot be made.").arg(size.width()).arg(size.height())};
+        return {message(QT_TRANSLATE_NOOP("curveplot", "A picture of %1 × %2 pixels cannot be made.")).arg(size.width()).arg(size.height())};
     image.fill(Qt::white);
     {
         QPainter painter(&image);
@@ -330,7 +330,7 @@ Written writePng(const QString &path, const QVector<Series> &series, Mode mode, 
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-        return {message("Couldn't write \"%1\": %2.").arg(QDir::toNativeSeparators(path), file.errorString())};
+        return {message(QT_TRANSLATE_NOOP("curveplot", "Couldn't write \"%1\": %2.")).arg(QDir::toNativeSeparators(path), file.errorString())};
     return {};
 }
 
@@ -338,23 +338,23 @@ Written writeSvg(const QString &path, const QVector<Series> &series, Mode mode, 
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return {message("Couldn't write \"%1\": %2.").arg(QDir::toNativeSeparators(path), file.errorString())};
+        return {message(QT_TRANSLATE_NOOP("curveplot", "Couldn't write \"%1\": %2.")).arg(QDir::toNativeSeparators(path), file.errorString())};
     QSvgGenerator generator;
     generator.setOutputDevice(&file);
     generator.setSize(size);
     generator.setViewBox(QRect(QPoint(0, 0), size));
     generator.setResolution(SvgResolution);
-    generator.setTitle(mode == Mode::Difference ? message("Temperature error against the first curve")
-                                                : message("Sensor curves"));
+    generator.setTitle(mode == Mode::Difference ? message(QT_TRANSLATE_NOOP("curveplot", "Temperature error against the first curve"))
+                                                : message(QT_TRANSLATE_NOOP("curveplot", "Sensor curves")));
     {
         QPainter painter;
         if (!painter.begin(&generator))
-            return {message("Couldn't draw into \"%1\".").arg(QDir::toNativeSeparators(path))};
+            return {message(QT_TRANSLATE_NOOP("curveplot", "Couldn't draw into \"%1\".")).arg(QDir::toNativeSeparators(path))};
         painter.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), Qt::white);
         draw(painter, QRectF(QPointF(0, 0), QSizeF(size)), series, mode);
     }
     if (file.error() != QFileDevice::NoError || !file.commit())
-        return {message("Couldn't write \"%1\": %2.").arg(QDir::toNativeSeparators(path), file.errorString())};
+        return {message(QT_TRANSLATE_NOOP("curveplot", "Couldn't write \"%1\": %2.")).arg(QDir::toNativeSeparators(path), file.errorString())};
     return {};
 }
 

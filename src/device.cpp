@@ -148,17 +148,17 @@ QString Difference::name() const
 {
     switch (field) {
     case Field::AdcSlope:
-        return translated("ADC slope");
+        return translated(QT_TRANSLATE_NOOP("Widget", "ADC slope"));
     case Field::AdcIntercept:
-        return translated("ADC intercept");
+        return translated(QT_TRANSLATE_NOOP("Widget", "ADC intercept"));
     case Field::DacSlope:
-        return translated("DAC slope");
+        return translated(QT_TRANSLATE_NOOP("Widget", "DAC slope"));
     case Field::DacIntercept:
-        return translated("DAC intercept");
+        return translated(QT_TRANSLATE_NOOP("Widget", "DAC intercept"));
     case Field::Voltage:
-        return numbers::cellName(row, translated("Voltage(V)"));
+        return numbers::cellName(row, translated(QT_TRANSLATE_NOOP("Widget", "Voltage(V)")));
     case Field::Temperature:
-        return numbers::cellName(row, translated("Temperature(K)"));
+        return numbers::cellName(row, translated(QT_TRANSLATE_NOOP("Widget", "Temperature(K)")));
     }
     return QString();
 }
