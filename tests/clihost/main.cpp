@@ -10,7 +10,7 @@
 int main(int argc, char *argv[])
 {
     const QList<portdiscovery::Port> ports
-        = testsupport::portsFromSpec(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
+        = testsupport::portsFromList(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
     portdiscovery::setPortSource([ports] { return ports; });
     return cli::main(argc, argv);
 }

@@ -16,10 +16,10 @@ namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
 
-QList<portdiscovery::Port> portsFromSpec(const QString &spec)
+QList<portdiscovery::Port> portsFromList(const QString &list)
 {
     QList<portdiscovery::Port> ports;
-    const auto entries = spec.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const auto entries = list.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString &entry : entries) {
         const QStringList parts = entry.split(QLatin1Char(':'));
         portdiscovery::Port port;

@@ -23,7 +23,7 @@ extern const char *const ConstantFields[4];
 
 // Ports written as "name[:vendor:product]" separated by ';' (hexadecimal ids), as the test
 // hosts take them from THERMOCAL_TEST_PORTS.
-QList<portdiscovery::Port> portsFromSpec(const QString &spec);
+QList<portdiscovery::Port> portsFromList(const QString &list);
 
 // Serves its bytes, then fails every read while claiming that more is to come, like a file
 // on a failing disk; it gives up claiming only after many failed reads, so a reader that

@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
         return *status;
     QApplication application(argc, argv);
 
-    QList<portdiscovery::Port> ports = testsupport::portsFromSpec(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
+    QList<portdiscovery::Port> ports = testsupport::portsFromList(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
     std::unique_ptr<sim::Instrument> instrument;
     if (qEnvironmentVariable("THERMOCAL_TEST_SIM") == QLatin1String("1")) {
         instrument = std::make_unique<sim::Instrument>();
