@@ -245,6 +245,24 @@ QString Parser::port() const
     return parser.value(m_port);
 }
 
+QCommandLineOption outputOption(const QString &description)
+{
+    return QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, description, QStringLiteral("FILE"));
+}
+
+QCommandLineOption constantsFromOption()
+{
+    return QCommandLineOption(QStringLiteral("constants-from"),
+                              QStringLiteral("Where the four constants come from: a calibration file, or "
+                                             "'instrument'. Required."),
+                              QStringLiteral("SOURCE"));
+}
+
+int missingConstantsSource(const Parser &parser)
+{
+    return parser.usageError(QStringLiteral("--constants-from FILE|instrument is required"));
+}
+
 int openInstrument(const QString &requestedPort, QSerialPort &port)
 {
     QString name = requestedPort;

@@ -77,6 +77,14 @@ private:
     QCommandLineOption m_port;
 };
 
+// -o/--output FILE, where a command writes its data instead of standard output.
+QCommandLineOption outputOption(const QString &description);
+// --constants-from SOURCE (a calibration file or 'instrument'), which the commands that make
+// a calibration file from a curve require: constants of 0 must never reach a file by
+// accident, so there is no default.
+QCommandLineOption constantsFromOption();
+int missingConstantsSource(const Parser &parser);
+
 // Opens the instrument's port: the one named with --port whatever its USB identifiers, or
 // else the only instrument present. On failure says why and returns NoInstrument.
 int openInstrument(const QString &requestedPort, QSerialPort &port);

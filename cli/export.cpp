@@ -15,8 +15,7 @@ int runExport(const QStringList &arguments)
                                     QStringLiteral("340 (header and breakpoints, by rising voltage) or csv (the table's "
                                                    "rows in order). Required."),
                                     QStringLiteral("FORMAT"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Writes FILE instead of standard output."), QStringLiteral("FILE"));
+    const QCommandLineOption output = outputOption(QStringLiteral("Writes FILE instead of standard output."));
     const QCommandLineOption model(QStringLiteral("sensor-model"), QStringLiteral("The header's sensor model."),
                                    QStringLiteral("TEXT"));
     const QCommandLineOption serial(QStringLiteral("serial-number"), QStringLiteral("The header's serial number."),

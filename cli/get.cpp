@@ -55,10 +55,8 @@ int writeOutput(const QString &path, const QByteArray &bytes)
 int runGet(const QStringList &arguments)
 {
     Parser parser(commandNamed("get"), true);
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Writes the file FILE (replaced only once complete) instead of "
-                                                   "standard output."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption output = outputOption(
+        QStringLiteral("Writes the file FILE (replaced only once complete) instead of standard output."));
     parser.parser.addOption(output);
     int status = Success;
     if (!parser.parse(arguments, &status))

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QSerialPort>
 
+#include <algorithm>
+
 namespace cli {
 
 device::DeviceSet withTable(const device::DeviceSet &constants, const QVector<curveimport::Point> &rows)
@@ -20,13 +22,15 @@ device::DeviceSet withTable(const device::DeviceSet &constants, const QVector<cu
 // Says how well the 100-row table follows the curve it came from.
 void describeResampling(const curveimport::Curve &curve, const device::DeviceSet &set)
 {
-    const QVector<curveimport::Point> sorted = curveimport::sortedByTemperature(curve.points);
+    const auto [coldest, warmest] = std::minmax_element(
+        curve.points.cbegin(), curve.points.cend(),
+        [](const curveimport::Point &a, const curveimport::Point &b) { return a.second < b.second; });
     const curvemath::WorstError worst = curvemath::largestError(tableOf(set), curve.points);
     err(QStringLiteral("read %1 points (columns: %2), %3 K to %4 K; largest interpolation error of the table %5 mK at %6 K.")
             .arg(curve.points.size())
             .arg(curveimport::columnOrderText(curve.columnOrder))
-            .arg(sorted.first().second)
-            .arg(sorted.last().second)
+            .arg(coldest->second)
+            .arg(warmest->second)
             .arg(QString::number(worst.millikelvin, 'f', 3))
             .arg(worst.kelvin));
 }
@@ -36,12 +40,8 @@ void describeResampling(const curveimport::Curve &curve, const device::DeviceSet
 int runImport(const QStringList &arguments)
 {
     Parser parser(commandNamed("import"), true);
-    const QCommandLineOption constantsOption(QStringLiteral("constants-from"),
-                                             QStringLiteral("Where the four constants come from: a calibration file, or "
-                                                            "'instrument'. Required."),
-                                             QStringLiteral("SOURCE"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Writes FILE instead of standard output."), QStringLiteral("FILE"));
+    const QCommandLineOption constantsOption = constantsFromOption();
+    const QCommandLineOption output = outputOption(QStringLiteral("Writes FILE instead of standard output."));
     parser.parser.addOptions({constantsOption, output});
     parser.parser.addPositionalArgument(QStringLiteral("CURVE"), QStringLiteral("The sensor curve file."));
     int status = Success;
@@ -49,9 +49,8 @@ int runImport(const QStringList &arguments)
         return status;
     if (parser.parser.positionalArguments().size() != 1)
         return parser.usageError(QStringLiteral("takes exactly one curve file"));
-    // Constants of 0 must never reach a file by accident, so there is no default source.
     if (!parser.parser.isSet(constantsOption))
-        return parser.usageError(QStringLiteral("--constants-from FILE|instrument is required"));
+        return missingConstantsSource(parser);
 
     curveimport::Curve curve;
     status = readCurve(parser.parser.positionalArguments().first(), &curve);

@@ -81,12 +81,8 @@ int runSoftcal(const QStringList &arguments)
                                                .arg(MeasuredReadings)
                                                .arg(SettledSpreadVolts * MillivoltsPerVolt),
                                            QStringLiteral("T"));
-    const QCommandLineOption constantsOption(QStringLiteral("constants-from"),
-                                             QStringLiteral("Where the four constants come from: a calibration file, or "
-                                                            "'instrument'. Required."),
-                                             QStringLiteral("SOURCE"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Writes FILE instead of standard output."), QStringLiteral("FILE"));
+    const QCommandLineOption constantsOption = constantsFromOption();
+    const QCommandLineOption output = outputOption(QStringLiteral("Writes FILE instead of standard output."));
     parser.parser.addOptions({point, measureOption, constantsOption, output});
     parser.parser.addPositionalArgument(QStringLiteral("STANDARD"), QStringLiteral("The standard curve file."));
     int status = Success;
@@ -95,7 +91,7 @@ int runSoftcal(const QStringList &arguments)
     if (parser.parser.positionalArguments().size() != 1)
         return parser.usageError(QStringLiteral("takes exactly one standard curve file"));
     if (!parser.parser.isSet(constantsOption))
-        return parser.usageError(QStringLiteral("--constants-from FILE|instrument is required"));
+        return missingConstantsSource(parser);
 
     QVector<curvemath::ReferencePoint> references;
     const QStringList given = parser.parser.values(point);
