@@ -2,6 +2,7 @@
 #include "curveimport.h"
 #include "demofirmware.h"
 #include "instrument.h"
+#include "testsupport.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -19,13 +20,7 @@
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-    QByteArray out;
-    QString err;
-};
+using Run = testsupport::ProcessRun;
 
 // The environment of a machine without a display: the command line must not need one.
 QProcessEnvironment headless(const QString &ports = QString())
@@ -38,21 +33,6 @@ QProcessEnvironment headless(const QString &ports = QString())
     return env;
 }
 
-Run finish(QProcess &process)
-{
-    Run result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitCode();
-    result.exitStatus = process.exitStatus();
-    result.out = process.readAllStandardOutput();
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
 // The real program, or with `ports` its test host that reports exactly those ports.
 Run cli(const QStringList &arguments, const QString &workingDirectory = QString(),
         const QString &ports = QString())
@@ -62,7 +42,7 @@ Run cli(const QStringList &arguments, const QString &workingDirectory = QString(
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     process.start(ports.isNull() ? QStringLiteral(CLI_PATH) : QStringLiteral(CLIHOST_PATH), arguments);
-    return finish(process);
+    return testsupport::finishProcess(process);
 }
 
 // `read` with these options against an instrument whose sensor reads 1.5 V and 300 K.
@@ -436,7 +416,7 @@ private slots:
         QVERIFY(process.waitForStarted());
         QVERIFY(instrument.waitForRequests(10, 10000));
         ::kill(pid_t(process.processId()), SIGINT);
-        const Run run = finish(process);
+        const Run run = testsupport::finishProcess(process);
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.endsWith('\n'));

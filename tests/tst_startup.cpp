@@ -1,4 +1,5 @@
 #include "instrument.h"
+#include "testsupport.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -9,13 +10,7 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private:
-    struct Run
-    {
-        int exitCode = -1;
-        QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-        QString out;
-        QString err;
-    };
+    using Run = testsupport::ProcessRun;
 
     static Run run(const QString &ports, bool withInstrument, bool closeWhenShown,
                    const QStringList &arguments = {}, const QString &program = QStringLiteral(TESTHOST_PATH))
@@ -28,17 +23,7 @@ private:
         env.insert(QStringLiteral("THERMOCAL_TEST_CLOSE"), closeWhenShown ? QStringLiteral("1") : QString());
         process.setProcessEnvironment(env);
         process.start(program, arguments);
-        Run result;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return result;
-        }
-        result.exitCode = process.exitCode();
-        result.exitStatus = process.exitStatus();
-        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        result.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return result;
+        return testsupport::finishProcess(process);
     }
 
 private slots:
@@ -75,8 +60,8 @@ private slots:
         const Run result = run(ports, false, false);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.out.trimmed(), QStringLiteral("BOX Error|") + message);
-        QVERIFY(!result.out.contains(QLatin1String("SHOWN")));
+        QCOMPARE(QString::fromUtf8(result.out).trimmed(), QStringLiteral("BOX Error|") + message);
+        QVERIFY(!result.out.contains("SHOWN"));
 
         // One debug line per matching port, in the order the platform listed them.
         int from = 0;
@@ -93,7 +78,7 @@ private slots:
         const Run result = run(QString(), true, true);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(result.out.trimmed(), QStringLiteral("SHOWN tab=0"));
+        QCOMPARE(QString::fromUtf8(result.out).trimmed(), QStringLiteral("SHOWN tab=0"));
         QVERIFY2(result.err.contains(QLatin1String("/dev/pts/")), qPrintable(result.err));
     }
 
@@ -127,7 +112,7 @@ private slots:
         const Run result = run(ports, false, true, {QStringLiteral("--port"), port});
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(result.exitCode, exitCode);
-        QCOMPARE(result.out.trimmed(), out);
+        QCOMPARE(QString::fromUtf8(result.out).trimmed(), out);
         QVERIFY2(result.err.contains(port), qPrintable(result.err));
     }
 
@@ -161,13 +146,12 @@ private slots:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(THERMOCAL_PATH), arguments);
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), exitCode);
-        const QString stdoutText = QString::fromLocal8Bit(process.readAllStandardOutput());
-        const QString stderrText = QString::fromLocal8Bit(process.readAllStandardError());
+        const Run result = testsupport::finishProcess(process);
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, exitCode);
+        const QString stdoutText = QString::fromUtf8(result.out);
         QVERIFY2(out.isEmpty() ? stdoutText.isEmpty() : stdoutText.startsWith(out), qPrintable(stdoutText));
-        QVERIFY2(err.isEmpty() ? stderrText.isEmpty() : stderrText.contains(err), qPrintable(stderrText));
+        QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), qPrintable(result.err));
     }
 };
 

@@ -16,6 +16,21 @@ namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
 
+ProcessRun finishProcess(QProcess &process)
+{
+    ProcessRun result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    result.out = process.readAllStandardOutput();
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
 QList<portdiscovery::Port> portsFromList(const QString &list)
 {
     QList<portdiscovery::Port> ports;

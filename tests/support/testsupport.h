@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QIODevice>
 #include <QPointer>
+#include <QProcess>
 #include <QStringList>
 #include <QTimer>
 
@@ -20,6 +21,18 @@ namespace testsupport {
 
 // The four constant fields, in the order the window lays them out.
 extern const char *const ConstantFields[4];
+
+// How a program run as a subprocess ended.
+struct ProcessRun
+{
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray out;
+    QString err;
+};
+
+// Waits for a started process to end (killing it after a minute) and collects its output.
+ProcessRun finishProcess(QProcess &process);
 
 // Ports written as "name[:vendor:product]" separated by ';' (hexadecimal ids), as the test
 // hosts take them from THERMOCAL_TEST_PORTS.
