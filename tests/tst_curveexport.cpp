@@ -1,8 +1,8 @@
 #include "curveexport.h"
 #include "curveimport.h"
 #include "demofirmware.h"
+#include "testsupport.h"
 
-#include <QBuffer>
 #include <QtTest>
 
 #include <cmath>
@@ -10,15 +10,9 @@
 
 using Rows = QVector<curveexport::Row>;
 
-namespace {
+using testsupport::importBytes;
 
-curveimport::Result importBytes(const QByteArray &bytes)
-{
-    QByteArray data = bytes;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    return curveimport::importDevice(buffer);
-}
+namespace {
 
 // The instrument's table holds single precision; that is where two tables must agree.
 QVector<QPair<float, float>> asFloats(const Rows &rows)

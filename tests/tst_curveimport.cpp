@@ -31,15 +31,9 @@ char *toString(const Points &points)
 }
 } // namespace QTest
 
-namespace {
+using testsupport::importBytes;
 
-curveimport::Result importBytes(const QByteArray &bytes)
-{
-    QByteArray data = bytes;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    return curveimport::importDevice(buffer);
-}
+namespace {
 
 curveimport::Curve pointsOf(const QByteArray &bytes)
 {
@@ -143,7 +137,8 @@ Points points(const QByteArray &bytes)
     return points;
 }
 
-Points table(Points points)
+// Sorted by (temperature, voltage), points at one temperature merged into their mean voltage.
+Points sortedAndMerged(Points points)
 {
     std::sort(points.begin(), points.end(), [](const Point &a, const Point &b) {
         return a.second < b.second || (a.second == b.second && a.first < b.first);
@@ -157,6 +152,12 @@ Points table(Points points)
         merged << Point(sum / (end - first), points.at(first).second);
         first = end;
     }
+    return merged;
+}
+
+Points table(Points points)
+{
+    const Points merged = sortedAndMerged(std::move(points));
     const double ratio = std::pow(merged.last().second / merged.first().second, 1.0 / 99);
     Points rows;
     double temperature = merged.first().second;
@@ -931,25 +932,16 @@ void TestCurveImport::sortedMatchesAComparisonSort()
             kelvin = i % 2 ? 0.0 : -0.0;
         points << Point(share(random), kelvin);
     }
-    Points expected = points;
-    std::sort(expected.begin(), expected.end(), [](const Point &a, const Point &b) {
-        return a.second < b.second || (a.second == b.second && a.first < b.first);
-    });
-    Points merged;
-    for (int first = 0; first < expected.size();) {
-        int end = first;
-        double sum = 0.0;
-        while (end < expected.size() && expected.at(end).second == expected.at(first).second)
-            sum += expected.at(end++).first;
-        merged << Point(sum / (end - first), std::fabs(expected.at(first).second) == 0.0 ? 0.0 : expected.at(first).second);
-        first = end;
-    }
+    Points expected = reference::sortedAndMerged(points);
     Points actual = curveimport::sortedByTemperature(points);
-    for (Point &point : actual) {
-        if (point.second == 0.0)
-            point.second = 0.0; // either zero may stand for 0 K
+    // Either zero may stand for 0 K.
+    for (Points *sorted : {&expected, &actual}) {
+        for (Point &point : *sorted) {
+            if (point.second == 0.0)
+                point.second = 0.0;
+        }
     }
-    QVERIFY(identical(actual, merged));
+    QVERIFY(identical(actual, expected));
 }
 
 QTEST_GUILESS_MAIN(TestCurveImport)

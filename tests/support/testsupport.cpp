@@ -2,6 +2,7 @@
 
 #include "widget.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -15,6 +16,14 @@
 namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
+
+curveimport::Result importBytes(const QByteArray &bytes)
+{
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+    return curveimport::importDevice(buffer);
+}
 
 ProcessRun finishProcess(QProcess &process)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "curveimport.h"
 #include "instrument.h"
 #include "portdiscovery.h"
 
@@ -21,6 +22,9 @@ namespace testsupport {
 
 // The four constant fields, in the order the window lays them out.
 extern const char *const ConstantFields[4];
+
+// Imports curve text as the window imports a file, from memory.
+curveimport::Result importBytes(const QByteArray &bytes);
 
 // How a program run as a subprocess ended.
 struct ProcessRun
