@@ -316,7 +316,7 @@ int reportLinkFailure(int failure)
 int constantsFrom(const QString &sourceName, const QString &requestedPort, QSerialPort &port,
                   device::DeviceSet *set)
 {
-    if (!source(sourceName).isInstrument)
+    if (!isInstrument(sourceName))
         return loadStrict(sourceName, true, set);
     if (!port.isOpen()) {
         const int status = openInstrument(requestedPort, port);
@@ -363,12 +363,9 @@ int commitToEeprom(QSerialPort &port)
     return Success;
 }
 
-Source source(const QString &argument)
+bool isInstrument(const QString &source)
 {
-    Source result;
-    result.isInstrument = argument == QLatin1String("instrument");
-    result.path = argument;
-    return result;
+    return source == QLatin1String("instrument");
 }
 
 int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set)

@@ -95,14 +95,10 @@ int commitToEeprom(QSerialPort &port);
 // Reports a failed device action and returns NoAnswer.
 int reportLinkFailure(int failure);
 
-// A calibration set taken from the word `instrument` or from a calibration file, checked
-// strictly. On failure says why and returns the status.
-struct Source
-{
-    bool isInstrument = false;
-    QString path;
-};
-Source source(const QString &argument);
+// True for the word that names the instrument as the source of a calibration set; any other
+// source is a file.
+bool isInstrument(const QString &source);
+// A calibration file checked strictly; on failure says why and returns the status.
 int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set);
 int readInstrument(QSerialPort &port, device::DeviceSet *set);
 

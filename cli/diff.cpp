@@ -66,7 +66,7 @@ int runDiff(const QStringList &arguments)
     device::DeviceSet sets[2];
     bool fromInstrument[2];
     for (int i = 0; i < 2; ++i) {
-        fromInstrument[i] = source(names.at(i)).isInstrument;
+        fromInstrument[i] = isInstrument(names.at(i));
         if (!fromInstrument[i]) {
             status = loadStrict(names.at(i), false, &sets[i]);
             if (status != Success)

@@ -33,7 +33,7 @@ int runExport(const QStringList &arguments)
 
     const QString sourceName = parser.parser.positionalArguments().first();
     device::DeviceSet set;
-    if (source(sourceName).isInstrument) {
+    if (isInstrument(sourceName)) {
         QSerialPort port;
         status = openInstrument(parser.port(), port);
         if (status == Success)

@@ -10,15 +10,17 @@
 
 namespace cli {
 
-// The first value of the set that a calibration file cannot hold, named; empty when all are
-// finite.
 QString firstNonFinite(const device::DeviceSet &set)
 {
-    device::DeviceSet zeros;
-    zeros.table = QVector<QPair<float, float>>(set.table.size(), {0.0f, 0.0f});
-    // Comparing with zeros lists every value that is not 0, in the set's order.
-    const QVector<device::Difference> values = device::compare(set, zeros);
-    for (const device::Difference &value : values) {
+    QVector<device::Difference> values{{device::Field::AdcSlope, -1, set.adcSlope},
+                                       {device::Field::AdcIntercept, -1, set.adcIntercept},
+                                       {device::Field::DacSlope, -1, set.dacSlope},
+                                       {device::Field::DacIntercept, -1, set.dacIntercept}};
+    for (int row = 0; row < set.table.size(); ++row) {
+        values.append({device::Field::Voltage, row, set.table.at(row).first});
+        values.append({device::Field::Temperature, row, set.table.at(row).second});
+    }
+    for (const device::Difference &value : qAsConst(values)) {
         if (!std::isfinite(value.first))
             return QStringLiteral("%1 is %2").arg(value.name(), QString::number(double(value.first)));
     }

@@ -31,10 +31,10 @@ bool isCalibrationFile(const QString &path)
 // own points, marked.
 int seriesOf(const QString &name, const QString &requestedPort, QSerialPort &port, curveplot::Series *series)
 {
-    series->name = source(name).isInstrument ? name : QFileInfo(name).fileName();
+    series->name = isInstrument(name) ? name : QFileInfo(name).fileName();
     device::DeviceSet set;
     int status = Success;
-    if (source(name).isInstrument) {
+    if (isInstrument(name)) {
         if (!port.isOpen())
             status = openInstrument(requestedPort, port);
         if (status == Success)

@@ -52,14 +52,10 @@ timespec addNs(timespec time, qint64 ns)
 // Sleeps until `due` on the monotonic clock; false when a stop was requested meanwhile.
 bool sleepUntil(const timespec &due)
 {
-    while (!stopRequested) {
-        const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
-        if (result == 0)
-            return !stopRequested;
-        if (result != EINTR)
-            return !stopRequested;
+    // A signal interrupts the sleep; any other end of it is the due time.
+    while (!stopRequested && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
     }
-    return false;
+    return !stopRequested;
 }
 
 enum class Format { Text, Csv, Json };
