@@ -327,9 +327,9 @@ int constantsFrom(const QString &sourceName, const QString &requestedPort, QSeri
     if (status != Success)
         return status;
     // Zero slopes would collapse every reading of the instrument that gets this file.
-    if (set->adcSlope == 0.0f || set->dacSlope == 0.0f) {
+    if (const auto slope = device::zeroSlope(*set)) {
         err(QStringLiteral("the instrument's %1 slope is 0; take the constants from a calibration file instead.")
-                .arg(set->adcSlope == 0.0f ? QStringLiteral("ADC") : QStringLiteral("DAC")));
+                .arg(*slope == device::Field::AdcSlope ? QStringLiteral("ADC") : QStringLiteral("DAC")));
         return FileProblem;
     }
     return Success;
@@ -384,13 +384,20 @@ int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set)
         err(QStringLiteral("%1 is far too large for a calibration file.").arg(QDir::toNativeSeparators(path)));
         return FileProblem;
     }
-    const calibrationfile::StrictResult result = calibrationfile::parseStrict(
-        bytes, nonZeroSlopes ? calibrationfile::SlopeRule::NonZeroSlopes : calibrationfile::SlopeRule::AnySlope);
+    const calibrationfile::StrictResult result = calibrationfile::parseStrict(bytes);
     if (!result.set) {
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), result.error));
         return FileProblem;
     }
     *set = device::toDevice(*result.set);
+    if (nonZeroSlopes) {
+        if (const auto slope = device::zeroSlope(*set)) {
+            err(*slope == device::Field::AdcSlope
+                    ? QStringLiteral("%1: ADCCoeffs: the ADC slope is 0.").arg(QDir::toNativeSeparators(path))
+                    : QStringLiteral("%1: DACCoeffs: the DAC slope is 0.").arg(QDir::toNativeSeparators(path)));
+            return FileProblem;
+        }
+    }
     return Success;
 }
 

@@ -135,7 +135,7 @@ StrictResult strictFailure(const QString &error)
 
 } // namespace
 
-StrictResult parseStrict(const QByteArray &bytes, SlopeRule rule)
+StrictResult parseStrict(const QByteArray &bytes)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
@@ -164,14 +164,6 @@ StrictResult parseStrict(const QByteArray &bytes, SlopeRule rule)
     set.adcIntercept = adc->second;
     set.dacSlope = dac->first;
     set.dacIntercept = dac->second;
-    if (rule == SlopeRule::NonZeroSlopes) {
-        // A slope of 0 collapses every reading onto the intercept.
-        if (set.adcSlope == 0.0)
-            return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: the ADC slope is 0.")).arg(AdcCoeffsKey));
-        if (set.dacSlope == 0.0)
-            return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: the DAC slope is 0.")).arg(DacCoeffsKey));
-    }
-
     const QJsonValue tableValue = root.value(TempTableKey);
     if (!tableValue.isArray())
         return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "%1: expected an array of %2 rows.")).arg(TempTableKey).arg(TableRows));

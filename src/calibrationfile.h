@@ -22,8 +22,6 @@ QByteArray serialize(const CalibrationSet &set);
 // all: not valid JSON, a top level that is not an object, or none of the three members.
 std::optional<CalibrationSet> parse(const QByteArray &bytes);
 
-enum class SlopeRule { AnySlope, NonZeroSlopes };
-
 struct StrictResult
 {
     std::optional<CalibrationSet> set;
@@ -32,9 +30,8 @@ struct StrictResult
 
 // Checks a file before its set goes to the instrument, where a lenient reading could send
 // zeros: valid JSON; all three members; two numbers in each coefficient array; exactly
-// TableRows rows of two numbers; every value finite in single precision; and with
-// NonZeroSlopes, neither slope 0.
-StrictResult parseStrict(const QByteArray &bytes, SlopeRule rule);
+// TableRows rows of two numbers; every value finite in single precision.
+StrictResult parseStrict(const QByteArray &bytes);
 
 // The path with ".json" appended unless it already ends in exactly ".json".
 QString withJsonSuffix(const QString &path);

@@ -132,6 +132,15 @@ std::optional<DeviceSet> readSet(protocol::Link &link)
     return set;
 }
 
+std::optional<Field> zeroSlope(const DeviceSet &set)
+{
+    if (set.adcSlope == 0.0f)
+        return Field::AdcSlope;
+    if (set.dacSlope == 0.0f)
+        return Field::DacSlope;
+    return std::nullopt;
+}
+
 void writeSet(protocol::Link &link, const DeviceSet &set)
 {
     link.pacedSend(protocol::request(Command::WriteAdc, {set.adcSlope, set.adcIntercept}));

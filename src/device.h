@@ -88,6 +88,10 @@ void commit(protocol::Link &link);
 
 enum class Field { AdcSlope, AdcIntercept, DacSlope, DacIntercept, Voltage, Temperature };
 
+// The slope that would reach the instrument as 0, if any: every reading would then collapse
+// onto the intercept. Compared as sent, in single precision.
+std::optional<Field> zeroSlope(const DeviceSet &set);
+
 struct Difference
 {
     Field field = Field::AdcSlope;

@@ -6,7 +6,6 @@
 #include "device.h"
 #include "protocol.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDoubleValidator>
 #include <QFileDialog>
@@ -70,18 +69,6 @@ public:
         return QDoubleValidator::validate(input, position);
     }
 };
-
-// A slope of 0 collapses every reading onto the intercept and the instrument then shows no
-// temperature at all. Empty fields read as 0, so this is what a fresh window would send.
-// Compared as sent, in single precision. Empty when both slopes can be sent.
-QString zeroSlopeProblem(const CalibrationSet &set)
-{
-    if (float(set.adcSlope) == 0.0f)
-        return QCoreApplication::translate("Widget", "ADC slope is 0: get or load the constants first.");
-    if (float(set.dacSlope) == 0.0f)
-        return QCoreApplication::translate("Widget", "DAC slope is 0: get or load the constants first.");
-    return QString();
-}
 
 class WaitCursor
 {
@@ -254,12 +241,14 @@ void Widget::on_pbSetConstants_clicked()
     const std::optional<CalibrationSet> set = readCalibration(numbers::Precision::Float);
     if (!set)
         return;
-    const QString slopeProblem = zeroSlopeProblem(*set);
-    if (!slopeProblem.isEmpty()) {
-        showError(slopeProblem);
+    const device::DeviceSet sent = device::toDevice(*set);
+    // Empty fields read as 0, so a fresh window would send slopes of 0 and the instrument
+    // would then show no temperature at all.
+    if (const auto slope = device::zeroSlope(sent)) {
+        showError(*slope == device::Field::AdcSlope ? tr("ADC slope is 0: get or load the constants first.")
+                                                     : tr("DAC slope is 0: get or load the constants first."));
         return;
     }
-    const device::DeviceSet sent = device::toDevice(*set);
 
     protocol::Link link(serialPort);
     std::optional<QVector<device::Difference>> differences;

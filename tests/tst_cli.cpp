@@ -196,6 +196,9 @@ private slots:
         QTest::newRow("ADC slope 0")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{0, 1}); })
             << "ADCCoeffs: the ADC slope is 0";
+        QTest::newRow("ADC slope 0 in single precision")
+            << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{1e-50, 1}); })
+            << "ADCCoeffs: the ADC slope is 0";
         QTest::newRow("DAC slope -0")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("DACCoeffs"), QJsonArray{-0.0, 1}); })
             << "DACCoeffs: the DAC slope is 0";
