@@ -313,18 +313,13 @@ int reportLinkFailure(int failure)
     return NoAnswer;
 }
 
-int constantsFrom(const QString &sourceName, const QString &requestedPort, QSerialPort &port,
-                  device::DeviceSet *set)
+int readSource(const QString &sourceName, const QString &requestedPort, QSerialPort &port,
+               bool nonZeroSlopes, device::DeviceSet *set)
 {
     if (!isInstrument(sourceName))
-        return loadStrict(sourceName, true, set);
-    if (!port.isOpen()) {
-        const int status = openInstrument(requestedPort, port);
-        if (status != Success)
-            return status;
-    }
-    const int status = readInstrument(port, set);
-    if (status != Success)
+        return loadStrict(sourceName, nonZeroSlopes, set);
+    const int status = readInstrument(requestedPort, port, set);
+    if (status != Success || !nonZeroSlopes)
         return status;
     // Zero slopes would collapse every reading of the instrument that gets this file.
     if (const auto slope = device::zeroSlope(*set)) {
@@ -401,8 +396,13 @@ int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set)
     return Success;
 }
 
-int readInstrument(QSerialPort &port, device::DeviceSet *set)
+int readInstrument(const QString &requestedPort, QSerialPort &port, device::DeviceSet *set)
 {
+    if (!port.isOpen()) {
+        const int status = openInstrument(requestedPort, port);
+        if (status != Success)
+            return status;
+    }
     protocol::Link link(&port);
     const std::optional<device::DeviceSet> held = device::readSet(link);
     if (!held)

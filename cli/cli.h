@@ -100,7 +100,8 @@ int reportLinkFailure(int failure);
 bool isInstrument(const QString &source);
 // A calibration file checked strictly; on failure says why and returns the status.
 int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set);
-int readInstrument(QSerialPort &port, device::DeviceSet *set);
+// The instrument's set, opening its port first unless it is open.
+int readInstrument(const QString &requestedPort, QSerialPort &port, device::DeviceSet *set);
 
 // Names the first value of `set` that a calibration file cannot hold (NaN, infinity); empty
 // when there is none.
@@ -111,10 +112,11 @@ int writeCalibrationFile(const device::DeviceSet &set, const QString &path);
 // `path` is empty.
 int writeOutput(const QString &path, const QByteArray &bytes);
 
-// The four constants (and the table) of `source`: a calibration file, checked strictly with
-// neither slope 0, or the instrument on `port` (opened here unless already open).
-int constantsFrom(const QString &source, const QString &requestedPort, QSerialPort &port,
-                  device::DeviceSet *set);
+// The calibration set of `source`: a calibration file, checked strictly, or the instrument
+// on `port` (opened here unless already open). With `nonZeroSlopes`, as the source of the
+// constants for a new file, a slope of 0 is refused too.
+int readSource(const QString &source, const QString &requestedPort, QSerialPort &port,
+               bool nonZeroSlopes, device::DeviceSet *set);
 // A sensor curve file read with the import's rules; prints nothing on success.
 int readCurve(const QString &path, curveimport::Curve *curve);
 // The constants of `constants` with the table `rows` (resampled, 100 rows), narrowed to single

@@ -75,11 +75,8 @@ int runDiff(const QStringList &arguments)
     }
     if (fromInstrument[0] || fromInstrument[1]) {
         QSerialPort port;
-        status = openInstrument(parser.port(), port);
-        if (status != Success)
-            return status;
         device::DeviceSet held;
-        status = readInstrument(port, &held);
+        status = readInstrument(parser.port(), port, &held);
         if (status != Success)
             return status;
         for (int i = 0; i < 2; ++i) {

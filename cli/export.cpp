@@ -33,14 +33,8 @@ int runExport(const QStringList &arguments)
 
     const QString sourceName = parser.parser.positionalArguments().first();
     device::DeviceSet set;
-    if (isInstrument(sourceName)) {
-        QSerialPort port;
-        status = openInstrument(parser.port(), port);
-        if (status == Success)
-            status = readInstrument(port, &set);
-    } else {
-        status = loadStrict(sourceName, false, &set);
-    }
+    QSerialPort port;
+    status = readSource(sourceName, parser.port(), port, false, &set);
     if (status != Success)
         return status;
 

@@ -69,11 +69,8 @@ int runGet(const QStringList &arguments)
         return parser.usageError(QStringLiteral("-o needs a file name"));
 
     QSerialPort port;
-    status = openInstrument(parser.port(), port);
-    if (status != Success)
-        return status;
     device::DeviceSet set;
-    status = readInstrument(port, &set);
+    status = readInstrument(parser.port(), port, &set);
     if (status != Success)
         return status;
     return writeCalibrationFile(set, parser.parser.value(output));

@@ -63,7 +63,7 @@ int runImport(const QStringList &arguments)
     }
     QSerialPort port;
     device::DeviceSet constants;
-    status = constantsFrom(parser.parser.value(constantsOption), parser.port(), port, &constants);
+    status = readSource(parser.parser.value(constantsOption), parser.port(), port, true, &constants);
     if (status != Success)
         return status;
     const device::DeviceSet set = withTable(constants, table.rows);

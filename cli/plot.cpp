@@ -32,22 +32,15 @@ bool isCalibrationFile(const QString &path)
 int seriesOf(const QString &name, const QString &requestedPort, QSerialPort &port, curveplot::Series *series)
 {
     series->name = isInstrument(name) ? name : QFileInfo(name).fileName();
-    device::DeviceSet set;
-    int status = Success;
-    if (isInstrument(name)) {
-        if (!port.isOpen())
-            status = openInstrument(requestedPort, port);
-        if (status == Success)
-            status = readInstrument(port, &set);
-    } else if (isCalibrationFile(name)) {
-        status = loadStrict(name, false, &set);
-    } else {
+    if (!isInstrument(name) && !isCalibrationFile(name)) {
         curveimport::Curve curve;
-        status = readCurve(name, &curve);
+        const int status = readCurve(name, &curve);
         series->points = curve.points;
         series->markers = true;
         return status;
     }
+    device::DeviceSet set;
+    const int status = readSource(name, requestedPort, port, false, &set);
     series->points = tableOf(set);
     return status;
 }

@@ -107,7 +107,7 @@ int runSet(const QStringList &arguments)
     const bool needsPresentSet = parser.parser.isSet(dryRun) || !parser.parser.isSet(noBackup);
     device::DeviceSet held;
     if (needsPresentSet) {
-        status = readInstrument(port, &held);
+        status = readInstrument(parser.port(), port, &held);
         if (status != Success)
             return status;
     }

@@ -162,7 +162,7 @@ int runSoftcal(const QStringList &arguments)
         return FileProblem;
     }
     device::DeviceSet constants;
-    status = constantsFrom(parser.parser.value(constantsOption), parser.port(), port, &constants);
+    status = readSource(parser.parser.value(constantsOption), parser.port(), port, true, &constants);
     if (status != Success)
         return status;
     return writeCalibrationFile(withTable(constants, table.rows), parser.parser.value(output));
