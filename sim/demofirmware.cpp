@@ -1,9 +1,10 @@
 #include "demofirmware.h"
 
+#include "curvemath.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <limits>
 
 namespace sim {
 
@@ -79,29 +80,11 @@ Constants DemoFirmware::factoryConstants()
 double DemoFirmware::tableTemperature(const std::array<std::pair<float, float>, TableRows> &table,
                                       double voltage)
 {
-    // Rows sorted by voltage, so a table written in either direction reads the same; rows that
-    // repeat a voltage would make a segment of zero width and are dropped.
-    QVector<QPair<double, double>> rows;
-    for (const auto &row : table) {
-        if (std::isfinite(row.first) && std::isfinite(row.second))
-            rows.append({row.first, row.second});
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end(),
-                           [](const auto &a, const auto &b) { return a.first == b.first; }),
-               rows.end());
-    if (rows.size() < 2 || !std::isfinite(voltage))
-        return std::numeric_limits<double>::quiet_NaN();
-
-    if (voltage <= rows.first().first)
-        return rows.first().second;
-    if (voltage >= rows.last().first)
-        return rows.last().second;
-    const auto above = std::upper_bound(rows.cbegin(), rows.cend(), voltage,
-                                        [](double v, const auto &row) { return v < row.first; });
-    const auto &hi = *above;
-    const auto &lo = *(above - 1);
-    return lo.second + (voltage - lo.first) * (hi.second - lo.second) / (hi.first - lo.first);
+    QVector<curvemath::Point> rows;
+    rows.reserve(TableRows);
+    for (const auto &row : table)
+        rows.append({row.first, row.second});
+    return curvemath::tableTemperature(rows, voltage);
 }
 
 double DemoFirmware::sensorTemperatureAt(double seconds)

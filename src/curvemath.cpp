@@ -108,11 +108,27 @@ Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &r
     return result;
 }
 
-double tableTemperature(const QVector<Point> &table, double volts)
+namespace {
+
+// The rows that can be read, sorted by voltage, so a table written in either direction reads
+// the same; rows that repeat a voltage would make a segment of zero width and are dropped.
+QVector<Point> readableByVoltage(const QVector<Point> &table)
 {
-    QVector<Point> rows = table;
-    std::sort(rows.begin(), rows.end(), [](const Point &a, const Point &b) { return a.first < b.first; });
-    if (rows.isEmpty())
+    QVector<Point> rows;
+    rows.reserve(table.size());
+    for (const Point &row : table) {
+        if (std::isfinite(row.first) && std::isfinite(row.second))
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end(), [](const Point &a, const Point &b) { return a.first == b.first; }),
+               rows.end());
+    return rows;
+}
+
+double temperatureByVoltage(const QVector<Point> &rows, double volts)
+{
+    if (rows.size() < 2 || !std::isfinite(volts))
         return std::numeric_limits<double>::quiet_NaN();
     if (volts <= rows.first().first)
         return rows.first().second;
@@ -125,11 +141,19 @@ double tableTemperature(const QVector<Point> &table, double volts)
     return lo.second + (volts - lo.first) * (hi.second - lo.second) / (hi.first - lo.first);
 }
 
+} // namespace
+
+double tableTemperature(const QVector<Point> &table, double volts)
+{
+    return temperatureByVoltage(readableByVoltage(table), volts);
+}
+
 WorstError largestError(const QVector<Point> &table, const QVector<Point> &source)
 {
+    const QVector<Point> rows = readableByVoltage(table);
     WorstError worst;
     for (const Point &point : source) {
-        const double error = (tableTemperature(table, point.first) - point.second) * MillikelvinPerKelvin;
+        const double error = (temperatureByVoltage(rows, point.first) - point.second) * MillikelvinPerKelvin;
         if (std::fabs(error) > std::fabs(worst.millikelvin)) {
             worst.millikelvin = error;
             worst.kelvin = point.second;

@@ -54,6 +54,8 @@ Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &r
 
 // The temperature a table gives for a voltage, as the instrument reads it: linear between
 // the two rows around the voltage (rows in any order), the end row's temperature beyond.
+// Rows that are not finite or repeat a voltage take no part; NaN when fewer than two rows
+// remain.
 double tableTemperature(const QVector<Point> &table, double volts);
 
 struct WorstError
