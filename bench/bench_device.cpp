@@ -1,6 +1,6 @@
 // Times the device actions against the simulated instrument over a pseudo-terminal.
 #include "benchutil.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 #include "widget.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Ten thousand mixed device actions against the simulated instrument with random faults;
 // prints the resident memory at the start and the end and what happened on the way.
 #include "benchutil.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 #include "widget.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "protocol.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 #include "widget.h"
 
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "calibrationfile.h"
 #include "demofirmware.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 #include "widget.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "windowsupport.h"
 #include "widget.h"
 
 #include <QLineEdit>

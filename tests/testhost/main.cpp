@@ -7,7 +7,7 @@
 // "SHOWN tab=<index>" when the window appears.
 #include "instrument.h"
 #include "portdiscovery.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 #include "widget.h"
 #include "windowoptions.h"
 
