@@ -236,7 +236,7 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
     return lines;
 }
 
-void settle(QSerialPort &port, int limitMs)
+void settle(QIODevice &port, int limitMs)
 {
     if (!port.isOpen())
         return;
@@ -249,7 +249,7 @@ void settle(QSerialPort &port, int limitMs)
             break;
         port.readAll();
     }
-    port.clear(QSerialPort::Input);
+    protocol::discardInput(port);
 }
 
 } // namespace device

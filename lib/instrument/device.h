@@ -12,6 +12,7 @@
 
 #include <optional>
 
+class QIODevice;
 class QSerialPort;
 
 // What one can do with the instrument, for the window and the command line alike: find and
@@ -123,6 +124,6 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
 // Waits until the instrument has been quiet for a whole reply time (at most `limitMs`),
 // dropping what arrives: after a failed exchange, a late reply may still be on its way and
 // must not meet the next request.
-void settle(QSerialPort &port, int limitMs);
+void settle(QIODevice &port, int limitMs);
 
 } // namespace device

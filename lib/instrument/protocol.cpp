@@ -1,5 +1,8 @@
 #include "protocol.h"
 
+#include "rfc2217.h"
+
+#include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -129,25 +132,67 @@ bool isFatalPortError(int serialPortError)
         || serialPortError == QSerialPort::ResourceError;
 }
 
-void closeOnFatalError(QSerialPort &port)
+bool isLost(const QIODevice &port)
+{
+    if (const auto *serial = qobject_cast<const QSerialPort *>(&port))
+        return isFatalPortError(serial->error());
+    if (const auto *socket = qobject_cast<const QAbstractSocket *>(&port))
+        return socket->state() != QAbstractSocket::ConnectedState;
+    if (const auto *telnet = qobject_cast<const rfc2217::Port *>(&port))
+        return telnet->isLost();
+    return false;
+}
+
+void flush(QIODevice &port)
+{
+    if (auto *serial = qobject_cast<QSerialPort *>(&port))
+        serial->flush();
+    else if (auto *socket = qobject_cast<QAbstractSocket *>(&port))
+        socket->flush();
+    else if (auto *telnet = qobject_cast<rfc2217::Port *>(&port))
+        telnet->flush();
+}
+
+void discardInput(QIODevice &port)
+{
+    port.readAll();
+    if (auto *serial = qobject_cast<QSerialPort *>(&port)) {
+        serial->clear(QSerialPort::Input);
+        return;
+    }
+    // A connection has no driver buffer to clear: take what the network has delivered
+    // without waiting for more.
+    while (!isLost(port) && port.waitForReadyRead(0))
+        port.readAll();
+}
+
+void closeOnFatalError(QIODevice &port)
 {
     // The guard is the connection's context: it lives and dies with the port.
     auto *guard = new QObject(&port);
-    QObject::connect(&port, &QSerialPort::errorOccurred, guard,
-                     [&port, guard](QSerialPort::SerialPortError error) {
-                         if (!isFatalPortError(error))
-                             return;
-                         QObject::disconnect(&port, nullptr, guard, nullptr);
-                         QMetaObject::invokeMethod(
-                             guard, [&port] {
-                                 if (port.isOpen())
-                                     port.close();
-                             },
-                             Qt::QueuedConnection);
-                     });
+    const auto closeSoon = [&port, guard] {
+        QObject::disconnect(&port, nullptr, guard, nullptr);
+        QMetaObject::invokeMethod(
+            guard, [&port] {
+                if (port.isOpen())
+                    port.close();
+            },
+            Qt::QueuedConnection);
+    };
+    if (auto *serial = qobject_cast<QSerialPort *>(&port)) {
+        QObject::connect(serial, &QSerialPort::errorOccurred, guard,
+                         [closeSoon](QSerialPort::SerialPortError error) {
+                             if (isFatalPortError(error))
+                                 closeSoon();
+                         });
+    } else if (auto *socket = qobject_cast<QAbstractSocket *>(&port)) {
+        QObject::connect(socket, &QAbstractSocket::disconnected, guard, closeSoon);
+    } else {
+        QObject::connect(&port, &QIODevice::readChannelFinished, guard, closeSoon);
+    }
 }
 
-Link::Link(QSerialPort *port, int replyTimeoutMs)
+Link::Link(QIODevice *port, int replyTimeoutMs)
     : m_port(port)
     , m_replyTimeoutMs(replyTimeoutMs)
     , m_wasOpen(port && port->isOpen())
@@ -171,7 +216,7 @@ bool Link::usable()
         return false;
     }
     // A fatal error whose queued close has not run yet: the device is already gone.
-    if (isFatalPortError(m_port->error())) {
+    if (isLost(*m_port)) {
         fail(LinkFailure::ConnectionLost);
         return false;
     }
@@ -181,8 +226,8 @@ bool Link::usable()
 bool Link::send(const QByteArray &request)
 {
     const qint64 written = m_port->write(request);
-    m_port->flush();
-    if (isFatalPortError(m_port->error())) {
+    flush(*m_port);
+    if (isLost(*m_port)) {
         fail(LinkFailure::ConnectionLost);
         return false;
     }
@@ -199,8 +244,7 @@ std::optional<QVector<float>> Link::query(Command command)
         return std::nullopt;
 
     // What Qt has buffered and what the driver still holds both belong to earlier exchanges.
-    m_port->readAll();
-    m_port->clear(QSerialPort::Input);
+    discardInput(*m_port);
 
     if (!send(request(command)))
         return std::nullopt;
@@ -217,7 +261,7 @@ std::optional<QVector<float>> Link::query(Command command)
             break;
         reply += m_port->readAll();
     }
-    if (isFatalPortError(m_port->error())) {
+    if (isLost(*m_port)) {
         fail(LinkFailure::ConnectionLost);
         return std::nullopt;
     }

@@ -9,7 +9,7 @@
 
 #include <optional>
 
-class QSerialPort;
+class QIODevice;
 
 // The instrument's request-reply protocol: a request is a command code, a 0x00 byte (except
 // for the EEPROM commit) and, for the writing commands, single-precision numbers; a reply is
@@ -61,10 +61,20 @@ QString message(LinkFailure failure);
 // whose other end closed).
 bool isFatalPortError(int serialPortError);
 
-// Closes `port` once at its first fatal error. The close is queued, because closing inside
-// the error signal's own emission is not safe, and without it a dead port floods the event
-// loop with read errors.
-void closeOnFatalError(QSerialPort &port);
+// What the exchanges need of the instrument's port beyond QIODevice, for each kind of port:
+// a serial port, a TCP connection (raw) or an RFC 2217 port.
+// True when the port has gone: a fatal serial port error, or a connection that failed or
+// that the server closed.
+bool isLost(const QIODevice &port);
+// Hands what was written to the driver or the network without blocking.
+void flush(QIODevice &port);
+// Drops every byte received so far, including what the driver or the network still holds.
+void discardInput(QIODevice &port);
+
+// Closes `port` once at its first fatal error or when its connection ends. The close is
+// queued, because closing inside the error signal's own emission is not safe, and without
+// it a dead serial port floods the event loop with read errors.
+void closeOnFatalError(QIODevice &port);
 
 // The exchanges of one device action on the instrument port. Each exchange goes ahead only
 // while the port is usable and no earlier exchange of the action has failed; failure()
@@ -73,7 +83,7 @@ class Link
 {
 public:
     // The reply time is fixed by the protocol; only fuzzing shortens it to go faster.
-    explicit Link(QSerialPort *port, int replyTimeoutMs = ReplyTimeoutMs);
+    explicit Link(QIODevice *port, int replyTimeoutMs = ReplyTimeoutMs);
 
     // Sends a reading request and waits until its whole reply has arrived or the reply time
     // is up. Bytes waiting before the request (late fragments, answers to write commands)
@@ -93,7 +103,7 @@ private:
     bool send(const QByteArray &request);
     void fail(LinkFailure failure);
 
-    QSerialPort *m_port;
+    QIODevice *m_port;
     int m_replyTimeoutMs;
     bool m_wasOpen;  // tells a port that went away during the action from one already gone
     LinkFailure m_failure = LinkFailure::None;

@@ -1,0 +1,190 @@
+#include "portname.h"
+
+#include "device.h"
+#include "rfc2217.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTcpSocket>
+
+namespace portname {
+
+namespace {
+
+const QLatin1String UrlSeparator("://");
+
+std::optional<quint16> portNumber(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    const int number = text.toInt();
+    if (number < 1 || number > 65535)
+        return std::nullopt;
+    return quint16(number);
+}
+
+bool isHostName(const QString &host)
+{
+    static const QRegularExpression name(
+        QStringLiteral("^[A-Za-z0-9_]([A-Za-z0-9_-]*[A-Za-z0-9_])?(\\.[A-Za-z0-9_]([A-Za-z0-9_-]*[A-Za-z0-9_])?)*\\.?$"));
+    return name.match(host).hasMatch();
+}
+
+Opened failure(OpenError error, const QString &reason)
+{
+    Opened opened;
+    opened.error = error;
+    opened.reason = reason;
+    return opened;
+}
+
+Opened openLocal(const QString &name)
+{
+    auto port = std::make_unique<QSerialPort>();
+    if (!device::open(*port, name)) {
+        switch (port->error()) {
+        case QSerialPort::DeviceNotFoundError:
+            return failure(OpenError::NotFound, port->errorString());
+        case QSerialPort::PermissionError:
+            return failure(OpenError::PermissionDenied, port->errorString());
+        default:
+            return failure(OpenError::Other, port->errorString());
+        }
+    }
+    Opened opened;
+    opened.port = std::move(port);
+    return opened;
+}
+
+QString connectFailure(const QTcpSocket &socket)
+{
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        return QStringLiteral("no connection within %1 s").arg(ConnectTimeoutMs / 1000.0);
+    return socket.errorString();
+}
+
+Opened openRaw(const Address &address)
+{
+    QDeadlineTimer deadline(ConnectTimeoutMs);
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(address.host, address.port);
+    if (!socket->waitForConnected(ConnectTimeoutMs))
+        return failure(OpenError::Other, connectFailure(*socket));
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    // Anything said before a request is the server's, not the instrument's: wait for the
+    // close that follows it, and report the words.
+    QByteArray said;
+    QDeadlineTimer quiet(RefusalWaitMs);
+    while (socket->state() == QAbstractSocket::ConnectedState) {
+        const QDeadlineTimer &until = said.isEmpty() ? quiet : deadline;
+        if (until.hasExpired() || !socket->waitForReadyRead(int(until.remainingTime())))
+            break;
+        said += socket->readAll();
+    }
+    said += socket->readAll();
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        const QString words = QString::fromLatin1(said).simplified();
+        return failure(OpenError::Other, words.isEmpty()
+                                             ? QStringLiteral("the server closed the connection")
+                                             : QStringLiteral("the server closed the connection: %1").arg(words));
+    }
+    Opened opened;
+    opened.port = std::move(socket);
+    return opened;
+}
+
+Opened openRfc2217(const Address &address)
+{
+    auto port = std::make_unique<rfc2217::Port>();
+    if (!port->connectToPort(address.host, address.port, device::BaudRate, ConnectTimeoutMs))
+        return failure(OpenError::Other, port->errorString());
+    Opened opened;
+    opened.port = std::move(port);
+    return opened;
+}
+
+} // namespace
+
+bool isUrl(const QString &name)
+{
+    return name.contains(UrlSeparator);
+}
+
+std::optional<Address> parse(const QString &name, QString *error)
+{
+    const auto bad = [error](const QString &reason) -> std::optional<Address> {
+        if (error)
+            *error = reason;
+        return std::nullopt;
+    };
+    if (!isUrl(name)) {
+        if (name.isEmpty())
+            return bad(QStringLiteral("the port name is empty"));
+        return Address();
+    }
+    const int separator = name.indexOf(UrlSeparator);
+    const QString scheme = name.left(separator).toLower();
+    Address address;
+    if (scheme == QLatin1String("socket"))
+        address.kind = Kind::Socket;
+    else if (scheme == QLatin1String("rfc2217"))
+        address.kind = Kind::Rfc2217;
+    else
+        return bad(QStringLiteral("'%1' is not a kind of port URL; use socket://HOST:PORT or rfc2217://HOST:PORT")
+                       .arg(name.left(separator)));
+
+    const QString rest = name.mid(separator + UrlSeparator.size());
+    QString portText;
+    if (rest.startsWith(QLatin1Char('['))) {
+        const int close = rest.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return bad(QStringLiteral("%1: the IPv6 address has no closing bracket").arg(name));
+        address.host = rest.mid(1, close - 1);
+        QHostAddress ip;
+        if (!ip.setAddress(address.host) || ip.protocol() != QAbstractSocket::IPv6Protocol)
+            return bad(QStringLiteral("%1: '%2' is not an IPv6 address").arg(name, address.host));
+        if (rest.mid(close + 1, 1) != QLatin1String(":"))
+            return bad(QStringLiteral("%1: the port number is missing (HOST:PORT)").arg(name));
+        portText = rest.mid(close + 2);
+    } else {
+        const int colon = rest.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0)
+            return bad(QStringLiteral("%1: the port number is missing (HOST:PORT)").arg(name));
+        address.host = rest.left(colon);
+        portText = rest.mid(colon + 1);
+        if (address.host.contains(QLatin1Char(':')))
+            return bad(QStringLiteral("%1: an IPv6 address goes in brackets, as [::1]:PORT").arg(name));
+        if (address.host.isEmpty())
+            return bad(QStringLiteral("%1: the host is missing (HOST:PORT)").arg(name));
+        if (!isHostName(address.host))
+            return bad(QStringLiteral("%1: '%2' is not a host name or an IPv4 address").arg(name, address.host));
+    }
+    const std::optional<quint16> number = portNumber(portText);
+    if (!number)
+        return bad(QStringLiteral("%1: '%2' is not a port number from 1 to 65535").arg(name, portText));
+    address.port = *number;
+    return address;
+}
+
+Opened open(const QString &name)
+{
+    QString error;
+    const std::optional<Address> address = parse(name, &error);
+    if (!address)
+        return failure(OpenError::BadName, error);
+    switch (address->kind) {
+    case Kind::Local:
+        break;
+    case Kind::Socket:
+        return openRaw(*address);
+    case Kind::Rfc2217:
+        return openRfc2217(*address);
+    }
+    return openLocal(name);
+}
+
+} // namespace portname

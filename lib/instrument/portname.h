@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QIODevice;
+
+// The instrument's port as the user names it: a local serial port (ttyACM1, /dev/ttyACM1, a
+// pseudo-terminal) or a port served on the network, socket://HOST:PORT for raw TCP or
+// rfc2217://HOST:PORT for Telnet with the COM-PORT-OPTION (as ser2net serves them). HOST is
+// a name, an IPv4 address or an IPv6 address in brackets.
+namespace portname {
+
+// The longest wait for a connection, its refusal, or the port's settings to be agreed.
+constexpr int ConnectTimeoutMs = 3000;
+// After a raw connection is made, how long to watch for a server that refuses the client
+// in words and closes (ser2net does while another client holds the port). The instrument
+// itself never speaks unasked.
+constexpr int RefusalWaitMs = 100;
+
+enum class Kind { Local, Socket, Rfc2217 };
+
+struct Address
+{
+    Kind kind = Kind::Local;
+    QString host;        // for URLs, brackets removed
+    quint16 port = 0;
+};
+
+// True when `name` is written as a URL (SCHEME://...), good or bad.
+bool isUrl(const QString &name);
+// What `name` names; nothing, with the reason in `error`, for a URL that is not well formed
+// or not of a known kind.
+std::optional<Address> parse(const QString &name, QString *error);
+
+enum class OpenError { None, BadName, NotFound, PermissionDenied, Other };
+
+struct Opened
+{
+    std::unique_ptr<QIODevice> port;  // open for reading and writing when there is no error
+    OpenError error = OpenError::None;
+    QString reason;                   // why it did not open, as a phrase
+};
+
+// Opens whatever `name` names: a local port with the instrument's settings, or a connection
+// to a network port within ConnectTimeoutMs (for rfc2217:// with the instrument's line
+// settings agreed). Needs no running event loop, so any thread can call it; the port
+// belongs to the calling thread.
+Opened open(const QString &name);
+
+} // namespace portname
