@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Real servers for the tests that reach the instrument or a database over the network:
+// ser2net and InfluxDB, each started on the loopback address on ports found free at run
+// time, with its files in a temporary directory, and stopped when the object goes.
+namespace testsupport {
+
+// A TCP port on 127.0.0.1 that nothing listens on at the moment of asking.
+quint16 freePort();
+
+class Server
+{
+public:
+    Server() = default;
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+    virtual ~Server();
+
+    // Why the last start failed: the server's own words when it said any.
+    QString error() const { return m_error; }
+    void stop();
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+protected:
+    // Starts `program` and waits until every port of `ports` on 127.0.0.1 is taken.
+    bool launch(const QString &program, const QStringList &arguments, const QList<quint16> &ports);
+
+    QTemporaryDir m_dir;
+    QString m_error;
+
+private:
+    QProcess m_process;
+};
+
+// ser2net serving one serial device (a pseudo-terminal) twice: raw TCP and Telnet with
+// RFC 2217, both at the instrument's settings.
+class Ser2net : public Server
+{
+public:
+    bool start(const QString &device);
+    // Starts again on the same ports, after stop().
+    bool restart();
+
+    QString rawUrl() const;
+    QString rfc2217Url() const;
+
+private:
+    QString m_device;
+    quint16 m_rawPort = 0;
+    quint16 m_telnetPort = 0;
+};
+
+// InfluxDB 1.x with its data in a temporary directory and its HTTP API on 127.0.0.1.
+class Influxd : public Server
+{
+public:
+    bool start();
+    QString url() const;
+
+private:
+    quint16 m_httpPort = 0;
+};
+
+// What curl got from `url`: the body, and false with the reason when the request failed.
+bool curl(const QStringList &arguments, QByteArray *body, QString *error);
+
+} // namespace testsupport
