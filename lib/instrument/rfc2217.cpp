@@ -178,9 +178,7 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
     // Binary both ways, so carriage returns travel as they are; then the port option.
     m_answered = {quint16(Will << 8 | BinaryOption), quint16(Do << 8 | BinaryOption),
                   quint16(Will << 8 | ComPortOption)};
-    m_socket->write(negotiation(Will, BinaryOption) + negotiation(Do, BinaryOption)
-                    + negotiation(Will, ComPortOption));
-    m_socket->flush();
+    send(negotiation(Will, BinaryOption) + negotiation(Do, BinaryOption) + negotiation(Will, ComPortOption));
 
     const auto waitFor = [&](const std::function<bool()> &done) {
         pump();
@@ -218,8 +216,7 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
     QByteArray requests;
     for (const auto &setting : settings)
         requests += portCommand(setting.first, setting.second);
-    m_socket->write(requests);
-    m_socket->flush();
+    send(requests);
 
     for (const auto &setting : settings) {
         const quint8 reply = quint8(setting.first) + ServerReplyOffset;
@@ -252,11 +249,13 @@ bool Port::isLost() const
 
 bool Port::flush()
 {
-    return m_socket->flush();
+    return !isLost() && m_socket->flush();
 }
 
 bool Port::pump()
 {
+    if (!m_socket->isOpen())
+        return false;
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
         return false;
@@ -293,10 +292,18 @@ void Port::answer(const TelnetCommand &command)
     m_answered.append(key);
     const bool wanted = command.option == BinaryOption || command.option == SuppressGoAheadOption;
     if (command.verb == Will)
-        m_socket->write(negotiation(wanted ? Do : Dont, command.option));
+        send(negotiation(wanted ? Do : Dont, command.option));
     else if (command.verb == Do)
-        m_socket->write(negotiation(wanted ? Will : Wont, command.option));
+        send(negotiation(wanted ? Will : Wont, command.option));
+}
+
+bool Port::send(const QByteArray &bytes)
+{
+    if (isLost())
+        return false;
+    const bool written = m_socket->write(bytes) == bytes.size();
     m_socket->flush();
+    return written;
 }
 
 qint64 Port::bytesAvailable() const
@@ -342,7 +349,8 @@ void Port::close()
 {
     if (!isOpen())
         return;
-    m_socket->flush();
+    if (!isLost())
+        m_socket->flush();
     m_socket->disconnectFromHost();
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->waitForDisconnected(100);

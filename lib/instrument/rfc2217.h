@@ -118,6 +118,7 @@ private:
     // bytes arrived.
     bool pump();
     void answer(const TelnetCommand &command);
+    bool send(const QByteArray &bytes);
     bool fail(const QString &reason);
 
     QTcpSocket *m_socket;

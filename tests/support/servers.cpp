@@ -86,9 +86,10 @@ bool Server::launch(const QString &program, const QStringList &arguments, const 
     return false;
 }
 
-bool Ser2net::start(const QString &device)
+bool Ser2net::start(const QString &rawDevice, const QString &rfc2217Device)
 {
-    m_device = device;
+    m_rawDevice = rawDevice;
+    m_rfc2217Device = rfc2217Device;
     m_rawPort = freePort();
     m_telnetPort = freePort();
     while (m_telnetPort == m_rawPort)
@@ -101,10 +102,10 @@ bool Ser2net::restart()
     const QByteArray settings = QByteArrayLiteral(",500000n81,local");
     const QByteArray config = "connection: &raw\n"
                               "  accepter: tcp,127.0.0.1," + QByteArray::number(m_rawPort) + "\n"
-                              "  connector: serialdev," + m_device.toLocal8Bit() + settings + "\n"
+                              "  connector: serialdev," + m_rawDevice.toLocal8Bit() + settings + "\n"
                               "connection: &telnet\n"
                               "  accepter: telnet(rfc2217),tcp,127.0.0.1," + QByteArray::number(m_telnetPort) + "\n"
-                              "  connector: serialdev," + m_device.toLocal8Bit() + settings + "\n";
+                              "  connector: serialdev," + m_rfc2217Device.toLocal8Bit() + settings + "\n";
     const QString path = m_dir.filePath(QStringLiteral("ser2net.yaml"));
     if (!m_dir.isValid() || !writeFile(path, config)) {
         m_error = QStringLiteral("cannot write %1").arg(path);

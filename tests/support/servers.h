@@ -38,12 +38,14 @@ private:
     QProcess m_process;
 };
 
-// ser2net serving one serial device (a pseudo-terminal) twice: raw TCP and Telnet with
-// RFC 2217, both at the instrument's settings.
+// ser2net serving two serial devices (pseudo-terminals) at the instrument's settings, one
+// as raw TCP, the other as Telnet with RFC 2217. Two devices, since ser2net takes a moment
+// after a client leaves to let go of a device, and until then refuses a client of its other
+// connection to that device.
 class Ser2net : public Server
 {
 public:
-    bool start(const QString &device);
+    bool start(const QString &rawDevice, const QString &rfc2217Device);
     // Starts again on the same ports, after stop().
     bool restart();
 
@@ -51,7 +53,8 @@ public:
     QString rfc2217Url() const;
 
 private:
-    QString m_device;
+    QString m_rawDevice;
+    QString m_rfc2217Device;
     quint16 m_rawPort = 0;
     quint16 m_telnetPort = 0;
 };
