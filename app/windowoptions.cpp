@@ -1,6 +1,7 @@
 #include "windowoptions.h"
 
 #include "portdiscovery.h"
+#include "portname.h"
 
 #include <QCommandLineParser>
 
@@ -59,6 +60,17 @@ std::optional<int> applyPortOption(const QStringList &arguments)
             ? QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().join(QLatin1Char(' ')))
             : parser.errorText();
         std::fprintf(stderr, "thermocal: %s\n%s", qPrintable(problem), Usage);
+        return UsageErrorStatus;
+    }
+    if (parser.isSet(port) && portname::isUrl(parser.value(port))) {
+        // The window's port is a serial port; a network port reaches it as a local terminal.
+        std::fprintf(stderr,
+                     "thermocal: %s: the window opens local ports only. Make a local terminal of a raw\n"
+                     "network port with socat, then name that terminal:\n"
+                     "  socat pty,link=$HOME/instrument,rawer tcp:HOST:PORT &\n"
+                     "  thermocal --port $HOME/instrument\n"
+                     "(thermocal-cli takes socket:// and rfc2217:// URLs itself.)\n",
+                     qPrintable(parser.value(port)));
         return UsageErrorStatus;
     }
     if (parser.isSet(port)) {

@@ -129,6 +129,8 @@ private slots:
                                         << "thermocal: Unknown option 'prot'.";
         QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyACM0")} << 2 << ""
                                         << "thermocal: Unexpected argument: ttyACM0";
+        QTest::newRow("network port") << QStringList{QStringLiteral("--port"), QStringLiteral("rfc2217://lab-pi:2217")} << 2
+                                      << "" << "thermocal: rfc2217://lab-pi:2217: the window opens local ports only";
     }
 
     void informationAndUsageErrors()
