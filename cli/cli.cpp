@@ -4,13 +4,14 @@
 #include "curveimport.h"
 #include "device.h"
 #include "portdiscovery.h"
+#include "portname.h"
 #include "protocol.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include <cstdio>
 
@@ -56,7 +57,8 @@ QString programHelp()
         "  -h, --help     this help; COMMAND --help shows a command's options\n"
         "  -v, --version  the program's version\n\n"
         "Commands that talk to the instrument take --port NAME (ttyACM1, /dev/ttyACM1, a\n"
-        "pseudo-terminal). Without it, exactly one instrument must be connected.\n"
+        "pseudo-terminal, or a port served on the network: rfc2217://HOST:PORT, socket://HOST:PORT).\n"
+        "Without it, exactly one instrument must be connected.\n"
         "Data goes to standard output, messages to standard error.\n\n");
     return text + QLatin1String(ExitStatusText);
 }
@@ -192,8 +194,9 @@ Parser::Parser(const Command &command, bool talksToInstrument)
     , m_version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Shows the program's version."))
     , m_port(QStringLiteral("port"),
              QStringLiteral("The instrument's port (ttyACM1, /dev/ttyACM1, a pseudo-terminal), opened "
-                            "whatever its USB identifiers. Without it, exactly one instrument must be "
-                            "connected."),
+                            "whatever its USB identifiers, or a port served on the network "
+                            "(rfc2217://HOST:PORT, socket://HOST:PORT). Without it, exactly one "
+                            "instrument must be connected."),
              QStringLiteral("NAME"))
 {
     parser.setApplicationDescription(QString::fromLatin1(command.summary));
@@ -263,7 +266,7 @@ int missingConstantsSource(const Parser &parser)
     return parser.usageError(QStringLiteral("--constants-from FILE|instrument is required"));
 }
 
-int openInstrument(const QString &requestedPort, QSerialPort &port)
+int openInstrument(const QString &requestedPort, Port &port, QString *portName)
 {
     QString name = requestedPort;
     if (name.isEmpty()) {
@@ -288,22 +291,30 @@ int openInstrument(const QString &requestedPort, QSerialPort &port)
             return NoInstrument;
         }
     }
-    if (!device::open(port, name)) {
+    portname::Opened opened = portname::open(name);
+    if (!opened.port) {
         QString hint;
-        switch (port.error()) {
-        case QSerialPort::DeviceNotFoundError:
+        switch (opened.error) {
+        case portname::OpenError::BadName:
+            err(QStringLiteral("--port: %1.").arg(opened.reason));
+            return UsageError;
+        case portname::OpenError::NotFound:
             hint = QStringLiteral(" No such port; '%1 ports' lists the ports present.").arg(programName());
             break;
-        case QSerialPort::PermissionError:
+        case portname::OpenError::PermissionDenied:
             hint = QStringLiteral(" Is another program (the thermocal window?) holding it, or is your "
                                   "user not in the dialout group?");
             break;
-        default:
+        case portname::OpenError::None:
+        case portname::OpenError::Other:
             break;
         }
-        err(QStringLiteral("cannot open %1: %2.%3").arg(name, port.errorString(), hint));
+        err(QStringLiteral("cannot open %1: %2.%3").arg(name, opened.reason, hint));
         return NoInstrument;
     }
+    port = std::move(opened.port);
+    if (portName)
+        *portName = name;
     return Success;
 }
 
@@ -313,7 +324,7 @@ int reportLinkFailure(int failure)
     return NoAnswer;
 }
 
-int readSource(const QString &sourceName, const QString &requestedPort, QSerialPort &port,
+int readSource(const QString &sourceName, const QString &requestedPort, Port &port,
                bool nonZeroSlopes, device::DeviceSet *set)
 {
     if (!isInstrument(sourceName))
@@ -345,7 +356,7 @@ QVector<QPair<double, double>> tableOf(const device::DeviceSet &set)
     return device::toCalibrationSet(set).table;
 }
 
-int commitToEeprom(QSerialPort &port)
+int commitToEeprom(QIODevice &port)
 {
     protocol::Link link(&port);
     device::commit(link);
@@ -396,14 +407,14 @@ int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set)
     return Success;
 }
 
-int readInstrument(const QString &requestedPort, QSerialPort &port, device::DeviceSet *set)
+int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *set)
 {
-    if (!port.isOpen()) {
+    if (!port) {
         const int status = openInstrument(requestedPort, port);
         if (status != Success)
             return status;
     }
-    protocol::Link link(&port);
+    protocol::Link link(port.get());
     const std::optional<device::DeviceSet> held = device::readSet(link);
     if (!held)
         return reportLinkFailure(int(link.failure()));

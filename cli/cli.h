@@ -7,7 +7,7 @@
 
 #include <memory>
 
-class QSerialPort;
+class QIODevice;
 
 namespace device {
 struct DeviceSet;
@@ -85,12 +85,19 @@ QCommandLineOption outputOption(const QString &description);
 QCommandLineOption constantsFromOption();
 int missingConstantsSource(const Parser &parser);
 
-// Opens the instrument's port: the one named with --port whatever its USB identifiers, or
-// else the only instrument present. On failure says why and returns NoInstrument.
-int openInstrument(const QString &requestedPort, QSerialPort &port);
+// The instrument's port during one command: a serial port or a network connection, empty
+// until opened.
+using Port = std::unique_ptr<QIODevice>;
+
+// Opens the instrument's port: the one named with --port (a local name whatever its USB
+// identifiers, or a socket:// or rfc2217:// URL), or else the only instrument present. On
+// failure says why and returns NoInstrument (UsageError for a malformed URL). `name`, when
+// given, receives the port's name: as named with --port, or the system's name of the
+// instrument found.
+int openInstrument(const QString &requestedPort, Port &port, QString *name = nullptr);
 
 // Sends the EEPROM commit and lets it leave before the port closes; the exit status.
-int commitToEeprom(QSerialPort &port);
+int commitToEeprom(QIODevice &port);
 
 // Reports a failed device action and returns NoAnswer.
 int reportLinkFailure(int failure);
@@ -101,7 +108,7 @@ bool isInstrument(const QString &source);
 // A calibration file checked strictly; on failure says why and returns the status.
 int loadStrict(const QString &path, bool nonZeroSlopes, device::DeviceSet *set);
 // The instrument's set, opening its port first unless it is open.
-int readInstrument(const QString &requestedPort, QSerialPort &port, device::DeviceSet *set);
+int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *set);
 
 // Names the first value of `set` that a calibration file cannot hold (NaN, infinity); empty
 // when there is none.
@@ -115,7 +122,7 @@ int writeOutput(const QString &path, const QByteArray &bytes);
 // The calibration set of `source`: a calibration file, checked strictly, or the instrument
 // on `port` (opened here unless already open). With `nonZeroSlopes`, as the source of the
 // constants for a new file, a slope of 0 is refused too.
-int readSource(const QString &source, const QString &requestedPort, QSerialPort &port,
+int readSource(const QString &source, const QString &requestedPort, Port &port,
                bool nonZeroSlopes, device::DeviceSet *set);
 // A sensor curve file read with the import's rules; prints nothing on success.
 int readCurve(const QString &path, curveimport::Curve *curve);

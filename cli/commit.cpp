@@ -1,6 +1,6 @@
 #include "cli.h"
 
-#include <QSerialPort>
+#include <QIODevice>
 
 namespace cli {
 
@@ -14,11 +14,11 @@ int runCommit(const QStringList &arguments)
     if (!parser.parser.positionalArguments().isEmpty())
         return parser.usageError(QStringLiteral("takes no arguments"));
 
-    QSerialPort port;
+    Port port;
     status = openInstrument(parser.port(), port);
     if (status != Success)
         return status;
-    status = commitToEeprom(port);
+    status = commitToEeprom(*port);
     if (status != Success)
         return status;
     err(QStringLiteral("committed to EEPROM."));

@@ -7,7 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include <cmath>
 #include <limits>
@@ -74,7 +74,7 @@ int runDiff(const QStringList &arguments)
         }
     }
     if (fromInstrument[0] || fromInstrument[1]) {
-        QSerialPort port;
+        Port port;
         device::DeviceSet held;
         status = readInstrument(parser.port(), port, &held);
         if (status != Success)

@@ -3,7 +3,7 @@
 #include "curveexport.h"
 #include "device.h"
 
-#include <QSerialPort>
+#include <QIODevice>
 
 namespace cli {
 
@@ -33,7 +33,7 @@ int runExport(const QStringList &arguments)
 
     const QString sourceName = parser.parser.positionalArguments().first();
     device::DeviceSet set;
-    QSerialPort port;
+    Port port;
     status = readSource(sourceName, parser.port(), port, false, &set);
     if (status != Success)
         return status;

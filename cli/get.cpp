@@ -4,7 +4,7 @@
 #include "device.h"
 
 #include <QDir>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include <cmath>
 
@@ -68,7 +68,7 @@ int runGet(const QStringList &arguments)
     if (parser.parser.isSet(output) && parser.parser.value(output).isEmpty())
         return parser.usageError(QStringLiteral("-o needs a file name"));
 
-    QSerialPort port;
+    Port port;
     device::DeviceSet set;
     status = readInstrument(parser.port(), port, &set);
     if (status != Success)

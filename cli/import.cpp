@@ -5,7 +5,7 @@
 #include "device.h"
 
 #include <QDir>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include <algorithm>
 
@@ -61,7 +61,7 @@ int runImport(const QStringList &arguments)
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(parser.parser.positionalArguments().first()), table.error));
         return FileProblem;
     }
-    QSerialPort port;
+    Port port;
     device::DeviceSet constants;
     status = readSource(parser.parser.value(constantsOption), parser.port(), port, true, &constants);
     if (status != Success)

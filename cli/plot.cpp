@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSerialPort>
+#include <QIODevice>
 
 namespace cli {
 
@@ -29,7 +29,7 @@ bool isCalibrationFile(const QString &path)
 
 // One curve to draw: the instrument's table, a calibration file's table, or a curve file's
 // own points, marked.
-int seriesOf(const QString &name, const QString &requestedPort, QSerialPort &port, curveplot::Series *series)
+int seriesOf(const QString &name, const QString &requestedPort, Port &port, curveplot::Series *series)
 {
     series->name = isInstrument(name) ? name : QFileInfo(name).fileName();
     if (!isInstrument(name) && !isCalibrationFile(name)) {
@@ -86,7 +86,7 @@ int runPlot(const QStringList &arguments)
                                          .arg(LargestSide));
     }
 
-    QSerialPort port;
+    Port port;
     QVector<curveplot::Series> series;
     for (const QString &name : names) {
         curveplot::Series one;

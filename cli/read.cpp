@@ -1,13 +1,14 @@
 #include "cli.h"
 
 #include "device.h"
+#include "lineprotocol.h"
 #include "numbers.h"
 #include "protocol.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include <cerrno>
 #include <cmath>
@@ -58,7 +59,7 @@ bool sleepUntil(const timespec &due)
     return !stopRequested;
 }
 
-enum class Format { Text, Csv, Json };
+enum class Format { Text, Csv, Json, Influx };
 
 QString valueText(const std::optional<float> &value)
 {
@@ -70,6 +71,26 @@ QJsonValue valueJson(const std::optional<float> &value)
     if (!value || !std::isfinite(*value))
         return QJsonValue();
     return numbers::shortestAsDouble(*value);
+}
+
+// What the line protocol's lines carry besides the values.
+struct Series
+{
+    QString measurement = QStringLiteral("thermocal");
+    lineprotocol::Pairs tags;  // the port first, then those given with --tag
+};
+
+// A point only for a reading with both values: the line protocol has no empty field, and
+// InfluxDB would take the string "nan" for a string field.
+QString influxLine(const Series &series, qint64 nanoseconds, const device::Reading &reading)
+{
+    if (!reading.voltage || !reading.temperature || !std::isfinite(*reading.voltage)
+        || !std::isfinite(*reading.temperature))
+        return QString();
+    return lineprotocol::line(series.measurement, series.tags,
+                              {{QStringLiteral("temperature_K"), valueText(reading.temperature)},
+                               {QStringLiteral("voltage_V"), valueText(reading.voltage)}},
+                              nanoseconds);
 }
 
 QString row(Format format, const QString &time, const device::Reading &reading)
@@ -84,6 +105,7 @@ QString row(Format format, const QString &time, const device::Reading &reading)
                                      .toJson(QJsonDocument::Compact))
             + QLatin1Char('\n');
     case Format::Text:
+    case Format::Influx:
         break;
     }
     if (!reading.voltage || !reading.temperature)
@@ -106,14 +128,62 @@ int runRead(const QStringList &arguments)
                                    QStringLiteral("N"));
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("CSV with the header time,voltage_V,temperature_K."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per line."));
-    parser.parser.addOptions({interval, count, csv, json});
+    const QCommandLineOption formatOption(QStringLiteral("format"),
+                                          QStringLiteral("text, csv, json, or influx: InfluxDB's line protocol, "
+                                                         "one line per answered reading."),
+                                          QStringLiteral("FORMAT"));
+    const QCommandLineOption tag(QStringLiteral("tag"),
+                                 QStringLiteral("With --format influx: adds the tag KEY=VALUE (repeatable)."),
+                                 QStringLiteral("KEY=VALUE"));
+    const QCommandLineOption measurement(QStringLiteral("measurement"),
+                                         QStringLiteral("With --format influx: the measurement's name (default "
+                                                        "thermocal)."),
+                                         QStringLiteral("NAME"));
+    parser.parser.addOptions({interval, count, csv, json, formatOption, tag, measurement});
     int status = Success;
     if (!parser.parse(arguments, &status))
         return status;
     if (!parser.parser.positionalArguments().isEmpty())
         return parser.usageError(QStringLiteral("takes no arguments"));
-    if (parser.parser.isSet(csv) && parser.parser.isSet(json))
-        return parser.usageError(QStringLiteral("--csv and --json exclude each other"));
+    if (int(parser.parser.isSet(csv)) + int(parser.parser.isSet(json)) + int(parser.parser.isSet(formatOption)) > 1)
+        return parser.usageError(QStringLiteral("--csv, --json and --format exclude each other"));
+    Format format = parser.parser.isSet(csv) ? Format::Csv : parser.parser.isSet(json) ? Format::Json : Format::Text;
+    if (parser.parser.isSet(formatOption)) {
+        const QStringList names{QStringLiteral("text"), QStringLiteral("csv"), QStringLiteral("json"), QStringLiteral("influx")};
+        const int index = names.indexOf(parser.parser.value(formatOption));
+        if (index < 0)
+            return parser.usageError(QStringLiteral("--format takes text, csv, json or influx, not '%1'")
+                                         .arg(parser.parser.value(formatOption)));
+        format = Format(index);
+    }
+    Series series;
+    if (format != Format::Influx && (parser.parser.isSet(tag) || parser.parser.isSet(measurement)))
+        return parser.usageError(QStringLiteral("--tag and --measurement go with --format influx"));
+    if (parser.parser.isSet(measurement)) {
+        series.measurement = parser.parser.value(measurement);
+        const QString problem = lineprotocol::problemWith(series.measurement);
+        if (!problem.isEmpty())
+            return parser.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
+    }
+    series.tags.append({QStringLiteral("port"), QString()});
+    const QStringList tags = parser.parser.values(tag);
+    for (const QString &given : tags) {
+        const int equals = given.indexOf(QLatin1Char('='));
+        const QString key = given.left(equals);
+        const QString value = equals < 0 ? QString() : given.mid(equals + 1);
+        QString problem = equals < 0 ? QStringLiteral("has no '='") : QString();
+        if (problem.isEmpty() && !lineprotocol::problemWith(key).isEmpty())
+            problem = QStringLiteral("its key %1").arg(lineprotocol::problemWith(key));
+        if (problem.isEmpty() && !lineprotocol::problemWith(value).isEmpty())
+            problem = QStringLiteral("its value %1").arg(lineprotocol::problemWith(value));
+        for (const auto &earlier : qAsConst(series.tags)) {
+            if (problem.isEmpty() && earlier.first == key)
+                problem = QStringLiteral("the tag '%1' is given twice").arg(key);
+        }
+        if (!problem.isEmpty())
+            return parser.usageError(QStringLiteral("--tag %1: %2").arg(given, problem));
+        series.tags.append({key, value});
+    }
 
     double seconds = 0.0;
     if (parser.parser.isSet(interval)) {
@@ -131,12 +201,9 @@ int runRead(const QStringList &arguments)
             return parser.usageError(QStringLiteral("--count takes a whole number of readings (0 only with --interval), not '%1'")
                                          .arg(parser.parser.value(count)));
     }
-    const Format format = parser.parser.isSet(csv) ? Format::Csv
-                          : parser.parser.isSet(json) ? Format::Json
-                                                      : Format::Text;
 
-    QSerialPort port;
-    status = openInstrument(parser.port(), port);
+    Port port;
+    status = openInstrument(parser.port(), port, &series.tags.first().second);
     if (status != Success)
         return status;
 
@@ -154,9 +221,10 @@ int runRead(const QStringList &arguments)
         if (taken > 0 && !sleepUntil(addNs(start, taken * intervalNs)))
             break;
         const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        protocol::Link link(&port);
+        const qint64 nanoseconds = format == Format::Influx ? lineprotocol::uniqueNow() : 0;
+        protocol::Link link(port.get());
         const device::Reading reading = device::readLive(link);
-        out(row(format, time, reading));
+        out(format == Format::Influx ? influxLine(series, nanoseconds, reading) : row(format, time, reading));
         const auto failure = link.failure();
         if (failure == protocol::LinkFailure::None) {
             ++answered;
@@ -164,7 +232,7 @@ int runRead(const QStringList &arguments)
             err(QStringLiteral("%1 %2").arg(time, protocol::message(failure)));
             if (failure == protocol::LinkFailure::ConnectionLost || failure == protocol::LinkFailure::NotConnected)
                 return NoAnswer;
-            device::settle(port, SettleLimitMs);
+            device::settle(*port, SettleLimitMs);
         }
         if (stopRequested)
             break;

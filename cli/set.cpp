@@ -8,7 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSerialPort>
+#include <QIODevice>
 
 namespace cli {
 
@@ -99,7 +99,7 @@ int runSet(const QStringList &arguments)
     if (status != Success)
         return status;
 
-    QSerialPort port;
+    Port port;
     status = openInstrument(parser.port(), port);
     if (status != Success)
         return status;
@@ -128,7 +128,7 @@ int runSet(const QStringList &arguments)
         err(QStringLiteral("backup of the instrument's set: %1").arg(QDir::toNativeSeparators(backupPath)));
     }
 
-    protocol::Link link(&port);
+    protocol::Link link(port.get());
     device::writeSet(link, wanted);
     const std::optional<QVector<device::Difference>> differences = device::verify(link, wanted);
     if (link.failure() != protocol::LinkFailure::None) {
@@ -149,7 +149,7 @@ int runSet(const QStringList &arguments)
                 .arg(programName()));
         return Success;
     }
-    status = commitToEeprom(port);
+    status = commitToEeprom(*port);
     if (status != Success)
         return status;
     err(QStringLiteral("sent, verified and committed to EEPROM."));

@@ -7,7 +7,7 @@
 #include "protocol.h"
 
 #include <QDir>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include <algorithm>
 #include <cmath>
@@ -37,7 +37,7 @@ std::optional<curvemath::ReferencePoint> parsePoint(const QString &text)
 }
 
 // The sensor's voltage now, as the mean of several readings that agree.
-int measure(QSerialPort &port, double kelvin, double *volts)
+int measure(QIODevice &port, double kelvin, double *volts)
 {
     double sum = 0.0;
     double lowest = 0.0;
@@ -133,14 +133,14 @@ int runSoftcal(const QStringList &arguments)
                                          .arg(sorted.last().second));
     }
 
-    QSerialPort port;
+    Port port;
     if (!measured.isEmpty()) {
         status = openInstrument(parser.port(), port);
         if (status != Success)
             return status;
         for (double kelvin : qAsConst(measured)) {
             double volts = 0.0;
-            status = measure(port, kelvin, &volts);
+            status = measure(*port, kelvin, &volts);
             if (status != Success)
                 return status;
             references.append({kelvin, volts});

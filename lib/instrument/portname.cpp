@@ -14,6 +14,23 @@ namespace portname {
 namespace {
 
 const QLatin1String UrlSeparator("://");
+// How long closing waits for what is written to leave.
+constexpr int CloseWaitMs = 100;
+
+// A raw connection that closes in good order: writes go out first and the server sees an
+// orderly end, rather than a reset that may drop the last request (the EEPROM commit).
+class RawPort : public QTcpSocket
+{
+public:
+    ~RawPort() override
+    {
+        if (state() != QAbstractSocket::ConnectedState)
+            return;
+        disconnectFromHost();
+        if (state() != QAbstractSocket::UnconnectedState)
+            waitForDisconnected(CloseWaitMs);
+    }
+};
 
 std::optional<quint16> portNumber(const QString &text)
 {
@@ -69,7 +86,7 @@ QString connectFailure(const QTcpSocket &socket)
 Opened openRaw(const Address &address)
 {
     QDeadlineTimer deadline(ConnectTimeoutMs);
-    auto socket = std::make_unique<QTcpSocket>();
+    auto socket = std::make_unique<RawPort>();
     socket->connectToHost(address.host, address.port);
     if (!socket->waitForConnected(ConnectTimeoutMs))
         return failure(OpenError::Other, connectFailure(*socket));

@@ -1,0 +1,65 @@
+#include "lineprotocol.h"
+
+#include <ctime>
+
+namespace lineprotocol {
+
+namespace {
+
+QString escaped(const QString &text, const QString &special)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (special.contains(c))
+            result += QLatin1Char('\\');
+        result += c;
+    }
+    return result;
+}
+
+} // namespace
+
+QString escapeMeasurement(const QString &name)
+{
+    return escaped(name, QStringLiteral(", "));
+}
+
+QString escapeKey(const QString &text)
+{
+    return escaped(text, QStringLiteral(",= "));
+}
+
+QString problemWith(const QString &text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("is empty");
+    if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        return QStringLiteral("holds a line break");
+    return QString();
+}
+
+QString line(const QString &measurement, const Pairs &tags, const Pairs &fields, qint64 nanoseconds)
+{
+    QString text = escapeMeasurement(measurement);
+    for (const auto &tag : tags)
+        text += QLatin1Char(',') + escapeKey(tag.first) + QLatin1Char('=') + escapeKey(tag.second);
+    QChar separator = QLatin1Char(' ');
+    for (const auto &field : fields) {
+        text += separator + escapeKey(field.first) + QLatin1Char('=') + field.second;
+        separator = QLatin1Char(',');
+    }
+    return text + QLatin1Char(' ') + QString::number(nanoseconds) + QLatin1Char('\n');
+}
+
+qint64 uniqueNow()
+{
+    static qint64 last = 0;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 ns = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    last = ns > last ? ns : last + 1;
+    return last;
+}
+
+} // namespace lineprotocol

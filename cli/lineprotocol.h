@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+// InfluxDB's line protocol, one point per line:
+//   measurement,tag=value,... field=value,... nanoseconds-since-1970
+namespace lineprotocol {
+
+using Pairs = QVector<QPair<QString, QString>>;
+
+// The measurement with its commas and spaces escaped.
+QString escapeMeasurement(const QString &name);
+// A tag key or value, or a field key, with its commas, equals signs and spaces escaped.
+QString escapeKey(const QString &text);
+// Why `text` cannot be a measurement, tag key or tag value (empty, or a line break in it);
+// empty when it can.
+QString problemWith(const QString &text);
+
+// One point; the field values are written as given (numbers).
+QString line(const QString &measurement, const Pairs &tags, const Pairs &fields, qint64 nanoseconds);
+
+// The system clock in nanoseconds since 1970, never the same or earlier twice in a process:
+// InfluxDB merges points of one series that share a timestamp.
+qint64 uniqueNow();
+
+} // namespace lineprotocol
