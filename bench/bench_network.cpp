@@ -80,7 +80,9 @@ int main(int argc, char *argv[])
     const int readings = 1000;
     const QStringList read{QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.01"),
                            QStringLiteral("--count"), QString::number(readings), QStringLiteral("--csv")};
-    for (const auto &way : {qMakePair("read x1000 at 10 ms, local", local), qMakePair("read x1000 at 10 ms, rfc2217://", network)}) {
+    const QVector<QPair<const char *, QStringList>> ways{{"read x1000 at 10 ms, local", local},
+                                                         {"read x1000 at 10 ms, rfc2217://", network}};
+    for (const auto &way : ways) {
         QByteArray log;
         const QVector<double> total = timeRuns(read + way.second, 1, &log);
         printSchedule(way.first, log, readings, 10, total.value(0));

@@ -99,13 +99,17 @@ bool Ser2net::start(const QString &rawDevice, const QString &rfc2217Device)
 
 bool Ser2net::restart()
 {
+    // As the README configures a real instrument's server: replies go out as they come,
+    // neither held back for more bytes from the terminal nor for the network's ACK.
     const QByteArray settings = QByteArrayLiteral(",500000n81,local");
     const QByteArray config = "connection: &raw\n"
-                              "  accepter: tcp,127.0.0.1," + QByteArray::number(m_rawPort) + "\n"
+                              "  accepter: tcp(nodelay),127.0.0.1," + QByteArray::number(m_rawPort) + "\n"
                               "  connector: serialdev," + m_rawDevice.toLocal8Bit() + settings + "\n"
+                              "  options:\n    chardelay: false\n"
                               "connection: &telnet\n"
-                              "  accepter: telnet(rfc2217),tcp,127.0.0.1," + QByteArray::number(m_telnetPort) + "\n"
-                              "  connector: serialdev," + m_rfc2217Device.toLocal8Bit() + settings + "\n";
+                              "  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1," + QByteArray::number(m_telnetPort) + "\n"
+                              "  connector: serialdev," + m_rfc2217Device.toLocal8Bit() + settings + "\n"
+                              "  options:\n    chardelay: false\n";
     const QString path = m_dir.filePath(QStringLiteral("ser2net.yaml"));
     if (!m_dir.isValid() || !writeFile(path, config)) {
         m_error = QStringLiteral("cannot write %1").arg(path);
