@@ -323,6 +323,20 @@ private slots:
                                         << QString() << false << 2 << "get: Unknown option 'out'.";
         QTest::newRow("bad count") << QStringList{QStringLiteral("read"), QStringLiteral("--count"), QStringLiteral("many")}
                                    << QString() << false << 2 << "--count takes a whole number";
+        QTest::newRow("port URL of an unknown kind")
+            << QStringList{QStringLiteral("get"), QStringLiteral("--port"), QStringLiteral("telnet://lab-pi:23")} << QString()
+            << false << 2 << "--port: 'telnet' is not a kind of port URL";
+        QTest::newRow("tag without the line protocol")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--csv"), QStringLiteral("--tag"), QStringLiteral("room=cold")}
+            << QString() << false << 2 << "--tag and --measurement go with --format influx";
+        QTest::newRow("tag without a value")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"), QStringLiteral("--tag"),
+                           QStringLiteral("room")}
+            << QString() << false << 2 << "--tag room: has no '='";
+        QTest::newRow("port tag given twice")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"), QStringLiteral("--tag"),
+                           QStringLiteral("port=x")}
+            << QString() << false << 2 << "the tag 'port' is given twice";
         QTest::newRow("backup and no backup")
             << QStringList{QStringLiteral("set"), QStringLiteral("f.json"), QStringLiteral("--backup"), QStringLiteral("b.json"),
                            QStringLiteral("--no-backup")}

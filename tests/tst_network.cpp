@@ -1,15 +1,32 @@
-#include "device.h"
+#include "calibrationfile.h"
 #include "instrument.h"
 #include "portname.h"
 #include "servers.h"
+#include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QTcpSocket>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
+
+using Run = testsupport::ProcessRun;
+
+Run cli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(CLI_PATH), arguments);
+    return testsupport::finishProcess(process);
+}
 
 float fromBits(quint32 bits)
 {
@@ -19,21 +36,61 @@ float fromBits(quint32 bits)
 }
 
 // A set whose bytes on the wire hold 0xFF often, in runs too.
-device::DeviceSet setFullOfFF()
+sim::Constants constantsFullOfFF()
 {
-    device::DeviceSet set;
-    set.adcSlope = fromBits(0x3F7FFFFF);     // 0.99999994: FF FF 7F 3F
-    set.adcIntercept = fromBits(0xBFFFFFFF); // FF FF FF BF
-    set.dacSlope = fromBits(0x7F7FFFFF);     // the largest float: FF FF 7F 7F
-    set.dacIntercept = fromBits(0x000000FF);
-    for (int row = 0; row < set.table.size(); ++row)
-        set.table[row] = {fromBits(0x3F7FFF00u | quint32(0xFF - row)), fromBits(0x42FFFFFFu - quint32(row))};
-    return set;
+    sim::Constants constants;
+    constants.adcSlope = fromBits(0x3F7FFFFF);     // 0.99999994: FF FF 7F 3F
+    constants.adcIntercept = fromBits(0xBFFFFFFF); // FF FF FF BF
+    constants.dacSlope = fromBits(0x7F7FFFFF);     // the largest float: FF FF 7F 7F
+    constants.dacIntercept = fromBits(0x3FFFFFFF); // FF FF FF 3F
+    for (quint32 row = 0; row < 100; ++row)
+        constants.table[row] = {fromBits(0x3F7FFF00u | (0xFFu - row)), fromBits(0x42FFFFFFu - row)};
+    return constants;
 }
+
+bool sameBits(const sim::Constants &a, const sim::Constants &b)
+{
+    return std::memcmp(&a.adcSlope, &b.adcSlope, sizeof(float)) == 0
+        && std::memcmp(&a.adcIntercept, &b.adcIntercept, sizeof(float)) == 0
+        && std::memcmp(&a.dacSlope, &b.dacSlope, sizeof(float)) == 0
+        && std::memcmp(&a.dacIntercept, &b.dacIntercept, sizeof(float)) == 0
+        && std::memcmp(a.table.data(), b.table.data(), sizeof a.table) == 0;
+}
+
+// A port on 127.0.0.1 whose connections are never answered, as an unreachable host's: its
+// listening queue is full, so the kernel drops every further connection request.
+class SilentPort
+{
+public:
+    SilentPort()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(m_listener, 0) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        if (::connect(m_filler, reinterpret_cast<sockaddr *>(&address), length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~SilentPort()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    quint16 m_port = 0;
+};
 
 } // namespace
 
-// The instrument reached through a real ser2net on the loopback address.
+// thermocal-cli reaching the instrument through a real ser2net, and its readings going into
+// a real InfluxDB, both on the loopback address.
 class TestNetwork : public QObject
 {
     Q_OBJECT
@@ -62,71 +119,163 @@ private slots:
                  qPrintable(m_ser2net.error()));
     }
 
-    void writeAndReadBack_data()
+    void getSetAndRead_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::newRow("socket://") << "raw";
         QTest::newRow("rfc2217://") << "telnet";
     }
 
-    // Every byte of the set arrives and comes back as sent, 0xFF included.
-    void writeAndReadBack()
+    // Every byte of the set arrives and comes back as it was, 0xFF included, and is committed.
+    void getSetAndRead()
     {
         QFETCH(QString, kind);
-        const portname::Opened opened = portname::open(urlOf(kind));
-        QVERIFY2(opened.port, qPrintable(opened.reason));
-        protocol::Link link(opened.port.get());
-        const device::DeviceSet sent = setFullOfFF();
-        device::writeSet(link, sent);
-        const std::optional<QVector<device::Difference>> differences = device::verify(link, sent);
-        QVERIFY2(differences, qPrintable(protocol::message(link.failure())));
-        QVERIFY2(differences->isEmpty(), qPrintable(device::describe(*differences, 3, device::Digits::Exact).join('\n')));
-        const sim::Constants held = instrumentOf(kind).constants();
-        QCOMPARE(std::memcmp(&held.adcSlope, &sent.adcSlope, sizeof(float)), 0);
-        QCOMPARE(std::memcmp(&held.table[99].second, &sent.table[99].second, sizeof(float)), 0);
+        sim::Instrument &instrument = instrumentOf(kind);
+        const QString url = urlOf(kind);
+        const sim::Constants original = constantsFullOfFF();
+        instrument.withFirmware([&](sim::Firmware &firmware) {
+            firmware.constants = original;
+            firmware.voltage = fromBits(0x3F7FFFFF);
+            firmware.temperature = 77.35f;
+        });
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("got.json"));
+        const Run got = cli({QStringLiteral("get"), QStringLiteral("--port"), url, QStringLiteral("-o"), file});
+        QVERIFY2(got.exitCode == 0, qPrintable(got.err));
+
+        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
+        const Run set = cli({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
+                             QStringLiteral("--port"), url});
+        QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+        QVERIFY(sameBits(instrument.constants(), original));
+        // The commit is the last byte sent; the program ends as it leaves, before ser2net
+        // and the instrument have passed it on.
+        QTRY_VERIFY(sameBits(instrument.eeprom(), original));
+
+        const Run read = cli({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), url});
+        QVERIFY2(read.exitCode == 0, qPrintable(read.err));
+        const QJsonObject reading = QJsonDocument::fromJson(read.out).object();
+        QCOMPARE(float(reading.value(QStringLiteral("voltage_V")).toDouble()), fromBits(0x3F7FFFFF));
+        QCOMPARE(float(reading.value(QStringLiteral("temperature_K")).toDouble()), 77.35f);
     }
 
-    void refused_data()
+    void cannotOpen_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("reason");
         QTest::newRow("nothing listening") << QStringLiteral("rfc2217://127.0.0.1:%1").arg(testsupport::freePort())
-                                           << "Connection refused";
-        QTest::newRow("raw port held by another client") << "raw" << "the server closed the connection: Port already in use";
-        QTest::newRow("RFC 2217 port held by another client")
-            << "telnet" << "the server closed the connection: Port already in use";
+                                           << "Connection refused.";
+        QTest::newRow("no answer") << "silent" << "no connection within 3 s.";
+        // ser2net says why before it closes, but a reset can overtake its words.
+        QTest::newRow("raw port held by another client") << "raw" << "the server closed the connection";
+        QTest::newRow("RFC 2217 port held by another client") << "telnet" << "the server closed the connection";
     }
 
-    // Refusals come within the connect wait, with the server's reason.
-    void refused()
+    // Status 6, naming the URL and the reason, within the connect wait.
+    void cannotOpen()
     {
         QFETCH(QString, url);
         QFETCH(QString, reason);
-        std::unique_ptr<QIODevice> first;
-        if (!url.contains(QLatin1String("://"))) {
-            portname::Opened holder = portname::open(urlOf(url));
-            QVERIFY2(holder.port, qPrintable(holder.reason));
-            first = std::move(holder.port);
+        SilentPort silent;
+        std::unique_ptr<QIODevice> holder;
+        if (url == QLatin1String("silent")) {
+            QVERIFY(silent.port() != 0);
+            url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.port());
+        } else if (!url.contains(QLatin1String("://"))) {
+            portname::Opened first = portname::open(urlOf(url));
+            QVERIFY2(first.port, qPrintable(first.reason));
+            holder = std::move(first.port);
             url = urlOf(url);
         }
         QElapsedTimer clock;
         clock.start();
-        const portname::Opened second = portname::open(url);
-        QVERIFY(!second.port);
-        QVERIFY2(second.reason.contains(reason), qPrintable(second.reason));
-        QVERIFY(clock.elapsed() < portname::ConnectTimeoutMs);
+        const Run run = cli({QStringLiteral("get"), QStringLiteral("--port"), url});
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY2(run.err.contains(QStringLiteral("cannot open %1: %2").arg(url, reason)), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+        // The process's own start and end are well under the margin.
+        QVERIFY2(clock.elapsed() < portname::ConnectTimeoutMs + 2000, qPrintable(QString::number(clock.elapsed())));
     }
 
-    // A server that goes away is a lost connection, not a silent instrument.
-    void serverStopped()
+    // Five readings written into a new database with a plain HTTP write come back as five
+    // points with the instrument's values and the tags as given.
+    void readingsIntoInfluxDb()
     {
-        const portname::Opened opened = portname::open(m_ser2net.rfc2217Url());
-        QVERIFY2(opened.port, qPrintable(opened.reason));
+        testsupport::Influxd influxd;
+        QVERIFY2(influxd.start(), qPrintable(influxd.error()));
+        m_rfc2217Instrument.withFirmware([](sim::Firmware &firmware) {
+            firmware.voltage = 1.0015106f;
+            firmware.temperature = 77.44232f;
+        });
+        const Run read = cli({QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"), QStringLiteral("--count"),
+                              QStringLiteral("5"), QStringLiteral("--interval"), QStringLiteral("0.01"), QStringLiteral("--tag"),
+                              QStringLiteral("room=cold lab, west"), QStringLiteral("--tag"), QStringLiteral("a=b=c"),
+                              QStringLiteral("--measurement"), QStringLiteral("cryo stat"), QStringLiteral("--port"),
+                              m_ser2net.rfc2217Url()});
+        QVERIFY2(read.exitCode == 0, qPrintable(read.err));
+        QCOMPARE(read.out.count('\n'), 5);
+
+        QTemporaryDir dir;
+        const QString lines = dir.filePath(QStringLiteral("lines"));
+        QFile file(lines);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(read.out) == read.out.size());
+        file.close();
+        QByteArray body;
+        QString error;
+        QVERIFY2(testsupport::curl({QStringLiteral("-f"), QStringLiteral("-XPOST"), influxd.url() + QStringLiteral("/query"),
+                                    QStringLiteral("--data-urlencode"), QStringLiteral("q=CREATE DATABASE lab")},
+                                   &body, &error),
+                 qPrintable(error));
+        QVERIFY2(testsupport::curl({QStringLiteral("-f"), QStringLiteral("-XPOST"), influxd.url() + QStringLiteral("/write?db=lab"),
+                                    QStringLiteral("--data-binary"), QLatin1Char('@') + lines},
+                                   &body, &error),
+                 qPrintable(error + QLatin1Char('\n') + QString::fromUtf8(read.out)));
+        QVERIFY2(testsupport::curl({QStringLiteral("-f"), QStringLiteral("-G"), influxd.url() + QStringLiteral("/query"),
+                                    QStringLiteral("--data-urlencode"), QStringLiteral("db=lab"), QStringLiteral("--data-urlencode"),
+                                    QStringLiteral("epoch=ns"), QStringLiteral("--data-urlencode"),
+                                    QStringLiteral("q=SELECT * FROM \"cryo stat\"")},
+                                   &body, &error),
+                 qPrintable(error));
+
+        const QJsonObject series = QJsonDocument::fromJson(body)
+                                       .object()[QStringLiteral("results")].toArray().at(0).toObject()
+                                       [QStringLiteral("series")].toArray().at(0).toObject();
+        QCOMPARE(series.value(QStringLiteral("name")).toString(), QStringLiteral("cryo stat"));
+        const QJsonArray columns = series.value(QStringLiteral("columns")).toArray();
+        const QJsonArray points = series.value(QStringLiteral("values")).toArray();
+        QCOMPARE(points.size(), 5);
+        const auto column = [&](const QJsonArray &point, const char *name) {
+            for (int i = 0; i < columns.size(); ++i) {
+                if (columns.at(i).toString() == QLatin1String(name))
+                    return point.at(i);
+            }
+            return QJsonValue();
+        };
+        for (const QJsonValue &value : points) {
+            const QJsonArray point = value.toArray();
+            QCOMPARE(float(column(point, "temperature_K").toDouble()), 77.44232f);
+            QCOMPARE(float(column(point, "voltage_V").toDouble()), 1.0015106f);
+            QCOMPARE(column(point, "room").toString(), QStringLiteral("cold lab, west"));
+            QCOMPARE(column(point, "a").toString(), QStringLiteral("b=c"));
+            QCOMPARE(column(point, "port").toString(), m_ser2net.rfc2217Url());
+        }
+    }
+
+    // A server that goes away during a log is a lost connection, as an unplugged cable is.
+    void serverStoppedDuringALog()
+    {
+        m_rfc2217Instrument.clearRequests();
+        QProcess process;
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.02"),
+                                                 QStringLiteral("--count"), QStringLiteral("0"), QStringLiteral("--csv"),
+                                                 QStringLiteral("--port"), m_ser2net.rfc2217Url()});
+        QVERIFY(process.waitForStarted());
+        QVERIFY(m_rfc2217Instrument.waitForRequests(10, 10000));
         m_ser2net.stop();
-        protocol::Link link(opened.port.get());
-        const device::Reading reading = device::readLive(link);
-        QVERIFY(!reading.voltage);
-        QCOMPARE(link.failure(), protocol::LinkFailure::ConnectionLost);
+        const Run run = testsupport::finishProcess(process);
+        QVERIFY2(run.exitCode == 4, qPrintable(run.err));
+        QVERIFY2(run.err.contains(QLatin1String("The connection to the instrument was lost.")), qPrintable(run.err));
+        QVERIFY(run.out.count('\n') > 5);
         QVERIFY2(m_ser2net.restart(), qPrintable(m_ser2net.error()));
     }
 };

@@ -14,22 +14,44 @@ namespace portname {
 namespace {
 
 const QLatin1String UrlSeparator("://");
-// How long closing waits for what is written to leave.
-constexpr int CloseWaitMs = 100;
+// A server passes on what it received before noticing that the client left only when
+// given a moment: ser2net may drop the last bytes (the EEPROM commit) otherwise. How long
+// closing waits after a write that nothing has answered.
+constexpr int CloseGraceMs = 100;
 
-// A raw connection that closes in good order: writes go out first and the server sees an
-// orderly end, rather than a reset that may drop the last request (the EEPROM commit).
+// A raw connection that closes in good order: the last request reaches the instrument, and
+// the server sees an orderly end rather than a reset.
 class RawPort : public QTcpSocket
 {
 public:
+    RawPort()
+    {
+        // Emitted within the blocking waits too.
+        connect(this, &QIODevice::readyRead, this, [this] { m_unanswered = false; });
+    }
+
     ~RawPort() override
     {
         if (state() != QAbstractSocket::ConnectedState)
             return;
+        while (bytesToWrite() > 0 && waitForBytesWritten(CloseGraceMs)) {
+        }
+        if (m_unanswered)
+            waitForDisconnected(CloseGraceMs);
         disconnectFromHost();
         if (state() != QAbstractSocket::UnconnectedState)
-            waitForDisconnected(CloseWaitMs);
+            waitForDisconnected(CloseGraceMs);
     }
+
+protected:
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        m_unanswered = true;
+        return QTcpSocket::writeData(data, size);
+    }
+
+private:
+    bool m_unanswered = false;
 };
 
 std::optional<quint16> portNumber(const QString &text)
@@ -78,7 +100,7 @@ Opened openLocal(const QString &name)
 
 QString connectFailure(const QTcpSocket &socket)
 {
-    if (socket.state() != QAbstractSocket::UnconnectedState)
+    if (socket.state() != QAbstractSocket::UnconnectedState || socket.error() == QAbstractSocket::SocketTimeoutError)
         return QStringLiteral("no connection within %1 s").arg(ConnectTimeoutMs / 1000.0);
     return socket.errorString();
 }

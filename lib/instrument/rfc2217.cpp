@@ -11,6 +11,10 @@ namespace rfc2217 {
 namespace {
 
 constexpr quint8 DataSize8 = 8;
+// How long closing waits for written bytes to leave and, after a request that nothing has
+// answered, for the server to pass it on: ser2net may drop what it holds when the client
+// leaves (the EEPROM commit is such a last request).
+constexpr int CloseGraceMs = 100;
 
 QByteArray byteValue(quint8 value)
 {
@@ -169,6 +173,7 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
     m_socket->connectToHost(host, port);
     if (!m_socket->waitForConnected(int(deadline.remainingTime())))
         return fail(m_socket->state() == QAbstractSocket::UnconnectedState
+                            && m_socket->error() != QAbstractSocket::SocketTimeoutError
                         ? m_socket->errorString()
                         : QStringLiteral("no connection within %1 s").arg(timeoutMs / 1000.0));
     // Small requests go out at once rather than waiting to be merged with the next.
@@ -264,6 +269,8 @@ bool Port::pump()
         answer(command);
     const QByteArray data = m_decoder.takeData();
     m_data += data;
+    if (!data.isEmpty())
+        m_unanswered = false;
     return !data.isEmpty();
 }
 
@@ -349,11 +356,16 @@ void Port::close()
 {
     if (!isOpen())
         return;
-    if (!isLost())
-        m_socket->flush();
-    m_socket->disconnectFromHost();
+    if (!isLost()) {
+        while (m_socket->bytesToWrite() > 0 && m_socket->waitForBytesWritten(CloseGraceMs)) {
+        }
+        // The server may drop what it has not passed on yet when the client leaves.
+        if (m_unanswered)
+            m_socket->waitForDisconnected(CloseGraceMs);
+        m_socket->disconnectFromHost();
+    }
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->waitForDisconnected(100);
+        m_socket->waitForDisconnected(CloseGraceMs);
     m_socket->abort();
     QIODevice::close();
 }
@@ -376,6 +388,7 @@ qint64 Port::writeData(const char *data, qint64 maxSize)
     const QByteArray escaped = escape(QByteArray(data, int(maxSize)));
     if (m_socket->write(escaped) != escaped.size())
         return -1;
+    m_unanswered = true;
     return maxSize;
 }
 

@@ -125,6 +125,7 @@ private:
     Decoder m_decoder;
     QByteArray m_data;
     QVector<TelnetCommand> m_portReplies;   // the server's answers to the settings
+    bool m_unanswered = false;               // a data write since the last data arrived
     bool m_comPortAgreed = false;
     bool m_comPortRefused = false;
     QVector<quint16> m_answered;             // (verb << 8 | option) already answered
