@@ -1,4 +1,4 @@
-#include "calibrationfile.h"
+#include "device.h"
 #include "instrument.h"
 #include "portname.h"
 #include "servers.h"
@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <thread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -157,6 +158,25 @@ private slots:
         const QJsonObject reading = QJsonDocument::fromJson(read.out).object();
         QCOMPARE(float(reading.value(QStringLiteral("voltage_V")).toDouble()), fromBits(0x3F7FFFFF));
         QCOMPARE(float(reading.value(QStringLiteral("temperature_K")).toDouble()), 77.35f);
+    }
+
+    // A reading worker opens and reads on its own thread, which runs no event loop.
+    void openedAndReadOnAnotherThread()
+    {
+        m_rfc2217Instrument.withFirmware([](sim::Firmware &firmware) { firmware.temperature = 77.35f; });
+        QString reason;
+        std::optional<float> temperature;
+        std::thread worker([&] {
+            const portname::Opened opened = portname::open(m_ser2net.rfc2217Url());
+            reason = opened.reason;
+            if (!opened.port)
+                return;
+            protocol::Link link(opened.port.get());
+            temperature = device::readLive(link).temperature;
+        });
+        worker.join();
+        QVERIFY2(temperature, qPrintable(reason));
+        QCOMPARE(*temperature, 77.35f);
     }
 
     void cannotOpen_data()
