@@ -341,6 +341,24 @@ private slots:
         QTest::newRow("plot to an unknown format")
             << QStringList{QStringLiteral("plot"), QStringLiteral("instrument"), QStringLiteral("-o"), QStringLiteral("plot.gif")}
             << sim << false << 2 << "-o takes a file name ending in .png or .svg";
+        const QString noFile;
+        QTest::newRow("get -o empty") << QStringList{QStringLiteral("get"), QStringLiteral("-o"), noFile} << sim << false << 2
+                                      << "get: -o needs a file name";
+        QTest::newRow("export -o empty")
+            << QStringList{QStringLiteral("export"), QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--format"),
+                           QStringLiteral("csv"), QStringLiteral("-o"), noFile}
+            << sim << false << 2 << "export: -o needs a file name";
+        QTest::newRow("import -o empty")
+            << QStringList{QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
+                           QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--output=")}
+            << sim << false << 2 << "import: -o needs a file name";
+        QTest::newRow("softcal -o empty")
+            << QStringList{QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--point"),
+                           QStringLiteral("77.35:1.0"), QStringLiteral("--constants-from"),
+                           QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), noFile}
+            << sim << false << 2 << "softcal: -o needs a file name";
+        QTest::newRow("diff with one set") << QStringList{QStringLiteral("diff"), QStringLiteral("instrument")} << sim << false
+                                           << 2 << "diff: takes exactly 2 arguments: A B";
         QTest::newRow("silent instrument") << QStringList{QStringLiteral("get")} << sim << true << 4
                                            << "The instrument did not answer.";
         QTest::newRow("missing file") << QStringList{QStringLiteral("diff"), QStringLiteral("/nonexistent.json"), QStringLiteral("instrument")}
