@@ -359,6 +359,18 @@ private slots:
             << sim << false << 2 << "softcal: -o needs a file name";
         QTest::newRow("diff with one set") << QStringList{QStringLiteral("diff"), QStringLiteral("instrument")} << sim << false
                                            << 2 << "diff: takes exactly 2 arguments: A B";
+        const QString endless = QStringLiteral("/dev/zero");
+        const QString limit = QStringLiteral("/dev/zero: The file is larger than 256 MiB");
+        QTest::newRow("import an endless file")
+            << QStringList{QStringLiteral("import"), endless, QStringLiteral("--constants-from"), QStringLiteral("instrument")}
+            << sim << false << 5 << limit;
+        QTest::newRow("plot an endless file")
+            << QStringList{QStringLiteral("plot"), endless, QStringLiteral("-o"), QStringLiteral("/nonexistent/p.png")}
+            << sim << false << 5 << limit;
+        QTest::newRow("softcal on an endless file")
+            << QStringList{QStringLiteral("softcal"), endless, QStringLiteral("--measure"), QStringLiteral("77"),
+                           QStringLiteral("--constants-from"), QStringLiteral("instrument")}
+            << sim << false << 5 << limit;
         QTest::newRow("silent instrument") << QStringList{QStringLiteral("get")} << sim << true << 4
                                            << "The instrument did not answer.";
         QTest::newRow("missing file") << QStringList{QStringLiteral("diff"), QStringLiteral("/nonexistent.json"), QStringLiteral("instrument")}

@@ -1,5 +1,6 @@
 #include "calibrationfile.h"
 
+#include "boundedread.h"
 #include "numbers.h"
 
 #include <QCoreApplication>
@@ -21,9 +22,6 @@ const QLatin1String AdcCoeffsKey("ADCCoeffs");
 const QLatin1String DacCoeffsKey("DACCoeffs");
 const QLatin1String TempTableKey("TempTable");
 const QLatin1String JsonSuffix(".json");
-
-// Reading in pieces keeps an endless device (a FIFO, /dev/zero) from being swallowed whole.
-constexpr qint64 ReadChunkBytes = 1024 * 1024;
 
 QJsonArray pair(double first, double second)
 {
@@ -225,20 +223,13 @@ LoadResult load(const QString &path)
 
 LoadResult load(QIODevice &device)
 {
-    QByteArray bytes;
-    while (bytes.size() <= MaxFileBytes) {
-        const int start = bytes.size();
-        bytes.resize(start + int(ReadChunkBytes));
-        const qint64 count = device.read(bytes.data() + start, ReadChunkBytes);
-        // A file that opens but cannot be read is no better than one that does not open.
-        if (count < 0)
-            return {LoadStatus::OpenFailed, {}};
-        bytes.resize(start + int(count));
-        if (count == 0)
-            break;
-    }
-    if (bytes.size() > MaxFileBytes)
+    const boundedread::Bytes read = boundedread::readAtMost(device, MaxFileBytes);
+    // A file that opens but cannot be read is no better than one that does not open.
+    if (read.end == boundedread::End::Failed)
+        return {LoadStatus::OpenFailed, {}};
+    if (read.end == boundedread::End::TooLarge)
         return {LoadStatus::NotCalibrationFile, {}};
+    const QByteArray &bytes = read.bytes;
 
     std::optional<CalibrationSet> set = parse(bytes);
     if (!set)

@@ -1,5 +1,7 @@
 #include "curveimport.h"
 
+#include "boundedread.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -311,20 +313,19 @@ QString pieceText(Span piece)
     return beforeNul(piece).text();
 }
 
-// The whole content in one read. A text-mode device drops every CR byte, wherever it
+// The whole content, up to the limit. A text-mode device drops every CR byte, wherever it
 // stands, before readLine counts the bytes of a piece; done here on the whole text at once,
 // which is quicker than the device's byte-by-byte copy.
-QByteArray readAllBytes(QIODevice &device, bool *complete)
+boundedread::Bytes readAllBytes(QIODevice &device)
 {
     const bool textMode = device.isTextModeEnabled();
     device.setTextModeEnabled(false);
-    QByteArray bytes = device.readAll();
+    boundedread::Bytes read = boundedread::readAtMost(device, MaxFileBytes);
     device.setTextModeEnabled(textMode);
-    // readAll stops at a read error; a device that still has data to give has had one.
-    *complete = device.atEnd();
+    QByteArray &bytes = read.bytes;
     if (textMode && contains(wholeOf(bytes), '\r'))
         bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\r') - bytes.begin()));
-    return bytes;
+    return read;
 }
 
 int countLines(const QByteArray &bytes)
@@ -598,22 +599,25 @@ QString columnOrderText(ColumnOrder order)
 
 QStringList readLines(QIODevice &device, bool *complete)
 {
-    bool read = false;
-    const QStringList lines = pieceTexts(readAllBytes(device, &read));
+    const boundedread::Bytes read = readAllBytes(device);
     if (complete)
-        *complete = read;
-    return lines;
+        *complete = read.end == boundedread::End::Complete;
+    return pieceTexts(read.bytes);
 }
 
 Curve readPoints(QIODevice &device)
 {
     if (!device.isReadable())
         return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve cannot be read.")));
-    bool complete = false;
-    const QByteArray bytes = readAllBytes(device, &complete);
+    const boundedread::Bytes read = readAllBytes(device);
+    if (read.end == boundedread::End::TooLarge)
+        return failed(QCoreApplication::translate("curveimport", "The file is larger than %1 MiB, far more than any "
+                                                                 "curve; it was not read.")
+                          .arg(MaxFileBytes / (1024 * 1024)));
     // A curve cut short by a read error would resample into a plausible but wrong table.
-    if (!complete)
+    if (read.end == boundedread::End::Failed)
         return failed(message(QT_TRANSLATE_NOOP("Widget", "The file could not be read to its end: %1.")).arg(device.errorString()));
+    const QByteArray &bytes = read.bytes;
     if (mayHaveHeader(bytes)) {
         const QStringList lines = pieceTexts(bytes);
         const HeaderValue format = headerValue(lines, headerKey("Data\\s+Format"));

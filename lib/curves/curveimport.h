@@ -16,6 +16,10 @@ namespace curveimport {
 
 using ::TableRows;
 
+// No sensor curve comes near this size (a million points take about 19 MB); a larger file,
+// or a device still giving bytes here, is refused rather than read without end.
+constexpr qint64 MaxFileBytes = 256 * 1024 * 1024;
+
 // Lines are read into a buffer of this size, so a longer line arrives in pieces of at
 // most ReadBufferSize - 1 bytes, each handled as a line of its own.
 constexpr int ReadBufferSize = 1024;
@@ -53,7 +57,7 @@ struct Curve
 };
 
 // The pieces of text the import works on, line ends included. Reading stops at the
-// first read error; what was read before it is kept.
+// first read error, and at MaxFileBytes; `complete` tells whether the whole file was read.
 QStringList readLines(QIODevice &device, bool *complete = nullptr);
 
 // Reads the points of a curve from an open device (text mode, as the file would be).
