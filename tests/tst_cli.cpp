@@ -18,6 +18,8 @@
 
 #include <signal.h>
 
+Q_DECLARE_METATYPE(sim::Faults)
+
 namespace {
 
 using Run = testsupport::ProcessRun;
@@ -460,29 +462,68 @@ private slots:
             QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
     }
 
-    // A voltage that arrives after its wait is never shown as the temperature, and the log
-    // goes on after a reading without an answer.
-    void readNeverTakesALateReplyForTheNextValue()
+    // Readings without an answer: a late reply is drained, never taken for the next value; the
+    // reading's values are left empty; a lost connection ends the log with status 4.
+    void readWithoutAnswers_data()
     {
+        QTest::addColumn<sim::Faults>("faults");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("values"); // voltage,temperature of each row logged
+        QTest::addColumn<QString>("message");
+
+        const QString answered = QStringLiteral("1.5,300");
+        sim::Faults lateVoltage;
+        lateVoltage.replyDelayMs = 150;
+        lateVoltage.delayedReplies = 1;
+        QTest::newRow("late voltage, JSON")
+            << lateVoltage << QStringList{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--json")} << 0
+            << QStringList{QStringLiteral(","), answered, answered, answered} << "The instrument did not answer.";
+        QTest::newRow("late voltage, CSV")
+            << lateVoltage << QStringList{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--csv")} << 0
+            << QStringList{QStringLiteral(","), answered, answered, answered} << "The instrument did not answer.";
+        sim::Faults lateTemperature = lateVoltage;
+        lateTemperature.delayedCommands = {0x02};
+        QTest::newRow("late temperature drained")
+            << lateTemperature << QStringList{QStringLiteral("--interval"), QStringLiteral("0.05"), QStringLiteral("--csv")}
+            << 0 << QStringList{QStringLiteral("1.5,"), answered, answered, answered} << "The instrument did not answer.";
+        sim::Faults unplugged;
+        unplugged.unplugAfterRequests = 3;
+        QTest::newRow("connection lost")
+            << unplugged << QStringList{QStringLiteral("--interval"), QStringLiteral("0.05"), QStringLiteral("--csv")} << 4
+            << QStringList{answered, QStringLiteral(",")} << "The connection to the instrument was lost.";
+    }
+
+    void readWithoutAnswers()
+    {
+        QFETCH(sim::Faults, faults);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, values);
+        QFETCH(QString, message);
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        sim::Faults faults;
-        faults.replyDelayMs = 150;
-        faults.delayedReplies = 1;
-        const Run run = readFrom(instrument, faults, {QStringLiteral("--interval"), QStringLiteral("0.1"),
-                             QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--json")});
-        QCOMPARE(run.exitCode, 0);
+        const Run run = readFrom(instrument, faults, options + QStringList{QStringLiteral("--count"), QStringLiteral("4")});
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QStringList logged;
+        const bool json = options.contains(QStringLiteral("--json"));
         const QList<QByteArray> lines = run.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 4);
-        const QJsonObject first = QJsonDocument::fromJson(lines.first()).object();
-        QVERIFY(first.value(QStringLiteral("voltage_V")).isNull());
-        QVERIFY(first.value(QStringLiteral("temperature_K")).isNull());
-        for (const QByteArray &line : lines.mid(1)) {
+        for (const QByteArray &line : lines.mid(json ? 0 : 1)) {
+            if (!json) {
+                logged.append(QString::fromUtf8(line).section(QLatin1Char(','), 1));
+                continue;
+            }
+            // A value without an answer is null; a number is written as CSV would write it.
             const QJsonObject reading = QJsonDocument::fromJson(line).object();
-            QCOMPARE(reading.value(QStringLiteral("temperature_K")).toDouble(), 300.0);
-            QCOMPARE(reading.value(QStringLiteral("voltage_V")).toDouble(), 1.5);
+            QStringList fields;
+            for (const char *key : {"voltage_V", "temperature_K"}) {
+                const QJsonValue value = reading.value(QLatin1String(key));
+                fields.append(value.isNull() ? QString() : QString::number(value.toDouble()));
+            }
+            logged.append(fields.join(QLatin1Char(',')));
         }
-        QVERIFY2(run.err.contains(QLatin1String("The instrument did not answer.")), qPrintable(run.err));
+        QCOMPARE(logged, values);
     }
 
     // A curve imported with another file's constants is exactly what the window's import
