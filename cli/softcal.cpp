@@ -24,7 +24,6 @@ namespace {
 // a sensor still settling in its bath would fit the curve to a passing value.
 constexpr int MeasuredReadings = 10;
 constexpr double SettledSpreadVolts = 0.001;
-constexpr double MillivoltsPerVolt = 1000.0;
 
 std::optional<curvemath::ReferencePoint> parsePoint(const QString &text)
 {
@@ -60,8 +59,8 @@ int measure(QSerialPort &port, double kelvin, double *volts)
         err(QStringLiteral("the sensor is not settled at %1 K: %2 readings spread over %3 mV (more than %4 mV).")
                 .arg(kelvin)
                 .arg(MeasuredReadings)
-                .arg(QString::number((highest - lowest) * MillivoltsPerVolt, 'f', 3))
-                .arg(SettledSpreadVolts * MillivoltsPerVolt));
+                .arg(QString::number((highest - lowest) * numbers::MillivoltsPerVolt, 'f', 3))
+                .arg(SettledSpreadVolts * numbers::MillivoltsPerVolt));
         return NoAnswer;
     }
     *volts = sum / MeasuredReadings;
@@ -138,7 +137,7 @@ int run(const Invocation &invocation)
     for (const curvemath::Correction &correction : fitted.corrections) {
         err(QStringLiteral("at %1 K: correction %2 mV, %3 mK")
                 .arg(correction.kelvin)
-                .arg(QString::number(correction.volts * MillivoltsPerVolt, 'f', 4))
+                .arg(QString::number(correction.volts * numbers::MillivoltsPerVolt, 'f', 4))
                 .arg(QString::number(correction.millikelvin, 'f', 1)));
     }
 
@@ -169,7 +168,7 @@ Command softcalCommand()
                                 QStringLiteral("A reference point at T kelvin whose voltage is measured now: the mean "
                                                "of %1 readings, which must agree within %2 mV.")
                                     .arg(MeasuredReadings)
-                                    .arg(SettledSpreadVolts * MillivoltsPerVolt),
+                                    .arg(SettledSpreadVolts * numbers::MillivoltsPerVolt),
                                 QStringLiteral("T")),
              constantsFromOption(),
              outputOption(QStringLiteral("Writes FILE instead of standard output."))},

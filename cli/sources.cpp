@@ -6,10 +6,23 @@
 #include "instrumentport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSerialPort>
 
 namespace cli {
+
+namespace {
+
+// A set with a zero slope would collapse every reading of the instrument that gets it.
+int refuseZeroSlope(const QString &source, const device::DeviceSet &set)
+{
+    if (const auto slope = device::zeroSlope(set)) {
+        err(QStringLiteral("%1: %2.").arg(source, device::zeroSlopeText(*slope)));
+        return FileProblem;
+    }
+    return Success;
+}
+
+} // namespace
 
 bool namesInstrument(const QString &source)
 {
@@ -18,35 +31,13 @@ bool namesInstrument(const QString &source)
 
 int readCalibrationFile(const QString &path, Slopes slopes, device::DeviceSet *set)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        err(QStringLiteral("cannot read %1: %2.").arg(QDir::toNativeSeparators(path), file.errorString()));
-        return FileProblem;
-    }
-    const QByteArray bytes = file.read(calibrationfile::MaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        err(QStringLiteral("cannot read %1: %2.").arg(QDir::toNativeSeparators(path), file.errorString()));
-        return FileProblem;
-    }
-    if (bytes.size() > calibrationfile::MaxFileBytes) {
-        err(QStringLiteral("%1 is far too large for a calibration file.").arg(QDir::toNativeSeparators(path)));
-        return FileProblem;
-    }
-    const calibrationfile::StrictResult result = calibrationfile::parseStrict(bytes);
+    const calibrationfile::StrictResult result = calibrationfile::readStrict(path);
     if (!result.set) {
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), result.error));
         return FileProblem;
     }
     *set = device::toDevice(*result.set);
-    if (slopes == Slopes::NonZero) {
-        if (const auto slope = device::zeroSlope(*set)) {
-            err(*slope == device::Field::AdcSlope
-                    ? QStringLiteral("%1: ADCCoeffs: the ADC slope is 0.").arg(QDir::toNativeSeparators(path))
-                    : QStringLiteral("%1: DACCoeffs: the DAC slope is 0.").arg(QDir::toNativeSeparators(path)));
-            return FileProblem;
-        }
-    }
-    return Success;
+    return slopes == Slopes::NonZero ? refuseZeroSlope(QDir::toNativeSeparators(path), *set) : Success;
 }
 
 int readSource(const QString &source, const QString &requestedPort, QSerialPort &port, Slopes slopes,
@@ -57,12 +48,7 @@ int readSource(const QString &source, const QString &requestedPort, QSerialPort 
     const int status = readInstrument(requestedPort, port, set);
     if (status != Success || slopes == Slopes::Any)
         return status;
-    if (const auto slope = device::zeroSlope(*set)) {
-        err(QStringLiteral("the instrument's %1 slope is 0; take the constants from a calibration file instead.")
-                .arg(*slope == device::Field::AdcSlope ? QStringLiteral("ADC") : QStringLiteral("DAC")));
-        return FileProblem;
-    }
-    return Success;
+    return refuseZeroSlope(source, *set);
 }
 
 int readCurve(const QString &path, curveimport::Curve *curve)

@@ -197,13 +197,13 @@ private slots:
             << withRow(4, QJsonArray{1.0, 3.5e38}) << "TempTable row 5: element 2 (3.5e+38) is beyond";
         QTest::newRow("ADC slope 0")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{0, 1}); })
-            << "ADCCoeffs: the ADC slope is 0";
+            << "bad.json: ADC slope is 0.";
         QTest::newRow("ADC slope 0 in single precision")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{1e-50, 1}); })
-            << "ADCCoeffs: the ADC slope is 0";
+            << "bad.json: ADC slope is 0.";
         QTest::newRow("DAC slope -0")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("DACCoeffs"), QJsonArray{-0.0, 1}); })
-            << "DACCoeffs: the DAC slope is 0";
+            << "bad.json: DAC slope is 0.";
     }
 
     // Every rule is checked before anything is sent.
@@ -376,7 +376,10 @@ private slots:
         QTest::newRow("silent instrument") << QStringList{QStringLiteral("get")} << sim << true << 4
                                            << "The instrument did not answer.";
         QTest::newRow("missing file") << QStringList{QStringLiteral("diff"), QStringLiteral("/nonexistent.json"), QStringLiteral("instrument")}
-                                      << sim << false << 5 << "cannot read /nonexistent.json";
+                                      << sim << false << 5 << "/nonexistent.json: cannot be read";
+        QTest::newRow("endless calibration file")
+            << QStringList{QStringLiteral("diff"), QStringLiteral("/dev/zero"), QStringLiteral("instrument")} << sim << false << 5
+            << "/dev/zero: larger than 64 MiB, far too large for a calibration file.";
         QTest::newRow("named port missing")
             << QStringList{QStringLiteral("commit"), QStringLiteral("--port"), QStringLiteral("/nonexistent/ttyACM0")}
             << QString() << false << 6 << "cannot open /nonexistent/ttyACM0";

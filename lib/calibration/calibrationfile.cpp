@@ -213,6 +213,24 @@ SaveStatus saveBytes(const QString &path, const QByteArray &bytes)
     return file.commit() ? SaveStatus::Saved : SaveStatus::WriteFailed;
 }
 
+StrictResult readStrict(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "cannot be read: %1.")).arg(file.errorString()));
+    const boundedread::Bytes read = boundedread::readAtMost(file, MaxFileBytes);
+    switch (read.end) {
+    case boundedread::End::Complete:
+        break;
+    case boundedread::End::Failed:
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "cannot be read: %1.")).arg(file.errorString()));
+    case boundedread::End::TooLarge:
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "larger than %1 MiB, far too large for a calibration file."))
+                                 .arg(MaxFileBytes / (1024 * 1024)));
+    }
+    return parseStrict(read.bytes);
+}
+
 LoadResult load(const QString &path)
 {
     QFile file(path);

@@ -1,6 +1,7 @@
 #include "curveimport.h"
 
 #include "boundedread.h"
+#include "numbers.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,7 +25,6 @@ namespace {
 enum class DataFormat { MilliVoltsPerKelvin = 1, VoltsPerKelvin = 2, OhmsPerKelvin = 3,
                         LogOhmsPerKelvin = 4, LogOhmsPerLogKelvin = 5 };
 
-constexpr double MillivoltsPerVolt = 1000.0;
 
 // Texts reach here as QT_TRANSLATE_NOOP marks, so lupdate still finds them in context.
 QString message(const char *text)
@@ -42,13 +42,6 @@ bool toNumber(const QString &field, double *value)
         return false;
     *value = number;
     return true;
-}
-
-// The grid stores single precision, so a double beyond float's range would show as
-// infinity there.
-bool fitsFloat(double value)
-{
-    return std::isfinite(value) && std::fabs(value) <= double(std::numeric_limits<float>::max());
 }
 
 QStringList nonEmpty(const QStringList &parts)
@@ -443,7 +436,7 @@ Curve breakpointCurve(const QStringList &lines, const HeaderValue &format)
     double divisor = 1.0;
     switch (static_cast<DataFormat>(format.number)) {
     case DataFormat::MilliVoltsPerKelvin:
-        divisor = MillivoltsPerVolt;
+        divisor = numbers::MillivoltsPerVolt;
         break;
     case DataFormat::VoltsPerKelvin:
         break;
@@ -689,7 +682,7 @@ Result resample(QVector<Point> points)
         const Point &b = points.at(hi);
         const double slope = (b.first - a.first) / (b.second - a.second);
         const double voltage = a.first + (temperature - a.second) * slope;
-        if (!fitsFloat(voltage) || !fitsFloat(temperature))
+        if (!numbers::fitsFloat(voltage) || !numbers::fitsFloat(temperature))
             return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The curve's values are too large: resampling it gives numbers the table cannot hold.")));
         result.rows.append(Point(voltage, temperature));
         temperature *= ratio;

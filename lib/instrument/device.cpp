@@ -153,7 +153,7 @@ void commit(protocol::Link &link)
     link.plainSend(protocol::request(Command::CommitEeprom));
 }
 
-QString Difference::name() const
+QString fieldLabel(Field field)
 {
     switch (field) {
     case Field::AdcSlope:
@@ -165,11 +165,23 @@ QString Difference::name() const
     case Field::DacIntercept:
         return translated(QT_TRANSLATE_NOOP("Widget", "DAC intercept"));
     case Field::Voltage:
-        return numbers::cellName(row, translated(QT_TRANSLATE_NOOP("Widget", "Voltage(V)")));
+        return translated(QT_TRANSLATE_NOOP("Widget", "Voltage(V)"));
     case Field::Temperature:
-        return numbers::cellName(row, translated(QT_TRANSLATE_NOOP("Widget", "Temperature(K)")));
+        return translated(QT_TRANSLATE_NOOP("Widget", "Temperature(K)"));
     }
     return QString();
+}
+
+QString zeroSlopeText(Field slope)
+{
+    return QCoreApplication::translate("device", "%1 is 0").arg(fieldLabel(slope));
+}
+
+QString Difference::name() const
+{
+    if (field == Field::Voltage || field == Field::Temperature)
+        return numbers::cellName(row, fieldLabel(field));
+    return fieldLabel(field);
 }
 
 QString Difference::key() const

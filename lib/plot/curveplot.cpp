@@ -153,8 +153,8 @@ QVector<Point> differenceInMillikelvin(const QVector<Point> &reference, const QV
         const std::optional<double> volts = curvemath::voltageAt(sortedReference, point.second);
         if (!volts)
             continue;
-        const double slope = curvemath::slopeAt(sortedReference, point.second);
-        errors.append(Point((point.first - *volts) / slope * curvemath::MillikelvinPerKelvin, point.second));
+        errors.append(Point(curvemath::millikelvinFor(point.first - *volts, curvemath::slopeAt(sortedReference, point.second)),
+                            point.second));
     }
     return errors;
 }
