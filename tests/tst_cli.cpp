@@ -58,7 +58,8 @@ Run readFrom(sim::Instrument &instrument, const sim::Faults &faults, const QStri
     return cli(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
 }
 
-sim::Constants sampleConstants()
+// Values that six digits would round, as a set read from a real instrument has.
+sim::Constants unroundedConstants()
 {
     sim::Constants constants;
     constants.adcSlope = 2.5f / 65536.0f;
@@ -91,20 +92,10 @@ QJsonObject sampleFile()
 
 QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return testsupport::writeFile(dir.path(), name, bytes);
 }
 
-QByteArray codes(const sim::Instrument &instrument)
-{
-    QByteArray result;
-    for (const sim::Request &request : instrument.requests())
-        result.append(char(request.command()));
-    return result;
-}
+using testsupport::requestCodes;
 
 // Milliseconds since the epoch of an ISO 8601 time with milliseconds.
 qint64 msOf(const QString &time)
@@ -137,7 +128,7 @@ private slots:
         QTemporaryDir dir;
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        sim::Constants original = sampleConstants();
+        sim::Constants original = unroundedConstants();
         original.adcSlope = value;
         original.dacIntercept = value;
         original.table[12].first = value;
@@ -155,7 +146,7 @@ private slots:
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
         QVERIFY(sameBits(instrument.constants(), original));
         // Nothing committed without --commit.
-        QVERIFY(!codes(instrument).contains('\x0c'));
+        QVERIFY(!requestCodes(instrument).contains('\x0c'));
     }
 
     void setRefusesBadFiles_data()
@@ -247,7 +238,7 @@ private slots:
         QTemporaryDir dir;
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        const sim::Constants before = sampleConstants();
+        const sim::Constants before = unroundedConstants();
         instrument.withFirmware([&](sim::Firmware &firmware) {
             firmware.constants = before;
             firmware.eeprom = before;
@@ -265,8 +256,8 @@ private slots:
                              instrument.portName()}, dir.path());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
-        QCOMPARE(codes(instrument).endsWith('\x0c'), exitCode == 0);
-        QCOMPARE(codes(instrument).count('\x0c'), exitCode == 0 ? 1 : 0);
+        QCOMPARE(requestCodes(instrument).endsWith('\x0c'), exitCode == 0);
+        QCOMPARE(requestCodes(instrument).count('\x0c'), exitCode == 0 ? 1 : 0);
         QCOMPARE(instrument.eeprom() == before, exitCode != 0);
 
         const QStringList backups = QDir(dir.path()).entryList({QStringLiteral("thermocal-backup-*.json")});
@@ -289,7 +280,7 @@ private slots:
         QTemporaryDir dir;
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = unroundedConstants(); });
         const QString file = write(dir, QStringLiteral("new.json"), QJsonDocument(sampleFile()).toJson());
 
         const Run dry = cli({QStringLiteral("set"), file, QStringLiteral("--dry-run"), QStringLiteral("--port"),
@@ -297,14 +288,14 @@ private slots:
         QCOMPARE(dry.exitCode, 0);
         QVERIFY2(dry.out.startsWith("ADC slope: 3.8146973e-05 -> 3.8e-05\nADC intercept: -0.25 -> 0\n"), dry.out.constData());
         QCOMPARE(dry.out.count('\n'), 204);
-        QCOMPARE(codes(instrument), QByteArray::fromHex("06080a"));
+        QCOMPARE(requestCodes(instrument), QByteArray::fromHex("06080a"));
 
         const QString existing = write(dir, QStringLiteral("keep.json"), "precious");
         const Run refused = cli({QStringLiteral("set"), file, QStringLiteral("--backup"), existing, QStringLiteral("--port"),
                                  instrument.portName()}, dir.path());
         QCOMPARE(refused.exitCode, 5);
         QVERIFY2(refused.err.contains(QLatin1String("the file exists already; nothing was sent")), qPrintable(refused.err));
-        QCOMPARE(codes(instrument), QByteArray::fromHex("06080a06080a"));
+        QCOMPARE(requestCodes(instrument), QByteArray::fromHex("06080a06080a"));
         QFile kept(existing);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("precious"));
@@ -414,7 +405,7 @@ private slots:
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message2), qPrintable(run.err));
-        QCOMPARE(codes(instrument) == "\x0c", exitCode == 0);
+        QCOMPARE(requestCodes(instrument) == "\x0c", exitCode == 0);
     }
 
     // Readings are due at fixed times from the start: an instrument that takes 40 ms to

@@ -13,11 +13,7 @@ namespace {
 
 QString writeCurve(const QTemporaryDir &dir, const QByteArray &text)
 {
-    const QString path = dir.filePath(QStringLiteral("curve.txt"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(text);
-    return path;
+    return testsupport::writeFile(dir.path(), QStringLiteral("curve.txt"), text);
 }
 
 QStringList gridTexts(const Bench &bench)
