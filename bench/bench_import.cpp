@@ -79,7 +79,7 @@ void inProcess()
             buffer.open(QIODevice::ReadOnly | QIODevice::Text);
             QElapsedTimer clock;
             clock.start();
-            const curveimport::Result result = curveimport::importDevice(buffer);
+            const curveimport::Result result = curveimport::importStream(buffer);
             times.append(clock.nsecsElapsed() / 1e6);
             if (!result.ok())
                 std::printf("unexpected refusal: %s\n", qPrintable(result.error));

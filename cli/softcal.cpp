@@ -104,7 +104,7 @@ int run(const Invocation &invocation)
     int status = readCurve(standardName, &standard);
     if (status != Success)
         return status;
-    const QVector<curveimport::Point> sorted = curveimport::sortedByTemperature(standard.points);
+    const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(standard.points);
     if (sorted.size() < 2) {
         err(QStringLiteral("%1: a standard curve needs points at two temperatures at least.").arg(QDir::toNativeSeparators(standardName)));
         return FileProblem;

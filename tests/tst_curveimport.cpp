@@ -472,7 +472,7 @@ void TestCurveImport::readErrorRefusesTheCurve()
 {
     FailingDevice device(workedExampleText);
     QVERIFY(device.open(QIODevice::ReadOnly | QIODevice::Text));
-    const curveimport::Result result = curveimport::importDevice(device);
+    const curveimport::Result result = curveimport::importStream(device);
     QVERIFY(!result.ok());
     QVERIFY(result.rows.isEmpty());
     QVERIFY2(result.error.contains(QLatin1String("Input/output error")), qPrintable(result.error));
@@ -930,7 +930,7 @@ void TestCurveImport::sortedMatchesAComparisonSort()
         points << Point(share(random), kelvin);
     }
     Points expected = reference::sortedAndMerged(points);
-    Points actual = curveimport::sortedByTemperature(points);
+    Points actual = curveimport::sortedAndMerged(points);
     // Either zero may stand for 0 K.
     for (Points *sorted : {&expected, &actual}) {
         for (Point &point : *sorted) {

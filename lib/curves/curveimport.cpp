@@ -635,7 +635,7 @@ Curve readFile(const QString &path)
     return readPoints(file);
 }
 
-QVector<Point> sortedByTemperature(QVector<Point> points)
+QVector<Point> sortedAndMerged(QVector<Point> points)
 {
     sortByTemperature(points);
     mergeEqualTemperatures(points);
@@ -647,7 +647,7 @@ Result resample(QVector<Point> points)
     if (points.isEmpty())
         return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The file holds no curve points: no line gives both a voltage and a temperature.")));
 
-    points = sortedByTemperature(std::move(points));
+    points = sortedAndMerged(std::move(points));
     for (const Point &point : qAsConst(points)) {
         if (!std::isfinite(point.first))
             return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The curve's voltages are too large to be averaged.")));
@@ -690,7 +690,7 @@ Result resample(QVector<Point> points)
     return result;
 }
 
-Result importDevice(QIODevice &device)
+Result importStream(QIODevice &device)
 {
     Curve curve = readPoints(device);
     if (!curve.ok())

@@ -60,19 +60,21 @@ struct Curve
 // first read error, and at MaxFileBytes; `complete` tells whether the whole file was read.
 QStringList readLines(QIODevice &device, bool *complete = nullptr);
 
-// Reads the points of a curve from an open device (text mode, as the file would be).
+// Reads the points of a curve from an open stream (text mode, as the file would be).
 Curve readPoints(QIODevice &device);
 // Opens the file in text mode and reads its points.
 Curve readFile(const QString &path);
 
 // The points sorted by rising temperature, points that share a temperature merged into one
 // with their mean voltage.
-QVector<Point> sortedByTemperature(QVector<Point> points);
+QVector<Point> sortedAndMerged(QVector<Point> points);
 
 // Sorts the points, merges equal temperatures and resamples them onto the table.
 Result resample(QVector<Point> points);
 
-Result importDevice(QIODevice &device);
+// Reads a curve from an open stream (a file, a buffer, a pipe) and resamples it.
+Result importStream(QIODevice &device);
+// Opens the file in text mode, reads its curve and resamples it.
 Result importFile(const QString &path);
 
 } // namespace curveimport

@@ -73,7 +73,7 @@ Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &r
 {
     if (references.isEmpty() || references.size() > MostReferencePoints)
         return refused(message(QT_TRANSLATE_NOOP("curvemath", "A fit takes one to three reference points, not %1.")).arg(references.size()));
-    const QVector<Point> sorted = curveimport::sortedByTemperature(standard);
+    const QVector<Point> sorted = curveimport::sortedAndMerged(standard);
     if (sorted.size() < 2)
         return refused(message(QT_TRANSLATE_NOOP("curvemath", "The standard curve needs points at two temperatures at least.")));
 

@@ -46,7 +46,7 @@ curveimport::Result importBytes(const QByteArray &bytes)
     QByteArray data = bytes;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    return curveimport::importDevice(buffer);
+    return curveimport::importStream(buffer);
 }
 
 ProcessRun finishProcess(QProcess &process)
