@@ -263,7 +263,7 @@ QString message(SaveStatus status)
     case SaveStatus::OpenFailed:
         return QCoreApplication::translate("Widget", "Couldn't open save file.");
     case SaveStatus::WriteFailed:
-        return QCoreApplication::translate("Widget", "Couldn't write save file.");
+        return QCoreApplication::translate("calibrationfile", "Couldn't write save file.");
     }
     return QString();
 }
@@ -276,7 +276,7 @@ QString message(LoadStatus status)
     case LoadStatus::OpenFailed:
         return QCoreApplication::translate("Widget", "Couldn't open save file.");
     case LoadStatus::NotCalibrationFile:
-        return QCoreApplication::translate("Widget", "Not a calibration file.");
+        return QCoreApplication::translate("calibrationfile", "Not a calibration file.");
     }
     return QString();
 }
