@@ -1,4 +1,6 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "instrumentport.h"
 
 #include "device.h"
 #include "lineprotocol.h"
@@ -113,60 +115,26 @@ QString row(Format format, const QString &time, const device::Reading &reading)
     return QStringLiteral("%1  %2 V  %3 K\n").arg(time, valueText(reading.voltage), valueText(reading.temperature));
 }
 
-} // namespace
+const QString Interval = QStringLiteral("interval");
+const QString Count = QStringLiteral("count");
+const QString Csv = QStringLiteral("csv");
+const QString Json = QStringLiteral("json");
+const QString FormatName = QStringLiteral("format");
+const QString Tag = QStringLiteral("tag");
+const QString Measurement = QStringLiteral("measurement");
 
-// One live reading, or a log of them at fixed times from the start.
-int runRead(const QStringList &arguments)
+// The line protocol's measurement and tags from --measurement and --tag (KEY=VALUE, split
+// at the first '='), after the port's tag, whose value is known once the port is open.
+int readSeries(const Invocation &invocation, Series *series)
 {
-    Parser parser(commandNamed("read"), true);
-    const QCommandLineOption interval(QStringLiteral("interval"),
-                                      QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption count(QStringLiteral("count"),
-                                   QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "
-                                                  "interrupted)."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("CSV with the header time,voltage_V,temperature_K."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per line."));
-    const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("text, csv, json, or influx: InfluxDB's line protocol, "
-                                                         "one line per answered reading."),
-                                          QStringLiteral("FORMAT"));
-    const QCommandLineOption tag(QStringLiteral("tag"),
-                                 QStringLiteral("With --format influx: adds the tag KEY=VALUE (repeatable)."),
-                                 QStringLiteral("KEY=VALUE"));
-    const QCommandLineOption measurement(QStringLiteral("measurement"),
-                                         QStringLiteral("With --format influx: the measurement's name (default "
-                                                        "thermocal)."),
-                                         QStringLiteral("NAME"));
-    parser.parser.addOptions({interval, count, csv, json, formatOption, tag, measurement});
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (!parser.parser.positionalArguments().isEmpty())
-        return parser.usageError(QStringLiteral("takes no arguments"));
-    if (int(parser.parser.isSet(csv)) + int(parser.parser.isSet(json)) + int(parser.parser.isSet(formatOption)) > 1)
-        return parser.usageError(QStringLiteral("--csv, --json and --format exclude each other"));
-    Format format = parser.parser.isSet(csv) ? Format::Csv : parser.parser.isSet(json) ? Format::Json : Format::Text;
-    if (parser.parser.isSet(formatOption)) {
-        const QStringList names{QStringLiteral("text"), QStringLiteral("csv"), QStringLiteral("json"), QStringLiteral("influx")};
-        const int index = names.indexOf(parser.parser.value(formatOption));
-        if (index < 0)
-            return parser.usageError(QStringLiteral("--format takes text, csv, json or influx, not '%1'")
-                                         .arg(parser.parser.value(formatOption)));
-        format = Format(index);
-    }
-    Series series;
-    if (format != Format::Influx && (parser.parser.isSet(tag) || parser.parser.isSet(measurement)))
-        return parser.usageError(QStringLiteral("--tag and --measurement go with --format influx"));
-    if (parser.parser.isSet(measurement)) {
-        series.measurement = parser.parser.value(measurement);
-        const QString problem = lineprotocol::problemWith(series.measurement);
+    if (invocation.isSet(Measurement)) {
+        series->measurement = invocation.value(Measurement);
+        const QString problem = lineprotocol::problemWith(series->measurement);
         if (!problem.isEmpty())
-            return parser.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
+            return invocation.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
     }
-    series.tags.append({QStringLiteral("port"), QString()});
-    const QStringList tags = parser.parser.values(tag);
+    series->tags.append({QStringLiteral("port"), QString()});
+    const QStringList tags = invocation.values(Tag);
     for (const QString &given : tags) {
         const int equals = given.indexOf(QLatin1Char('='));
         const QString key = given.left(equals);
@@ -176,34 +144,57 @@ int runRead(const QStringList &arguments)
             problem = QStringLiteral("its key %1").arg(lineprotocol::problemWith(key));
         if (problem.isEmpty() && !lineprotocol::problemWith(value).isEmpty())
             problem = QStringLiteral("its value %1").arg(lineprotocol::problemWith(value));
-        for (const auto &earlier : qAsConst(series.tags)) {
+        for (const auto &earlier : qAsConst(series->tags)) {
             if (problem.isEmpty() && earlier.first == key)
                 problem = QStringLiteral("the tag '%1' is given twice").arg(key);
         }
         if (!problem.isEmpty())
-            return parser.usageError(QStringLiteral("--tag %1: %2").arg(given, problem));
-        series.tags.append({key, value});
+            return invocation.usageError(QStringLiteral("--tag %1: %2").arg(given, problem));
+        series->tags.append({key, value});
     }
+    return Success;
+}
+
+// One live reading, or a log of them at fixed times from the start.
+int run(const Invocation &invocation)
+{
+    if (int(invocation.isSet(Csv)) + int(invocation.isSet(Json)) + int(invocation.isSet(FormatName)) > 1)
+        return invocation.usageError(QStringLiteral("--csv, --json and --format exclude each other"));
+    Format format = invocation.isSet(Csv) ? Format::Csv : invocation.isSet(Json) ? Format::Json : Format::Text;
+    if (invocation.isSet(FormatName)) {
+        const QStringList names{QStringLiteral("text"), QStringLiteral("csv"), QStringLiteral("json"), QStringLiteral("influx")};
+        const int index = names.indexOf(invocation.value(FormatName));
+        if (index < 0)
+            return invocation.usageError(QStringLiteral("--format takes text, csv, json or influx, not '%1'")
+                                             .arg(invocation.value(FormatName)));
+        format = Format(index);
+    }
+    if (format != Format::Influx && (invocation.isSet(Tag) || invocation.isSet(Measurement)))
+        return invocation.usageError(QStringLiteral("--tag and --measurement go with --format influx"));
+    Series series;
+    const int seriesStatus = readSeries(invocation, &series);
+    if (seriesStatus != Success)
+        return seriesStatus;
 
     double seconds = 0.0;
-    if (parser.parser.isSet(interval)) {
+    if (invocation.isSet(Interval)) {
         bool ok = false;
-        seconds = parser.parser.value(interval).toDouble(&ok);
+        seconds = invocation.value(Interval).toDouble(&ok);
         if (!ok || !(seconds > 0.0) || seconds > 86400.0)
-            return parser.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
-                                         .arg(parser.parser.value(interval)));
+            return invocation.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
+                                         .arg(invocation.value(Interval)));
     }
     qint64 readings = 1;
-    if (parser.parser.isSet(count)) {
+    if (invocation.isSet(Count)) {
         bool ok = false;
-        readings = parser.parser.value(count).toLongLong(&ok);
-        if (!ok || readings < 0 || (readings == 0 && !parser.parser.isSet(interval)))
-            return parser.usageError(QStringLiteral("--count takes a whole number of readings (0 only with --interval), not '%1'")
-                                         .arg(parser.parser.value(count)));
+        readings = invocation.value(Count).toLongLong(&ok);
+        if (!ok || readings < 0 || (readings == 0 && !invocation.isSet(Interval)))
+            return invocation.usageError(QStringLiteral("--count takes a whole number of readings (0 only with --interval), not '%1'")
+                                         .arg(invocation.value(Count)));
     }
 
     Port port;
-    status = openInstrument(parser.port(), port, &series.tags.first().second);
+    const int status = openInstrument(invocation.port(), port, &series.tags.first().second);
     if (status != Success)
         return status;
 
@@ -239,6 +230,33 @@ int runRead(const QStringList &arguments)
     }
     // Stopping on request is the normal end of a log.
     return answered > 0 || stopRequested ? Success : NoAnswer;
+}
+
+} // namespace
+
+Command readCommand()
+{
+    return {QStringLiteral("read"),
+            QStringLiteral("take live readings of the sensor voltage and temperature"),
+            {},
+            {QCommandLineOption(Interval, QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+                                QStringLiteral("SECONDS")),
+             QCommandLineOption(Count,
+                                QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "
+                                               "interrupted)."),
+                                QStringLiteral("N")),
+             QCommandLineOption(Csv, QStringLiteral("CSV with the header time,voltage_V,temperature_K.")),
+             QCommandLineOption(Json, QStringLiteral("One JSON object per line.")),
+             QCommandLineOption(FormatName,
+                                QStringLiteral("text, csv, json, or influx: InfluxDB's line protocol, one line per "
+                                               "answered reading."),
+                                QStringLiteral("FORMAT")),
+             QCommandLineOption(Tag, QStringLiteral("With --format influx: adds the tag KEY=VALUE (repeatable)."),
+                                QStringLiteral("KEY=VALUE")),
+             QCommandLineOption(Measurement,
+                                QStringLiteral("With --format influx: the measurement's name (default thermocal)."),
+                                QStringLiteral("NAME"))},
+            run};
 }
 
 } // namespace cli

@@ -62,7 +62,7 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
         Drawn one;
         one.name = series.at(index).name;
         one.markers = series.at(index).markers;
-        const QVector<Point> sorted = curveimport::sortedByTemperature(series.at(index).points);
+        const QVector<Point> sorted = curveimport::sortedAndMerged(series.at(index).points);
         const QVector<Point> shown = mode == Mode::Difference
                                          ? differenceInMillikelvin(series.first().points, sorted)
                                          : sorted;
@@ -147,14 +147,14 @@ void drawLegend(QPainter &painter, const QFontMetricsF &metrics, const QStringLi
 
 QVector<Point> differenceInMillikelvin(const QVector<Point> &reference, const QVector<Point> &curve)
 {
-    const QVector<Point> sortedReference = curveimport::sortedByTemperature(reference);
+    const QVector<Point> sortedReference = curveimport::sortedAndMerged(reference);
     QVector<Point> errors;
-    for (const Point &point : curveimport::sortedByTemperature(curve)) {
+    for (const Point &point : curveimport::sortedAndMerged(curve)) {
         const std::optional<double> volts = curvemath::voltageAt(sortedReference, point.second);
         if (!volts)
             continue;
-        const double slope = curvemath::slopeAt(sortedReference, point.second);
-        errors.append(Point((point.first - *volts) / slope * curvemath::MillikelvinPerKelvin, point.second));
+        errors.append(Point(curvemath::millikelvinFor(point.first - *volts, curvemath::slopeAt(sortedReference, point.second)),
+                            point.second));
     }
     return errors;
 }
