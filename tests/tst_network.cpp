@@ -9,10 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <cstring>
-#include <thread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -166,15 +166,16 @@ private slots:
         m_rfc2217Instrument.withFirmware([](sim::Firmware &firmware) { firmware.temperature = 77.35f; });
         QString reason;
         std::optional<float> temperature;
-        std::thread worker([&] {
+        std::unique_ptr<QThread> worker(QThread::create([&] {
             const portname::Opened opened = portname::open(m_ser2net.rfc2217Url());
             reason = opened.reason;
             if (!opened.port)
                 return;
             protocol::Link link(opened.port.get());
             temperature = device::readLive(link).temperature;
-        });
-        worker.join();
+        }));
+        worker->start();
+        QVERIFY(worker->wait(10000));
         QVERIFY2(temperature, qPrintable(reason));
         QCOMPARE(*temperature, 77.35f);
     }
