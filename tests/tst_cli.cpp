@@ -71,15 +71,6 @@ sim::Constants unroundedConstants()
     return constants;
 }
 
-bool sameBits(const sim::Constants &a, const sim::Constants &b)
-{
-    return std::memcmp(&a.adcSlope, &b.adcSlope, sizeof(float)) == 0
-        && std::memcmp(&a.adcIntercept, &b.adcIntercept, sizeof(float)) == 0
-        && std::memcmp(&a.dacSlope, &b.dacSlope, sizeof(float)) == 0
-        && std::memcmp(&a.dacIntercept, &b.dacIntercept, sizeof(float)) == 0
-        && std::memcmp(a.table.data(), b.table.data(), sizeof a.table) == 0;
-}
-
 QJsonObject sampleFile()
 {
     QJsonArray table;
@@ -144,7 +135,7 @@ private slots:
         const Run set = cli({QStringLiteral("set"), file, QStringLiteral("--no-backup"), QStringLiteral("--port"),
                              instrument.portName()});
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
-        QVERIFY(sameBits(instrument.constants(), original));
+        QVERIFY(testsupport::sameBits(instrument.constants(), original));
         // Nothing committed without --commit.
         QVERIFY(!requestCodes(instrument).contains('\x0c'));
     }

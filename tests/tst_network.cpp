@@ -49,15 +49,6 @@ sim::Constants constantsFullOfFF()
     return constants;
 }
 
-bool sameBits(const sim::Constants &a, const sim::Constants &b)
-{
-    return std::memcmp(&a.adcSlope, &b.adcSlope, sizeof(float)) == 0
-        && std::memcmp(&a.adcIntercept, &b.adcIntercept, sizeof(float)) == 0
-        && std::memcmp(&a.dacSlope, &b.dacSlope, sizeof(float)) == 0
-        && std::memcmp(&a.dacIntercept, &b.dacIntercept, sizeof(float)) == 0
-        && std::memcmp(a.table.data(), b.table.data(), sizeof a.table) == 0;
-}
-
 // A port on 127.0.0.1 whose connections are never answered, as an unreachable host's: its
 // listening queue is full, so the kernel drops every further connection request.
 class SilentPort
@@ -148,10 +139,10 @@ private slots:
         const Run set = cli({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
                              QStringLiteral("--port"), url});
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
-        QVERIFY(sameBits(instrument.constants(), original));
+        QVERIFY(testsupport::sameBits(instrument.constants(), original));
         // The commit is the last byte sent; the program ends as it leaves, before ser2net
         // and the instrument have passed it on.
-        QTRY_VERIFY(sameBits(instrument.eeprom(), original));
+        QTRY_VERIFY(testsupport::sameBits(instrument.eeprom(), original));
 
         const Run read = cli({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), url});
         QVERIFY2(read.exitCode == 0, qPrintable(read.err));

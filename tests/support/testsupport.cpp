@@ -100,6 +100,15 @@ qint64 FailingDevice::readData(char *data, qint64 maxSize)
     return count;
 }
 
+bool sameBits(const sim::Constants &a, const sim::Constants &b)
+{
+    return std::memcmp(&a.adcSlope, &b.adcSlope, sizeof(float)) == 0
+        && std::memcmp(&a.adcIntercept, &b.adcIntercept, sizeof(float)) == 0
+        && std::memcmp(&a.dacSlope, &b.dacSlope, sizeof(float)) == 0
+        && std::memcmp(&a.dacIntercept, &b.dacIntercept, sizeof(float)) == 0
+        && std::memcmp(a.table.data(), b.table.data(), sizeof a.table) == 0;
+}
+
 void presentPorts(const QList<portdiscovery::Port> &ports)
 {
     portdiscovery::setPortSource([ports] { return ports; });

@@ -65,6 +65,9 @@ private:
     int m_failedReads = 0;
 };
 
+// True when two calibration sets hold the same bits, value for value.
+bool sameBits(const sim::Constants &a, const sim::Constants &b);
+
 // Makes discovery report exactly these ports.
 void presentPorts(const QList<portdiscovery::Port> &ports);
 
