@@ -1,6 +1,7 @@
 #include "curveplot.h"
 
 #include "curvemath.h"
+#include "decimation.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -40,11 +41,6 @@ const QColor FrameColour(0x40, 0x40, 0x40);
 QString message(const char *text)
 {
     return QCoreApplication::translate("curveplot", text);
-}
-
-QColor colourOf(int index)
-{
-    return Palette[size_t(index) % (sizeof Palette / sizeof Palette[0])];
 }
 
 // What one series shows: x is the temperature, y the voltage or the error in mK.
@@ -112,6 +108,13 @@ QStringList legendNames(const QVector<Drawn> &drawn, Mode mode)
     return names;
 }
 
+} // namespace
+
+QColor colourOf(int index)
+{
+    return Palette[size_t(index) % (sizeof Palette / sizeof Palette[0])];
+}
+
 // Legend entries side by side in rows above the frame, so they never hide a curve.
 QVector<QPointF> legendPlaces(const QFontMetricsF &metrics, const QStringList &names, double left, double right,
                               double top)
@@ -142,8 +145,6 @@ void drawLegend(QPainter &painter, const QFontMetricsF &metrics, const QStringLi
                          Qt::AlignLeft | Qt::AlignVCenter, names.at(index));
     }
 }
-
-} // namespace
 
 QVector<Point> differenceInMillikelvin(const QVector<Point> &reference, const QVector<Point> &curve)
 {
@@ -300,9 +301,14 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
         const Drawn &one = drawn.at(index);
         if (one.points.isEmpty())
             continue;
-        QPainterPath path(axes.at(one.points.first()));
-        for (int point = 1; point < one.points.size(); ++point)
-            path.lineTo(axes.at(one.points.at(point)));
+        // Points rise in temperature, so they reach the columns in order.
+        ColumnReducer reducer;
+        for (const QPointF &point : one.points)
+            reducer.add(axes.at(point));
+        const QPolygonF reduced = reducer.finish().value(0);
+        QPainterPath path(reduced.first());
+        for (int point = 1; point < reduced.size(); ++point)
+            path.lineTo(reduced.at(point));
         painter.setPen(QPen(colourOf(index), CurvePenWidth));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
