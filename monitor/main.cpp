@@ -41,10 +41,14 @@ void catchStopSignals()
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int index = 0; index < argc; ++index)
-        arguments << QString::fromLocal8Bit(argv[index]);
-    const ParsedOptions parsed = parseMonitorOptions(arguments, QStringLiteral(THERMOCAL_VERSION));
+    // The options are read under a plain application object, which needs no display; the
+    // window's own comes only when there is something to show.
+    ParsedOptions parsed;
+    {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("thermocal-monitor"));
+        parsed = parseMonitorOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
+    }
     if (parsed.outcome == ParsedOptions::Outcome::Exit) {
         std::fputs(qPrintable(parsed.output), stdout);
         std::fputs(qPrintable(parsed.error), stderr);
