@@ -34,6 +34,8 @@ constexpr double MostKelvin = 100000.0;
 constexpr int KelvinDecimals = 3;
 constexpr int PictureWidth = 1600;
 constexpr int PictureHeight = 900;
+constexpr int DefaultWidth = 960;   // fits a 1024 x 768 screen
+constexpr int DefaultHeight = 680;
 
 QFont sized(const QFont &base, int points, bool bold)
 {
@@ -130,7 +132,7 @@ MonitorWindow::MonitorWindow(MonitorSession &session, QWidget *parent)
     for (int index = 0; index < m_session.count(); ++index)
         addReadout(index);
     showRecording(m_session.isRecording(), QString());
-    resize(PictureWidth * 3 / 4, PictureHeight * 3 / 4);
+    resize(DefaultWidth, DefaultHeight);
 }
 
 void MonitorWindow::addReadout(int index)
