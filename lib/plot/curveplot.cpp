@@ -58,15 +58,21 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
         Drawn one;
         one.name = series.at(index).name;
         one.markers = series.at(index).markers;
-        const QVector<Point> sorted = curveimport::sortedByTemperature(series.at(index).points);
+        // Curves are drawn as given, sorted where they are drawn: a million-point curve is held
+        // once more, not twice.
         const QVector<Point> shown = mode == Mode::Difference
-                                         ? differenceInMillikelvin(series.first().points, sorted)
-                                         : sorted;
+                                         ? differenceInMillikelvin(series.first().points,
+                                                                   curveimport::sortedByTemperature(series.at(index).points))
+                                         : series.at(index).points;
+        one.points.reserve(shown.size());
         for (const Point &point : shown) {
             // The temperature axis is logarithmic: only temperatures above 0 K have a place.
             if (point.second > 0.0 && std::isfinite(point.first) && std::isfinite(point.second))
                 one.points.append(QPointF(point.second, point.first));
         }
+        std::sort(one.points.begin(), one.points.end(), [](const QPointF &a, const QPointF &b) {
+            return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
+        });
         drawn.append(one);
     }
     return drawn;
@@ -312,7 +318,7 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
         painter.setPen(QPen(colourOf(index), CurvePenWidth));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
-        if (one.markers) {
+        if (one.markers && one.points.size() <= axes.frame.width()) {
             painter.setBrush(colourOf(index));
             painter.setPen(Qt::NoPen);
             for (const QPointF &point : one.points)

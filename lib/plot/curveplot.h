@@ -29,7 +29,9 @@ struct Series
 {
     QString name;          // shown in the legend
     QVector<Point> points; // any order
-    bool markers = false;  // mark each point: a curve file's own points, rather than a table
+    // Mark each point: a curve file's own points, rather than a table. Only while the points
+    // are no more than the plot's pixel columns; denser marks would merge into a band.
+    bool markers = false;
 };
 
 enum class Mode {
