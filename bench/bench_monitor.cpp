@@ -81,7 +81,7 @@ void historyAndFrames()
             const qint64 from = newest - span.spanMs;
             QVector<stripchart::Trace> traces;
             for (int instrument = 0; instrument < Instruments; ++instrument)
-                traces.append({QStringLiteral("instrument %1").arg(instrument + 1), histories.at(size_t(instrument))->samples(from, newest), 300});
+                traces.append({QStringLiteral("instrument %1").arg(instrument + 1), histories.at(size_t(instrument))->samples(from, newest, (newest - from) / 1920), 300});
             frame.fill(Qt::white);
             QPainter painter(&frame);
             stripchart::draw(painter, QRectF(0, 0, 1920, 1080), traces, {from, newest}, QStringLiteral("Temperature (K)"));
@@ -142,17 +142,25 @@ void schedule(int seconds)
         std::printf("no readings of the prompt instrument\n");
         return;
     }
-    // The schedule's grid is the first reading's time plus whole intervals; the first reading
-    // may itself be late by up to a millisecond of start-up, which the figures include.
-    qint64 worstLateMs = 0;
-    int unanswered = 0;
-    const qint64 first = rows.first().ms;
-    for (const Row &row : rows) {
-        const qint64 offset = row.ms - first;
-        worstLateMs = std::max(worstLateMs, offset % 10);
-        unanswered += row.answered ? 0 : 1;
+    // The schedule's grid is unknown to the recording (even the first reading may be late);
+    // it is taken as the phase of the 10 ms grid that makes the worst lateness smallest.
+    constexpr qint64 IntervalMs = 10;
+    qint64 worstLateMs = IntervalMs;
+    qint64 phase = 0;
+    for (qint64 candidate = 0; candidate < IntervalMs; ++candidate) {
+        qint64 worst = 0;
+        for (const Row &row : rows)
+            worst = std::max(worst, ((row.ms - candidate) % IntervalMs + IntervalMs) % IntervalMs);
+        if (worst < worstLateMs) {
+            worstLateMs = worst;
+            phase = candidate;
+        }
     }
-    const qint64 expected = (rows.last().ms - first) / 10 + 1;
+    int unanswered = 0;
+    for (const Row &row : rows)
+        unanswered += row.answered ? 0 : 1;
+    const qint64 first = rows.first().ms;
+    const qint64 expected = (rows.last().ms - phase) / IntervalMs - (first - phase) / IntervalMs + 1;
     std::printf("%-44s %d readings over %lld ms: worst lateness %lld ms, %lld missing, %d without an answer   "
                 "(target: under 5 ms, none missing)\n",
                 "Monitor --interval 0.01, prompt beside silent", int(rows.size()),

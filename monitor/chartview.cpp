@@ -47,5 +47,5 @@ void ChartView::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), palette().base());
     const qint64 from = fromMs();
     const qint64 to = toMs();
-    stripchart::draw(painter, QRectF(rect()), m_session.traces(from, to), {from, to}, tr("Temperature (K)"));
+    stripchart::draw(painter, QRectF(rect()), m_session.traces(from, to, width()), {from, to}, tr("Temperature (K)"));
 }

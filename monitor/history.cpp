@@ -99,15 +99,15 @@ void History::mergeSummaries()
     m_summaries.resize(kept);
 }
 
-QVector<stripchart::Sample> History::samples(qint64 fromMs, qint64 toMs) const
+template<typename Visit>
+void History::visit(qint64 fromMs, qint64 toMs, Visit visit) const
 {
-    QVector<stripchart::Sample> result;
     const auto firstSummary = std::lower_bound(m_summaries.cbegin(), m_summaries.cend(), fromMs,
                                                [](const stripchart::Sample &sample, qint64 time) {
                                                    return sample.timeMs + sample.spanMs < time;
                                                });
     for (auto summary = firstSummary; summary != m_summaries.cend() && summary->timeMs <= toMs; ++summary)
-        result.append(*summary);
+        visit(*summary);
     // The ring in time order: a binary search over its logical indices.
     int low = 0;
     int high = m_recentCount;
@@ -118,16 +118,43 @@ QVector<stripchart::Sample> History::samples(qint64 fromMs, qint64 toMs) const
         else
             high = middle;
     }
-    result.reserve(result.size() + m_recentCount - low);
+    stripchart::Sample one;
     for (int index = low; index < m_recentCount; ++index) {
         const Recent &reading = recentAt(index);
         if (reading.timeMs > toMs)
             break;
-        stripchart::Sample one;
         one.timeMs = reading.timeMs;
         one.low = one.high = one.last = reading.temperature;
-        result.append(one);
+        visit(one);
     }
+}
+
+QVector<stripchart::Sample> History::samples(qint64 fromMs, qint64 toMs) const
+{
+    QVector<stripchart::Sample> result;
+    visit(fromMs, toMs, [&result](const stripchart::Sample &sample) { result.append(sample); });
+    return result;
+}
+
+QVector<stripchart::Sample> History::samples(qint64 fromMs, qint64 toMs, qint64 resolutionMs) const
+{
+    if (resolutionMs <= 1)
+        return samples(fromMs, toMs);
+    QVector<stripchart::Sample> result;
+    qint64 stretch = std::numeric_limits<qint64>::min();
+    visit(fromMs, toMs, [&](const stripchart::Sample &sample) {
+        // Stretches counted from fromMs; a sample before it joins the first.
+        const qint64 at = std::max<qint64>(0, sample.timeMs - fromMs) / resolutionMs;
+        if (at != stretch || result.isEmpty()) {
+            stretch = at;
+            stripchart::Sample fresh = sample;
+            fresh.timeMs = std::max(sample.timeMs, fromMs + at * resolutionMs);
+            fresh.spanMs = qint32(std::max<qint64>(sample.spanMs, resolutionMs));
+            result.append(fresh);
+            return;
+        }
+        merge(result.last(), sample);
+    });
     return result;
 }
 

@@ -25,6 +25,10 @@ public:
 
     // The samples that touch fromMs..toMs, rising in time: summaries, then single readings.
     QVector<stripchart::Sample> samples(qint64 fromMs, qint64 toMs) const;
+    // The same, summed up into stretches of `resolutionMs` from `fromMs` (such as one per
+    // pixel column of a chart): lowest, highest and last value of each stretch that holds
+    // anything, so a frame costs its width rather than the readings in it.
+    QVector<stripchart::Sample> samples(qint64 fromMs, qint64 toMs, qint64 resolutionMs) const;
     // Everything kept.
     QVector<stripchart::Sample> samples() const;
 
@@ -42,6 +46,9 @@ private:
     };
 
     const Recent &recentAt(int index) const;
+    // Calls `visit` with each kept sample that touches fromMs..toMs, in time order.
+    template<typename Visit>
+    void visit(qint64 fromMs, qint64 toMs, Visit visit) const;
     qint64 stretchStart(qint64 timeMs) const;
     void summarise(const Recent &reading);
     void mergeSummaries();

@@ -158,12 +158,13 @@ void MonitorSession::handle(int index, const QVector<alarms::Event> &events)
     }
 }
 
-QVector<stripchart::Trace> MonitorSession::traces(qint64 fromMs, qint64 toMs) const
+QVector<stripchart::Trace> MonitorSession::traces(qint64 fromMs, qint64 toMs, int columns) const
 {
     QVector<stripchart::Trace> traces;
     const qint64 joinMs = qint64(JoinIntervals * m_options.intervalSeconds * MsPerSecond) + JoinSlackMs;
+    const qint64 resolutionMs = columns > 0 ? (toMs - fromMs) / columns : 0;
     for (const auto &one : m_instruments)
-        traces.append({one->port, one->history.samples(fromMs, toMs), joinMs});
+        traces.append({one->port, one->history.samples(fromMs, toMs, resolutionMs), joinMs});
     return traces;
 }
 

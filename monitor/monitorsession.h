@@ -50,8 +50,9 @@ public:
     const Instrument &instrument(int index) const { return *m_instruments.at(size_t(index)); }
     const MonitorOptions &options() const { return m_options; }
 
-    // The traces of every instrument that touch fromMs..toMs.
-    QVector<stripchart::Trace> traces(qint64 fromMs, qint64 toMs) const;
+    // The traces of every instrument that touch fromMs..toMs, summed up for a chart
+    // `columns` pixels wide.
+    QVector<stripchart::Trace> traces(qint64 fromMs, qint64 toMs, int columns) const;
     // The newest and oldest reading of all instruments; 0 when there is none.
     qint64 newestMs() const;
     qint64 oldestMs() const;

@@ -240,7 +240,7 @@ void MonitorWindow::on_pbSavePicture_clicked()
     const qint64 from = m_chart->fromMs();
     const qint64 to = m_chart->toMs();
     const QSize size(PictureWidth, PictureHeight);
-    const auto traces = m_session.traces(from, to);
+    const auto traces = m_session.traces(from, to, size.width());
     const bool svg = path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)
                      || (!path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) && filter.contains(QLatin1String("svg")));
     const curveplot::Written written = svg ? stripchart::writeSvg(path, traces, {from, to}, tr("Temperature (K)"), size)

@@ -75,6 +75,18 @@ private slots:
         }
         QCOMPARE(high, 500.0f);
         QCOMPARE(low, 1.5f);
+        // Summed up for a chart 100 columns wide: a sample per column, the extremes kept.
+        const qint64 last = history.lastMs();
+        const QVector<stripchart::Sample> columns = history.samples(start, last, (last - start) / 100 + 1);
+        QVERIFY2(columns.size() <= 101, qPrintable(QString::number(columns.size())));
+        float columnLow = 1000.0f;
+        float columnHigh = 0.0f;
+        for (const stripchart::Sample &sample : columns) {
+            columnLow = std::min(columnLow, sample.low);
+            columnHigh = std::max(columnHigh, sample.high);
+        }
+        QCOMPARE(columnHigh, 500.0f);
+        QCOMPARE(columnLow, 1.5f);
         // A window in the middle holds only samples that touch it.
         const qint64 from = start + qint64(readings / 2) * stepMs;
         for (const stripchart::Sample &sample : history.samples(from, from + 10 * stepMs))

@@ -25,6 +25,7 @@ constexpr double Gap = 6.0;            // between labels, ticks and frame, in pi
 constexpr double TracePenWidth = 1.6;
 constexpr double TickLength = 6.0;
 constexpr int SvgResolution = 96;
+constexpr int PieceLength = 32;        // points per stroke of a long trace
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 MsPerMinute = 60 * MsPerSecond;
 constexpr qint64 MsPerHour = 60 * MsPerMinute;
@@ -120,12 +121,24 @@ void drawTrace(QPainter &painter, const Axes &axes, const Trace &trace, int inde
         }
         joinUntil = sample->timeMs + sample->spanMs + trace.joinMs;
     }
-    painter.setPen(QPen(curveplot::colourOf(index), TracePenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    for (const QPolygonF &line : reducer.finish()) {
-        if (line.size() == 1)
+    const QVector<QPolygonF> lines = reducer.finish();
+    int points = 0;
+    for (const QPolygonF &line : lines)
+        points += line.size();
+    // A trace with more points than the frame has columns folds over itself in every column:
+    // a hairline draws it at a fraction of the cost of a wide stroke, and looks the same.
+    const bool dense = points > axes.frame.width();
+    painter.setPen(QPen(curveplot::colourOf(index), dense ? 0.0 : TracePenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    for (const QPolygonF &line : lines) {
+        if (line.size() == 1) {
             painter.drawPoint(line.first());
-        else
-            painter.drawPolyline(line);
+            continue;
+        }
+        // In short pieces that share their end points: a noisy trace folds over itself in
+        // every column, and the antialiased stroke of one long folded line costs far more
+        // than the sum of its pieces.
+        for (int first = 0; first + 1 < line.size(); first += PieceLength - 1)
+            painter.drawPolyline(line.constData() + first, std::min(PieceLength, int(line.size()) - first));
     }
 }
 
