@@ -64,6 +64,8 @@ void MonitorSession::stop()
         QMetaObject::invokeMethod(one->worker, &ReadingWorker::finish, Qt::BlockingQueuedConnection);
         one->thread->quit();
         one->thread->wait();
+        // Its thread has ended, so nothing else can touch the worker now.
+        delete one->worker;
         delete one->thread;
         one->thread = nullptr;
         one->worker = nullptr;
@@ -83,7 +85,6 @@ void MonitorSession::addInstrument(const reconnect::Target &target)
     one->worker = new ReadingWorker(index, target, qint64(m_options.intervalSeconds * NsPerSecond));
     one->worker->moveToThread(one->thread);
     connect(one->thread, &QThread::started, one->worker, &ReadingWorker::start);
-    connect(one->thread, &QThread::finished, one->worker, &QObject::deleteLater);
     connect(one->worker, &ReadingWorker::reading, this, &MonitorSession::onReading);
     connect(one->worker, &ReadingWorker::stateChanged, this, &MonitorSession::onStateChanged);
     m_instruments.push_back(std::move(one));

@@ -8,6 +8,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // How long, after a reading without an answer, late bytes may take to arrive and be dropped
@@ -77,7 +79,7 @@ void ReadingWorker::scheduleNext()
     const qint64 due = m_schedule.next(now);
     // Timers count in whole milliseconds; the due time is rounded up so a reading never
     // comes early.
-    m_due->start(int((due - now + NsPerMs - 1) / NsPerMs));
+    m_due->start(int(std::max<qint64>(0, (due - now + NsPerMs - 1) / NsPerMs)));
 }
 
 void ReadingWorker::takeReading()
