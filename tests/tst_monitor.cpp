@@ -348,14 +348,20 @@ private slots:
         MonitorOptions options;
         options.intervalSeconds = IntervalSeconds;
         options.recordPath = record;
-        if (discovered)
-            present->set({instrumentAt(QStringLiteral("ttyACM0"))});
-        else
+        if (!discovered)
             options.ports = QStringList{firstName};
         MonitorSession session(options);
         MonitorWindow window(session);
         session.start();
         window.show();
+        if (discovered) {
+            // Nothing plugged in yet: the window says so and keeps looking.
+            const QLabel *none = window.findChild<QLabel *>(QStringLiteral("lbNoInstrument"));
+            QVERIFY(none && none->isVisible());
+            QCOMPARE(none->text(), QStringLiteral("No instrument connected"));
+            present->set({instrumentAt(QStringLiteral("ttyACM0"))});
+            QTRY_VERIFY_WITH_TIMEOUT(!none->isVisible(), 5000);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(stateOf(window, 0), QStringLiteral("reading"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(rowsOf(record).size() >= 10, 5000);
 
