@@ -5,11 +5,12 @@
 
 int main(int argc, char *argv[])
 {
-    if (const auto status = windowoptions::answerInformationOptions(argc, argv))
-        return *status;
+    // Options first: help and usage errors need no display.
+    const windowoptions::Options options = windowoptions::parse(argc, argv);
+    if (options.exitStatus)
+        return *options.exitStatus;
     QApplication application(argc, argv);
-    if (const auto status = windowoptions::applyPortOption(QApplication::arguments()))
-        return *status;
+    windowoptions::usePort(options.port);
     Widget window;
     window.show();
     return application.exec();

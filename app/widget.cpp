@@ -167,10 +167,10 @@ std::optional<CalibrationSet> Widget::readCalibration(numbers::Precision precisi
 {
     numbers::FieldReader reader(precision);
     CalibrationSet set;
-    set.adcSlope = reader.read(tr("ADC slope"), ui->leADCslope->text());
-    set.adcIntercept = reader.read(tr("ADC intercept"), ui->leADCintercept->text());
-    set.dacSlope = reader.read(tr("DAC slope"), ui->leDACslope->text());
-    set.dacIntercept = reader.read(tr("DAC intercept"), ui->leDACintercept->text());
+    set.adcSlope = reader.read(device::fieldLabel(device::Field::AdcSlope), ui->leADCslope->text());
+    set.adcIntercept = reader.read(device::fieldLabel(device::Field::AdcIntercept), ui->leADCintercept->text());
+    set.dacSlope = reader.read(device::fieldLabel(device::Field::DacSlope), ui->leDACslope->text());
+    set.dacIntercept = reader.read(device::fieldLabel(device::Field::DacIntercept), ui->leDACintercept->text());
     const int rows = ui->twTableData->rowCount();
     set.table.reserve(rows);
     for (int row = 0; row < rows; ++row) {
@@ -245,8 +245,7 @@ void Widget::on_pbSetConstants_clicked()
     // Empty fields read as 0, so a fresh window would send slopes of 0 and the instrument
     // would then show no temperature at all.
     if (const auto slope = device::zeroSlope(sent)) {
-        showError(*slope == device::Field::AdcSlope ? tr("ADC slope is 0: get or load the constants first.")
-                                                     : tr("DAC slope is 0: get or load the constants first."));
+        showError(tr("%1: get or load the constants first.").arg(device::zeroSlopeText(*slope)));
         return;
     }
 

@@ -1,5 +1,9 @@
 #pragma once
 
+// The shape of Widget is fixed: its class name, show(), setTemepratureData(), the members ui
+// and serialPort, the slots and the form's object names are what operators' scripts and the
+// form rely on. Keep them as they are, misspelling included; add behind them, never rename.
+
 #include "calibrationset.h"
 #include "numbers.h"
 

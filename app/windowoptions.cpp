@@ -3,6 +3,7 @@
 #include "portdiscovery.h"
 
 #include <QCommandLineParser>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,12 @@ const char Usage[] =
     "\n"
     "thermocal-cli reads, writes and compares calibration sets from scripts.\n";
 
+// The options QGuiApplication and QApplication take for themselves, with and without a value.
+const char *const QtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                      "qmljsdebugger", "style", "stylesheet", "session", "display",
+                                      "geometry", "title", "qwindowgeometry", "qwindowicon", "qwindowtitle"};
+const char *const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+
 bool isOption(const char *argument, const char *shortName, const char *longName)
 {
     return std::strcmp(argument, shortName) == 0 || std::strcmp(argument, longName) == 0;
@@ -34,38 +41,47 @@ bool isOption(const char *argument, const char *shortName, const char *longName)
 
 } // namespace
 
-std::optional<int> answerInformationOptions(int argc, char *argv[])
+Options parse(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         if (isOption(argv[i], "-h", "--help")) {
             std::fputs(Usage, stdout);
-            return 0;
+            return {0, {}};
         }
         if (isOption(argv[i], "-v", "--version")) {
             std::printf("thermocal %s\n", THERMOCAL_VERSION);
-            return 0;
+            return {0, {}};
         }
     }
-    return std::nullopt;
-}
 
-std::optional<int> applyPortOption(const QStringList &arguments)
-{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser parser;
+    // Qt's options are single-dash words: "-platform" is not "-p -l -a ...".
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("NAME"));
     parser.addOption(port);
+    for (const char *name : QtValueOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("VALUE")));
+    for (const char *name : QtFlagOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         const QString problem = parser.errorText().isEmpty()
             ? QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().join(QLatin1Char(' ')))
             : parser.errorText();
-        std::fprintf(stderr, "thermocal: %s\n%s", qPrintable(problem), Usage);
-        return UsageErrorStatus;
+        std::fprintf(stderr, "thermocal: %s\n%s", problem.toLocal8Bit().constData(), Usage);
+        return {UsageErrorStatus, {}};
     }
-    if (parser.isSet(port)) {
-        const portdiscovery::Port chosen = portdiscovery::instrumentPort(parser.value(port));
-        portdiscovery::setPortSource([chosen] { return QList<portdiscovery::Port>{chosen}; });
-    }
-    return std::nullopt;
+    return {std::nullopt, parser.value(port)};
+}
+
+void usePort(const QString &port)
+{
+    if (port.isEmpty())
+        return;
+    const portdiscovery::Port chosen = portdiscovery::instrumentPort(port);
+    portdiscovery::setPortSource([chosen] { return QList<portdiscovery::Port>{chosen}; });
 }
 
 } // namespace windowoptions

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QStringList>
+#include <QString>
 
 #include <optional>
 
@@ -8,13 +8,18 @@
 // the test host that runs its start-up.
 namespace windowoptions {
 
-// Answers --help and --version from the raw arguments, before any application object (and
-// so any display) exists. The exit status when one of them was given.
-std::optional<int> answerInformationOptions(int argc, char *argv[]);
+struct Options
+{
+    std::optional<int> exitStatus; // set when the program ends here: help, version, usage error
+    QString port;                  // the port named with --port; empty when none was named
+};
 
-// Applies --port from the arguments left after Qt took its own: the named port is then
-// presented as the one instrument, whatever it reports of itself. The exit status for a
-// usage error, after saying what is wrong on stderr.
-std::optional<int> applyPortOption(const QStringList &arguments);
+// Reads the command line before any application object (and so any display) exists: answers
+// --help and --version, and reports a usage error on stderr with the usage text. Qt's own
+// options (-platform NAME, -style NAME, ...) are let through for the application object.
+Options parse(int argc, char *argv[]);
+
+// Presents `port` as the one instrument, whatever it reports of itself; nothing when empty.
+void usePort(const QString &port);
 
 } // namespace windowoptions

@@ -1,6 +1,6 @@
-// Time to import sensor curves of growing size (read, sort, merge, resample), and the whole
+// Time to import sensor curves of growing size (read, sort, merge, resample), the whole
 // process's time and peak memory for the largest curve imported from a file, as the window
-// does it.
+// does it, and for the refusal of a file that never ends.
 #include "benchutil.h"
 #include "curveimport.h"
 
@@ -20,6 +20,9 @@ constexpr int LargestCurve = 1000000;
 constexpr int WholeProcessRuns = 5;
 constexpr double KibPerMib = 1024.0;
 const char WholeProcessOption[] = "--import-file";
+const char RefusalOption[] = "--refuse-file";
+const char EndlessFile[] = "/dev/zero";
+constexpr int RefusalRuns = 3;
 
 // A diode-like curve in shuffled order, tab-separated, with a title line.
 QByteArray curveText(int points)
@@ -54,14 +57,14 @@ long peakKib()
 }
 
 // The child: one import of the file, then its time and the process's peak memory.
-int importOnce(const QString &path)
+int importOnce(const QString &path, bool refusal)
 {
     QElapsedTimer clock;
     clock.start();
     const curveimport::Result result = curveimport::importFile(path);
     const double ms = clock.nsecsElapsed() / 1e6;
-    if (!result.ok()) {
-        std::fprintf(stderr, "unexpected refusal: %s\n", qPrintable(result.error));
+    if (result.ok() == refusal) {
+        std::fprintf(stderr, "unexpected %s: %s\n", refusal ? "import" : "refusal", qPrintable(result.error));
         return 1;
     }
     std::printf("%f %ld\n", ms, peakKib());
@@ -79,7 +82,7 @@ void inProcess()
             buffer.open(QIODevice::ReadOnly | QIODevice::Text);
             QElapsedTimer clock;
             clock.start();
-            const curveimport::Result result = curveimport::importDevice(buffer);
+            const curveimport::Result result = curveimport::importStream(buffer);
             times.append(clock.nsecsElapsed() / 1e6);
             if (!result.ok())
                 std::printf("unexpected refusal: %s\n", qPrintable(result.error));
@@ -123,6 +126,28 @@ void wholeProcess(const QString &program)
                 label.constData(), worstPeakMib);
 }
 
+// A file that never ends is refused at the size limit, holding little more than the limit.
+void endlessFile(const QString &program)
+{
+    QVector<double> times;
+    double worstPeakMib = 0.0;
+    for (int run = 0; run < RefusalRuns; ++run) {
+        QProcess child;
+        child.start(program, {QLatin1String(RefusalOption), QLatin1String(EndlessFile)});
+        if (!child.waitForFinished(-1) || child.exitCode() != 0) {
+            std::printf("the refusal process failed: %s\n", child.readAllStandardError().constData());
+            return;
+        }
+        const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+        times.append(figures.value(0).toDouble());
+        worstPeakMib = std::max(worstPeakMib, figures.value(1).toDouble() / KibPerMib);
+    }
+    const QByteArray label = QByteArray("Refusal of ") + EndlessFile;
+    printFigures(label.constData(), times, "under a second");
+    std::printf("%-44s peak %.1f MiB for the whole process   (target: little above the %lld MiB limit)\n",
+                label.constData(), worstPeakMib, curveimport::MaxFileBytes / (1024 * 1024));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -130,8 +155,11 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments();
     if (arguments.size() == 3 && arguments.at(1) == QLatin1String(WholeProcessOption))
-        return importOnce(arguments.at(2));
+        return importOnce(arguments.at(2), false);
+    if (arguments.size() == 3 && arguments.at(1) == QLatin1String(RefusalOption))
+        return importOnce(arguments.at(2), true);
     inProcess();
     wholeProcess(application.applicationFilePath());
+    endlessFile(application.applicationFilePath());
     return 0;
 }

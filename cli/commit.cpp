@@ -1,21 +1,18 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "instrumentport.h"
 
 #include <QSerialPort>
 
 namespace cli {
 
-// The EEPROM commit alone, for a set sent earlier.
-int runCommit(const QStringList &arguments)
-{
-    Parser parser(commandNamed("commit"), true);
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (!parser.parser.positionalArguments().isEmpty())
-        return parser.usageError(QStringLiteral("takes no arguments"));
+namespace {
 
+// The EEPROM commit alone, for a set sent earlier.
+int run(const Invocation &invocation)
+{
     QSerialPort port;
-    status = openInstrument(parser.port(), port);
+    int status = openInstrument(invocation.port(), port);
     if (status != Success)
         return status;
     status = commitToEeprom(port);
@@ -23,6 +20,13 @@ int runCommit(const QStringList &arguments)
         return status;
     err(QStringLiteral("committed to EEPROM."));
     return Success;
+}
+
+} // namespace
+
+Command commitCommand()
+{
+    return {QStringLiteral("commit"), QStringLiteral("commit the instrument's constants to its EEPROM"), {}, {}, run};
 }
 
 } // namespace cli

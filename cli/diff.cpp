@@ -1,4 +1,7 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "instrumentport.h"
+#include "sources.h"
 
 #include "curvemath.h"
 #include "device.h"
@@ -42,33 +45,20 @@ QString millikelvinText(double value)
     return std::isfinite(value) ? QStringLiteral("  (%1 mK)").arg(QString::number(value, 'f', 1)) : QString();
 }
 
-} // namespace
+const QString Json = QStringLiteral("json");
 
 // Compares two calibration sets, each a calibration file or the instrument, as the
 // single-precision values the instrument would hold.
-int runDiff(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("diff"), true);
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("{\"identical\": bool, \"differences\": [{\"field\", \"row\", \"a\", \"b\", "
-                                                 "\"mK\"}]}; mK is the temperature error of a table difference."));
-    parser.parser.addOption(json);
-    parser.parser.addPositionalArgument(QStringLiteral("A"), QStringLiteral("A calibration file, or 'instrument'."));
-    parser.parser.addPositionalArgument(QStringLiteral("B"), QStringLiteral("A calibration file, or 'instrument'."));
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    const QStringList names = parser.parser.positionalArguments();
-    if (names.size() != 2)
-        return parser.usageError(QStringLiteral("takes two sets to compare"));
-
+    const QStringList names = invocation.arguments();
     // Files are checked before the instrument is asked for anything.
     device::DeviceSet sets[2];
     bool fromInstrument[2];
     for (int i = 0; i < 2; ++i) {
-        fromInstrument[i] = isInstrument(names.at(i));
+        fromInstrument[i] = namesInstrument(names.at(i));
         if (!fromInstrument[i]) {
-            status = loadStrict(names.at(i), false, &sets[i]);
+            const int status = readCalibrationFile(names.at(i), Slopes::Any, &sets[i]);
             if (status != Success)
                 return status;
         }
@@ -76,7 +66,7 @@ int runDiff(const QStringList &arguments)
     if (fromInstrument[0] || fromInstrument[1]) {
         QSerialPort port;
         device::DeviceSet held;
-        status = readInstrument(parser.port(), port, &held);
+        const int status = readInstrument(invocation.port(), port, &held);
         if (status != Success)
             return status;
         for (int i = 0; i < 2; ++i) {
@@ -87,7 +77,7 @@ int runDiff(const QStringList &arguments)
 
     const QVector<device::Difference> differences = device::compare(sets[0], sets[1]);
     const QVector<QPair<double, double>> table = tableOf(sets[0]);
-    if (parser.parser.isSet(json)) {
+    if (invocation.isSet(Json)) {
         QJsonArray list;
         for (const device::Difference &difference : differences) {
             list.append(QJsonObject{
@@ -111,6 +101,20 @@ int runDiff(const QStringList &arguments)
         out(text);
     }
     return differences.isEmpty() ? Success : Different;
+}
+
+} // namespace
+
+Command diffCommand()
+{
+    return {QStringLiteral("diff"),
+            QStringLiteral("compare two calibration sets (files or 'instrument')"),
+            {{QStringLiteral("A"), QStringLiteral("A calibration file, or 'instrument'.")},
+             {QStringLiteral("B"), QStringLiteral("A calibration file, or 'instrument'.")}},
+            {QCommandLineOption(Json,
+                                QStringLiteral("{\"identical\": bool, \"differences\": [{\"field\", \"row\", \"a\", \"b\", "
+                                               "\"mK\"}]}; mK is the temperature error of a table difference."))},
+            run};
 }
 
 } // namespace cli

@@ -1,4 +1,7 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "output.h"
+#include "sources.h"
 
 #include "curveexport.h"
 #include "device.h"
@@ -7,46 +10,52 @@
 
 namespace cli {
 
-// A calibration set's table as a standard curve file: the header-plus-breakpoints form or CSV.
-int runExport(const QStringList &arguments)
-{
-    Parser parser(commandNamed("export"), true);
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("340 (header and breakpoints, by rising voltage) or csv (the table's "
-                                                   "rows in order). Required."),
-                                    QStringLiteral("FORMAT"));
-    const QCommandLineOption output = outputOption(QStringLiteral("Writes FILE instead of standard output."));
-    const QCommandLineOption model(QStringLiteral("sensor-model"), QStringLiteral("The header's sensor model."),
-                                   QStringLiteral("TEXT"));
-    const QCommandLineOption serial(QStringLiteral("serial-number"), QStringLiteral("The header's serial number."),
-                                    QStringLiteral("TEXT"));
-    parser.parser.addOptions({format, output, model, serial});
-    parser.parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("A calibration file, or 'instrument'."));
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (parser.parser.positionalArguments().size() != 1)
-        return parser.usageError(QStringLiteral("takes exactly one source"));
-    const QString formatName = parser.parser.value(format);
-    if (formatName != QLatin1String("340") && formatName != QLatin1String("csv"))
-        return parser.usageError(QStringLiteral("--format takes 340 or csv"));
+namespace {
 
-    const QString sourceName = parser.parser.positionalArguments().first();
+const QString Format = QStringLiteral("format");
+const QString SensorModel = QStringLiteral("sensor-model");
+const QString SerialNumber = QStringLiteral("serial-number");
+
+// A calibration set's table as a standard curve file: the header-plus-breakpoints form or CSV.
+int run(const Invocation &invocation)
+{
+    const QString formatName = invocation.value(Format);
+    if (formatName != QLatin1String("340") && formatName != QLatin1String("csv"))
+        return invocation.usageError(QStringLiteral("--format takes 340 or csv"));
+
+    const QString sourceName = invocation.arguments().first();
     device::DeviceSet set;
     QSerialPort port;
-    status = readSource(sourceName, parser.port(), port, false, &set);
+    const int status = readSource(sourceName, invocation.port(), port, Slopes::Any, &set);
     if (status != Success)
         return status;
 
     const QVector<curveexport::Row> table = tableOf(set);
     if (formatName == QLatin1String("csv"))
-        return writeOutput(parser.parser.value(output), curveexport::toCsv(table));
-    const curveexport::Text text = curveexport::to340(table, {parser.parser.value(model), parser.parser.value(serial)});
+        return writeOutput(invocation.output(), curveexport::toCsv(table));
+    const curveexport::Text text = curveexport::to340(table, {invocation.value(SensorModel), invocation.value(SerialNumber)});
     if (!text.ok()) {
         err(QStringLiteral("%1: %2").arg(sourceName, text.error));
         return FileProblem;
     }
-    return writeOutput(parser.parser.value(output), text.text);
+    return writeOutput(invocation.output(), text.text);
+}
+
+} // namespace
+
+Command exportCommand()
+{
+    return {QStringLiteral("export"),
+            QStringLiteral("a calibration set's table as a standard curve file (340 or CSV)"),
+            {{QStringLiteral("SOURCE"), QStringLiteral("A calibration file, or 'instrument'.")}},
+            {QCommandLineOption(Format,
+                                QStringLiteral("340 (header and breakpoints, by rising voltage) or csv (the table's "
+                                               "rows in order). Required."),
+                                QStringLiteral("FORMAT")),
+             outputOption(QStringLiteral("Writes FILE instead of standard output.")),
+             QCommandLineOption(SensorModel, QStringLiteral("The header's sensor model."), QStringLiteral("TEXT")),
+             QCommandLineOption(SerialNumber, QStringLiteral("The header's serial number."), QStringLiteral("TEXT"))},
+            run};
 }
 
 } // namespace cli

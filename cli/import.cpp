@@ -1,4 +1,7 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "output.h"
+#include "sources.h"
 
 #include "curveimport.h"
 #include "curvemath.h"
@@ -11,13 +14,7 @@
 
 namespace cli {
 
-device::DeviceSet withTable(const device::DeviceSet &constants, const QVector<curveimport::Point> &rows)
-{
-    device::DeviceSet set = constants;
-    for (int row = 0; row < TableRows && row < rows.size(); ++row)
-        set.table[row] = {float(rows.at(row).first), float(rows.at(row).second)};
-    return set;
-}
+namespace {
 
 // Says how well the 100-row table follows the curve it came from.
 void describeResampling(const curveimport::Curve &curve, const device::DeviceSet &set)
@@ -35,40 +32,43 @@ void describeResampling(const curveimport::Curve &curve, const device::DeviceSet
             .arg(worst.kelvin));
 }
 
+const QString ConstantsFrom = QStringLiteral("constants-from");
+
 // A calibration file whose table is a sensor curve resampled as the window's import does,
 // with the constants of a calibration file or the instrument.
-int runImport(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("import"), true);
-    const QCommandLineOption constantsOption = constantsFromOption();
-    const QCommandLineOption output = outputOption(QStringLiteral("Writes FILE instead of standard output."));
-    parser.parser.addOptions({constantsOption, output});
-    parser.parser.addPositionalArgument(QStringLiteral("CURVE"), QStringLiteral("The sensor curve file."));
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (parser.parser.positionalArguments().size() != 1)
-        return parser.usageError(QStringLiteral("takes exactly one curve file"));
-    if (!parser.parser.isSet(constantsOption))
-        return missingConstantsSource(parser);
+    if (!invocation.isSet(ConstantsFrom))
+        return missingConstantsSource(invocation);
 
     curveimport::Curve curve;
-    status = readCurve(parser.parser.positionalArguments().first(), &curve);
+    int status = readCurve(invocation.arguments().first(), &curve);
     if (status != Success)
         return status;
     const curveimport::Result table = curveimport::resample(curve.points);
     if (!table.ok()) {
-        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(parser.parser.positionalArguments().first()), table.error));
+        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(invocation.arguments().first()), table.error));
         return FileProblem;
     }
     QSerialPort port;
     device::DeviceSet constants;
-    status = readSource(parser.parser.value(constantsOption), parser.port(), port, true, &constants);
+    status = readSource(invocation.value(ConstantsFrom), invocation.port(), port, Slopes::NonZero, &constants);
     if (status != Success)
         return status;
     const device::DeviceSet set = withTable(constants, table.rows);
     describeResampling(curve, set);
-    return writeCalibrationFile(set, parser.parser.value(output));
+    return writeCalibrationFile(set, invocation.output());
+}
+
+} // namespace
+
+Command importCommand()
+{
+    return {QStringLiteral("import"),
+            QStringLiteral("a calibration file whose table is a sensor curve, resampled"),
+            {{QStringLiteral("CURVE"), QStringLiteral("The sensor curve file.")}},
+            {constantsFromOption(), outputOption(QStringLiteral("Writes FILE instead of standard output."))},
+            run};
 }
 
 } // namespace cli

@@ -1,4 +1,6 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "sources.h"
 
 #include "curveimport.h"
 #include "curveplot.h"
@@ -31,8 +33,8 @@ bool isCalibrationFile(const QString &path)
 // own points, marked.
 int seriesOf(const QString &name, const QString &requestedPort, QSerialPort &port, curveplot::Series *series)
 {
-    series->name = isInstrument(name) ? name : QFileInfo(name).fileName();
-    if (!isInstrument(name) && !isCalibrationFile(name)) {
+    series->name = namesInstrument(name) ? name : QFileInfo(name).fileName();
+    if (!namesInstrument(name) && !isCalibrationFile(name)) {
         curveimport::Curve curve;
         const int status = readCurve(name, &curve);
         series->points = curve.points;
@@ -40,48 +42,32 @@ int seriesOf(const QString &name, const QString &requestedPort, QSerialPort &por
         return status;
     }
     device::DeviceSet set;
-    const int status = readSource(name, requestedPort, port, false, &set);
+    const int status = readSource(name, requestedPort, port, Slopes::Any, &set);
     series->points = tableOf(set);
     return status;
 }
 
-} // namespace
+const QString Difference = QStringLiteral("difference");
+const QString Size = QStringLiteral("size");
 
 // Draws curves, or each curve's temperature error against the first, to a PNG or SVG file.
-int runPlot(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("plot"), true);
-    const QCommandLineOption output = outputOption(QStringLiteral("The picture: FILE.png or FILE.svg. Required."));
-    const QCommandLineOption difference(QStringLiteral("difference"),
-                                        QStringLiteral("Plots each curve's temperature error in mK against the first."));
-    const QCommandLineOption size(QStringLiteral("size"),
-                                  QStringLiteral("The picture's size in pixels (default %1x%2).")
-                                      .arg(curveplot::DefaultWidth)
-                                      .arg(curveplot::DefaultHeight),
-                                  QStringLiteral("WxH"));
-    parser.parser.addOptions({output, difference, size});
-    parser.parser.addPositionalArgument(QStringLiteral("SOURCE..."),
-                                        QStringLiteral("Calibration files, curve files, or 'instrument'."));
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    const QStringList names = parser.parser.positionalArguments();
-    if (names.isEmpty())
-        return parser.usageError(QStringLiteral("takes at least one source"));
-    if (parser.parser.isSet(difference) && names.size() < 2)
-        return parser.usageError(QStringLiteral("--difference compares at least two sources with the first"));
-    const QString path = parser.parser.value(output);
+    const QStringList names = invocation.arguments();
+    if (invocation.isSet(Difference) && names.size() < 2)
+        return invocation.usageError(QStringLiteral("--difference compares at least two sources with the first"));
+    const QString path = invocation.output();
     const bool svg = path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive);
     if (!svg && !path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
-        return parser.usageError(QStringLiteral("-o takes a file name ending in .png or .svg"));
+        return invocation.usageError(QStringLiteral("-o takes a file name ending in .png or .svg"));
     QSize pixels(curveplot::DefaultWidth, curveplot::DefaultHeight);
-    if (parser.parser.isSet(size)) {
+    if (invocation.isSet(Size)) {
         const QRegularExpressionMatch match
-            = QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$")).match(parser.parser.value(size));
+            = QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$")).match(invocation.value(Size));
         pixels = match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
         if (pixels.width() < SmallestSide || pixels.height() < SmallestSide || pixels.width() > LargestSide
             || pixels.height() > LargestSide)
-            return parser.usageError(QStringLiteral("--size takes WIDTHxHEIGHT, each %1 to %2 pixels")
+            return invocation.usageError(QStringLiteral("--size takes WIDTHxHEIGHT, each %1 to %2 pixels")
                                          .arg(SmallestSide)
                                          .arg(LargestSide));
     }
@@ -90,12 +76,12 @@ int runPlot(const QStringList &arguments)
     QVector<curveplot::Series> series;
     for (const QString &name : names) {
         curveplot::Series one;
-        status = seriesOf(name, parser.port(), port, &one);
+        const int status = seriesOf(name, invocation.port(), port, &one);
         if (status != Success)
             return status;
         series.append(one);
     }
-    const curveplot::Mode mode = parser.parser.isSet(difference) ? curveplot::Mode::Difference : curveplot::Mode::Curves;
+    const curveplot::Mode mode = invocation.isSet(Difference) ? curveplot::Mode::Difference : curveplot::Mode::Curves;
     const curveplot::Written written = svg ? curveplot::writeSvg(path, series, mode, pixels)
                                            : curveplot::writePng(path, series, mode, pixels);
     if (!written.ok()) {
@@ -103,6 +89,25 @@ int runPlot(const QStringList &arguments)
         return FileProblem;
     }
     return Success;
+}
+
+} // namespace
+
+Command plotCommand()
+{
+    return {QStringLiteral("plot"),
+            QStringLiteral("draw curves, or their temperature differences, to PNG or SVG"),
+            {{QStringLiteral("SOURCE..."), QStringLiteral("Calibration files, curve files, or 'instrument'.")}},
+            {outputOption(QStringLiteral("The picture: FILE.png or FILE.svg. Required.")),
+             QCommandLineOption(Difference, QStringLiteral("Plots each curve's temperature error in mK against the first.")),
+             QCommandLineOption(Size,
+                                QStringLiteral("The picture's size in pixels (default %1x%2).")
+                                    .arg(curveplot::DefaultWidth)
+                                    .arg(curveplot::DefaultHeight),
+                                QStringLiteral("WxH"))},
+            run,
+            PortOption::Offered,
+            Application::Gui};
 }
 
 } // namespace cli

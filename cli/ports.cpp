@@ -1,4 +1,4 @@
-#include "cli.h"
+#include "commands.h"
 
 #include "portdiscovery.h"
 
@@ -20,22 +20,13 @@ QJsonValue orNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-} // namespace
+const QString Json = QStringLiteral("json");
 
 // Every serial port, so an operator can see what is connected and which name to give --port.
-int runPorts(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("ports"), false);
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("An array of JSON objects."));
-    parser.parser.addOption(json);
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (!parser.parser.positionalArguments().isEmpty())
-        return parser.usageError(QStringLiteral("takes no arguments"));
-
     const QList<portdiscovery::Port> ports = portdiscovery::availablePorts();
-    if (parser.parser.isSet(json)) {
+    if (invocation.isSet(Json)) {
         QJsonArray array;
         for (const portdiscovery::Port &port : ports) {
             array.append(QJsonObject{
@@ -77,6 +68,18 @@ int runPorts(const QStringList &arguments)
     if (ports.isEmpty())
         err(QStringLiteral("no serial ports found."));
     return Success;
+}
+
+} // namespace
+
+Command portsCommand()
+{
+    return {QStringLiteral("ports"),
+            QStringLiteral("list the serial ports, instruments marked"),
+            {},
+            {QCommandLineOption(Json, QStringLiteral("An array of JSON objects."))},
+            run,
+            PortOption::None};
 }
 
 } // namespace cli

@@ -1,4 +1,6 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "instrumentport.h"
 
 #include "device.h"
 #include "numbers.h"
@@ -91,52 +93,39 @@ QString row(Format format, const QString &time, const device::Reading &reading)
     return QStringLiteral("%1  %2 V  %3 K\n").arg(time, valueText(reading.voltage), valueText(reading.temperature));
 }
 
-} // namespace
+const QString Interval = QStringLiteral("interval");
+const QString Count = QStringLiteral("count");
+const QString Csv = QStringLiteral("csv");
+const QString Json = QStringLiteral("json");
 
 // One live reading, or a log of them at fixed times from the start.
-int runRead(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("read"), true);
-    const QCommandLineOption interval(QStringLiteral("interval"),
-                                      QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption count(QStringLiteral("count"),
-                                   QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "
-                                                  "interrupted)."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("CSV with the header time,voltage_V,temperature_K."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per line."));
-    parser.parser.addOptions({interval, count, csv, json});
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (!parser.parser.positionalArguments().isEmpty())
-        return parser.usageError(QStringLiteral("takes no arguments"));
-    if (parser.parser.isSet(csv) && parser.parser.isSet(json))
-        return parser.usageError(QStringLiteral("--csv and --json exclude each other"));
+    if (invocation.isSet(Csv) && invocation.isSet(Json))
+        return invocation.usageError(QStringLiteral("--csv and --json exclude each other"));
 
     double seconds = 0.0;
-    if (parser.parser.isSet(interval)) {
+    if (invocation.isSet(Interval)) {
         bool ok = false;
-        seconds = parser.parser.value(interval).toDouble(&ok);
+        seconds = invocation.value(Interval).toDouble(&ok);
         if (!ok || !(seconds > 0.0) || seconds > 86400.0)
-            return parser.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
-                                         .arg(parser.parser.value(interval)));
+            return invocation.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
+                                         .arg(invocation.value(Interval)));
     }
     qint64 readings = 1;
-    if (parser.parser.isSet(count)) {
+    if (invocation.isSet(Count)) {
         bool ok = false;
-        readings = parser.parser.value(count).toLongLong(&ok);
-        if (!ok || readings < 0 || (readings == 0 && !parser.parser.isSet(interval)))
-            return parser.usageError(QStringLiteral("--count takes a whole number of readings (0 only with --interval), not '%1'")
-                                         .arg(parser.parser.value(count)));
+        readings = invocation.value(Count).toLongLong(&ok);
+        if (!ok || readings < 0 || (readings == 0 && !invocation.isSet(Interval)))
+            return invocation.usageError(QStringLiteral("--count takes a whole number of readings (0 only with --interval), not '%1'")
+                                         .arg(invocation.value(Count)));
     }
-    const Format format = parser.parser.isSet(csv) ? Format::Csv
-                          : parser.parser.isSet(json) ? Format::Json
+    const Format format = invocation.isSet(Csv) ? Format::Csv
+                          : invocation.isSet(Json) ? Format::Json
                                                       : Format::Text;
 
     QSerialPort port;
-    status = openInstrument(parser.port(), port);
+    const int status = openInstrument(invocation.port(), port);
     if (status != Success)
         return status;
 
@@ -171,6 +160,24 @@ int runRead(const QStringList &arguments)
     }
     // Stopping on request is the normal end of a log.
     return answered > 0 || stopRequested ? Success : NoAnswer;
+}
+
+} // namespace
+
+Command readCommand()
+{
+    return {QStringLiteral("read"),
+            QStringLiteral("take live readings of the sensor voltage and temperature"),
+            {},
+            {QCommandLineOption(Interval, QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+                                QStringLiteral("SECONDS")),
+             QCommandLineOption(Count,
+                                QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "
+                                               "interrupted)."),
+                                QStringLiteral("N")),
+             QCommandLineOption(Csv, QStringLiteral("CSV with the header time,voltage_V,temperature_K.")),
+             QCommandLineOption(Json, QStringLiteral("One JSON object per line."))},
+            run};
 }
 
 } // namespace cli

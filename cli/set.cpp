@@ -1,4 +1,8 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "instrumentport.h"
+#include "output.h"
+#include "sources.h"
 
 #include "calibrationfile.h"
 #include "device.h"
@@ -61,57 +65,41 @@ void printChanges(const QVector<device::Difference> &changes)
     out(text);
 }
 
-} // namespace
+const QString CommitName = QStringLiteral("commit");
+const QString DryRun = QStringLiteral("dry-run");
+const QString Backup = QStringLiteral("backup");
+const QString NoBackup = QStringLiteral("no-backup");
 
 // Sends a calibration file to the instrument: checked, backed up, written, read back and
 // compared, and committed to EEPROM only when asked and only after a clean comparison.
-int runSet(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("set"), true);
-    const QCommandLineOption commitOption(QStringLiteral("commit"),
-                                          QStringLiteral("After a clean read-back, commits the set to the EEPROM."));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
-                                    QStringLiteral("Checks the file, reads the instrument and prints what would "
-                                                   "change; sends no write."));
-    const QCommandLineOption backup(QStringLiteral("backup"),
-                                    QStringLiteral("Saves the instrument's present set to FILE, which must not exist, "
-                                                   "before writing (default: thermocal-backup-<UTC time>.json here)."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption noBackup(QStringLiteral("no-backup"), QStringLiteral("Writes without a backup."));
-    parser.parser.addOptions({commitOption, dryRun, backup, noBackup});
-    parser.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The calibration file to send."));
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    const QStringList files = parser.parser.positionalArguments();
-    if (files.size() != 1)
-        return parser.usageError(QStringLiteral("takes exactly one calibration file"));
-    if (parser.parser.isSet(backup) && parser.parser.isSet(noBackup))
-        return parser.usageError(QStringLiteral("--backup and --no-backup exclude each other"));
-    if (parser.parser.isSet(backup) && parser.parser.value(backup).isEmpty())
-        return parser.usageError(QStringLiteral("--backup needs a file name"));
-    if (parser.parser.isSet(dryRun) && parser.parser.isSet(commitOption))
-        return parser.usageError(QStringLiteral("--dry-run and --commit exclude each other"));
+    if (invocation.isSet(Backup) && invocation.isSet(NoBackup))
+        return invocation.usageError(QStringLiteral("--backup and --no-backup exclude each other"));
+    if (invocation.isSet(Backup) && invocation.value(Backup).isEmpty())
+        return invocation.usageError(QStringLiteral("--backup needs a file name"));
+    if (invocation.isSet(DryRun) && invocation.isSet(CommitName))
+        return invocation.usageError(QStringLiteral("--dry-run and --commit exclude each other"));
 
     // Nothing goes to the instrument before the whole file has passed the strict check.
     device::DeviceSet wanted;
-    status = loadStrict(files.first(), true, &wanted);
+    int status = readCalibrationFile(invocation.arguments().first(), Slopes::NonZero, &wanted);
     if (status != Success)
         return status;
 
     QSerialPort port;
-    status = openInstrument(parser.port(), port);
+    status = openInstrument(invocation.port(), port);
     if (status != Success)
         return status;
 
-    const bool needsPresentSet = parser.parser.isSet(dryRun) || !parser.parser.isSet(noBackup);
+    const bool needsPresentSet = invocation.isSet(DryRun) || !invocation.isSet(NoBackup);
     device::DeviceSet held;
     if (needsPresentSet) {
-        status = readInstrument(parser.port(), port, &held);
+        status = readInstrument(invocation.port(), port, &held);
         if (status != Success)
             return status;
     }
-    if (parser.parser.isSet(dryRun)) {
+    if (invocation.isSet(DryRun)) {
         const QVector<device::Difference> changes = device::compare(held, wanted);
         printChanges(changes);
         err(changes.isEmpty() ? QStringLiteral("dry run: the instrument already holds this set; nothing was sent.")
@@ -120,8 +108,8 @@ int runSet(const QStringList &arguments)
                                   : QStringLiteral("dry run: %1 values would change; nothing was sent.").arg(changes.size()));
         return Success;
     }
-    if (!parser.parser.isSet(noBackup)) {
-        const QString backupPath = parser.parser.isSet(backup) ? parser.parser.value(backup) : defaultBackupName();
+    if (!invocation.isSet(NoBackup)) {
+        const QString backupPath = invocation.isSet(Backup) ? invocation.value(Backup) : defaultBackupName();
         status = writeBackup(held, backupPath);
         if (status != Success)
             return status;
@@ -132,7 +120,7 @@ int runSet(const QStringList &arguments)
     device::writeSet(link, wanted);
     const std::optional<QVector<device::Difference>> differences = device::verify(link, wanted);
     if (link.failure() != protocol::LinkFailure::None) {
-        reportLinkFailure(int(link.failure()));
+        reportLinkFailure(link.failure());
         err(QStringLiteral("the instrument's set may be partly written; nothing was committed."));
         return NoAnswer;
     }
@@ -144,7 +132,7 @@ int runSet(const QStringList &arguments)
             err(QStringLiteral("  %1").arg(line));
         return NotVerified;
     }
-    if (!parser.parser.isSet(commitOption)) {
+    if (!invocation.isSet(CommitName)) {
         err(QStringLiteral("sent and verified; not committed to EEPROM (use --commit, or '%1 commit').")
                 .arg(programName()));
         return Success;
@@ -154,6 +142,25 @@ int runSet(const QStringList &arguments)
         return status;
     err(QStringLiteral("sent, verified and committed to EEPROM."));
     return Success;
+}
+
+} // namespace
+
+Command setCommand()
+{
+    return {QStringLiteral("set"),
+            QStringLiteral("send a calibration file to the instrument: backup, write, verify"),
+            {{QStringLiteral("FILE"), QStringLiteral("The calibration file to send.")}},
+            {QCommandLineOption(CommitName, QStringLiteral("After a clean read-back, commits the set to the EEPROM.")),
+             QCommandLineOption(DryRun,
+                                QStringLiteral("Checks the file, reads the instrument and prints what would change; "
+                                               "sends no write.")),
+             QCommandLineOption(Backup,
+                                QStringLiteral("Saves the instrument's present set to FILE, which must not exist, "
+                                               "before writing (default: thermocal-backup-<UTC time>.json here)."),
+                                QStringLiteral("FILE")),
+             QCommandLineOption(NoBackup, QStringLiteral("Writes without a backup."))},
+            run};
 }
 
 } // namespace cli

@@ -1,4 +1,8 @@
-#include "cli.h"
+#include "commands.h"
+
+#include "instrumentport.h"
+#include "output.h"
+#include "sources.h"
 
 #include "curveimport.h"
 #include "curvemath.h"
@@ -20,7 +24,6 @@ namespace {
 // a sensor still settling in its bath would fit the curve to a passing value.
 constexpr int MeasuredReadings = 10;
 constexpr double SettledSpreadVolts = 0.001;
-constexpr double MillivoltsPerVolt = 1000.0;
 
 std::optional<curvemath::ReferencePoint> parsePoint(const QString &text)
 {
@@ -46,7 +49,7 @@ int measure(QSerialPort &port, double kelvin, double *volts)
         protocol::Link link(&port);
         const device::Reading reading = device::readLive(link);
         if (!reading.voltage)
-            return reportLinkFailure(int(link.failure()));
+            return reportLinkFailure(link.failure());
         const double value = *reading.voltage;
         lowest = i == 0 ? value : std::min(lowest, value);
         highest = i == 0 ? value : std::max(highest, value);
@@ -56,70 +59,52 @@ int measure(QSerialPort &port, double kelvin, double *volts)
         err(QStringLiteral("the sensor is not settled at %1 K: %2 readings spread over %3 mV (more than %4 mV).")
                 .arg(kelvin)
                 .arg(MeasuredReadings)
-                .arg(QString::number((highest - lowest) * MillivoltsPerVolt, 'f', 3))
-                .arg(SettledSpreadVolts * MillivoltsPerVolt));
+                .arg(QString::number((highest - lowest) * numbers::MillivoltsPerVolt, 'f', 3))
+                .arg(SettledSpreadVolts * numbers::MillivoltsPerVolt));
         return NoAnswer;
     }
     *volts = sum / MeasuredReadings;
     return Success;
 }
 
-} // namespace
+const QString Point = QStringLiteral("point");
+const QString Measure = QStringLiteral("measure");
+const QString ConstantsFrom = QStringLiteral("constants-from");
 
 // Fits a standard curve to the sensor at one to three temperatures and writes the corrected
 // curve as a calibration file, resampled as the import does.
-int runSoftcal(const QStringList &arguments)
+int run(const Invocation &invocation)
 {
-    Parser parser(commandNamed("softcal"), true);
-    const QCommandLineOption point(QStringLiteral("point"),
-                                   QStringLiteral("A reference point: the temperature in K and the sensor's voltage there "
-                                                  "in V (from 'thermocal-cli read'). Up to three in all."),
-                                   QStringLiteral("T:V"));
-    const QCommandLineOption measureOption(QStringLiteral("measure"),
-                                           QStringLiteral("A reference point at T kelvin whose voltage is measured now: "
-                                                          "the mean of %1 readings, which must agree within %2 mV.")
-                                               .arg(MeasuredReadings)
-                                               .arg(SettledSpreadVolts * MillivoltsPerVolt),
-                                           QStringLiteral("T"));
-    const QCommandLineOption constantsOption = constantsFromOption();
-    const QCommandLineOption output = outputOption(QStringLiteral("Writes FILE instead of standard output."));
-    parser.parser.addOptions({point, measureOption, constantsOption, output});
-    parser.parser.addPositionalArgument(QStringLiteral("STANDARD"), QStringLiteral("The standard curve file."));
-    int status = Success;
-    if (!parser.parse(arguments, &status))
-        return status;
-    if (parser.parser.positionalArguments().size() != 1)
-        return parser.usageError(QStringLiteral("takes exactly one standard curve file"));
-    if (!parser.parser.isSet(constantsOption))
-        return missingConstantsSource(parser);
+    if (!invocation.isSet(ConstantsFrom))
+        return missingConstantsSource(invocation);
 
     QVector<curvemath::ReferencePoint> references;
-    const QStringList given = parser.parser.values(point);
+    const QStringList given = invocation.values(Point);
     for (const QString &text : given) {
         const auto reference = parsePoint(text);
         if (!reference)
-            return parser.usageError(QStringLiteral("--point takes KELVIN:VOLTS, such as 77.35:1.0123, not '%1'").arg(text));
+            return invocation.usageError(QStringLiteral("--point takes KELVIN:VOLTS, such as 77.35:1.0123, not '%1'").arg(text));
         references.append(*reference);
     }
     QVector<double> measured;
-    const QStringList toMeasure = parser.parser.values(measureOption);
+    const QStringList toMeasure = invocation.values(Measure);
     for (const QString &text : toMeasure) {
         bool ok = false;
         const double kelvin = text.toDouble(&ok);
         if (!ok || !(kelvin > 0.0) || !std::isfinite(kelvin))
-            return parser.usageError(QStringLiteral("--measure takes a temperature in K, not '%1'").arg(text));
+            return invocation.usageError(QStringLiteral("--measure takes a temperature in K, not '%1'").arg(text));
         measured.append(kelvin);
     }
     const int count = references.size() + measured.size();
     if (count < 1 || count > curvemath::MostReferencePoints)
-        return parser.usageError(QStringLiteral("takes one to three reference points (--point or --measure), not %1").arg(count));
+        return invocation.usageError(QStringLiteral("takes one to three reference points (--point or --measure), not %1").arg(count));
 
-    const QString standardName = parser.parser.positionalArguments().first();
+    const QString standardName = invocation.arguments().first();
     curveimport::Curve standard;
-    status = readCurve(standardName, &standard);
+    int status = readCurve(standardName, &standard);
     if (status != Success)
         return status;
-    const QVector<curveimport::Point> sorted = curveimport::sortedByTemperature(standard.points);
+    const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(standard.points);
     if (sorted.size() < 2) {
         err(QStringLiteral("%1: a standard curve needs points at two temperatures at least.").arg(QDir::toNativeSeparators(standardName)));
         return FileProblem;
@@ -127,7 +112,7 @@ int runSoftcal(const QStringList &arguments)
     // Checked before anything is measured: a point off the curve cannot be fitted.
     for (double kelvin : qAsConst(measured)) {
         if (kelvin < sorted.first().second || kelvin > sorted.last().second)
-            return parser.usageError(QStringLiteral("%1 K lies outside the standard curve's %2 K to %3 K")
+            return invocation.usageError(QStringLiteral("%1 K lies outside the standard curve's %2 K to %3 K")
                                          .arg(kelvin)
                                          .arg(sorted.first().second)
                                          .arg(sorted.last().second));
@@ -135,7 +120,7 @@ int runSoftcal(const QStringList &arguments)
 
     QSerialPort port;
     if (!measured.isEmpty()) {
-        status = openInstrument(parser.port(), port);
+        status = openInstrument(invocation.port(), port);
         if (status != Success)
             return status;
         for (double kelvin : qAsConst(measured)) {
@@ -148,11 +133,11 @@ int runSoftcal(const QStringList &arguments)
     }
     const curvemath::Softcal fitted = curvemath::softcal(standard.points, references);
     if (!fitted.ok())
-        return parser.usageError(fitted.error);
+        return invocation.usageError(fitted.error);
     for (const curvemath::Correction &correction : fitted.corrections) {
         err(QStringLiteral("at %1 K: correction %2 mV, %3 mK")
                 .arg(correction.kelvin)
-                .arg(QString::number(correction.volts * MillivoltsPerVolt, 'f', 4))
+                .arg(QString::number(correction.volts * numbers::MillivoltsPerVolt, 'f', 4))
                 .arg(QString::number(correction.millikelvin, 'f', 1)));
     }
 
@@ -162,10 +147,32 @@ int runSoftcal(const QStringList &arguments)
         return FileProblem;
     }
     device::DeviceSet constants;
-    status = readSource(parser.parser.value(constantsOption), parser.port(), port, true, &constants);
+    status = readSource(invocation.value(ConstantsFrom), invocation.port(), port, Slopes::NonZero, &constants);
     if (status != Success)
         return status;
-    return writeCalibrationFile(withTable(constants, table.rows), parser.parser.value(output));
+    return writeCalibrationFile(withTable(constants, table.rows), invocation.output());
+}
+
+} // namespace
+
+Command softcalCommand()
+{
+    return {QStringLiteral("softcal"),
+            QStringLiteral("fit a standard curve to one to three measured points"),
+            {{QStringLiteral("STANDARD"), QStringLiteral("The standard curve file.")}},
+            {QCommandLineOption(Point,
+                                QStringLiteral("A reference point: the temperature in K and the sensor's voltage there "
+                                               "in V (from 'thermocal-cli read'). Up to three in all."),
+                                QStringLiteral("T:V")),
+             QCommandLineOption(Measure,
+                                QStringLiteral("A reference point at T kelvin whose voltage is measured now: the mean "
+                                               "of %1 readings, which must agree within %2 mV.")
+                                    .arg(MeasuredReadings)
+                                    .arg(SettledSpreadVolts * numbers::MillivoltsPerVolt),
+                                QStringLiteral("T")),
+             constantsFromOption(),
+             outputOption(QStringLiteral("Writes FILE instead of standard output."))},
+            run};
 }
 
 } // namespace cli

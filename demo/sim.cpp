@@ -3,6 +3,7 @@
 // thermocal-cli (or the window, with --port) can be tried and scripted without hardware.
 #include "demofirmware.h"
 #include "instrument.h"
+#include "numbers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include <pthread.h>
 
 namespace {
-constexpr double MillivoltsPerVolt = 1000.0;
 constexpr double MostOffsetMillivolts = 500.0;
 } // namespace
 
@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     auto firmware = std::make_unique<sim::DemoFirmware>();
-    firmware->sensorOffsetVolts = offsetMillivolts / MillivoltsPerVolt;
+    firmware->sensorOffsetVolts = offsetMillivolts / numbers::MillivoltsPerVolt;
     sim::Instrument instrument(std::move(firmware));
     QString error;
     if (!instrument.start(&error)) {

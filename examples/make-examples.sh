@@ -6,4 +6,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${THERMOCAL_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target thermocal-make-examples -j "$(nproc)"
-"$build/demo/thermocal-make-examples" "$root/examples"
+"$build/examples/thermocal-make-examples" "$root/examples"

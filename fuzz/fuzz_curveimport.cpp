@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    const curveimport::Result result = curveimport::importDevice(buffer);
+    const curveimport::Result result = curveimport::importStream(buffer);
     if (!result.ok()) {
         if (!result.rows.isEmpty())
             std::abort();

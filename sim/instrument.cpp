@@ -263,7 +263,8 @@ void Instrument::reply(const Firmware::Handled &handled, const Faults &faults)
     }
     if (handled.reply.isEmpty() || faults.silent || faults.silentCommands.contains(command))
         return;
-    if (faults.replyDelayMs > 0 && takeDelay(faults))
+    const bool delayed = faults.delayedCommands.isEmpty() || faults.delayedCommands.contains(command);
+    if (faults.replyDelayMs > 0 && delayed && takeDelay(faults))
         std::this_thread::sleep_for(std::chrono::milliseconds(faults.replyDelayMs));
     QByteArray bytes = handled.reply + faults.trailingBytes;
     if (faults.truncateTo >= 0)

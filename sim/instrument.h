@@ -21,6 +21,7 @@ struct Faults
     QList<quint8> silentCommands;    // answers nothing to these commands
     int replyDelayMs = 0;            // waits this long before each reply
     int delayedReplies = -1;         // delays only this many replies from now (-1: all)
+    QList<quint8> delayedCommands;   // delays only the replies to these commands (empty: all)
     int chunkSize = 0;               // sends replies in pieces of this size (0: whole)
     int chunkGapUs = 0;              // pause between two pieces
     QByteArray trailingBytes;        // appended to every reply

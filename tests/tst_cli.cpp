@@ -18,6 +18,8 @@
 
 #include <signal.h>
 
+Q_DECLARE_METATYPE(sim::Faults)
+
 namespace {
 
 using Run = testsupport::ProcessRun;
@@ -56,7 +58,8 @@ Run readFrom(sim::Instrument &instrument, const sim::Faults &faults, const QStri
     return cli(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
 }
 
-sim::Constants sampleConstants()
+// Values that six digits would round, as a set read from a real instrument has.
+sim::Constants unroundedConstants()
 {
     sim::Constants constants;
     constants.adcSlope = 2.5f / 65536.0f;
@@ -89,20 +92,10 @@ QJsonObject sampleFile()
 
 QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return testsupport::writeFile(dir.path(), name, bytes);
 }
 
-QByteArray codes(const sim::Instrument &instrument)
-{
-    QByteArray result;
-    for (const sim::Request &request : instrument.requests())
-        result.append(char(request.command()));
-    return result;
-}
+using testsupport::requestCodes;
 
 // Milliseconds since the epoch of an ISO 8601 time with milliseconds.
 qint64 msOf(const QString &time)
@@ -135,7 +128,7 @@ private slots:
         QTemporaryDir dir;
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        sim::Constants original = sampleConstants();
+        sim::Constants original = unroundedConstants();
         original.adcSlope = value;
         original.dacIntercept = value;
         original.table[12].first = value;
@@ -153,7 +146,7 @@ private slots:
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
         QVERIFY(sameBits(instrument.constants(), original));
         // Nothing committed without --commit.
-        QVERIFY(!codes(instrument).contains('\x0c'));
+        QVERIFY(!requestCodes(instrument).contains('\x0c'));
     }
 
     void setRefusesBadFiles_data()
@@ -195,13 +188,13 @@ private slots:
             << withRow(4, QJsonArray{1.0, 3.5e38}) << "TempTable row 5: element 2 (3.5e+38) is beyond";
         QTest::newRow("ADC slope 0")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{0, 1}); })
-            << "ADCCoeffs: the ADC slope is 0";
+            << "bad.json: ADC slope is 0.";
         QTest::newRow("ADC slope 0 in single precision")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("ADCCoeffs"), QJsonArray{1e-50, 1}); })
-            << "ADCCoeffs: the ADC slope is 0";
+            << "bad.json: ADC slope is 0.";
         QTest::newRow("DAC slope -0")
             << variant([](QJsonObject &file) { file.insert(QStringLiteral("DACCoeffs"), QJsonArray{-0.0, 1}); })
-            << "DACCoeffs: the DAC slope is 0";
+            << "bad.json: DAC slope is 0.";
     }
 
     // Every rule is checked before anything is sent.
@@ -245,7 +238,7 @@ private slots:
         QTemporaryDir dir;
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        const sim::Constants before = sampleConstants();
+        const sim::Constants before = unroundedConstants();
         instrument.withFirmware([&](sim::Firmware &firmware) {
             firmware.constants = before;
             firmware.eeprom = before;
@@ -263,8 +256,8 @@ private slots:
                              instrument.portName()}, dir.path());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
-        QCOMPARE(codes(instrument).endsWith('\x0c'), exitCode == 0);
-        QCOMPARE(codes(instrument).count('\x0c'), exitCode == 0 ? 1 : 0);
+        QCOMPARE(requestCodes(instrument).endsWith('\x0c'), exitCode == 0);
+        QCOMPARE(requestCodes(instrument).count('\x0c'), exitCode == 0 ? 1 : 0);
         QCOMPARE(instrument.eeprom() == before, exitCode != 0);
 
         const QStringList backups = QDir(dir.path()).entryList({QStringLiteral("thermocal-backup-*.json")});
@@ -287,7 +280,7 @@ private slots:
         QTemporaryDir dir;
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sampleConstants(); });
+        instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = unroundedConstants(); });
         const QString file = write(dir, QStringLiteral("new.json"), QJsonDocument(sampleFile()).toJson());
 
         const Run dry = cli({QStringLiteral("set"), file, QStringLiteral("--dry-run"), QStringLiteral("--port"),
@@ -295,14 +288,14 @@ private slots:
         QCOMPARE(dry.exitCode, 0);
         QVERIFY2(dry.out.startsWith("ADC slope: 3.8146973e-05 -> 3.8e-05\nADC intercept: -0.25 -> 0\n"), dry.out.constData());
         QCOMPARE(dry.out.count('\n'), 204);
-        QCOMPARE(codes(instrument), QByteArray::fromHex("06080a"));
+        QCOMPARE(requestCodes(instrument), QByteArray::fromHex("06080a"));
 
         const QString existing = write(dir, QStringLiteral("keep.json"), "precious");
         const Run refused = cli({QStringLiteral("set"), file, QStringLiteral("--backup"), existing, QStringLiteral("--port"),
                                  instrument.portName()}, dir.path());
         QCOMPARE(refused.exitCode, 5);
         QVERIFY2(refused.err.contains(QLatin1String("the file exists already; nothing was sent")), qPrintable(refused.err));
-        QCOMPARE(codes(instrument), QByteArray::fromHex("06080a06080a"));
+        QCOMPARE(requestCodes(instrument), QByteArray::fromHex("06080a06080a"));
         QFile kept(existing);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("precious"));
@@ -341,10 +334,43 @@ private slots:
         QTest::newRow("plot to an unknown format")
             << QStringList{QStringLiteral("plot"), QStringLiteral("instrument"), QStringLiteral("-o"), QStringLiteral("plot.gif")}
             << sim << false << 2 << "-o takes a file name ending in .png or .svg";
+        const QString noFile;
+        QTest::newRow("get -o empty") << QStringList{QStringLiteral("get"), QStringLiteral("-o"), noFile} << sim << false << 2
+                                      << "get: -o needs a file name";
+        QTest::newRow("export -o empty")
+            << QStringList{QStringLiteral("export"), QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--format"),
+                           QStringLiteral("csv"), QStringLiteral("-o"), noFile}
+            << sim << false << 2 << "export: -o needs a file name";
+        QTest::newRow("import -o empty")
+            << QStringList{QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
+                           QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--output=")}
+            << sim << false << 2 << "import: -o needs a file name";
+        QTest::newRow("softcal -o empty")
+            << QStringList{QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--point"),
+                           QStringLiteral("77.35:1.0"), QStringLiteral("--constants-from"),
+                           QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), noFile}
+            << sim << false << 2 << "softcal: -o needs a file name";
+        QTest::newRow("diff with one set") << QStringList{QStringLiteral("diff"), QStringLiteral("instrument")} << sim << false
+                                           << 2 << "diff: takes exactly 2 arguments: A B";
+        const QString endless = QStringLiteral("/dev/zero");
+        const QString limit = QStringLiteral("/dev/zero: The file is larger than 256 MiB");
+        QTest::newRow("import an endless file")
+            << QStringList{QStringLiteral("import"), endless, QStringLiteral("--constants-from"), QStringLiteral("instrument")}
+            << sim << false << 5 << limit;
+        QTest::newRow("plot an endless file")
+            << QStringList{QStringLiteral("plot"), endless, QStringLiteral("-o"), QStringLiteral("/nonexistent/p.png")}
+            << sim << false << 5 << limit;
+        QTest::newRow("softcal on an endless file")
+            << QStringList{QStringLiteral("softcal"), endless, QStringLiteral("--measure"), QStringLiteral("77"),
+                           QStringLiteral("--constants-from"), QStringLiteral("instrument")}
+            << sim << false << 5 << limit;
         QTest::newRow("silent instrument") << QStringList{QStringLiteral("get")} << sim << true << 4
                                            << "The instrument did not answer.";
         QTest::newRow("missing file") << QStringList{QStringLiteral("diff"), QStringLiteral("/nonexistent.json"), QStringLiteral("instrument")}
-                                      << sim << false << 5 << "cannot read /nonexistent.json";
+                                      << sim << false << 5 << "/nonexistent.json: cannot be read";
+        QTest::newRow("endless calibration file")
+            << QStringList{QStringLiteral("diff"), QStringLiteral("/dev/zero"), QStringLiteral("instrument")} << sim << false << 5
+            << "/dev/zero: larger than 64 MiB, far too large for a calibration file.";
         QTest::newRow("named port missing")
             << QStringList{QStringLiteral("commit"), QStringLiteral("--port"), QStringLiteral("/nonexistent/ttyACM0")}
             << QString() << false << 6 << "cannot open /nonexistent/ttyACM0";
@@ -379,7 +405,7 @@ private slots:
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message2), qPrintable(run.err));
-        QCOMPARE(codes(instrument) == "\x0c", exitCode == 0);
+        QCOMPARE(requestCodes(instrument) == "\x0c", exitCode == 0);
     }
 
     // Readings are due at fixed times from the start: an instrument that takes 40 ms to
@@ -430,29 +456,68 @@ private slots:
             QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
     }
 
-    // A voltage that arrives after its wait is never shown as the temperature, and the log
-    // goes on after a reading without an answer.
-    void readNeverTakesALateReplyForTheNextValue()
+    // Readings without an answer: a late reply is drained, never taken for the next value; the
+    // reading's values are left empty; a lost connection ends the log with status 4.
+    void readWithoutAnswers_data()
     {
+        QTest::addColumn<sim::Faults>("faults");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("values"); // voltage,temperature of each row logged
+        QTest::addColumn<QString>("message");
+
+        const QString answered = QStringLiteral("1.5,300");
+        sim::Faults lateVoltage;
+        lateVoltage.replyDelayMs = 150;
+        lateVoltage.delayedReplies = 1;
+        QTest::newRow("late voltage, JSON")
+            << lateVoltage << QStringList{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--json")} << 0
+            << QStringList{QStringLiteral(","), answered, answered, answered} << "The instrument did not answer.";
+        QTest::newRow("late voltage, CSV")
+            << lateVoltage << QStringList{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--csv")} << 0
+            << QStringList{QStringLiteral(","), answered, answered, answered} << "The instrument did not answer.";
+        sim::Faults lateTemperature = lateVoltage;
+        lateTemperature.delayedCommands = {0x02};
+        QTest::newRow("late temperature drained")
+            << lateTemperature << QStringList{QStringLiteral("--interval"), QStringLiteral("0.05"), QStringLiteral("--csv")}
+            << 0 << QStringList{QStringLiteral("1.5,"), answered, answered, answered} << "The instrument did not answer.";
+        sim::Faults unplugged;
+        unplugged.unplugAfterRequests = 3;
+        QTest::newRow("connection lost")
+            << unplugged << QStringList{QStringLiteral("--interval"), QStringLiteral("0.05"), QStringLiteral("--csv")} << 4
+            << QStringList{answered, QStringLiteral(",")} << "The connection to the instrument was lost.";
+    }
+
+    void readWithoutAnswers()
+    {
+        QFETCH(sim::Faults, faults);
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, values);
+        QFETCH(QString, message);
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        sim::Faults faults;
-        faults.replyDelayMs = 150;
-        faults.delayedReplies = 1;
-        const Run run = readFrom(instrument, faults, {QStringLiteral("--interval"), QStringLiteral("0.1"),
-                             QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--json")});
-        QCOMPARE(run.exitCode, 0);
+        const Run run = readFrom(instrument, faults, options + QStringList{QStringLiteral("--count"), QStringLiteral("4")});
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QStringList logged;
+        const bool json = options.contains(QStringLiteral("--json"));
         const QList<QByteArray> lines = run.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 4);
-        const QJsonObject first = QJsonDocument::fromJson(lines.first()).object();
-        QVERIFY(first.value(QStringLiteral("voltage_V")).isNull());
-        QVERIFY(first.value(QStringLiteral("temperature_K")).isNull());
-        for (const QByteArray &line : lines.mid(1)) {
+        for (const QByteArray &line : lines.mid(json ? 0 : 1)) {
+            if (!json) {
+                logged.append(QString::fromUtf8(line).section(QLatin1Char(','), 1));
+                continue;
+            }
+            // A value without an answer is null; a number is written as CSV would write it.
             const QJsonObject reading = QJsonDocument::fromJson(line).object();
-            QCOMPARE(reading.value(QStringLiteral("temperature_K")).toDouble(), 300.0);
-            QCOMPARE(reading.value(QStringLiteral("voltage_V")).toDouble(), 1.5);
+            QStringList fields;
+            for (const char *key : {"voltage_V", "temperature_K"}) {
+                const QJsonValue value = reading.value(QLatin1String(key));
+                fields.append(value.isNull() ? QString() : QString::number(value.toDouble()));
+            }
+            logged.append(fields.join(QLatin1Char(',')));
         }
-        QVERIFY2(run.err.contains(QLatin1String("The instrument did not answer.")), qPrintable(run.err));
+        QCOMPARE(logged, values);
     }
 
     // A curve imported with another file's constants is exactly what the window's import

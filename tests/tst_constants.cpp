@@ -13,19 +13,7 @@ namespace {
 const char *const Buttons[] = {"pbUpdateData", "pbGetConstants", "pbOpenTable", "pbSetConstants",
                                "pbWriteEeprom", "pbSave", "pbLoad"};
 
-// A calibration set whose values all show exactly with six digits.
-sim::Constants sampleConstants()
-{
-    sim::Constants constants;
-    constants.adcSlope = 1.0f;
-    constants.adcIntercept = 0.5f;
-    constants.dacSlope = 3276.8f;
-    constants.dacIntercept = -12.5f;
-    for (int row = 0; row < 100; ++row)
-        constants.table[size_t(row)] = {float((16000 - 125 * row) / 10000.0), float((14 + 50 * row) / 10.0)};
-    constants.table[42] = {0.0f, 273.15f};
-    return constants;
-}
+using testsupport::sampleConstants;
 
 // Slopes the instrument can work with; "Set Constants" refuses to send a slope of 0.
 void fillSlopes(Bench &bench)

@@ -25,7 +25,7 @@ Points standardCurve()
 
 double standardVolts(double kelvin)
 {
-    return *curvemath::voltageAt(curveimport::sortedByTemperature(standardCurve()), kelvin);
+    return *curvemath::voltageAt(curveimport::sortedAndMerged(standardCurve()), kelvin);
 }
 
 // The expected correction, written out: measured minus standard at each reference point,
@@ -95,8 +95,8 @@ private slots:
         // At each reference point: the correction is measured minus standard, its error in
         // mK is that over the standard curve's slope, and the fitted curve gives the measured
         // voltage.
-        const Points sortedStandard = curveimport::sortedByTemperature(standard);
-        const Points fitted = curveimport::sortedByTemperature(fit.points);
+        const Points sortedStandard = curveimport::sortedAndMerged(standard);
+        const Points fitted = curveimport::sortedAndMerged(fit.points);
         QCOMPARE(fit.corrections.size(), references.size());
         for (const curvemath::Correction &correction : fit.corrections) {
             const auto reference = std::find_if(references.begin(), references.end(),

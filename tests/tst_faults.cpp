@@ -35,17 +35,7 @@ QStringList fieldTexts(const Bench &bench)
         + bench.calibrationTexts();
 }
 
-sim::Constants sampleConstants()
-{
-    sim::Constants constants;
-    constants.adcSlope = 2.5f;
-    constants.adcIntercept = -0.5f;
-    constants.dacSlope = 4.0f;
-    constants.dacIntercept = 0.25f;
-    for (int row = 0; row < 100; ++row)
-        constants.table[size_t(row)] = {float(row) / 64.0f, float(row + 1)};
-    return constants;
-}
+using testsupport::sampleConstants;
 
 } // namespace
 
@@ -162,10 +152,10 @@ private slots:
                 QCOMPARE(bench.field("leVoltage")->text(), QStringLiteral("1.5"));
                 QCOMPARE(bench.field("leTemperature")->text(), QStringLiteral("300"));
             } else {
-                QCOMPARE(bench.field("leADCslope")->text(), QStringLiteral("2.5"));
-                QCOMPARE(bench.field("leDACintercept")->text(), QStringLiteral("0.25"));
-                QCOMPARE(bench.cellText(99, 0), QStringLiteral("1.54688"));
-                QCOMPARE(bench.cellText(99, 1), QStringLiteral("100"));
+                QCOMPARE(bench.field("leADCslope")->text(), QStringLiteral("1"));
+                QCOMPARE(bench.field("leDACintercept")->text(), QStringLiteral("-12.5"));
+                QCOMPARE(bench.cellText(99, 0), QStringLiteral("0.3625"));
+                QCOMPARE(bench.cellText(99, 1), QStringLiteral("496.4"));
             }
         }
         if (button == QLatin1String("pbWriteEeprom") && fault != Fault::Unplug) {

@@ -13,11 +13,7 @@ namespace {
 
 QString writeCurve(const QTemporaryDir &dir, const QByteArray &text)
 {
-    const QString path = dir.filePath(QStringLiteral("curve.txt"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(text);
-    return path;
+    return testsupport::writeFile(dir.path(), QStringLiteral("curve.txt"), text);
 }
 
 QStringList gridTexts(const Bench &bench)
@@ -77,28 +73,40 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("says");
-        QTest::newRow("one point") << QByteArray("1.0\t10\n") << "only one temperature";
-        QTest::newRow("no points") << QByteArray("Voltage\tTemperature\n\n") << "no curve points";
-        QTest::newRow("zero kelvin") << QByteArray("1.0\t0\n0.5\t300\n") << "above 0 K";
-        QTest::newRow("negative kelvin") << QByteArray("1.0\t-5\n0.5\t300\n") << "above 0 K";
+        QTest::addColumn<QString>("path");    // read instead of the text when given
+        QTest::addColumn<qint64>("size");     // the text's file stretched to this size
+        QTest::newRow("one point") << QByteArray("1.0\t10\n") << "only one temperature" << QString() << qint64(0);
+        QTest::newRow("no points") << QByteArray("Voltage\tTemperature\n\n") << "no curve points" << QString() << qint64(0);
+        QTest::newRow("zero kelvin") << QByteArray("1.0\t0\n0.5\t300\n") << "above 0 K" << QString() << qint64(0);
+        QTest::newRow("negative kelvin") << QByteArray("1.0\t-5\n0.5\t300\n") << "above 0 K" << QString() << qint64(0);
         QTest::newRow("columns swapped") << QByteArray("10\t1.0\n300\t0.5\n")
-                                         << "Line 2 gives a voltage of 300 V, beyond 10 V: the columns look swapped";
+                                         << "Line 2 gives a voltage of 300 V, beyond 10 V: the columns look swapped" << QString() << qint64(0);
         QTest::newRow("resistance curve") << QByteArray("Sensor Model:   PT-100\nData Format:    3      (Ohms/Kelvin)\n"
                                                         "Number of Breakpoints:   2\n\nNo.   Units      Temperature (K)\n\n"
                                                         "  1  18.52  73.15\n  2  100.0  273.15\n")
-                                          << "resistance units";
+                                          << "resistance units" << QString() << qint64(0);
+        const QString limit = QStringLiteral("larger than 256 MiB");
+        QTest::newRow("one byte over the limit") << QByteArray("1.0\t10\n0.5\t300\n") << limit << QString()
+                                                 << qint64(256 * 1024 * 1024 + 1);
+        QTest::newRow("endless device") << QByteArray() << limit << QStringLiteral("/dev/zero") << qint64(0);
     }
 
     void refusedCurvesLeaveTheGridAlone()
     {
         QFETCH(QByteArray, text);
         QFETCH(QString, says);
+        QFETCH(QString, path);
+        QFETCH(qint64, size);
         QTemporaryDir dir;
         Bench bench;
         for (int row = 0; row < 100; ++row)
             bench.window->setTemepratureData(row, 1.0f, float(row + 1));
         const QStringList before = gridTexts(bench);
-        bench.modals.answerFileDialog(writeCurve(dir, text));
+        if (path.isEmpty())
+            path = writeCurve(dir, text);
+        if (size > 0)
+            QVERIFY(QFile::resize(path, size));
+        bench.modals.answerFileDialog(path);
         bench.click("pbOpenTable");
         QCOMPARE(bench.modals.boxes.size(), 1);
         QCOMPARE(bench.modals.boxes[0].title, QStringLiteral("Error"));

@@ -129,6 +129,13 @@ private slots:
                                         << "thermocal: Unknown option 'prot'.";
         QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyACM0")} << 2 << ""
                                         << "thermocal: Unexpected argument: ttyACM0";
+        QTest::newRow("bogus option") << QStringList{QStringLiteral("--bogus")} << 2 << ""
+                                      << "thermocal: Unknown option 'bogus'.\nUsage: thermocal [--port NAME]";
+        QTest::newRow("port without a name") << QStringList{QStringLiteral("--port")} << 2 << ""
+                                             << "thermocal: Missing value after '--port'.";
+        QTest::newRow("Qt's own option let through")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--bogus")} << 2 << ""
+            << "thermocal: Unknown option 'bogus'.";
     }
 
     void informationAndUsageErrors()
@@ -142,8 +149,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        // Usage errors come after the application object, which needs some platform.
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(THERMOCAL_PATH), arguments);
         const Run result = testsupport::finishProcess(process);

@@ -1,5 +1,6 @@
 #include "calibrationfile.h"
 
+#include "boundedread.h"
 #include "numbers.h"
 
 #include <QCoreApplication>
@@ -21,9 +22,6 @@ const QLatin1String AdcCoeffsKey("ADCCoeffs");
 const QLatin1String DacCoeffsKey("DACCoeffs");
 const QLatin1String TempTableKey("TempTable");
 const QLatin1String JsonSuffix(".json");
-
-// Reading in pieces keeps an endless device (a FIFO, /dev/zero) from being swallowed whole.
-constexpr qint64 ReadChunkBytes = 1024 * 1024;
 
 QJsonArray pair(double first, double second)
 {
@@ -215,6 +213,24 @@ SaveStatus saveBytes(const QString &path, const QByteArray &bytes)
     return file.commit() ? SaveStatus::Saved : SaveStatus::WriteFailed;
 }
 
+StrictResult readStrict(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "cannot be read: %1.")).arg(file.errorString()));
+    const boundedread::Bytes read = boundedread::readAtMost(file, MaxFileBytes);
+    switch (read.end) {
+    case boundedread::End::Complete:
+        break;
+    case boundedread::End::Failed:
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "cannot be read: %1.")).arg(file.errorString()));
+    case boundedread::End::TooLarge:
+        return strictFailure(strictText(QT_TRANSLATE_NOOP("calibrationfile", "larger than %1 MiB, far too large for a calibration file."))
+                                 .arg(MaxFileBytes / (1024 * 1024)));
+    }
+    return parseStrict(read.bytes);
+}
+
 LoadResult load(const QString &path)
 {
     QFile file(path);
@@ -225,20 +241,13 @@ LoadResult load(const QString &path)
 
 LoadResult load(QIODevice &device)
 {
-    QByteArray bytes;
-    while (bytes.size() <= MaxFileBytes) {
-        const int start = bytes.size();
-        bytes.resize(start + int(ReadChunkBytes));
-        const qint64 count = device.read(bytes.data() + start, ReadChunkBytes);
-        // A file that opens but cannot be read is no better than one that does not open.
-        if (count < 0)
-            return {LoadStatus::OpenFailed, {}};
-        bytes.resize(start + int(count));
-        if (count == 0)
-            break;
-    }
-    if (bytes.size() > MaxFileBytes)
+    const boundedread::Bytes read = boundedread::readAtMost(device, MaxFileBytes);
+    // A file that opens but cannot be read is no better than one that does not open.
+    if (read.end == boundedread::End::Failed)
+        return {LoadStatus::OpenFailed, {}};
+    if (read.end == boundedread::End::TooLarge)
         return {LoadStatus::NotCalibrationFile, {}};
+    const QByteArray &bytes = read.bytes;
 
     std::optional<CalibrationSet> set = parse(bytes);
     if (!set)
@@ -254,7 +263,7 @@ QString message(SaveStatus status)
     case SaveStatus::OpenFailed:
         return QCoreApplication::translate("Widget", "Couldn't open save file.");
     case SaveStatus::WriteFailed:
-        return QCoreApplication::translate("Widget", "Couldn't write save file.");
+        return QCoreApplication::translate("calibrationfile", "Couldn't write save file.");
     }
     return QString();
 }
@@ -267,7 +276,7 @@ QString message(LoadStatus status)
     case LoadStatus::OpenFailed:
         return QCoreApplication::translate("Widget", "Couldn't open save file.");
     case LoadStatus::NotCalibrationFile:
-        return QCoreApplication::translate("Widget", "Not a calibration file.");
+        return QCoreApplication::translate("calibrationfile", "Not a calibration file.");
     }
     return QString();
 }

@@ -33,6 +33,10 @@ struct StrictResult
 // TableRows rows of two numbers; every value finite in single precision.
 StrictResult parseStrict(const QByteArray &bytes);
 
+// Reads the file at `path` within MaxFileBytes and checks it as parseStrict() does; the
+// error also tells a file that cannot be read, or is far too large, from one that is wrong.
+StrictResult readStrict(const QString &path);
+
 // The path with ".json" appended unless it already ends in exactly ".json".
 QString withJsonSuffix(const QString &path);
 

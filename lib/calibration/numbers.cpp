@@ -50,7 +50,7 @@ std::optional<double> parse(const QString &text, Precision precision)
 
 QString cellName(int row, const QString &columnTitle)
 {
-    return QCoreApplication::translate("Widget", "Table row %1, %2").arg(row + 1).arg(columnTitle);
+    return QCoreApplication::translate("numbers", "Table row %1, %2").arg(row + 1).arg(columnTitle);
 }
 
 double FieldReader::read(const QString &fieldName, const QString &text)
@@ -62,9 +62,9 @@ double FieldReader::read(const QString &fieldName, const QString &text)
         // A finite number that failed is one beyond single precision's range.
         const bool tooLarge = parse(text, Precision::Double).has_value();
         m_problem = tooLarge
-            ? QCoreApplication::translate("Widget", "%1: '%2' is too large for the instrument.")
+            ? QCoreApplication::translate("numbers", "%1: '%2' is too large for the instrument.")
                   .arg(fieldName, text)
-            : QCoreApplication::translate("Widget", "%1: '%2' is not a number.").arg(fieldName, text);
+            : QCoreApplication::translate("numbers", "%1: '%2' is not a number.").arg(fieldName, text);
     }
     return 0.0;
 }

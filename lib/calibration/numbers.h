@@ -7,6 +7,8 @@
 // How numbers look in the window and how they are read back from it.
 namespace numbers {
 
+constexpr double MillivoltsPerVolt = 1000.0;
+
 // General format with 6 significant digits: what every field and grid cell shows.
 QString format(double value);
 

@@ -1,5 +1,8 @@
 #include "curveimport.h"
 
+#include "boundedread.h"
+#include "numbers.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -22,12 +25,11 @@ namespace {
 enum class DataFormat { MilliVoltsPerKelvin = 1, VoltsPerKelvin = 2, OhmsPerKelvin = 3,
                         LogOhmsPerKelvin = 4, LogOhmsPerLogKelvin = 5 };
 
-constexpr double MillivoltsPerVolt = 1000.0;
 
 // Texts reach here as QT_TRANSLATE_NOOP marks, so lupdate still finds them in context.
 QString message(const char *text)
 {
-    return QCoreApplication::translate("Widget", text);
+    return QCoreApplication::translate("curveimport", text);
 }
 
 // A field counts only when it is a finite number: "nan" and "inf" are as useless in
@@ -40,13 +42,6 @@ bool toNumber(const QString &field, double *value)
         return false;
     *value = number;
     return true;
-}
-
-// The grid stores single precision, so a double beyond float's range would show as
-// infinity there.
-bool fitsFloat(double value)
-{
-    return std::isfinite(value) && std::fabs(value) <= double(std::numeric_limits<float>::max());
 }
 
 QStringList nonEmpty(const QStringList &parts)
@@ -311,20 +306,19 @@ QString pieceText(Span piece)
     return beforeNul(piece).text();
 }
 
-// The whole content in one read. A text-mode device drops every CR byte, wherever it
+// The whole content, up to the limit. A text-mode device drops every CR byte, wherever it
 // stands, before readLine counts the bytes of a piece; done here on the whole text at once,
 // which is quicker than the device's byte-by-byte copy.
-QByteArray readAllBytes(QIODevice &device, bool *complete)
+boundedread::Bytes readAllBytes(QIODevice &device)
 {
     const bool textMode = device.isTextModeEnabled();
     device.setTextModeEnabled(false);
-    QByteArray bytes = device.readAll();
+    boundedread::Bytes read = boundedread::readAtMost(device, MaxFileBytes);
     device.setTextModeEnabled(textMode);
-    // readAll stops at a read error; a device that still has data to give has had one.
-    *complete = device.atEnd();
+    QByteArray &bytes = read.bytes;
     if (textMode && contains(wholeOf(bytes), '\r'))
         bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\r') - bytes.begin()));
-    return bytes;
+    return read;
 }
 
 int countLines(const QByteArray &bytes)
@@ -361,7 +355,7 @@ Heading headingOf(const QString &line)
 // hundreds of volts: no such sensor exists, so the file is refused instead.
 QString implausibleVoltage(int line, double volts)
 {
-    return message(QT_TRANSLATE_NOOP("Widget", "Line %1 gives a voltage of %2 V, beyond %3 V: the columns look swapped, or the values are "
+    return message(QT_TRANSLATE_NOOP("curveimport", "Line %1 gives a voltage of %2 V, beyond %3 V: the columns look swapped, or the values are "
                    "not volts. A heading line such as \"Temperature  Voltage\" above the numbers names the "
                    "columns' order."))
         .arg(line)
@@ -435,33 +429,33 @@ bool mayHaveHeader(const QByteArray &bytes)
 Curve breakpointCurve(const QStringList &lines, const HeaderValue &format)
 {
     if (!format.isNumber)
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve's data format \"%1\" is not a number.")).arg(format.text));
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The curve's data format \"%1\" is not a number.")).arg(format.text));
 
     // Dividing (rather than multiplying by 0.001) keeps a millivolt value that is exact in
     // binary, such as 1644.5, equal to the volt value written in decimal.
     double divisor = 1.0;
     switch (static_cast<DataFormat>(format.number)) {
     case DataFormat::MilliVoltsPerKelvin:
-        divisor = MillivoltsPerVolt;
+        divisor = numbers::MillivoltsPerVolt;
         break;
     case DataFormat::VoltsPerKelvin:
         break;
     case DataFormat::OhmsPerKelvin:
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve is in resistance units (Ohm/K), but the instrument's table needs volts.")));
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The curve is in resistance units (Ohm/K), but the instrument's table needs volts.")));
     case DataFormat::LogOhmsPerKelvin:
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve is in resistance units (log Ohm/K), but the instrument's table needs volts.")));
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The curve is in resistance units (log Ohm/K), but the instrument's table needs volts.")));
     case DataFormat::LogOhmsPerLogKelvin:
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve is in resistance units (log Ohm/log K), but the instrument's table needs volts.")));
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The curve is in resistance units (log Ohm/log K), but the instrument's table needs volts.")));
     default:
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve's data format %1 is unknown; only formats 1 (mV/K) and 2 (V/K) can be imported."))
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The curve's data format %1 is unknown; only formats 1 (mV/K) and 2 (V/K) can be imported."))
                           .arg(format.number));
     }
 
     const HeaderValue count = headerValue(lines, headerKey("Number\\s+of\\s+Breakpoints"));
     if (count.repeated)
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The file has more than one \"Number of Breakpoints:\" line.")));
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The file has more than one \"Number of Breakpoints:\" line.")));
     if (count.present && !count.isNumber)
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The file's number of breakpoints \"%1\" is not a number.")).arg(count.text));
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The file's number of breakpoints \"%1\" is not a number.")).arg(count.text));
 
     Curve curve;
     for (const QString &line : lines) {
@@ -471,7 +465,7 @@ Curve breakpointCurve(const QStringList &lines, const HeaderValue &format)
             curve.points.append(Point(units / divisor, temperature));
     }
     if (count.present && count.number != curve.points.size()) {
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The header's number of breakpoints (%1) differs from the number of breakpoint rows in the file (%2)."))
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The header's number of breakpoints (%1) differs from the number of breakpoint rows in the file (%2)."))
                           .arg(count.number)
                           .arg(curve.points.size()));
     }
@@ -587,38 +581,41 @@ QString columnOrderText(ColumnOrder order)
 {
     switch (order) {
     case ColumnOrder::VoltageFirst:
-        return message(QT_TRANSLATE_NOOP("Widget", "voltage, temperature"));
+        return message(QT_TRANSLATE_NOOP("curveimport", "voltage, temperature"));
     case ColumnOrder::TemperatureFirst:
-        return message(QT_TRANSLATE_NOOP("Widget", "temperature, voltage"));
+        return message(QT_TRANSLATE_NOOP("curveimport", "temperature, voltage"));
     case ColumnOrder::Breakpoints:
-        return message(QT_TRANSLATE_NOOP("Widget", "number, units, temperature"));
+        return message(QT_TRANSLATE_NOOP("curveimport", "number, units, temperature"));
     }
     return QString();
 }
 
 QStringList readLines(QIODevice &device, bool *complete)
 {
-    bool read = false;
-    const QStringList lines = pieceTexts(readAllBytes(device, &read));
+    const boundedread::Bytes read = readAllBytes(device);
     if (complete)
-        *complete = read;
-    return lines;
+        *complete = read.end == boundedread::End::Complete;
+    return pieceTexts(read.bytes);
 }
 
 Curve readPoints(QIODevice &device)
 {
     if (!device.isReadable())
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The curve cannot be read.")));
-    bool complete = false;
-    const QByteArray bytes = readAllBytes(device, &complete);
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The curve cannot be read.")));
+    const boundedread::Bytes read = readAllBytes(device);
+    if (read.end == boundedread::End::TooLarge)
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The file is larger than %1 MiB, far more than any "
+                                                               "curve; it was not read."))
+                          .arg(MaxFileBytes / (1024 * 1024)));
     // A curve cut short by a read error would resample into a plausible but wrong table.
-    if (!complete)
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The file could not be read to its end: %1.")).arg(device.errorString()));
+    if (read.end == boundedread::End::Failed)
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The file could not be read to its end: %1.")).arg(device.errorString()));
+    const QByteArray &bytes = read.bytes;
     if (mayHaveHeader(bytes)) {
         const QStringList lines = pieceTexts(bytes);
         const HeaderValue format = headerValue(lines, headerKey("Data\\s+Format"));
         if (format.repeated)
-            return failed(message(QT_TRANSLATE_NOOP("Widget", "The file has more than one \"Data Format:\" line.")));
+            return failed(message(QT_TRANSLATE_NOOP("curveimport", "The file has more than one \"Data Format:\" line.")));
         if (format.present) {
             Curve curve = breakpointCurve(lines, format);
             curve.columnOrder = ColumnOrder::Breakpoints;
@@ -632,13 +629,13 @@ Curve readFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return failed(message(QT_TRANSLATE_NOOP("Widget", "The file \"%1\" cannot be opened: %2."))
+        return failed(message(QT_TRANSLATE_NOOP("curveimport", "The file \"%1\" cannot be opened: %2."))
                           .arg(QDir::toNativeSeparators(path), file.errorString()));
     }
     return readPoints(file);
 }
 
-QVector<Point> sortedByTemperature(QVector<Point> points)
+QVector<Point> sortedAndMerged(QVector<Point> points)
 {
     sortByTemperature(points);
     mergeEqualTemperatures(points);
@@ -648,21 +645,21 @@ QVector<Point> sortedByTemperature(QVector<Point> points)
 Result resample(QVector<Point> points)
 {
     if (points.isEmpty())
-        return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The file holds no curve points: no line gives both a voltage and a temperature.")));
+        return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The file holds no curve points: no line gives both a voltage and a temperature.")));
 
-    points = sortedByTemperature(std::move(points));
+    points = sortedAndMerged(std::move(points));
     for (const Point &point : qAsConst(points)) {
         if (!std::isfinite(point.first))
-            return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The curve's voltages are too large to be averaged.")));
+            return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The curve's voltages are too large to be averaged.")));
     }
     if (points.size() < 2) {
-        return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The file has points at only one temperature (%1 K); a curve needs at least two."))
+        return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The file has points at only one temperature (%1 K); a curve needs at least two."))
                                 .arg(points.first().second));
     }
     const double low = points.first().second;
     const double high = points.last().second;
     if (!(low > 0.0)) {
-        return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The curve's lowest temperature is %1 K; every temperature must be above 0 K."))
+        return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The curve's lowest temperature is %1 K; every temperature must be above 0 K."))
                                 .arg(low));
     }
 
@@ -685,15 +682,15 @@ Result resample(QVector<Point> points)
         const Point &b = points.at(hi);
         const double slope = (b.first - a.first) / (b.second - a.second);
         const double voltage = a.first + (temperature - a.second) * slope;
-        if (!fitsFloat(voltage) || !fitsFloat(temperature))
-            return failedResult(message(QT_TRANSLATE_NOOP("Widget", "The curve's values are too large: resampling it gives numbers the table cannot hold.")));
+        if (!numbers::fitsFloat(voltage) || !numbers::fitsFloat(temperature))
+            return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The curve's values are too large: resampling it gives numbers the table cannot hold.")));
         result.rows.append(Point(voltage, temperature));
         temperature *= ratio;
     }
     return result;
 }
 
-Result importDevice(QIODevice &device)
+Result importStream(QIODevice &device)
 {
     Curve curve = readPoints(device);
     if (!curve.ok())

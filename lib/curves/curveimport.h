@@ -16,6 +16,10 @@ namespace curveimport {
 
 using ::TableRows;
 
+// No sensor curve comes near this size (a million points take about 19 MB); a larger file,
+// or a device still giving bytes here, is refused rather than read without end.
+constexpr qint64 MaxFileBytes = 256 * 1024 * 1024;
+
 // Lines are read into a buffer of this size, so a longer line arrives in pieces of at
 // most ReadBufferSize - 1 bytes, each handled as a line of its own.
 constexpr int ReadBufferSize = 1024;
@@ -53,22 +57,24 @@ struct Curve
 };
 
 // The pieces of text the import works on, line ends included. Reading stops at the
-// first read error; what was read before it is kept.
+// first read error, and at MaxFileBytes; `complete` tells whether the whole file was read.
 QStringList readLines(QIODevice &device, bool *complete = nullptr);
 
-// Reads the points of a curve from an open device (text mode, as the file would be).
+// Reads the points of a curve from an open stream (text mode, as the file would be).
 Curve readPoints(QIODevice &device);
 // Opens the file in text mode and reads its points.
 Curve readFile(const QString &path);
 
 // The points sorted by rising temperature, points that share a temperature merged into one
 // with their mean voltage.
-QVector<Point> sortedByTemperature(QVector<Point> points);
+QVector<Point> sortedAndMerged(QVector<Point> points);
 
 // Sorts the points, merges equal temperatures and resamples them onto the table.
 Result resample(QVector<Point> points);
 
-Result importDevice(QIODevice &device);
+// Reads a curve from an open stream (a file, a buffer, a pipe) and resamples it.
+Result importStream(QIODevice &device);
+// Opens the file in text mode, reads its curve and resamples it.
 Result importFile(const QString &path);
 
 } // namespace curveimport

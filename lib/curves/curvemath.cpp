@@ -73,7 +73,7 @@ Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &r
 {
     if (references.isEmpty() || references.size() > MostReferencePoints)
         return refused(message(QT_TRANSLATE_NOOP("curvemath", "A fit takes one to three reference points, not %1.")).arg(references.size()));
-    const QVector<Point> sorted = curveimport::sortedByTemperature(standard);
+    const QVector<Point> sorted = curveimport::sortedAndMerged(standard);
     if (sorted.size() < 2)
         return refused(message(QT_TRANSLATE_NOOP("curvemath", "The standard curve needs points at two temperatures at least.")));
 
@@ -89,9 +89,7 @@ Softcal softcal(const QVector<Point> &standard, const QVector<ReferencePoint> &r
         Correction correction;
         correction.kelvin = reference.kelvin;
         correction.volts = reference.volts - *standardVolts;
-        // Read through the standard curve, the sensor's voltage gives a temperature off by
-        // the voltage difference over the curve's slope.
-        correction.millikelvin = correction.volts / slopeAt(sorted, reference.kelvin) * MillikelvinPerKelvin;
+        correction.millikelvin = millikelvinFor(correction.volts, slopeAt(sorted, reference.kelvin));
         result.corrections.append(correction);
     }
     std::sort(result.corrections.begin(), result.corrections.end(),
@@ -168,10 +166,14 @@ double millikelvinAt(const QVector<Point> &table, int row, double voltsDifferenc
         return std::numeric_limits<double>::quiet_NaN();
     const Point &a = table.at(qMax(0, row - 1));
     const Point &b = table.at(qMin(table.size() - 1, row + 1));
-    const double slope = (b.first - a.first) / (b.second - a.second);
-    if (slope == 0.0 || !std::isfinite(slope))
+    return millikelvinFor(voltsDifference, (b.first - a.first) / (b.second - a.second));
+}
+
+double millikelvinFor(double voltsDifference, double voltsPerKelvin)
+{
+    if (voltsPerKelvin == 0.0 || !std::isfinite(voltsPerKelvin))
         return std::numeric_limits<double>::quiet_NaN();
-    return voltsDifference / slope * MillikelvinPerKelvin;
+    return voltsDifference / voltsPerKelvin * MillikelvinPerKelvin;
 }
 
 } // namespace curvemath

@@ -46,6 +46,11 @@ std::optional<double> voltageAt(const QVector<Point> &sorted, double kelvin);
 // dV/dT of the segment that holds the temperature (the last one at the curve's top).
 double slopeAt(const QVector<Point> &sorted, double kelvin);
 
+// The temperature error in mK that a voltage difference means where the curve has the slope
+// `voltsPerKelvin`: read through the curve, a voltage off by the difference gives a
+// temperature off by the difference over the slope. NaN where the curve is flat.
+double millikelvinFor(double voltsDifference, double voltsPerKelvin);
+
 // Fits the standard curve (points in any order) to the reference points: the voltage
 // correction at each reference point, linear in temperature between them and constant
 // beyond the outermost ones, is added to every point. Reference points outside the
@@ -68,9 +73,8 @@ struct WorstError
 // table gives against the point's own temperature.
 WorstError largestError(const QVector<Point> &table, const QVector<Point> &source);
 
-// The temperature error in mK that a voltage difference at a table row means: the
-// difference divided by the curve's slope there (from the neighbouring rows). NaN where the
-// curve is flat.
+// The temperature error in mK that a voltage difference at a table row means, with the
+// curve's slope there taken from the neighbouring rows.
 double millikelvinAt(const QVector<Point> &table, int row, double voltsDifference);
 
 } // namespace curvemath

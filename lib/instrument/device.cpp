@@ -14,7 +14,7 @@ namespace {
 
 QString translated(const char *text)
 {
-    return QCoreApplication::translate("Widget", text);
+    return QCoreApplication::translate("device", text);
 }
 
 QPair<float, float> pairOf(const QVector<float> &values)
@@ -153,23 +153,36 @@ void commit(protocol::Link &link)
     link.plainSend(protocol::request(Command::CommitEeprom));
 }
 
-QString Difference::name() const
+QString fieldLabel(Field field)
 {
     switch (field) {
     case Field::AdcSlope:
-        return translated(QT_TRANSLATE_NOOP("Widget", "ADC slope"));
+        return translated(QT_TRANSLATE_NOOP("device", "ADC slope"));
     case Field::AdcIntercept:
-        return translated(QT_TRANSLATE_NOOP("Widget", "ADC intercept"));
+        return translated(QT_TRANSLATE_NOOP("device", "ADC intercept"));
     case Field::DacSlope:
-        return translated(QT_TRANSLATE_NOOP("Widget", "DAC slope"));
+        return translated(QT_TRANSLATE_NOOP("device", "DAC slope"));
     case Field::DacIntercept:
-        return translated(QT_TRANSLATE_NOOP("Widget", "DAC intercept"));
+        return translated(QT_TRANSLATE_NOOP("device", "DAC intercept"));
     case Field::Voltage:
-        return numbers::cellName(row, translated(QT_TRANSLATE_NOOP("Widget", "Voltage(V)")));
+        // The grid's column titles, which the window's form shows too.
+        return QCoreApplication::translate("Widget", "Voltage(V)");
     case Field::Temperature:
-        return numbers::cellName(row, translated(QT_TRANSLATE_NOOP("Widget", "Temperature(K)")));
+        return QCoreApplication::translate("Widget", "Temperature(K)");
     }
     return QString();
+}
+
+QString zeroSlopeText(Field slope)
+{
+    return QCoreApplication::translate("device", "%1 is 0").arg(fieldLabel(slope));
+}
+
+QString Difference::name() const
+{
+    if (field == Field::Voltage || field == Field::Temperature)
+        return numbers::cellName(row, fieldLabel(field));
+    return fieldLabel(field);
 }
 
 QString Difference::key() const
@@ -227,11 +240,11 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
     const int shown = qMin(listed, differences.size());
     for (int i = 0; i < shown; ++i) {
         const Difference &difference = differences.at(i);
-        lines.append(QCoreApplication::translate("Widget", "%1: sent %2, holds %3")
+        lines.append(QCoreApplication::translate("device", "%1: sent %2, holds %3")
                          .arg(difference.name(), text(difference.first), text(difference.second)));
     }
     if (differences.size() > shown)
-        lines.append(QCoreApplication::translate("Widget", "and %n more", nullptr,
+        lines.append(QCoreApplication::translate("device", "and %n more", nullptr,
                                                  differences.size() - shown));
     return lines;
 }

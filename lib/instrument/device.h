@@ -88,9 +88,14 @@ void commit(protocol::Link &link);
 
 enum class Field { AdcSlope, AdcIntercept, DacSlope, DacIntercept, Voltage, Temperature };
 
+// The field as the window's form labels it: "ADC slope", "Voltage(V)".
+QString fieldLabel(Field field);
+
 // The slope that would reach the instrument as 0, if any: every reading would then collapse
 // onto the intercept. Compared as sent, in single precision.
 std::optional<Field> zeroSlope(const DeviceSet &set);
+// What is wrong with such a set: "ADC slope is 0".
+QString zeroSlopeText(Field slope);
 
 struct Difference
 {

@@ -112,13 +112,13 @@ QString message(LinkFailure failure)
     case LinkFailure::None:
         return {};
     case LinkFailure::NoAnswer:
-        return QCoreApplication::translate("Widget", "The instrument did not answer.");
+        return QCoreApplication::translate("protocol", "The instrument did not answer.");
     case LinkFailure::WriteFailed:
-        return QCoreApplication::translate("Widget", "Sending to the instrument failed.");
+        return QCoreApplication::translate("protocol", "Sending to the instrument failed.");
     case LinkFailure::NotConnected:
-        return QCoreApplication::translate("Widget", "The instrument is not connected.");
+        return QCoreApplication::translate("protocol", "The instrument is not connected.");
     case LinkFailure::ConnectionLost:
-        return QCoreApplication::translate("Widget", "The connection to the instrument was lost.");
+        return QCoreApplication::translate("protocol", "The connection to the instrument was lost.");
     }
     return {};
 }

@@ -61,8 +61,7 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
         // Curves are drawn as given, sorted where they are drawn: a million-point curve is held
         // once more, not twice.
         const QVector<Point> shown = mode == Mode::Difference
-                                         ? differenceInMillikelvin(series.first().points,
-                                                                   curveimport::sortedByTemperature(series.at(index).points))
+                                         ? differenceInMillikelvin(series.first().points, series.at(index).points)
                                          : series.at(index).points;
         one.points.reserve(shown.size());
         for (const Point &point : shown) {
@@ -154,14 +153,14 @@ void drawLegend(QPainter &painter, const QFontMetricsF &metrics, const QStringLi
 
 QVector<Point> differenceInMillikelvin(const QVector<Point> &reference, const QVector<Point> &curve)
 {
-    const QVector<Point> sortedReference = curveimport::sortedByTemperature(reference);
+    const QVector<Point> sortedReference = curveimport::sortedAndMerged(reference);
     QVector<Point> errors;
-    for (const Point &point : curveimport::sortedByTemperature(curve)) {
+    for (const Point &point : curveimport::sortedAndMerged(curve)) {
         const std::optional<double> volts = curvemath::voltageAt(sortedReference, point.second);
         if (!volts)
             continue;
-        const double slope = curvemath::slopeAt(sortedReference, point.second);
-        errors.append(Point((point.first - *volts) / slope * curvemath::MillikelvinPerKelvin, point.second));
+        errors.append(Point(curvemath::millikelvinFor(point.first - *volts, curvemath::slopeAt(sortedReference, point.second)),
+                            point.second));
     }
     return errors;
 }

@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
 
 #include <cstring>
 
@@ -8,12 +10,43 @@ namespace testsupport {
 
 const char *const ConstantFields[4] = {"leADCslope", "leADCintercept", "leDACslope", "leDACintercept"};
 
+sim::Constants sampleConstants()
+{
+    sim::Constants constants;
+    constants.adcSlope = 1.0f;
+    constants.adcIntercept = 0.5f;
+    constants.dacSlope = 3276.8f;
+    constants.dacIntercept = -12.5f;
+    for (int row = 0; row < 100; ++row)
+        constants.table[size_t(row)] = {float((16000 - 125 * row) / 10000.0), float((14 + 50 * row) / 10.0)};
+    constants.table[42] = {0.0f, 273.15f};
+    return constants;
+}
+
+QByteArray requestCodes(const sim::Instrument &instrument)
+{
+    QByteArray codes;
+    const auto requests = instrument.requests();
+    for (const sim::Request &request : requests)
+        codes.append(char(request.command()));
+    return codes;
+}
+
+QString writeFile(const QString &directory, const QString &name, const QByteArray &bytes)
+{
+    const QString path = QDir(directory).filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 curveimport::Result importBytes(const QByteArray &bytes)
 {
     QByteArray data = bytes;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    return curveimport::importDevice(buffer);
+    return curveimport::importStream(buffer);
 }
 
 ProcessRun finishProcess(QProcess &process)

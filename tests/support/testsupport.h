@@ -14,6 +14,15 @@ namespace testsupport {
 // The four constant fields, in the order the window lays them out.
 extern const char *const ConstantFields[4];
 
+// A calibration set whose values all show exactly with six digits, as the window shows them.
+sim::Constants sampleConstants();
+
+// The command byte of each request the instrument received, in order.
+QByteArray requestCodes(const sim::Instrument &instrument);
+
+// Writes `bytes` as the file `name` in `directory` (a fatal error when it cannot); its path.
+QString writeFile(const QString &directory, const QString &name, const QByteArray &bytes);
+
 // Imports curve text as the window imports a file, from memory.
 curveimport::Result importBytes(const QByteArray &bytes);
 

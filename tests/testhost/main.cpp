@@ -41,8 +41,9 @@ public:
 
 int main(int argc, char *argv[])
 {
-    if (const auto status = windowoptions::answerInformationOptions(argc, argv))
-        return *status;
+    const windowoptions::Options options = windowoptions::parse(argc, argv);
+    if (options.exitStatus)
+        return *options.exitStatus;
     QApplication application(argc, argv);
 
     QList<portdiscovery::Port> ports = testsupport::portsFromList(qEnvironmentVariable("THERMOCAL_TEST_PORTS"));
@@ -55,8 +56,7 @@ int main(int argc, char *argv[])
         ports.append(portdiscovery::instrumentPort(instrument->portName()));
     }
     portdiscovery::setPortSource([ports] { return ports; });
-    if (const auto status = windowoptions::applyPortOption(QApplication::arguments()))
-        return *status;
+    windowoptions::usePort(options.port);
 
     QTimer boxAnswerer;
     QObject::connect(&boxAnswerer, &QTimer::timeout, [] {

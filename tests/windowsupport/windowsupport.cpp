@@ -127,11 +127,7 @@ void Bench::fillCalibration(const QString &text)
 
 QByteArray Bench::requestCodes() const
 {
-    QByteArray codes;
-    const auto requests = instrument.requests();
-    for (const sim::Request &request : requests)
-        codes.append(char(request.command()));
-    return codes;
+    return testsupport::requestCodes(instrument);
 }
 
 } // namespace testsupport
