@@ -131,18 +131,12 @@ struct PresentPorts
     }
 };
 
-QString stateOf(const MonitorWindow &window, int index)
+// The text of a label in an instrument's readout: lbState, lbPort.
+QString readoutText(const MonitorWindow &window, int index, const char *label)
 {
     const QWidget *readout = window.findChild<QWidget *>(QStringLiteral("readout%1").arg(index));
-    const QLabel *state = readout ? readout->findChild<QLabel *>(QStringLiteral("lbState")) : nullptr;
-    return state ? state->text() : QString();
-}
-
-QString portOf(const MonitorWindow &window, int index)
-{
-    const QWidget *readout = window.findChild<QWidget *>(QStringLiteral("readout%1").arg(index));
-    const QLabel *port = readout ? readout->findChild<QLabel *>(QStringLiteral("lbPort")) : nullptr;
-    return port ? port->text() : QString();
+    const QLabel *found = readout ? readout->findChild<QLabel *>(QLatin1String(label)) : nullptr;
+    return found ? found->text() : QString();
 }
 
 } // namespace
@@ -362,7 +356,7 @@ private slots:
             present->set({instrumentAt(QStringLiteral("ttyACM0"))});
             QTRY_VERIFY_WITH_TIMEOUT(!none->isVisible(), 5000);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(stateOf(window, 0), QStringLiteral("reading"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(readoutText(window, 0, "lbState"), QStringLiteral("reading"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(rowsOf(record).size() >= 10, 5000);
 
         instrument.unplug();
@@ -370,8 +364,8 @@ private slots:
             QFile::remove(firstName);
             present->set({other});
         }
-        QTRY_VERIFY_WITH_TIMEOUT(stateOf(window, 0).startsWith(QLatin1String("disconnected since ")), 5000);
-        const QString since = stateOf(window, 0).section(QLatin1Char(' '), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(readoutText(window, 0, "lbState").startsWith(QLatin1String("disconnected since ")), 5000);
+        const QString since = readoutText(window, 0, "lbState").section(QLatin1Char(' '), 2);
         QVERIFY2(QTime::fromString(since, QStringLiteral("HH:mm:ss")).isValid(), qPrintable(since));
         const int rowsAtLoss = rowsOf(record).size();
         QTest::qWait(1500);
@@ -383,9 +377,9 @@ private slots:
         QVERIFY(instrument.replug());
         if (discovered)
             present->set({other, instrumentAt(QStringLiteral("ttyACM1"))});
-        QTRY_COMPARE_WITH_TIMEOUT(stateOf(window, 0), QStringLiteral("reading"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(readoutText(window, 0, "lbState"), QStringLiteral("reading"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(rowsOf(record).size() >= rowsAtLoss + 10, 5000);
-        QCOMPARE(portOf(window, 0), secondName);
+        QCOMPARE(readoutText(window, 0, "lbPort"), secondName);
         session.stop();
 
         const QVector<Row> rows = rowsOf(record);
@@ -403,7 +397,7 @@ private slots:
         // The other instrument is watched on its own, never taken for this one.
         QCOMPARE(session.count(), discovered ? 2 : 1);
         if (discovered)
-            QCOMPARE(portOf(window, 1), other.name);
+            QCOMPARE(readoutText(window, 1, "lbPort"), other.name);
         portdiscovery::setPortSource({});
     }
 };
