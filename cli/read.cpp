@@ -5,7 +5,11 @@
 #include "device.h"
 #include "lineprotocol.h"
 #include "numbers.h"
+#include "portname.h"
+#include "portdiscovery.h"
 #include "protocol.h"
+#include "reconnect.h"
+#include "schedule.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -43,22 +47,52 @@ void catchStopSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-timespec addNs(timespec time, qint64 ns)
+// Sleeps until `dueNs` on the monotonic clock; false when a stop was requested meanwhile.
+bool sleepUntil(qint64 dueNs)
 {
     constexpr qint64 NsPerSecond = 1000000000;
-    ns += time.tv_nsec;
-    time.tv_sec += time_t(ns / NsPerSecond);
-    time.tv_nsec = long(ns % NsPerSecond);
-    return time;
-}
-
-// Sleeps until `due` on the monotonic clock; false when a stop was requested meanwhile.
-bool sleepUntil(const timespec &due)
-{
+    timespec due{};
+    due.tv_sec = time_t(dueNs / NsPerSecond);
+    due.tv_nsec = long(dueNs % NsPerSecond);
     // A signal interrupts the sleep; any other end of it is the due time.
     while (!stopRequested && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
     }
     return !stopRequested;
+}
+
+// What to look for when the port goes away: the name given with --port, or the instrument
+// found by its USB identifiers, followed by its serial number.
+reconnect::Target targetOf(const QString &requestedPort, const QString &openedName)
+{
+    if (!requestedPort.isEmpty())
+        return reconnect::namedPort(requestedPort);
+    const QList<portdiscovery::Port> present = portdiscovery::availablePorts();
+    for (const portdiscovery::Port &one : present) {
+        if (one.name == openedName)
+            return reconnect::foundPort(one);
+    }
+    return reconnect::namedPort(openedName);
+}
+
+// Opens the lost port again as soon as it is back, trying once a second; false when a stop
+// was requested first.
+bool reopen(reconnect::Target &target, Port &port)
+{
+    port.reset();
+    for (;;) {
+        if (!sleepUntil(monotonicNs() + qint64(reconnect::RetryIntervalMs) * 1000000))
+            return false;
+        const QList<portdiscovery::Port> present
+            = target.named ? QList<portdiscovery::Port>() : portdiscovery::availablePorts();
+        for (const QString &name : reconnect::candidates(target, present)) {
+            portname::Opened opened = portname::open(name);
+            if (opened.port) {
+                port = std::move(opened.port);
+                target.name = name;
+                return true;
+            }
+        }
+    }
 }
 
 enum class Format { Text, Csv, Json, Influx };
@@ -119,6 +153,7 @@ const QString Interval = QStringLiteral("interval");
 const QString Count = QStringLiteral("count");
 const QString Csv = QStringLiteral("csv");
 const QString Json = QStringLiteral("json");
+const QString Reconnect = QStringLiteral("reconnect");
 const QString FormatName = QStringLiteral("format");
 const QString Tag = QStringLiteral("tag");
 const QString Measurement = QStringLiteral("measurement");
@@ -175,6 +210,8 @@ int run(const Invocation &invocation)
     const int seriesStatus = readSeries(invocation, &series);
     if (seriesStatus != Success)
         return seriesStatus;
+    if (invocation.isSet(Reconnect) && !invocation.isSet(Interval))
+        return invocation.usageError(QStringLiteral("--reconnect goes with --interval"));
 
     double seconds = 0.0;
     if (invocation.isSet(Interval)) {
@@ -202,14 +239,14 @@ int run(const Invocation &invocation)
     if (format == Format::Csv)
         out(QStringLiteral("time,voltage_V,temperature_K\n"));
 
-    const qint64 intervalNs = qint64(seconds * 1e9);
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    reconnect::Target target = targetOf(invocation.port(), series.tags.first().second);
+    ReadingSchedule schedule(qint64(seconds * 1e9), monotonicNs());
     qint64 answered = 0;
     for (qint64 taken = 0; readings == 0 || taken < readings; ++taken) {
         // Each reading is due at a fixed time from the start, so a late one does not shift
-        // the others.
-        if (taken > 0 && !sleepUntil(addNs(start, taken * intervalNs)))
+        // the others; times that passed meanwhile are skipped, not made up for in a burst.
+        const qint64 due = schedule.next(monotonicNs());
+        if (taken > 0 && !sleepUntil(due))
             break;
         const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
         const qint64 nanoseconds = format == Format::Influx ? lineprotocol::uniqueNow() : 0;
@@ -221,8 +258,15 @@ int run(const Invocation &invocation)
             ++answered;
         } else {
             err(QStringLiteral("%1 %2").arg(time, protocol::message(failure)));
-            if (failure == protocol::LinkFailure::ConnectionLost || failure == protocol::LinkFailure::NotConnected)
-                return NoAnswer;
+            if (failure == protocol::LinkFailure::ConnectionLost || failure == protocol::LinkFailure::NotConnected) {
+                if (!invocation.isSet(Reconnect))
+                    return NoAnswer;
+                err(QStringLiteral("connection lost; looking for %1 once a second").arg(target.name));
+                if (!reopen(target, port))
+                    break;
+                err(QStringLiteral("reconnected: %1").arg(target.name));
+                continue;
+            }
             device::settle(*port, SettleLimitMs);
         }
         if (stopRequested)
@@ -255,7 +299,10 @@ Command readCommand()
                                 QStringLiteral("KEY=VALUE")),
              QCommandLineOption(Measurement,
                                 QStringLiteral("With --format influx: the measurement's name (default thermocal)."),
-                                QStringLiteral("NAME"))},
+                                QStringLiteral("NAME")),
+             QCommandLineOption(Reconnect,
+                                QStringLiteral("With --interval, a lost connection does not end the log: the port is "
+                                               "looked for once a second and the log goes on when it is back."))},
             run};
 }
 

@@ -25,7 +25,7 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
 
 # The manual pages, compressed as Debian installs them.
-set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1)
+set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1 thermocal-monitor.1)
 set(compressed_pages)
 foreach(page ${THERMOCAL_MAN_PAGES})
     set(source ${PROJECT_SOURCE_DIR}/man/${page})
@@ -39,7 +39,7 @@ endforeach()
 add_custom_target(manpages ALL DEPENDS ${compressed_pages})
 install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.desktop
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.desktop ${PROJECT_SOURCE_DIR}/packaging/thermocal-monitor.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -60,6 +60,8 @@ set(CPACK_PACKAGE_DESCRIPTION "Reads the live voltage and temperature of a USB t
 and writes its calibration set (ADC and DAC constants, a 100-row table of
 voltage against temperature), commits it to the instrument's EEPROM, keeps it
 in JSON calibration files and builds the table from a sensor curve.
+thermocal-monitor watches instruments live: readouts, a strip chart against
+clock time, CSV recording that survives a crash, and alarms.
 
 Includes a udev rule that gives the dialout group access to the instrument and
 keeps ModemManager from probing it.")

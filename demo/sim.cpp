@@ -30,7 +30,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated thermocal instrument (a silicon diode in a bath of boiling nitrogen) on a\n"
-        "pseudo-terminal. Prints the terminal's path and serves until Ctrl-C or SIGTERM."));
+        "pseudo-terminal. Prints the terminal's path and serves until Ctrl-C or SIGTERM.\n"
+        "SIGUSR1 unplugs it; SIGUSR2 plugs it in again on a new terminal, which the link\n"
+        "then leads to."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption link(QStringLiteral("link"),
@@ -57,6 +59,8 @@ int main(int argc, char *argv[])
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
+    sigaddset(&stopSignals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     auto firmware = std::make_unique<sim::DemoFirmware>();
@@ -75,9 +79,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "thermocal-sim: %s exists and is not a symbolic link\n", qPrintable(linkPath));
             return 1;
         }
-        if (existing.isSymLink())
-            QFile::remove(linkPath);
-        if (!QFile::link(instrument.portName(), linkPath)) {
+        if (!instrument.setLink(linkPath)) {
             std::fprintf(stderr, "thermocal-sim: cannot make the link %s\n", qPrintable(linkPath));
             return 1;
         }
@@ -87,7 +89,19 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     int received = 0;
-    sigwait(&stopSignals, &received);
+    for (;;) {
+        sigwait(&stopSignals, &received);
+        if (received == SIGUSR1) {
+            instrument.unplug();
+        } else if (received == SIGUSR2) {
+            if (!instrument.replug(&error))
+                std::fprintf(stderr, "thermocal-sim: cannot plug in again: %s\n", qPrintable(error));
+            std::printf("%s\n", qPrintable(instrument.portName()));
+            std::fflush(stdout);
+        } else {
+            break;
+        }
+    }
     if (!linkPath.isEmpty())
         QFile::remove(linkPath);
     return 0;

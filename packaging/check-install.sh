@@ -13,10 +13,13 @@ actual=$(cd "$stage" && find . -type f | sort)
 expected=$(printf '%s\n' \
     ./bin/thermocal \
     ./bin/thermocal-cli \
+    ./bin/thermocal-monitor \
     ./share/man/man1/thermocal.1.gz \
     ./share/man/man1/thermocal-cli.1.gz \
+    ./share/man/man1/thermocal-monitor.1.gz \
     ./lib/udev/rules.d/70-thermocal.rules \
     ./share/applications/thermocal.desktop \
+    ./share/applications/thermocal-monitor.desktop \
     ./share/doc/thermocal/changelog.gz \
     ./share/doc/thermocal/copyright \
     ./share/icons/hicolor/scalable/apps/thermocal.svg | sort)
@@ -28,4 +31,9 @@ fi
 [ -x "$stage/bin/thermocal" ] || { echo "bin/thermocal is not executable" >&2; exit 1; }
 grep -qx 'Exec=thermocal' "$stage/share/applications/thermocal.desktop" \
     || { echo "the desktop file does not start thermocal" >&2; exit 1; }
+[ -x "$stage/bin/thermocal-monitor" ] || { echo "bin/thermocal-monitor is not executable" >&2; exit 1; }
+grep -qx 'Exec=thermocal-monitor' "$stage/share/applications/thermocal-monitor.desktop" \
+    || { echo "the monitor's desktop file does not start thermocal-monitor" >&2; exit 1; }
+grep -qx 'Icon=thermocal' "$stage/share/applications/thermocal-monitor.desktop" \
+    || { echo "the monitor's desktop file does not use the thermocal icon" >&2; exit 1; }
 echo "installed: $(echo "$actual" | tr '\n' ' ')"

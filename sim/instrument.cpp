@@ -1,5 +1,7 @@
 #include "instrument.h"
 
+#include <QFile>
+
 #include <chrono>
 
 #include <fcntl.h>
@@ -54,38 +56,92 @@ qint64 Instrument::nowNs()
         .count();
 }
 
-bool Instrument::start(QString *error)
+namespace {
+bool failWith(QString *error, const char *what)
 {
-    const auto fail = [error](const char *what) {
-        if (error)
-            *error = QString::fromLatin1("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    };
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_master.load() < 0)
-        return fail("posix_openpt");
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-        return fail("grantpt/unlockpt");
+    if (error)
+        *error = QString::fromLatin1("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+    return false;
+}
+} // namespace
+
+bool Instrument::openTerminal(QString *error)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0)
+        return failWith(error, "posix_openpt");
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        ::close(master);
+        return failWith(error, "grantpt/unlockpt");
+    }
     char name[128];
-    if (::ptsname_r(m_master, name, sizeof name) != 0)
-        return fail("ptsname");
-    m_portName = QString::fromLocal8Bit(name);
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_slave.load() < 0)
-        return fail("open terminal");
+    if (::ptsname_r(master, name, sizeof name) != 0) {
+        ::close(master);
+        return failWith(error, "ptsname");
+    }
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        ::close(master);
+        return failWith(error, "open terminal");
+    }
     // Raw mode: no echo and no line editing, bytes pass unchanged in both directions.
     termios settings{};
-    if (::tcgetattr(m_slave, &settings) == 0) {
+    if (::tcgetattr(slave, &settings) == 0) {
         ::cfmakeraw(&settings);
-        ::tcsetattr(m_slave, TCSANOW, &settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
     }
+    m_portName = QString::fromLocal8Bit(name);
+    m_slave = slave;
+    m_master = master;
+    return true;
+}
+
+bool Instrument::start(QString *error)
+{
+    if (!openTerminal(error))
+        return false;
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return fail("pipe");
+        return failWith(error, "pipe");
     m_wakeRead = wake[0];
     m_wakeWrite = wake[1];
     m_thread = std::thread([this] { serve(); });
     return true;
+}
+
+bool Instrument::replug(QString *error)
+{
+    unplug();
+    if (m_thread.joinable())
+        m_thread.join();
+    {
+        // The instrument that comes back is whole again.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_faults.unplugAfterRequests = -1;
+    }
+    if (!openTerminal(error))
+        return false;
+    if (!m_linkPath.isEmpty() && !relink())
+        return failWith(error, "link");
+    m_thread = std::thread([this] { serve(); });
+    return true;
+}
+
+bool Instrument::setLink(const QString &path)
+{
+    m_linkPath = path;
+    return relink();
+}
+
+bool Instrument::relink()
+{
+    // A new link beside the old one, renamed over it, so the path never goes missing.
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    const QByteArray fresh = link + ".new";
+    ::unlink(fresh.constData());
+    if (::symlink(QFile::encodeName(m_portName).constData(), fresh.constData()) != 0)
+        return false;
+    return ::rename(fresh.constData(), link.constData()) == 0;
 }
 
 void Instrument::setFaults(const Faults &faults)

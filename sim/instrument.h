@@ -61,11 +61,19 @@ public:
     void sendUnsolicited(const QByteArray &bytes);
     // Closes the instrument's end, as pulling the plug would.
     void unplug();
+    // Plugs it in again on a new pseudo-terminal (unplugging first if need be), as the
+    // instrument coming back would; the link, if any, then leads to the new terminal.
+    bool replug(QString *error = nullptr);
     bool isPlugged() const;
+    // Keeps `path` a symbolic link to the terminal, across replugs. False when it cannot be
+    // made.
+    bool setLink(const QString &path);
 
     static qint64 nowNs();
 
 private:
+    bool openTerminal(QString *error);
+    bool relink();
     void serve();
     void writeAll(const QByteArray &bytes);
     void reply(const Firmware::Handled &handled, const Faults &faults);
@@ -86,6 +94,7 @@ private:
     int m_wakeWrite = -1;
     bool m_stopping = false;
     QString m_portName;
+    QString m_linkPath;
     std::thread m_thread;
 };
 

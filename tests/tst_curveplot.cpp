@@ -1,7 +1,11 @@
 #include "curveplot.h"
+#include "decimation.h"
+#include "stripchart.h"
 #include "demofirmware.h"
 
 #include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,6 +38,43 @@ QVector<Series> sources(int count)
     return series.mid(0, count);
 }
 
+QImage blank(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    return image;
+}
+
+bool inked(const QImage &image, int x, int y)
+{
+    const QRgb pixel = image.pixel(x, y);
+    return qRed(pixel) + qGreen(pixel) + qBlue(pixel) < 3 * 255 - 96;
+}
+
+// Inked pixels of both pictures, and those inked in one with no ink in the other within one
+// pixel: a line one pixel off is the same line, a missing stretch or spike is not.
+QPair<int, int> inkAndDifference(const QImage &a, const QImage &b)
+{
+    int ink = 0;
+    int differing = 0;
+    for (int y = 1; y + 1 < a.height(); ++y) {
+        for (int x = 1; x + 1 < a.width(); ++x) {
+            for (const auto &pair : {qMakePair(&a, &b), qMakePair(&b, &a)}) {
+                if (!inked(*pair.first, x, y))
+                    continue;
+                ++ink;
+                bool near = false;
+                for (int dy = -1; dy <= 1 && !near; ++dy) {
+                    for (int dx = -1; dx <= 1 && !near; ++dx)
+                        near = inked(*pair.second, x + dx, y + dy);
+                }
+                differing += near ? 0 : 1;
+            }
+        }
+    }
+    return {ink, differing};
+}
+
 } // namespace
 
 class TestCurvePlot : public QObject
@@ -41,6 +82,117 @@ class TestCurvePlot : public QObject
     Q_OBJECT
 
 private slots:
+    // A million points drawn from their column extremes look as when drawn all: at most one
+    // inked pixel in a thousand lacks ink within one pixel in the other picture, and at most
+    // four points per column are kept.
+    void reducedLineMatchesTheWholeOne_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<bool>("antialiased");
+        QTest::addColumn<double>("penWidth");
+        QTest::newRow("noisy random walk, thin") << "walk" << false << 0.0;
+        QTest::newRow("slow wave with spikes, as plotted") << "spikes" << true << 1.6;
+        QTest::newRow("slow wave with spikes, thin") << "spikes" << false << 0.0;
+    }
+
+    void reducedLineMatchesTheWholeOne()
+    {
+        QFETCH(QString, shape);
+        QFETCH(bool, antialiased);
+        QFETCH(double, penWidth);
+        constexpr int Count = 1000000;
+        const QSize size(900, 600);
+        QRandomGenerator random(7);
+        QVector<QPointF> points;
+        points.reserve(Count);
+        double level = 300.0;
+        for (int index = 0; index < Count; ++index) {
+            const double x = 20.0 + 860.0 * index / Count;
+            double y;
+            if (shape == QLatin1String("walk")) {
+                level += random.bounded(2.0) - 1.0;
+                level = std::clamp(level, 50.0, 550.0);
+                y = level + random.bounded(20.0);
+            } else {
+                y = 300.0 + 200.0 * std::sin(index * 2e-5) + (index % 99991 == 0 ? -250.0 : 0.0);
+            }
+            points << QPointF(x, y);
+        }
+        const QPolygonF reduced = curveplot::reduceToColumns(points);
+        QVERIFY2(reduced.size() <= 4 * size.width(), qPrintable(QString::number(reduced.size())));
+        QCOMPARE(reduced.first(), points.first());
+        QCOMPARE(reduced.last(), points.last());
+
+        QImage whole = blank(size);
+        QImage fromReduced = blank(size);
+        for (auto pair : {qMakePair(&whole, QPolygonF(points)), qMakePair(&fromReduced, reduced)}) {
+            QPainter painter(pair.first);
+            painter.setRenderHint(QPainter::Antialiasing, antialiased);
+            painter.setPen(QPen(Qt::blue, penWidth));
+            painter.drawPolyline(pair.second);
+        }
+        const auto counted = inkAndDifference(whole, fromReduced);
+        QVERIFY(counted.first > 1000);
+        QVERIFY2(counted.second * 1000 <= counted.first,
+                 qPrintable(QStringLiteral("%1 of %2 inked pixels differ").arg(counted.second).arg(counted.first)));
+    }
+
+    // A missing reading leaves a gap in the trace; readings on either side are drawn.
+    void stripChartLeavesGaps()
+    {
+        QVector<stripchart::Sample> samples;
+        const qint64 start = 1765000000000;
+        for (int second = 0; second <= 600; ++second) {
+            stripchart::Sample sample;
+            sample.timeMs = start + second * 1000;
+            const float value = (second >= 280 && second < 320) ? std::nanf("") : 77.0f;
+            sample.low = sample.high = sample.last = value;
+            samples << sample;
+        }
+        // A stretch with no readings at all, beyond the join distance.
+        samples.erase(samples.begin() + 400, samples.begin() + 450);
+        QImage image = blank(QSize(900, 400));
+        {
+            QPainter painter(&image);
+            stripchart::draw(painter, QRectF(0, 0, 900, 400), {{QStringLiteral("ttyACM0"), samples, 2500}},
+                             {start, start + 600 * 1000}, QStringLiteral("Temperature (K)"));
+        }
+        // The trace's row: the colour of the first trace at the middle of the frame.
+        const QColor colour = curveplot::colourOf(0);
+        const auto traced = [&](double share) {
+            // Columns of the frame are found from the trace's own extent.
+            int first = -1;
+            int last = -1;
+            int row = -1;
+            for (int y = 0; y < image.height() && row < 0; ++y) {
+                for (int x = 200; x < 800; ++x) {
+                    if (QColor(image.pixel(x, y)) == colour) {
+                        row = y;
+                        break;
+                    }
+                }
+            }
+            for (int x = 0; x < image.width(); ++x) {
+                if (QColor(image.pixel(x, row)) == colour) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+            }
+            const int x = first + int(share * (last - first));
+            for (int dy = -2; dy <= 2; ++dy) {
+                if (QColor(image.pixel(x, row + dy)) == colour)
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(traced(0.1));
+        QVERIFY(!traced(0.5));    // missing readings
+        QVERIFY(traced(0.6));
+        QVERIFY(!traced(0.708));  // no readings at all
+        QVERIFY(traced(0.9));
+    }
+
     void png_data()
     {
         QTest::addColumn<QSize>("size");

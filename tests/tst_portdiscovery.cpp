@@ -1,4 +1,6 @@
 #include "portdiscovery.h"
+#include "reconnect.h"
+#include "schedule.h"
 
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -51,6 +53,74 @@ private slots:
         for (const portdiscovery::Port &port : ports)
             listed.append(port.name);
         QCOMPARE(listed, expected);
+    }
+
+    // Readings fall due at fixed times from the start; a time that passed while a reading was
+    // busy is skipped, never made up for.
+    void scheduleSkipsTimesAlreadyPast_data()
+    {
+        QTest::addColumn<QVector<qint64>>("askedAt");  // when each next() is called, ms from the start
+        QTest::addColumn<QVector<qint64>>("dueAt");    // what it answers
+        QTest::addColumn<qint64>("skipped");
+        QTest::newRow("on time") << QVector<qint64>{0, 1, 101, 250} << QVector<qint64>{0, 100, 200, 300} << qint64(0);
+        QTest::newRow("late first reading") << QVector<qint64>{30} << QVector<qint64>{100} << qint64(1);
+        QTest::newRow("exactly due") << QVector<qint64>{0, 100, 200} << QVector<qint64>{0, 100, 200} << qint64(0);
+        QTest::newRow("a slow reading") << QVector<qint64>{0, 350, 351} << QVector<qint64>{0, 400, 500} << qint64(3);
+        QTest::newRow("back after an hour")
+            << QVector<qint64>{0, 3600001} << QVector<qint64>{0, 3600100} << qint64(36000);
+    }
+
+    void scheduleSkipsTimesAlreadyPast()
+    {
+        QFETCH(QVector<qint64>, askedAt);
+        QFETCH(QVector<qint64>, dueAt);
+        QFETCH(qint64, skipped);
+        constexpr qint64 Ms = 1000000;
+        constexpr qint64 Start = 5000 * Ms;
+        ReadingSchedule schedule(100 * Ms, Start);
+        QVector<qint64> answered;
+        for (qint64 asked : askedAt)
+            answered << (schedule.next(Start + asked * Ms) - Start) / Ms;
+        QCOMPARE(answered, dueAt);
+        QCOMPARE(schedule.skipped(), skipped);
+    }
+
+    // Which names are tried to find a lost instrument again.
+    void reconnectCandidates_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("present");  // name:serial of instrument ports, then others
+        QTest::addColumn<QStringList>("tried");
+        QTest::newRow("named port, nothing listed") << true << QString() << QString() << QStringList{"/tmp/link"};
+        QTest::newRow("back under its name") << false << "A1" << "ttyACM0:A1" << QStringList{"ttyACM0"};
+        QTest::newRow("back under a new name") << false << "A1" << "ttyACM1:A1" << QStringList{"ttyACM1"};
+        QTest::newRow("old name first") << false << "A1" << "ttyACM3:A1;ttyACM0:A1" << QStringList{"ttyACM0", "ttyACM3"};
+        QTest::newRow("another instrument took its name") << false << "A1" << "ttyACM0:B2" << QStringList{};
+        QTest::newRow("not back yet") << false << "A1" << QString() << QStringList{};
+        QTest::newRow("no serial: its name only") << false << QString() << "ttyACM0:;ttyACM1:" << QStringList{"ttyACM0"};
+        QTest::newRow("not an instrument") << false << "A1" << "ttyS0:A1!" << QStringList{};
+    }
+
+    void reconnectCandidates()
+    {
+        QFETCH(bool, named);
+        QFETCH(QString, serial);
+        QFETCH(QString, present);
+        QFETCH(QStringList, tried);
+        QList<portdiscovery::Port> ports;
+        for (QString entry : present.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const bool other = entry.endsWith(QLatin1Char('!'));
+            entry.remove(QLatin1Char('!'));
+            portdiscovery::Port port = other ? portdiscovery::Port() : portdiscovery::instrumentPort(QString());
+            port.name = entry.section(QLatin1Char(':'), 0, 0);
+            port.serialNumber = entry.section(QLatin1Char(':'), 1);
+            ports << port;
+        }
+        portdiscovery::Port lost = portdiscovery::instrumentPort(QStringLiteral("ttyACM0"));
+        lost.serialNumber = serial;
+        const reconnect::Target target = named ? reconnect::namedPort(QStringLiteral("/tmp/link")) : reconnect::foundPort(lost);
+        QCOMPARE(reconnect::candidates(target, ports), tried);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "curveplot.h"
 
 #include "curvemath.h"
+#include "decimation.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -42,11 +43,6 @@ QString message(const char *text)
     return QCoreApplication::translate("curveplot", text);
 }
 
-QColor colourOf(int index)
-{
-    return Palette[size_t(index) % (sizeof Palette / sizeof Palette[0])];
-}
-
 // What one series shows: x is the temperature, y the voltage or the error in mK.
 struct Drawn
 {
@@ -62,15 +58,20 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
         Drawn one;
         one.name = series.at(index).name;
         one.markers = series.at(index).markers;
-        const QVector<Point> sorted = curveimport::sortedAndMerged(series.at(index).points);
+        // Curves are drawn as given, sorted where they are drawn: a million-point curve is held
+        // once more, not twice.
         const QVector<Point> shown = mode == Mode::Difference
-                                         ? differenceInMillikelvin(series.first().points, sorted)
-                                         : sorted;
+                                         ? differenceInMillikelvin(series.first().points, series.at(index).points)
+                                         : series.at(index).points;
+        one.points.reserve(shown.size());
         for (const Point &point : shown) {
             // The temperature axis is logarithmic: only temperatures above 0 K have a place.
             if (point.second > 0.0 && std::isfinite(point.first) && std::isfinite(point.second))
                 one.points.append(QPointF(point.second, point.first));
         }
+        std::sort(one.points.begin(), one.points.end(), [](const QPointF &a, const QPointF &b) {
+            return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
+        });
         drawn.append(one);
     }
     return drawn;
@@ -112,6 +113,13 @@ QStringList legendNames(const QVector<Drawn> &drawn, Mode mode)
     return names;
 }
 
+} // namespace
+
+QColor colourOf(int index)
+{
+    return Palette[size_t(index) % (sizeof Palette / sizeof Palette[0])];
+}
+
 // Legend entries side by side in rows above the frame, so they never hide a curve.
 QVector<QPointF> legendPlaces(const QFontMetricsF &metrics, const QStringList &names, double left, double right,
                               double top)
@@ -142,8 +150,6 @@ void drawLegend(QPainter &painter, const QFontMetricsF &metrics, const QStringLi
                          Qt::AlignLeft | Qt::AlignVCenter, names.at(index));
     }
 }
-
-} // namespace
 
 QVector<Point> differenceInMillikelvin(const QVector<Point> &reference, const QVector<Point> &curve)
 {
@@ -300,13 +306,18 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
         const Drawn &one = drawn.at(index);
         if (one.points.isEmpty())
             continue;
-        QPainterPath path(axes.at(one.points.first()));
-        for (int point = 1; point < one.points.size(); ++point)
-            path.lineTo(axes.at(one.points.at(point)));
+        // Points rise in temperature, so they reach the columns in order.
+        ColumnReducer reducer;
+        for (const QPointF &point : one.points)
+            reducer.add(axes.at(point));
+        const QPolygonF reduced = reducer.finish().value(0);
+        QPainterPath path(reduced.first());
+        for (int point = 1; point < reduced.size(); ++point)
+            path.lineTo(reduced.at(point));
         painter.setPen(QPen(colourOf(index), CurvePenWidth));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
-        if (one.markers) {
+        if (one.markers && one.points.size() <= axes.frame.width()) {
             painter.setBrush(colourOf(index));
             painter.setPen(Qt::NoPen);
             for (const QPointF &point : one.points)

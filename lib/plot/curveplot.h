@@ -6,9 +6,13 @@
 #include <QRectF>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
+class QColor;
+class QFontMetricsF;
 class QPainter;
+class QPointF;
 
 // Draws sensor curves with QPainter on any paint device: an image, an SVG file, a printer
 // or a widget. Needs a QGuiApplication (text is drawn with the platform's fonts) but no
@@ -25,7 +29,9 @@ struct Series
 {
     QString name;          // shown in the legend
     QVector<Point> points; // any order
-    bool markers = false;  // mark each point: a curve file's own points, rather than a table
+    // Mark each point: a curve file's own points, rather than a table. Only while the points
+    // are no more than the plot's pixel columns; denser marks would merge into a band.
+    bool markers = false;
 };
 
 enum class Mode {
@@ -45,6 +51,15 @@ QVector<double> decadeTicks(double low, double high, QVector<double> *minor = nu
 // Evenly spaced round values (steps of 1, 2 or 5 times a power of ten) covering low..high,
 // about `count` of them; the first and last bound the axis.
 QVector<double> niceTicks(double low, double high, int count = 6);
+
+// The colour of the series at `index`: colours that stay apart for colour-blind readers too.
+QColor colourOf(int index);
+// Places for legend entries side by side in rows from (left, top), wrapping before `right`.
+QVector<QPointF> legendPlaces(const QFontMetricsF &metrics, const QStringList &names, double left, double right,
+                              double top);
+// Each name with a line sample in its series' colour at its place.
+void drawLegend(QPainter &painter, const QFontMetricsF &metrics, const QStringList &names,
+                const QVector<QPointF> &places);
 
 // Draws the plot into `area` of the painter's device. Each series becomes exactly one path
 // (plus markers), so an SVG holds one path element per curve.

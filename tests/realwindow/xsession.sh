@@ -52,17 +52,17 @@ xs_demo_failed() {
     return 1
 }
 
-# Waits up to 20 s for the window titled "Widget" to be mapped and sets xs_window to its
-# id; gives up at once when the demo has ended.
+# Waits up to 20 s for the window titled $1 (default "Widget") to be mapped and sets
+# xs_window to its id; gives up at once when the program started last has ended.
 xs_wait_window() {
-    local demo=${xs_pids[-1]} i
+    local demo=${xs_pids[-1]} title=${1:-Widget} i
     for ((i = 0; i < 200; i++)); do
-        xs_window=$(xdotool search --onlyvisible --name '^Widget$' 2>/dev/null | head -n1) || true
+        xs_window=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1) || true
         [ -n "$xs_window" ] && return 0
         kill -0 "$demo" 2>/dev/null || xs_demo_failed "the demo ended before showing its window"
         sleep 0.1
     done
-    xs_demo_failed "no window titled \"Widget\" appeared within 20 s"
+    xs_demo_failed "no window titled \"$title\" appeared within 20 s"
 }
 
 # Prints the window's width and height as the X server has them.

@@ -1,0 +1,32 @@
+#include "schedule.h"
+
+#include <QtGlobal>
+
+#include <time.h>
+
+ReadingSchedule::ReadingSchedule(qint64 intervalNs, qint64 startNs)
+    : m_intervalNs(qMax<qint64>(1, intervalNs))
+    , m_startNs(startNs)
+{
+}
+
+qint64 ReadingSchedule::next(qint64 nowNs)
+{
+    qint64 index = m_index + 1;
+    if (nowNs > m_startNs + index * m_intervalNs) {
+        // The first grid time at or after now.
+        const qint64 reached = (nowNs - m_startNs + m_intervalNs - 1) / m_intervalNs;
+        m_skipped += reached - index;
+        index = reached;
+    }
+    m_index = index;
+    return m_startNs + index * m_intervalNs;
+}
+
+qint64 monotonicNs()
+{
+    constexpr qint64 NsPerSecond = 1000000000;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * NsPerSecond + now.tv_nsec;
+}

@@ -1,0 +1,133 @@
+#include "alarm.h"
+
+#include "numbers.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+namespace alarms {
+
+QString key(Condition condition)
+{
+    switch (condition) {
+    case Condition::Above:
+        return QStringLiteral("above");
+    case Condition::Below:
+        return QStringLiteral("below");
+    case Condition::NoReading:
+        break;
+    }
+    return QStringLiteral("no-reading");
+}
+
+Rule::Rule(const Settings &settings, qint64 startMs)
+    : m_settings(settings)
+    , m_lastValueMs(startMs)
+{
+}
+
+void Rule::setSettings(const Settings &settings)
+{
+    m_settings = settings;
+}
+
+QVector<Event> Rule::reading(qint64 timeMs, std::optional<float> temperature)
+{
+    if (temperature) {
+        m_lastValueMs = timeMs;
+        m_lastTemperature = temperature;
+        std::optional<Condition> condition;
+        if (m_settings.above && double(*temperature) > *m_settings.above)
+            condition = Condition::Above;
+        else if (m_settings.below && double(*temperature) < *m_settings.below)
+            condition = Condition::Below;
+        if (condition != m_run || !condition)
+            m_runStartMs = timeMs;
+        m_run = condition;
+        if (condition)
+            m_insideSinceMs.reset();
+        else if (!m_insideSinceMs)
+            m_insideSinceMs = timeMs;
+    }
+    // A reading without an answer is no evidence for or against a limit; only the time since
+    // the last value counts it.
+    return evaluate(timeMs);
+}
+
+QVector<Event> Rule::tick(qint64 timeMs)
+{
+    return evaluate(timeMs);
+}
+
+QVector<Event> Rule::evaluate(qint64 timeMs)
+{
+    QVector<Event> events;
+    if (!m_settings.armed()) {
+        if (m_active)
+            events.append({false, *m_active, timeMs, {}});
+        m_active.reset();
+        return events;
+    }
+    std::optional<Condition> held;
+    if (timeMs - m_lastValueMs >= m_settings.holdMs)
+        held = Condition::NoReading;
+    else if (m_run && timeMs - m_runStartMs >= m_settings.holdMs)
+        held = m_run;
+
+    if (held && held != m_active) {
+        if (m_active)
+            events.append({false, *m_active, timeMs, {}});
+        m_active = held;
+        // Clearing needs a whole hold time of readings inside the limits from now on.
+        m_insideSinceMs.reset();
+        Event started{true, *held, timeMs, {}};
+        if (*held != Condition::NoReading)
+            started.temperature = m_lastTemperature;
+        events.append(started);
+    } else if (!held && m_active && m_insideSinceMs && timeMs - *m_insideSinceMs >= m_settings.holdMs) {
+        events.append({false, *m_active, timeMs, {}});
+        m_active.reset();
+    }
+    return events;
+}
+
+bool runCommand(const QString &command, const QString &port, const Event &event)
+{
+    if (command.isEmpty())
+        return true;
+    QProcess process;
+    process.setProgram(QStringLiteral("/bin/sh"));
+    process.setArguments({QStringLiteral("-c"), command});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("THERMOCAL_PORT"), port);
+    environment.insert(QStringLiteral("THERMOCAL_ALARM"), key(event.condition));
+    environment.insert(QStringLiteral("THERMOCAL_TEMPERATURE_K"),
+                       event.temperature ? numbers::shortest(*event.temperature) : QString());
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    return process.startDetached();
+}
+
+QString describe(const QString &port, const Event &event, const Settings &settings)
+{
+    const QString time = QDateTime::fromMSecsSinceEpoch(event.timeMs).toString(QStringLiteral("HH:mm:ss"));
+    QString condition;
+    switch (event.condition) {
+    case Condition::Above:
+        condition = QCoreApplication::translate("Monitor", "temperature above %1 K").arg(settings.above.value_or(0.0));
+        break;
+    case Condition::Below:
+        condition = QCoreApplication::translate("Monitor", "temperature below %1 K").arg(settings.below.value_or(0.0));
+        break;
+    case Condition::NoReading:
+        condition = QCoreApplication::translate("Monitor", "no reading");
+        break;
+    }
+    if (event.started)
+        return QCoreApplication::translate("Monitor", "alarm: %1: %2 since %3").arg(port, condition, time);
+    return QCoreApplication::translate("Monitor", "alarm cleared: %1: %2, at %3").arg(port, condition, time);
+}
+
+} // namespace alarms

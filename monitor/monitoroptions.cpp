@@ -1,0 +1,113 @@
+#include "monitoroptions.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cmath>
+
+namespace {
+
+constexpr int UsageStatus = 2;
+constexpr double MsPerSecond = 1000.0;
+
+QString usageHint()
+{
+    return QStringLiteral("Try 'thermocal-monitor --help' for more information.");
+}
+
+} // namespace
+
+ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &version)
+{
+    ParsedOptions parsed;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Watches thermocal instruments: a live readout and a strip chart of temperature against\n"
+        "clock time for each, recording to CSV, and alarms that wait until a condition has lasted."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Displays version information."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Watches the instrument on port NAME (repeatable: one trace each). "
+                                                 "Without it, every port with the instrument's USB identifiers."),
+                                  QStringLiteral("NAME"));
+    const QCommandLineOption interval(QStringLiteral("interval"),
+                                      QStringLiteral("Seconds between readings, 0.01 to 3600 (default 1)."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("Appends every reading to FILE as CSV."), QStringLiteral("FILE"));
+    const QCommandLineOption above(QStringLiteral("alarm-above"),
+                                   QStringLiteral("Raises an alarm when the temperature stays above K."),
+                                   QStringLiteral("K"));
+    const QCommandLineOption below(QStringLiteral("alarm-below"),
+                                   QStringLiteral("Raises an alarm when the temperature stays below K."),
+                                   QStringLiteral("K"));
+    const QCommandLineOption after(QStringLiteral("alarm-after"),
+                                   QStringLiteral("How long a condition must last before its alarm (default 10)."),
+                                   QStringLiteral("SECONDS"));
+    const QCommandLineOption command(QStringLiteral("alarm-command"),
+                                     QStringLiteral("Runs COMMAND through /bin/sh -c when an alarm starts."),
+                                     QStringLiteral("COMMAND"));
+    parser.addOptions({help, versionOption, port, interval, record, above, below, after, command});
+
+    const auto usageError = [&parsed](const QString &message) {
+        parsed.outcome = ParsedOptions::Outcome::Exit;
+        parsed.status = UsageStatus;
+        parsed.error = QStringLiteral("thermocal-monitor: %1\n%2\n").arg(message, usageHint());
+        return parsed;
+    };
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        parsed.outcome = ParsedOptions::Outcome::Exit;
+        parsed.output = parser.helpText();
+        return parsed;
+    }
+    if (parser.isSet(versionOption)) {
+        parsed.outcome = ParsedOptions::Outcome::Exit;
+        parsed.output = QStringLiteral("thermocal-monitor %1\n").arg(version);
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("takes no arguments, not '%1'").arg(parser.positionalArguments().first()));
+
+    MonitorOptions &options = parsed.options;
+    options.ports = parser.values(port);
+    for (const QString &name : options.ports) {
+        if (name.isEmpty())
+            return usageError(QStringLiteral("--port needs a port name"));
+    }
+    const auto number = [&parser](const QCommandLineOption &option, double *value) {
+        bool ok = false;
+        *value = parser.value(option).toDouble(&ok);
+        return ok && std::isfinite(*value);
+    };
+    if (parser.isSet(interval)) {
+        double seconds = 0.0;
+        if (!number(interval, &seconds) || seconds < MonitorOptions::ShortestIntervalSeconds
+            || seconds > MonitorOptions::LongestIntervalSeconds)
+            return usageError(QStringLiteral("--interval takes seconds from 0.01 to 3600, not '%1'").arg(parser.value(interval)));
+        options.intervalSeconds = seconds;
+    }
+    options.recordPath = parser.value(record);
+    if (parser.isSet(record) && options.recordPath.isEmpty())
+        return usageError(QStringLiteral("--record needs a file name"));
+    for (const auto &limit : {std::make_pair(&above, &options.alarms.above), std::make_pair(&below, &options.alarms.below)}) {
+        if (!parser.isSet(*limit.first))
+            continue;
+        double kelvin = 0.0;
+        if (!number(*limit.first, &kelvin))
+            return usageError(QStringLiteral("--%1 takes a temperature in K, not '%2'")
+                                  .arg(limit.first->names().first(), parser.value(*limit.first)));
+        *limit.second = kelvin;
+    }
+    if (parser.isSet(after)) {
+        double seconds = 0.0;
+        if (!number(after, &seconds) || seconds < 0.0 || seconds > 86400.0)
+            return usageError(QStringLiteral("--alarm-after takes seconds from 0 to 86400, not '%1'").arg(parser.value(after)));
+        options.alarms.holdMs = qint64(std::llround(seconds * MsPerSecond));
+    }
+    options.alarms.command = parser.value(command);
+    return parsed;
+}

@@ -1,0 +1,221 @@
+#include "monitorsession.h"
+
+#include "portdiscovery.h"
+
+#include <QDateTime>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int AlarmClockMs = 500;        // alarms for lost readings are checked this often
+constexpr double NsPerSecond = 1e9;
+constexpr double MsPerSecond = 1000.0;
+constexpr int JoinIntervals = 2;         // readings further apart than this many intervals are not joined
+constexpr int JoinSlackMs = 100;
+
+void errLine(const QString &message)
+{
+    std::fprintf(stderr, "thermocal-monitor: %s\n", qPrintable(message));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+MonitorSession::MonitorSession(const MonitorOptions &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+{
+    qRegisterMetaType<MonitorReading>();
+    qRegisterMetaType<PortState>();
+    m_discovery.setInterval(reconnect::RetryIntervalMs);
+    connect(&m_discovery, &QTimer::timeout, this, &MonitorSession::lookForInstruments);
+    m_alarmClock.setInterval(AlarmClockMs);
+    connect(&m_alarmClock, &QTimer::timeout, this, &MonitorSession::checkAlarms);
+}
+
+MonitorSession::~MonitorSession()
+{
+    stop();
+}
+
+void MonitorSession::start()
+{
+    if (m_options.ports.isEmpty()) {
+        lookForInstruments();
+        m_discovery.start();
+    } else {
+        for (const QString &name : qAsConst(m_options.ports))
+            addInstrument(reconnect::namedPort(name));
+    }
+    if (!m_options.recordPath.isEmpty())
+        startRecording(m_options.recordPath);
+    m_alarmClock.start();
+}
+
+void MonitorSession::stop()
+{
+    m_discovery.stop();
+    m_alarmClock.stop();
+    for (auto &one : m_instruments) {
+        if (!one->thread)
+            continue;
+        QMetaObject::invokeMethod(one->worker, &ReadingWorker::finish, Qt::BlockingQueuedConnection);
+        one->thread->quit();
+        one->thread->wait();
+        // Its thread has ended, so nothing else can touch the worker now.
+        delete one->worker;
+        delete one->thread;
+        one->thread = nullptr;
+        one->worker = nullptr;
+    }
+    m_recorder.stop();
+}
+
+void MonitorSession::addInstrument(const reconnect::Target &target)
+{
+    auto one = std::make_unique<Instrument>();
+    one->port = target.name;
+    one->serialNumber = target.serialNumber;
+    one->sinceUtcMs = QDateTime::currentMSecsSinceEpoch();
+    one->alarmRule = std::make_unique<alarms::Rule>(m_options.alarms, one->sinceUtcMs);
+    const int index = count();
+    one->thread = new QThread;
+    one->worker = new ReadingWorker(index, target, qint64(m_options.intervalSeconds * NsPerSecond));
+    one->worker->moveToThread(one->thread);
+    connect(one->thread, &QThread::started, one->worker, &ReadingWorker::start);
+    connect(one->worker, &ReadingWorker::reading, this, &MonitorSession::onReading);
+    connect(one->worker, &ReadingWorker::stateChanged, this, &MonitorSession::onStateChanged);
+    m_instruments.push_back(std::move(one));
+    emit instrumentAdded(index);
+    m_instruments.back()->thread->start();
+}
+
+void MonitorSession::lookForInstruments()
+{
+    for (const portdiscovery::Port &port : portdiscovery::availablePorts()) {
+        if (!portdiscovery::isInstrument(port))
+            continue;
+        bool watched = false;
+        for (const auto &one : m_instruments) {
+            if (one->port == port.name || (!port.serialNumber.isEmpty() && one->serialNumber == port.serialNumber))
+                watched = true;
+        }
+        if (!watched)
+            addInstrument(reconnect::foundPort(port));
+    }
+}
+
+void MonitorSession::onReading(const MonitorReading &reading)
+{
+    if (reading.instrument < 0 || reading.instrument >= count())
+        return;
+    Instrument &one = *m_instruments.at(size_t(reading.instrument));
+    one.latest = reading;
+    one.history.add(reading.utcMs, reading.temperature);
+    if (m_recorder.isRecording() && !m_recorder.write(reading.utcMs, reading.port, reading.voltage, reading.temperature)) {
+        errLine(m_recorder.error());
+        emit recordingChanged(false, m_recorder.error());
+    }
+    handle(reading.instrument, one.alarmRule->reading(reading.utcMs, reading.temperature));
+    emit readingArrived(reading.instrument);
+}
+
+void MonitorSession::onStateChanged(int index, PortState state, const QString &port, qint64 sinceUtcMs)
+{
+    if (index < 0 || index >= count())
+        return;
+    Instrument &one = *m_instruments.at(size_t(index));
+    const bool wasLost = one.lost;
+    one.lost = state == PortState::Disconnected;
+    one.state = state;
+    one.port = port;
+    one.sinceUtcMs = sinceUtcMs;
+    if (state == PortState::Disconnected)
+        errLine(tr("%1: connection lost").arg(port));
+    else if (wasLost && one.state == PortState::Reading)
+        errLine(tr("%1: reconnected").arg(port));
+    emit stateChanged(index);
+}
+
+void MonitorSession::checkAlarms()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (int index = 0; index < count(); ++index)
+        handle(index, m_instruments.at(size_t(index))->alarmRule->tick(now));
+}
+
+void MonitorSession::handle(int index, const QVector<alarms::Event> &events)
+{
+    Instrument &one = *m_instruments.at(size_t(index));
+    for (const alarms::Event &event : events) {
+        const QString text = alarms::describe(one.port, event, m_options.alarms);
+        one.alarmText = text;
+        errLine(text);
+        if (event.started && !alarms::runCommand(m_options.alarms.command, one.port, event))
+            errLine(tr("the alarm command could not be started"));
+        emit alarmEvent(index, event.started, text);
+    }
+}
+
+QVector<stripchart::Trace> MonitorSession::traces(qint64 fromMs, qint64 toMs, int columns) const
+{
+    QVector<stripchart::Trace> traces;
+    const qint64 joinMs = qint64(JoinIntervals * m_options.intervalSeconds * MsPerSecond) + JoinSlackMs;
+    const qint64 resolutionMs = columns > 0 ? (toMs - fromMs) / columns : 0;
+    for (const auto &one : m_instruments)
+        traces.append({one->port, one->history.samples(fromMs, toMs, resolutionMs), joinMs});
+    return traces;
+}
+
+qint64 MonitorSession::newestMs() const
+{
+    qint64 newest = 0;
+    for (const auto &one : m_instruments) {
+        if (!one->history.isEmpty())
+            newest = std::max(newest, one->history.lastMs());
+    }
+    return newest;
+}
+
+qint64 MonitorSession::oldestMs() const
+{
+    qint64 oldest = 0;
+    for (const auto &one : m_instruments) {
+        if (!one->history.isEmpty() && (oldest == 0 || one->history.firstMs() < oldest))
+            oldest = one->history.firstMs();
+    }
+    return oldest;
+}
+
+bool MonitorSession::startRecording(const QString &path)
+{
+    const bool started = m_recorder.start(path);
+    if (!started)
+        errLine(m_recorder.error());
+    emit recordingChanged(started, started ? QString() : m_recorder.error());
+    return started;
+}
+
+void MonitorSession::stopRecording()
+{
+    m_recorder.stop();
+    emit recordingChanged(false, QString());
+}
+
+void MonitorSession::setAlarms(const alarms::Settings &settings)
+{
+    m_options.alarms = settings;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (int index = 0; index < count(); ++index) {
+        Instrument &one = *m_instruments.at(size_t(index));
+        one.alarmRule->setSettings(settings);
+        handle(index, one.alarmRule->tick(now));
+    }
+}
+
+std::optional<alarms::Condition> MonitorSession::activeAlarm(int index) const
+{
+    return m_instruments.at(size_t(index))->alarmRule->active();
+}

@@ -1,0 +1,72 @@
+#include "recorder.h"
+
+#include "numbers.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+
+const char Recorder::Header[] = "time,port,voltage_V,temperature_K\n";
+
+namespace {
+
+QString text(const std::optional<float> &value)
+{
+    return value ? numbers::shortest(*value) : QString();
+}
+
+// A port name with a comma or a quote is quoted as CSV wants it.
+QString field(const QString &value)
+{
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n')))
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QByteArray Recorder::row(qint64 utcMs, const QString &port, std::optional<float> voltage,
+                         std::optional<float> temperature)
+{
+    const QString time = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).toString(Qt::ISODateWithMs);
+    return QStringLiteral("%1,%2,%3,%4\n").arg(time, field(port), text(voltage), text(temperature)).toUtf8();
+}
+
+bool Recorder::start(const QString &path)
+{
+    stop();
+    m_error.clear();
+    m_file.setFileName(path);
+    // Unbuffered: every write goes straight to the operating system.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        m_error = QCoreApplication::translate("Monitor", "Couldn't open \"%1\" for recording: %2.")
+                      .arg(QDir::toNativeSeparators(path), m_file.errorString());
+        return false;
+    }
+    if (m_file.size() == 0 && !writeAll(Header))
+        return false;
+    return true;
+}
+
+void Recorder::stop()
+{
+    if (m_file.isOpen())
+        m_file.close();
+}
+
+bool Recorder::write(qint64 utcMs, const QString &port, std::optional<float> voltage, std::optional<float> temperature)
+{
+    return m_file.isOpen() && writeAll(row(utcMs, port, voltage, temperature));
+}
+
+bool Recorder::writeAll(const QByteArray &bytes)
+{
+    if (m_file.write(bytes) == bytes.size() && m_file.flush())
+        return true;
+    m_error = QCoreApplication::translate("Monitor", "Couldn't write to \"%1\": %2. The recording stopped.")
+                  .arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+    m_file.close();
+    return false;
+}

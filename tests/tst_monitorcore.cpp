@@ -1,0 +1,224 @@
+#include "alarm.h"
+#include "history.h"
+#include "monitoroptions.h"
+#include "recorder.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr float Missing = std::numeric_limits<float>::quiet_NaN();
+
+std::optional<float> valueOf(float value)
+{
+    return std::isnan(value) ? std::nullopt : std::optional<float>(value);
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+} // namespace
+
+// The monitor's rules without a window: history, alarms, recording, options.
+class TestMonitorCore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // However long the run, the history stays within its room and keeps every extreme.
+    void historyIsBoundedAndKeepsExtremes_data()
+    {
+        QTest::addColumn<int>("readings");
+        QTest::addColumn<int>("stepMs");
+        QTest::newRow("fits at full resolution") << 500 << 100;
+        QTest::newRow("summarised") << 20000 << 100;
+        QTest::newRow("summaries merged many times") << 200000 << 1000;
+    }
+
+    void historyIsBoundedAndKeepsExtremes()
+    {
+        QFETCH(int, readings);
+        QFETCH(int, stepMs);
+        constexpr int Recent = 1000;
+        constexpr int Summaries = 100;
+        History history(Recent, Summaries, 1000);
+        const qint64 start = 1700000000000;
+        for (int index = 0; index < readings; ++index) {
+            // A slow wave with one spike and one dip far back in time, and a missing reading.
+            float value = 77.0f + float(std::sin(index * 0.001));
+            if (index == readings / 7)
+                value = 500.0f;
+            if (index == readings / 5)
+                value = 1.5f;
+            history.add(start + qint64(index) * stepMs, index == readings / 3 ? std::nullopt : std::optional<float>(value));
+        }
+        const QVector<stripchart::Sample> samples = history.samples();
+        QVERIFY2(samples.size() <= Recent + Summaries, qPrintable(QString::number(samples.size())));
+        QCOMPARE(history.readings(), qint64(readings));
+        QCOMPARE(history.lastMs(), start + qint64(readings - 1) * stepMs);
+        float low = 1000.0f;
+        float high = 0.0f;
+        for (int index = 0; index < samples.size(); ++index) {
+            if (index > 0)
+                QVERIFY(samples.at(index).timeMs >= samples.at(index - 1).timeMs);
+            if (!std::isnan(samples.at(index).last)) {
+                low = std::min(low, samples.at(index).low);
+                high = std::max(high, samples.at(index).high);
+            }
+        }
+        QCOMPARE(high, 500.0f);
+        QCOMPARE(low, 1.5f);
+        // Summed up for a chart 100 columns wide: a sample per column, the extremes kept.
+        const qint64 last = history.lastMs();
+        const QVector<stripchart::Sample> columns = history.samples(start, last, (last - start) / 100 + 1);
+        QVERIFY2(columns.size() <= 101, qPrintable(QString::number(columns.size())));
+        float columnLow = 1000.0f;
+        float columnHigh = 0.0f;
+        for (const stripchart::Sample &sample : columns) {
+            columnLow = std::min(columnLow, sample.low);
+            columnHigh = std::max(columnHigh, sample.high);
+        }
+        QCOMPARE(columnHigh, 500.0f);
+        QCOMPARE(columnLow, 1.5f);
+        // A window in the middle holds only samples that touch it.
+        const qint64 from = start + qint64(readings / 2) * stepMs;
+        for (const stripchart::Sample &sample : history.samples(from, from + 10 * stepMs))
+            QVERIFY(sample.timeMs + sample.spanMs >= from && sample.timeMs <= from + 10 * stepMs);
+    }
+
+    // Alarms start after the hold time, once per episode, and clear after as long inside.
+    void alarmEpisodes_data()
+    {
+        QTest::addColumn<QVector<float>>("readings");  // one a second; NaN: no answer
+        QTest::addColumn<QStringList>("events");       // "+above@3" starts at 3 s, "-above@9" clears at 9 s
+        const QVector<float> inside(20, 77.0f);
+        QTest::newRow("inside") << inside << QStringList{};
+        QTest::newRow("a glitch shorter than the hold")
+            << QVector<float>{77, 95, 95, 77, 77, 77, 77, 77} << QStringList{};
+        QTest::newRow("above for the hold, then back")
+            << QVector<float>{77, 95, 95, 95, 95, 95, 77, 77, 77, 77, 77} << QStringList{"+above@4", "-above@9"};
+        QTest::newRow("one start however long it lasts")
+            << QVector<float>{95, 95, 95, 95, 95, 95, 95, 95, 95, 95, 95, 95} << QStringList{"+above@3"};
+        QTest::newRow("a dip inside does not clear it")
+            << QVector<float>{95, 95, 95, 95, 77, 95, 95, 77, 77, 77, 77} << QStringList{"+above@3", "-above@10"};
+        QTest::newRow("below") << QVector<float>{77, 40, 40, 40, 40} << QStringList{"+below@4"};
+        QTest::newRow("no reading at all")
+            << QVector<float>{77, Missing, Missing, Missing, Missing, 77, 77, 77, 77}
+            << QStringList{"+no-reading@3", "-no-reading@8"};
+        QTest::newRow("missing readings shorter than the hold")
+            << QVector<float>{77, Missing, Missing, 77, Missing, Missing, 77} << QStringList{};
+        QTest::newRow("a dead sensor then a hot one")
+            << QVector<float>{Missing, Missing, Missing, Missing, 95, 95, 95, 95}
+            << QStringList{"+no-reading@3", "-no-reading@7", "+above@7"};
+    }
+
+    void alarmEpisodes()
+    {
+        QFETCH(QVector<float>, readings);
+        QFETCH(QStringList, events);
+        alarms::Settings settings;
+        settings.above = 90.0;
+        settings.below = 50.0;
+        settings.holdMs = 3000;
+        alarms::Rule rule(settings, 0);
+        QStringList seen;
+        for (int second = 0; second < readings.size(); ++second) {
+            for (const alarms::Event &event : rule.reading(second * 1000, valueOf(readings.at(second)))) {
+                seen << QStringLiteral("%1%2@%3").arg(event.started ? '+' : '-').arg(alarms::key(event.condition)).arg(event.timeMs / 1000);
+                if (event.started && event.condition != alarms::Condition::NoReading)
+                    QCOMPARE(event.temperature, valueOf(readings.at(second)));
+            }
+        }
+        QCOMPARE(seen, events);
+    }
+
+    // Without a limit nothing is watched, not even for missing readings.
+    void alarmsUnarmedWithoutLimits()
+    {
+        alarms::Settings settings;
+        alarms::Rule rule(settings, 0);
+        QVERIFY(rule.tick(3600 * 1000).isEmpty());
+        QVERIFY(rule.reading(3601 * 1000, 1e6f).isEmpty());
+    }
+
+    // The file grows row by row; an existing one is appended to, the header written once.
+    void recorderAppends()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("log.csv"));
+        const qint64 time = QDateTime(QDate(2026, 12, 7), QTime(13, 17, 5, 597), Qt::UTC).toMSecsSinceEpoch();
+        for (int run = 0; run < 2; ++run) {
+            Recorder recorder;
+            QVERIFY2(recorder.start(path), qPrintable(recorder.error()));
+            QVERIFY(recorder.write(time + run, QStringLiteral("ttyACM0"), 1.0015106f, 77.44232f));
+            QVERIFY(recorder.write(time + run, QStringLiteral("a,b"), std::nullopt, std::nullopt));
+        }
+        QCOMPARE(contentOf(path), QByteArray("time,port,voltage_V,temperature_K\n"
+                                             "2026-12-07T13:17:05.597Z,ttyACM0,1.0015106,77.44232\n"
+                                             "2026-12-07T13:17:05.597Z,\"a,b\",,\n"
+                                             "2026-12-07T13:17:05.598Z,ttyACM0,1.0015106,77.44232\n"
+                                             "2026-12-07T13:17:05.598Z,\"a,b\",,\n"));
+    }
+
+    void recorderReportsFailures_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no such folder") << "/nonexistent/log.csv" << false << "Couldn't open \"/nonexistent/log.csv\" for recording";
+        QTest::newRow("disk full") << "/dev/full" << false << "Couldn't write to \"/dev/full\"";
+    }
+
+    void recorderReportsFailures()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, opens);
+        QFETCH(QString, message);
+        Recorder recorder;
+        const bool started = recorder.start(path) && recorder.write(0, QStringLiteral("p"), 1.0f, 2.0f);
+        QCOMPARE(started, opens);
+        QVERIFY2(recorder.error().startsWith(message), qPrintable(recorder.error()));
+        QVERIFY(!recorder.isRecording());
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");  // -1: runs
+        QTest::addColumn<QString>("said");
+        QTest::newRow("defaults") << QStringList{} << -1 << QString();
+        QTest::newRow("shortest interval") << QStringList{"--interval", "0.01"} << -1 << QString();
+        QTest::newRow("interval too short") << QStringList{"--interval", "0.001"} << 2 << "--interval takes seconds from 0.01 to 3600";
+        QTest::newRow("interval not a number") << QStringList{"--interval", "fast"} << 2 << "not 'fast'";
+        QTest::newRow("limit not a number") << QStringList{"--alarm-above", "hot"} << 2 << "--alarm-above takes a temperature in K";
+        QTest::newRow("negative hold") << QStringList{"--alarm-after", "-1"} << 2 << "--alarm-after takes seconds";
+        QTest::newRow("unknown option") << QStringList{"--colour"} << 2 << "Unknown option 'colour'";
+        QTest::newRow("an argument") << QStringList{"ttyACM0"} << 2 << "takes no arguments";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--alarm-command <COMMAND>";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-monitor 9.9";
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        const ParsedOptions parsed = parseMonitorOptions(QStringList{"thermocal-monitor"} + arguments, QStringLiteral("9.9"));
+        QCOMPARE(parsed.outcome == ParsedOptions::Outcome::Run, status < 0);
+        if (status >= 0)
+            QCOMPARE(parsed.status, status);
+        QVERIFY2((parsed.output + parsed.error).contains(said), qPrintable(parsed.output + parsed.error));
+        if (arguments.isEmpty())
+            QCOMPARE(parsed.options.alarms.holdMs, qint64(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMonitorCore)
+#include "tst_monitorcore.moc"
