@@ -1,5 +1,7 @@
 #include "monitoroptions.h"
 
+#include "portname.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -29,8 +31,9 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Displays version information."));
     const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Watches the instrument on port NAME (repeatable: one trace each). "
-                                                 "Without it, every port with the instrument's USB identifiers."),
+                                  QStringLiteral("Watches the instrument on port NAME (repeatable: one trace each): a "
+                                                 "local port, or rfc2217://HOST:PORT or socket://HOST:PORT. Without it, "
+                                                 "every port with the instrument's USB identifiers."),
                                   QStringLiteral("NAME"));
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Seconds between readings, 0.01 to 3600 (default 1)."),
@@ -77,6 +80,9 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
     for (const QString &name : options.ports) {
         if (name.isEmpty())
             return usageError(QStringLiteral("--port needs a port name"));
+        QString problem;
+        if (!portname::parse(name, &problem))
+            return usageError(QStringLiteral("--port: %1").arg(problem));
     }
     const auto number = [&parser](const QCommandLineOption &option, double *value) {
         bool ok = false;

@@ -1,11 +1,12 @@
 #include "readingworker.h"
 
 #include "device.h"
+#include "portname.h"
 #include "protocol.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QSerialPort>
+#include <QIODevice>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,10 +39,11 @@ QString ReadingWorker::recordedName() const
 // reaches the monitor through here.
 bool ReadingWorker::openPort(const QString &name)
 {
-    delete m_port;
-    m_port = new QSerialPort(this);
-    if (!device::open(*m_port, name))
+    m_port.reset();
+    portname::Opened opened = portname::open(name);
+    if (!opened.port)
         return false;
+    m_port = std::move(opened.port);
     protocol::closeOnFatalError(*m_port);
     return true;
 }
@@ -85,7 +87,7 @@ void ReadingWorker::scheduleNext()
 void ReadingWorker::takeReading()
 {
     const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
-    protocol::Link link(m_port);
+    protocol::Link link(m_port.get());
     const device::Reading answer = device::readLive(link);
     MonitorReading taken{m_instrument, recordedName(), utcMs, answer.voltage, answer.temperature};
     if (!answer.voltage || !answer.temperature) {
@@ -129,7 +131,7 @@ void ReadingWorker::tryReconnect()
         = m_target.named ? QList<portdiscovery::Port>() : portdiscovery::availablePorts();
     for (const QString &name : reconnect::candidates(m_target, present)) {
         // A named port that is a missing file or link is not there yet: no need to try.
-        if (m_target.named && name.contains(QLatin1Char('/')) && !QFileInfo::exists(name))
+        if (m_target.named && !portname::isUrl(name) && name.contains(QLatin1Char('/')) && !QFileInfo::exists(name))
             continue;
         if (!openPort(name))
             continue;

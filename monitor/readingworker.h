@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-class QSerialPort;
+class QIODevice;
 class QTimer;
 
 // One reading as the monitor passes it on.
@@ -62,7 +62,7 @@ private:
     int m_instrument;
     reconnect::Target m_target;
     ReadingSchedule m_schedule;
-    QSerialPort *m_port = nullptr;
+    std::unique_ptr<QIODevice> m_port;
     QTimer *m_due = nullptr;
     QTimer *m_retry = nullptr;
     std::optional<PortState> m_state;

@@ -201,6 +201,9 @@ private slots:
         QTest::newRow("negative hold") << QStringList{"--alarm-after", "-1"} << 2 << "--alarm-after takes seconds";
         QTest::newRow("unknown option") << QStringList{"--colour"} << 2 << "Unknown option 'colour'";
         QTest::newRow("an argument") << QStringList{"ttyACM0"} << 2 << "takes no arguments";
+        QTest::newRow("network port") << QStringList{"--port", "rfc2217://lab-pi:2217"} << -1 << QString();
+        QTest::newRow("network port of an unknown kind") << QStringList{"--port", "telnet://lab-pi:23"} << 2
+                                                         << "--port: 'telnet' is not a kind of port URL";
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--alarm-command <COMMAND>";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-monitor 9.9";
     }

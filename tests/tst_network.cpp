@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <csignal>
 #include <cstring>
 
 #include <netinet/in.h>
@@ -265,22 +266,47 @@ private slots:
         }
     }
 
-    // A server that goes away during a log is a lost connection, as an unplugged cable is.
+    void serverStoppedDuringALog_data()
+    {
+        QTest::addColumn<bool>("reconnect");
+        QTest::newRow("log ends") << false;
+        QTest::newRow("--reconnect: log resumes") << true;
+    }
+
+    // A server that goes away during a log is a lost connection, as an unplugged cable is;
+    // with --reconnect the log goes on once the server is back.
     void serverStoppedDuringALog()
     {
+        QFETCH(bool, reconnect);
+        const QString url = m_ser2net.rfc2217Url();
         m_rfc2217Instrument.clearRequests();
         QProcess process;
-        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.02"),
-                                                 QStringLiteral("--count"), QStringLiteral("0"), QStringLiteral("--csv"),
-                                                 QStringLiteral("--port"), m_ser2net.rfc2217Url()});
+        process.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("read"), QStringLiteral("--interval"),
+                                                            QStringLiteral("0.02"), QStringLiteral("--count"), QStringLiteral("0"),
+                                                            QStringLiteral("--csv"), QStringLiteral("--port"), url}
+                                                    + (reconnect ? QStringList{QStringLiteral("--reconnect")} : QStringList()));
         QVERIFY(process.waitForStarted());
         QVERIFY(m_rfc2217Instrument.waitForRequests(10, 10000));
         m_ser2net.stop();
+        bool resumed = true;
+        if (reconnect) {
+            QVERIFY2(m_ser2net.restart(), qPrintable(m_ser2net.error()));
+            m_rfc2217Instrument.clearRequests();
+            // Readings arrive again: the log found the server back.
+            resumed = m_rfc2217Instrument.waitForRequests(10, 10000);
+            ::kill(pid_t(process.processId()), SIGTERM);
+        }
         const Run run = testsupport::finishProcess(process);
-        QVERIFY2(run.exitCode == 4, qPrintable(run.err));
+        // The server serves the tests that follow, whatever this one finds.
+        QVERIFY2(m_ser2net.isRunning() || m_ser2net.restart(), qPrintable(m_ser2net.error()));
+        QVERIFY2(resumed, qPrintable(run.err));
+        QVERIFY2(run.exitCode == (reconnect ? 0 : 4), qPrintable(run.err));
         QVERIFY2(run.err.contains(QLatin1String("The connection to the instrument was lost.")), qPrintable(run.err));
-        QVERIFY(run.out.count('\n') > 5);
-        QVERIFY2(m_ser2net.restart(), qPrintable(m_ser2net.error()));
+        QCOMPARE(run.err.contains(QStringLiteral("reconnected: %1").arg(url)), reconnect);
+        const QList<QByteArray> rows = run.out.trimmed().split('\n');
+        QVERIFY(rows.size() > 5);
+        if (reconnect)
+            QVERIFY2(rows.last().count(',') == 2 && !rows.last().endsWith(','), rows.last().constData());
     }
 };
 
