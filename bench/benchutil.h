@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
 #include <QVector>
 
 #include <algorithm>
@@ -13,5 +18,51 @@ inline void printFigures(const char *what, QVector<double> ms, const char *targe
     const double worst = ms.isEmpty() ? 0.0 : ms.last();
     std::printf("%-44s n=%-4d median %8.2f ms  worst %8.2f ms   (target: %s)\n", what,
                 int(ms.size()), median, worst, target);
+    std::fflush(stdout);
+}
+
+// Runs `program` with `arguments` `runs` times; the milliseconds of each run that ended with
+// status 0. `lastOutput` gets the standard output of the last one.
+inline QVector<double> timeRuns(const QString &program, const QStringList &arguments, int runs,
+                                QByteArray *lastOutput = nullptr)
+{
+    QVector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QProcess process;
+        QElapsedTimer clock;
+        clock.start();
+        process.start(program, arguments);
+        if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+            std::fprintf(stderr, "%s %s failed: %s\n", qPrintable(program), qPrintable(arguments.join(QLatin1Char(' '))),
+                         process.readAllStandardError().constData());
+            continue;
+        }
+        times.append(clock.nsecsElapsed() / 1e6);
+        if (lastOutput)
+            *lastOutput = process.readAllStandardOutput();
+    }
+    return times;
+}
+
+// Worst lateness against the schedule, and readings missing or without an answer, of a CSV log.
+inline void printSchedule(const char *what, const QByteArray &log, int readings, int intervalMs, double totalMs,
+                          const char *target)
+{
+    const QList<QByteArray> rows = log.trimmed().split('\n').mid(1);
+    qint64 worstLateMs = 0;
+    int missing = readings - rows.size();
+    if (!rows.isEmpty()) {
+        const qint64 start = QDateTime::fromString(QString::fromUtf8(rows.first().split(',').first()), Qt::ISODateWithMs)
+                                 .toMSecsSinceEpoch();
+        for (int k = 0; k < rows.size(); ++k) {
+            const QList<QByteArray> fields = rows.at(k).split(',');
+            if (fields.size() != 3 || fields.at(1).isEmpty())
+                ++missing;
+            const qint64 at = QDateTime::fromString(QString::fromUtf8(fields.first()), Qt::ISODateWithMs).toMSecsSinceEpoch();
+            worstLateMs = qMax(worstLateMs, at - start - qint64(intervalMs) * k);
+        }
+    }
+    std::printf("%-44s total %8.1f ms (schedule %d ms)  worst lateness %lld ms  missing %d   (target: %s)\n", what,
+                totalMs, intervalMs * (readings - 1), static_cast<long long>(worstLateMs), missing, target);
     std::fflush(stdout);
 }
