@@ -10,7 +10,6 @@
 
 #include <csignal>
 
-
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);

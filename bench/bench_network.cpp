@@ -9,7 +9,6 @@
 
 #include <csignal>
 
-
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
