@@ -12,6 +12,13 @@ ReadingSchedule::ReadingSchedule(qint64 intervalNs, qint64 startNs)
 
 qint64 ReadingSchedule::next(qint64 nowNs)
 {
+    // The first reading is taken as soon as it is asked for, and the grid counts from it:
+    // opening a port first must not cost a whole interval.
+    if (m_index < 0) {
+        m_startNs = qMax(m_startNs, nowNs);
+        m_index = 0;
+        return m_startNs;
+    }
     qint64 index = m_index + 1;
     if (nowNs > m_startNs + index * m_intervalNs) {
         // The first grid time at or after now.

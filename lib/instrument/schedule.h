@@ -13,7 +13,7 @@ public:
 
     // The due time of the next reading when asked at `nowNs`: the first time on the grid that
     // comes after the last one handed out and is not already past. The first call gives the
-    // start itself unless that is past.
+    // start, or `nowNs` when that is later, and the grid then counts from there.
     qint64 next(qint64 nowNs);
     // How many due times were skipped so far because they had passed.
     qint64 skipped() const { return m_skipped; }
