@@ -60,6 +60,8 @@ set(CPACK_PACKAGE_DESCRIPTION "Reads the live voltage and temperature of a USB t
 and writes its calibration set (ADC and DAC constants, a 100-row table of
 voltage against temperature), commits it to the instrument's EEPROM, keeps it
 in JSON calibration files and builds the table from a sensor curve.
+thermocal-cli does the same from scripts, for instruments on USB or on the
+network through ser2net, and logs readings as CSV, JSON or InfluxDB lines.
 thermocal-monitor watches instruments live: readouts, a strip chart against
 clock time, CSV recording that survives a crash, and alarms.
 
