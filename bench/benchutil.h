@@ -52,15 +52,21 @@ inline void printSchedule(const char *what, const QByteArray &log, int readings,
     qint64 worstLateMs = 0;
     int missing = readings - rows.size();
     if (!rows.isEmpty()) {
+        // Readings fall due on a grid from the first one; a due time that had passed is skipped,
+        // so each row is late within its own slot, and a slot without a row is a missing reading.
         const qint64 start = QDateTime::fromString(QString::fromUtf8(rows.first().split(',').first()), Qt::ISODateWithMs)
                                  .toMSecsSinceEpoch();
-        for (int k = 0; k < rows.size(); ++k) {
-            const QList<QByteArray> fields = rows.at(k).split(',');
+        qint64 lastSlot = 0;
+        for (const QByteArray &row : rows) {
+            const QList<QByteArray> fields = row.split(',');
             if (fields.size() != 3 || fields.at(1).isEmpty())
                 ++missing;
-            const qint64 at = QDateTime::fromString(QString::fromUtf8(fields.first()), Qt::ISODateWithMs).toMSecsSinceEpoch();
-            worstLateMs = qMax(worstLateMs, at - start - qint64(intervalMs) * k);
+            const qint64 sinceStart =
+                QDateTime::fromString(QString::fromUtf8(fields.first()), Qt::ISODateWithMs).toMSecsSinceEpoch() - start;
+            lastSlot = sinceStart / intervalMs;
+            worstLateMs = qMax(worstLateMs, sinceStart - intervalMs * lastSlot);
         }
+        missing += int(lastSlot + 1 - rows.size());
     }
     std::printf("%-44s total %8.1f ms (schedule %d ms)  worst lateness %lld ms  missing %d   (target: %s)\n", what,
                 totalMs, intervalMs * (readings - 1), static_cast<long long>(worstLateMs), missing, target);
