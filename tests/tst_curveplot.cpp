@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <random>
 
 using curveplot::Point;
 using curveplot::Series;
@@ -122,6 +123,13 @@ private slots:
         QVERIFY2(reduced.size() <= 4 * size.width(), qPrintable(QString::number(reduced.size())));
         QCOMPARE(reduced.first(), points.first());
         QCOMPARE(reduced.last(), points.last());
+        // Points in any order reduce to the same line, so a curve is drawn without sorting it.
+        QVector<QPointF> shuffled = points;
+        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(11));
+        curveplot::UnorderedColumnReducer unordered(0, size.width() - 1);
+        for (const QPointF &point : qAsConst(shuffled))
+            unordered.add(point);
+        QCOMPARE(unordered.finish(), reduced);
 
         QImage whole = blank(size);
         QImage fromReduced = blank(size);

@@ -47,7 +47,7 @@ QString message(const char *text)
 struct Drawn
 {
     QString name;
-    QVector<QPointF> points; // (K, y), rising in temperature
+    QVector<QPointF> points; // (K, y), in the order given
     bool markers = false;
 };
 
@@ -58,8 +58,8 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
         Drawn one;
         one.name = series.at(index).name;
         one.markers = series.at(index).markers;
-        // Curves are drawn as given, sorted where they are drawn: a million-point curve is held
-        // once more, not twice.
+        // Curves are drawn as given, in any order (the line is reduced to pixel columns, which
+        // orders it): a million-point curve is held once more, not twice, and never sorted.
         const QVector<Point> shown = mode == Mode::Difference
                                          ? differenceInMillikelvin(series.first().points, series.at(index).points)
                                          : series.at(index).points;
@@ -69,9 +69,6 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
             if (point.second > 0.0 && std::isfinite(point.first) && std::isfinite(point.second))
                 one.points.append(QPointF(point.second, point.first));
         }
-        std::sort(one.points.begin(), one.points.end(), [](const QPointF &a, const QPointF &b) {
-            return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
-        });
         drawn.append(one);
     }
     return drawn;
@@ -306,11 +303,10 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
         const Drawn &one = drawn.at(index);
         if (one.points.isEmpty())
             continue;
-        // Points rise in temperature, so they reach the columns in order.
-        ColumnReducer reducer;
+        UnorderedColumnReducer reducer(qint64(std::floor(axes.frame.left())), qint64(std::floor(axes.frame.right())));
         for (const QPointF &point : one.points)
             reducer.add(axes.at(point));
-        const QPolygonF reduced = reducer.finish().value(0);
+        const QPolygonF reduced = reducer.finish();
         QPainterPath path(reduced.first());
         for (int point = 1; point < reduced.size(); ++point)
             path.lineTo(reduced.at(point));

@@ -1,5 +1,6 @@
 #include "decimation.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace curveplot {
@@ -76,6 +77,64 @@ QPolygonF reduceToColumns(const QVector<QPointF> &points)
         reducer.add(point);
     const QVector<QPolygonF> lines = reducer.finish();
     return lines.isEmpty() ? QPolygonF() : lines.first();
+}
+
+namespace {
+
+// The order of a sorted line: by x, then by y.
+bool before(const QPointF &a, const QPointF &b)
+{
+    return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
+}
+
+} // namespace
+
+UnorderedColumnReducer::UnorderedColumnReducer(qint64 firstColumn, qint64 lastColumn)
+    : m_firstColumn(firstColumn)
+    , m_columns(int(std::max<qint64>(1, lastColumn - firstColumn + 1)))
+{
+}
+
+void UnorderedColumnReducer::add(const QPointF &point)
+{
+    const qint64 index = std::clamp<qint64>(qint64(std::floor(point.x())) - m_firstColumn, 0, m_columns.size() - 1);
+    Column &column = m_columns[int(index)];
+    if (column.count++ == 0) {
+        column.first = column.low = column.high = column.last = point;
+        return;
+    }
+    if (before(point, column.first))
+        column.first = point;
+    if (before(column.last, point))
+        column.last = point;
+    // Of equal extremes, the one a sorted line reaches first.
+    if (point.y() < column.low.y() || (point.y() == column.low.y() && point.x() < column.low.x()))
+        column.low = point;
+    if (point.y() > column.high.y() || (point.y() == column.high.y() && point.x() < column.high.x()))
+        column.high = point;
+}
+
+QPolygonF UnorderedColumnReducer::finish() const
+{
+    QPolygonF line;
+    for (const Column &column : m_columns) {
+        if (column.count == 0)
+            continue;
+        line << column.first;
+        if (column.count == 1)
+            continue;
+        // The extremes between the first and the last, each once, in the line's order.
+        QPointF middle[2] = {column.low, column.high};
+        if (before(middle[1], middle[0]))
+            std::swap(middle[0], middle[1]);
+        for (int index = 0; index < 2; ++index) {
+            const QPointF &point = middle[index];
+            if (point != column.first && point != column.last && (index == 0 || point != middle[0]))
+                line << point;
+        }
+        line << column.last;
+    }
+    return line;
 }
 
 } // namespace curveplot

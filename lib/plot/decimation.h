@@ -36,4 +36,25 @@ private:
 // One line reduced as above.
 QPolygonF reduceToColumns(const QVector<QPointF> &points);
 
+// The same reduction for points given in any order, as if sorted by x (then y) first: each
+// column keeps its first and last point in that order and its lowest and highest, so a
+// large curve is drawn without sorting it. Columns are the whole numbers from `firstColumn`
+// to `lastColumn`; points beyond them count in the nearest one.
+class UnorderedColumnReducer
+{
+public:
+    UnorderedColumnReducer(qint64 firstColumn, qint64 lastColumn);
+    void add(const QPointF &point);
+    QPolygonF finish() const;
+
+private:
+    struct Column
+    {
+        int count = 0;
+        QPointF first, low, high, last;
+    };
+    qint64 m_firstColumn;
+    QVector<Column> m_columns;
+};
+
 } // namespace curveplot
