@@ -8,17 +8,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <csignal>
-
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const QString cli = QStringLiteral(CLI_PATH);
-    QProcess simulator;
-    simulator.start(QStringLiteral(SIM_PATH), QStringList());
-    if (!simulator.waitForReadyRead(10000))
-        qFatal("thermocal-sim did not start");
-    const QString port = QString::fromUtf8(simulator.readLine()).trimmed();
+    const Simulator simulator(QStringLiteral(SIM_PATH));
+    const QString port = simulator.port();
     const QStringList onPort{QStringLiteral("--port"), port};
 
     timeRuns(cli, {QStringLiteral("--version")}, 3);
@@ -59,7 +54,5 @@ int main(int argc, char *argv[])
     printSchedule("thermocal-cli read --interval 0.01 x1000", log, readings, 10, total.value(0),
                   "within 1 %, none missing");
 
-    ::kill(pid_t(simulator.processId()), SIGTERM);
-    simulator.waitForFinished(5000);
     return 0;
 }

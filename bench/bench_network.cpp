@@ -7,17 +7,12 @@
 #include <QCoreApplication>
 #include <QProcess>
 
-#include <csignal>
-
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const QString cli = QStringLiteral(CLI_PATH);
-    QProcess simulator;
-    simulator.start(QStringLiteral(SIM_PATH), QStringList());
-    if (!simulator.waitForReadyRead(10000))
-        qFatal("thermocal-sim did not start");
-    const QString terminal = QString::fromUtf8(simulator.readLine()).trimmed();
+    const Simulator simulator(QStringLiteral(SIM_PATH));
+    const QString terminal = simulator.port();
     testsupport::Ser2net ser2net;
     if (!ser2net.start(terminal, terminal))
         qFatal("ser2net did not start: %s", qPrintable(ser2net.error()));
@@ -42,7 +37,5 @@ int main(int argc, char *argv[])
     }
 
     ser2net.stop();
-    ::kill(pid_t(simulator.processId()), SIGTERM);
-    simulator.waitForFinished(5000);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 // Prints the median and the worst of a series of timings in milliseconds.
@@ -72,3 +73,30 @@ inline void printSchedule(const char *what, const QByteArray &log, int readings,
                 totalMs, intervalMs * (readings - 1), static_cast<long long>(worstLateMs), missing, target);
     std::fflush(stdout);
 }
+
+// thermocal-sim running for the benchmark's whole run, ended with SIGTERM as a user would.
+class Simulator
+{
+public:
+    explicit Simulator(const QString &program)
+    {
+        m_process.start(program, QStringList());
+        if (!m_process.waitForReadyRead(10000))
+            qFatal("thermocal-sim did not start");
+        m_port = QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+    ~Simulator()
+    {
+        ::kill(pid_t(m_process.processId()), SIGTERM);
+        m_process.waitForFinished(5000);
+    }
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    // The pseudo-terminal it serves.
+    QString port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    QString m_port;
+};
