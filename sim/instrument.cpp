@@ -45,6 +45,8 @@ Instrument::~Instrument()
     if (m_thread.joinable())
         m_thread.join();
     closeTerminal();
+    for (int &slave : m_unpluggedSlaves)
+        closeFd(slave);
     closeFd(m_wakeRead);
     closeFd(m_wakeWrite);
 }
@@ -218,7 +220,14 @@ bool Instrument::isPlugged() const
 void Instrument::closeTerminal()
 {
     closeFd(m_master);
-    closeFd(m_slave);
+    // Closing the master hangs the terminal up and removes its name, but the kernel hands the
+    // number to the next pseudo-terminal only once the slave is closed too. Keeping the slave
+    // until the instrument is destroyed means a program still holding the old name, or a link
+    // to it, finds nothing there, as after a real unplug, rather than another program's
+    // terminal that happened to get the same number.
+    const int slave = m_slave.exchange(-1);
+    if (slave >= 0)
+        m_unpluggedSlaves.push_back(slave);
 }
 
 void Instrument::writeAll(const QByteArray &bytes)

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace sim {
 
@@ -90,6 +91,7 @@ private:
     std::mutex m_writeMutex;             // writes to the terminal
     std::atomic<int> m_master{-1};
     std::atomic<int> m_slave{-1};        // held open so the terminal outlives the program's port
+    std::vector<int> m_unpluggedSlaves;  // keep unplugged terminals' numbers from being reused
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
     bool m_stopping = false;

@@ -171,6 +171,18 @@ private slots:
         instrument.unplug();
         QVERIFY(!instrument.isPlugged());
         ::close(fd);
+
+        // As after a real unplug the name is gone for good, and no terminal opened meanwhile
+        // takes it over from under a program that still holds it.
+        const QString unplugged = instrument.portName();
+        // (The serving thread lets go of the terminal as soon as it wakes.)
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(unplugged), 5000);
+        sim::Instrument next;
+        QVERIFY(next.start());
+        QVERIFY2(next.portName() != unplugged, qPrintable(unplugged));
+        QVERIFY(instrument.replug());
+        QVERIFY(instrument.portName() != unplugged);
+        QVERIFY(instrument.portName() != next.portName());
     }
 };
 
