@@ -207,13 +207,11 @@ private slots:
         const qint64 spanMs = killed.last().timeMs - killed.first().timeMs;
         QVERIFY2(killed.size() >= spanMs / IntervalMs * 3 / 4, qPrintable(QString::number(spanMs)));
 
-        // Whatever the kill cut short is completed by nothing; the next run starts a new line
-        // only if the last one was whole.
+        // A row cut short (by the kill, or as here by a full disk) stays alone on its line:
+        // the next run starts a new one.
         QFile cut(path);
-        QVERIFY(cut.open(QIODevice::ReadOnly));
-        const QByteArray before = cut.readAll();
-        if (!before.endsWith('\n'))
-            QVERIFY(cut.resize(before.lastIndexOf('\n') + 1));
+        QVERIFY(cut.open(QIODevice::Append));
+        QVERIFY(cut.write("2026-12-0") == 9);
         cut.close();
         const int rowsBefore = rowsOf(path).size();
         QProcess second;
@@ -224,6 +222,7 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(contentOf(path).count("time,port"), 1);
         QVERIFY(contentOf(path).endsWith('\n'));
+        QVERIFY(contentOf(path).contains("\n2026-12-0\n"));
         QVERIFY(rowsOf(path).size() > rowsBefore + 10);
     }
 
@@ -269,12 +268,14 @@ private slots:
     {
         QTemporaryDir dir;
         const QString ran = dir.filePath(QStringLiteral("ran.txt"));
+        const QString record = dir.filePath(QStringLiteral("alarms.csv"));
         sim::Instrument instrument;
         QVERIFY(instrument.start());
         setTemperature(instrument, 77.0f);
         QProcess monitor;
         startMonitor(monitor, {QStringLiteral("--port"), instrument.portName(), QStringLiteral("--interval"),
-                               QString::number(IntervalSeconds), QStringLiteral("--alarm-above"), QStringLiteral("200"),
+                               QString::number(IntervalSeconds), QStringLiteral("--record"), record,
+                               QStringLiteral("--alarm-above"), QStringLiteral("200"),
                                QStringLiteral("--alarm-after"), QStringLiteral("1"), QStringLiteral("--alarm-command"),
                                QStringLiteral("echo \"$THERMOCAL_ALARM,$THERMOCAL_TEMPERATURE_K,$THERMOCAL_PORT\" >> '%1'").arg(ran)});
         const auto holdFor = [](int ms) { QTest::qWait(ms); };
@@ -293,14 +294,24 @@ private slots:
         holdFor(2500);
         instrument.setFaults(sim::Faults());
         holdFor(2000);
+        // A sensor beyond its table: the instrument answers nan, which is no reading.
+        setTemperature(instrument, std::numeric_limits<float>::quiet_NaN());
+        holdFor(2500);
         stopMonitor(monitor, SIGTERM);
         QCOMPARE(monitor.exitCode(), 0);
         const QString err = QString::fromUtf8(monitor.readAllStandardError());
 
-        const QString expected = QStringLiteral("above,300,%1\nno-reading,,%1\n").arg(instrument.portName());
+        const QString expected = QStringLiteral("above,300,%1\nno-reading,,%1\nno-reading,,%1\n").arg(instrument.portName());
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(contentOf(ran)), expected, 5000);
-        QCOMPARE(err.count(QLatin1String("thermocal-monitor: alarm: ")), 2);
+        QCOMPARE(err.count(QLatin1String("thermocal-monitor: alarm: ")), 3);
         QCOMPARE(err.count(QLatin1String("thermocal-monitor: alarm cleared: ")), 2);
+        // Recorded as an empty temperature beside the voltage that did come.
+        const QVector<Row> rows = rowsOf(record);
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows.last().voltage, QStringLiteral("1.5"));
+        QCOMPARE(rows.last().temperature, QString());
+        for (const Row &row : rows)
+            QVERIFY2(row.temperature != QLatin1String("nan"), qPrintable(row.temperature));
         QVERIFY2(err.contains(QLatin1String(": temperature above 200 K since ")), qPrintable(err));
         QVERIFY2(err.contains(QLatin1String(": no reading since ")), qPrintable(err));
     }
@@ -311,13 +322,16 @@ private slots:
     void unplugAndReplug_data()
     {
         QTest::addColumn<bool>("discovered");
-        QTest::newRow("same link") << false;
-        QTest::newRow("new name, same serial number") << true;
+        QTest::addColumn<bool>("swapped");
+        QTest::newRow("same link") << false << false;
+        QTest::newRow("new name, same serial number") << true << false;
+        QTest::newRow("another instrument under the old name") << true << true;
     }
 
     void unplugAndReplug()
     {
         QFETCH(bool, discovered);
+        QFETCH(bool, swapped);
         QTemporaryDir dir;
         const QString record = dir.filePath(QStringLiteral("replug.csv"));
         sim::Instrument instrument;
@@ -372,6 +386,22 @@ private slots:
         // The window stayed live meanwhile (the wait ran its events); no rows while gone.
         QCOMPARE(rowsOf(record).size(), rowsAtLoss);
 
+        if (swapped) {
+            // Another instrument takes the name: it is watched as a new one, and the first
+            // stays lost until its own serial number is back.
+            QVERIFY(instrument.setLink(firstName));
+            QVERIFY(instrument.replug());
+            portdiscovery::Port newcomer = instrumentAt(QStringLiteral("ttyACM0"));
+            newcomer.serialNumber = QStringLiteral("TC0077");
+            present->set({other, newcomer});
+            QTRY_COMPARE_WITH_TIMEOUT(session.count(), 3, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(readoutText(window, 2, "lbState"), QStringLiteral("reading"), 5000);
+            QCOMPARE(readoutText(window, 2, "lbPort"), firstName);
+            QVERIFY(readoutText(window, 0, "lbState").startsWith(QLatin1String("disconnected since ")));
+            session.stop();
+            portdiscovery::setPortSource({});
+            return;
+        }
         const QString secondName = dir.filePath(discovered ? QStringLiteral("ttyACM1") : QStringLiteral("ttyACM0"));
         QVERIFY(instrument.setLink(secondName) || !discovered);
         QVERIFY(instrument.replug());

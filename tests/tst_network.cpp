@@ -302,7 +302,7 @@ private slots:
         QVERIFY2(resumed, qPrintable(run.err));
         QVERIFY2(run.exitCode == (reconnect ? 0 : 4), qPrintable(run.err));
         QVERIFY2(run.err.contains(QLatin1String("The connection to the instrument was lost.")), qPrintable(run.err));
-        QCOMPARE(run.err.contains(QStringLiteral("reconnected: %1").arg(url)), reconnect);
+        QCOMPARE(run.err.contains(QStringLiteral("%1: reconnected").arg(url)), reconnect);
         const QList<QByteArray> rows = run.out.trimmed().split('\n');
         QVERIFY(rows.size() > 5);
         if (reconnect)

@@ -249,14 +249,14 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
     return lines;
 }
 
-void settle(QIODevice &port, int limitMs)
+void settle(QIODevice &port, int limitMs, const std::atomic<bool> *stop)
 {
     if (!port.isOpen())
         return;
     QElapsedTimer clock;
     clock.start();
     port.readAll();
-    while (clock.elapsed() < limitMs) {
+    while (clock.elapsed() < limitMs && !(stop && stop->load())) {
         const int wait = int(qMin<qint64>(protocol::ReplyTimeoutMs, limitMs - clock.elapsed()));
         if (!port.waitForReadyRead(wait))
             break;

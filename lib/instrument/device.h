@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <optional>
 
 class QIODevice;
@@ -128,7 +129,7 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
 
 // Waits until the instrument has been quiet for a whole reply time (at most `limitMs`),
 // dropping what arrives: after a failed exchange, a late reply may still be on its way and
-// must not meet the next request.
-void settle(QIODevice &port, int limitMs);
+// must not meet the next request. A stop asked for through `stop` ends it at once.
+void settle(QIODevice &port, int limitMs, const std::atomic<bool> *stop = nullptr);
 
 } // namespace device
