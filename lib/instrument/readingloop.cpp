@@ -157,13 +157,16 @@ void Loop::takeReading()
     }
     const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 monotonicMs = monotonicNs() / NsPerMs;
+    // A port closed since the last reading was closed at its fatal error: it went away.
+    const bool gone = m_port && !m_port->isOpen();
     protocol::Link link(m_port.get());
-    const device::Reading answer = device::readLive(link);
+    const device::Reading answer = gone ? device::Reading() : device::readLive(link);
+    const protocol::LinkFailure failure = gone ? protocol::LinkFailure::ConnectionLost : link.failure();
     ++m_taken;
-    emit reading(makeReading(utcMs, monotonicMs, answer.voltage, answer.temperature, link.failure()));
+    emit reading(makeReading(utcMs, monotonicMs, answer.voltage, answer.temperature, failure));
     if (m_ended)
         return;
-    switch (link.failure()) {
+    switch (failure) {
     case protocol::LinkFailure::None:
         setState(State::Reading, utcMs);
         break;
