@@ -1,0 +1,129 @@
+// thermocal-server: one instrument served to many programs at once.
+#include "endpoints.h"
+#include "instrumentowner.h"
+#include "serveroptions.h"
+
+#include "device.h"
+#include "frontend.h"
+#include "portdiscovery.h"
+#include "streams.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop through a pipe; the owner is asked to stop at once.
+void catchStopSignals(InstrumentOwner *owner)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [owner] {
+        owner->requestStop();
+        QCoreApplication::quit();
+    });
+}
+
+// The port's USB serial number when the system lists it.
+QString serialOf(const QString &name)
+{
+    for (const portdiscovery::Port &port : portdiscovery::availablePorts()) {
+        if (port.name == name || QStringLiteral("/dev/") + port.name == name)
+            return port.serialNumber;
+    }
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("thermocal-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(THERMOCAL_VERSION));
+    frontend::setProgramName(QStringLiteral("thermocal-server"));
+    const ParsedServerOptions parsed = parseServerOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
+    if (!parsed.run) {
+        frontend::out(parsed.output);
+        if (!parsed.error.isEmpty())
+            frontend::message(parsed.error);
+        return frontend::finish(parsed.status);
+    }
+    const ServerOptions &options = parsed.options;
+
+    reconnect::Target target;
+    if (options.port.isEmpty()) {
+        const device::FindResult found = device::findInstrument();
+        if (found.status != device::FindStatus::Found) {
+            frontend::message(found.status == device::FindStatus::NoInstrument
+                                  ? QStringLiteral("no instrument found; name its port with --port NAME")
+                                  : QStringLiteral("%1 instruments found; choose one with --port NAME").arg(found.instruments.size()));
+            return frontend::finish(frontend::NoInstrument);
+        }
+        target = reconnect::foundPort(found.instruments.first());
+    } else {
+        target = reconnect::namedPort(options.port);
+        target.serialNumber = serialOf(options.port);
+    }
+    const QString serial = target.serialNumber;
+    const QString identity = QStringLiteral("thermocal,instrument,%1,%2")
+                                 .arg(serial.isEmpty() ? target.name : serial, QStringLiteral(THERMOCAL_VERSION));
+
+    readingloop::Options loopOptions;
+    loopOptions.intervalNs = qint64(options.intervalSeconds * 1e9);
+    auto *owner = new InstrumentOwner(target, loopOptions, identity, options.allowWrites);
+    QThread instrumentThread;
+    owner->moveToThread(&instrumentThread);
+    QObject::connect(&instrumentThread, &QThread::started, owner, &InstrumentOwner::start);
+    QObject::connect(owner, &InstrumentOwner::log, &application, [](const QString &line) { frontend::message(line); });
+    bool lost = false;
+    QObject::connect(owner, &InstrumentOwner::stateChanged, &application,
+                     [&lost](readingloop::State state, const QString &port) {
+                         if (state == readingloop::State::Disconnected)
+                             frontend::message(readingloop::lostMessage(port));
+                         else if (state == readingloop::State::Reading && lost)
+                             frontend::message(readingloop::reconnectedMessage(port));
+                         lost = state == readingloop::State::Disconnected;
+                     });
+
+    Endpoints endpoints(options, owner, target.name, serial);
+    QObject::connect(&endpoints, &Endpoints::log, &application, [](const QString &line) { frontend::message(line); });
+    QString error;
+    if (!endpoints.start(&error)) {
+        frontend::message(error);
+        delete owner;
+        return frontend::finish(frontend::UsageError);
+    }
+    catchStopSignals(owner);
+    instrumentThread.start();
+    const int status = application.exec();
+
+    endpoints.stop();
+    owner->requestStop();
+    QMetaObject::invokeMethod(owner, &InstrumentOwner::finish, Qt::BlockingQueuedConnection);
+    instrumentThread.quit();
+    instrumentThread.wait();
+    delete owner;
+    return frontend::finish(status);
+}
