@@ -42,7 +42,7 @@ int writeCalibrationFile(const device::DeviceSet &set, const QString &path)
 int writeOutput(const QString &path, const QByteArray &bytes)
 {
     if (path.isEmpty()) {
-        outBytes(bytes);
+        out(bytes);
         return Success;
     }
     const calibrationfile::SaveStatus saved = calibrationfile::saveBytes(path, bytes);

@@ -164,7 +164,7 @@ int readSeries(const Invocation &invocation, Series *series)
 {
     if (invocation.isSet(Measurement)) {
         series->measurement = invocation.value(Measurement);
-        const QString problem = lineprotocol::problemWith(series->measurement);
+        const QString problem = lineprotocol::measurementProblem(series->measurement);
         if (!problem.isEmpty())
             return invocation.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
     }
@@ -215,11 +215,11 @@ int run(const Invocation &invocation)
 
     double seconds = 0.0;
     if (invocation.isSet(Interval)) {
-        bool ok = false;
-        seconds = invocation.value(Interval).toDouble(&ok);
-        if (!ok || !(seconds > 0.0) || seconds > 86400.0)
-            return invocation.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
-                                         .arg(invocation.value(Interval)));
+        QString problem;
+        const std::optional<double> interval = frontend::parseInterval(invocation.value(Interval), &problem);
+        if (!interval)
+            return invocation.usageError(problem);
+        seconds = *interval;
     }
     qint64 readings = 1;
     if (invocation.isSet(Count)) {
@@ -236,8 +236,10 @@ int run(const Invocation &invocation)
         return status;
 
     catchStopSignals();
-    if (format == Format::Csv)
-        out(QStringLiteral("time,voltage_V,temperature_K\n"));
+    // A log whose lines cannot be written ends at the first such line: the readings would be
+    // lost, and a full disk does not empty itself.
+    if (format == Format::Csv && !out(QStringLiteral("time,voltage_V,temperature_K\n")))
+        return FileProblem;
 
     reconnect::Target target = targetOf(invocation.port(), series.tags.first().second);
     ReadingSchedule schedule(qint64(seconds * 1e9), monotonicNs());
@@ -252,7 +254,8 @@ int run(const Invocation &invocation)
         const qint64 nanoseconds = format == Format::Influx ? lineprotocol::uniqueNow() : 0;
         protocol::Link link(port.get());
         const device::Reading reading = device::readLive(link);
-        out(format == Format::Influx ? influxLine(series, nanoseconds, reading) : row(format, time, reading));
+        if (!out(format == Format::Influx ? influxLine(series, nanoseconds, reading) : row(format, time, reading)))
+            return FileProblem;
         const auto failure = link.failure();
         if (failure == protocol::LinkFailure::None) {
             ++answered;
@@ -283,7 +286,9 @@ Command readCommand()
     return {QStringLiteral("read"),
             QStringLiteral("take live readings of the sensor voltage and temperature"),
             {},
-            {QCommandLineOption(Interval, QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+            {QCommandLineOption(Interval,
+                                QStringLiteral("Repeats the reading every SECONDS (%1), at fixed times from the start.")
+                                    .arg(frontend::intervalRange()),
                                 QStringLiteral("SECONDS")),
              QCommandLineOption(Count,
                                 QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "

@@ -1,11 +1,10 @@
 #include "monitorsession.h"
 
 #include "portdiscovery.h"
+#include "streams.h"
 
 #include <QDateTime>
 #include <QThread>
-
-#include <cstdio>
 
 namespace {
 
@@ -17,8 +16,7 @@ constexpr int JoinSlackMs = 100;
 
 void errLine(const QString &message)
 {
-    std::fprintf(stderr, "thermocal-monitor: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    frontend::message(message);
 }
 
 } // namespace
