@@ -158,7 +158,7 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--alarm-after <SECONDS>" << QString();
         QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-monitor " THERMOCAL_VERSION << QString();
         QTest::newRow("interval out of range") << QStringList{"--interval", "0"} << 2 << QString()
-                                               << "thermocal-monitor: --interval takes seconds from 0.01 to 3600, not '0'";
+                                               << "thermocal-monitor: --interval takes seconds from 0.01 to 86400, not '0'";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QString() << "Unknown option 'bogus'";
     }
 
