@@ -78,7 +78,7 @@ Run readFrom(sim::Instrument &instrument, const sim::Faults &faults, const QStri
         firmware.temperature = 300.0f;
     });
     instrument.setFaults(faults);
-    return runProcess(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
+    return inProcess(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
 }
 
 // Values that six digits would round, as a set read from a real instrument has.
@@ -119,7 +119,9 @@ qint64 msOf(const QString &time)
 
 } // namespace
 
-// thermocal-cli, run as a separate process against the simulated instrument.
+// thermocal-cli against the simulated instrument: through its entry in this process where only
+// the output and the status matter, as a separate process for what depends on one (signals,
+// standard output on a full disk, the real executable, drawing).
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -150,12 +152,12 @@ private slots:
         instrument.withFirmware([&](sim::Firmware &firmware) { firmware.constants = original; });
 
         const QString file = dir.filePath(QStringLiteral("got.json"));
-        const Run got = runProcess({QStringLiteral("get"), QStringLiteral("--port"), instrument.portName(), QStringLiteral("-o"), file});
+        const Run got = inProcess({QStringLiteral("get"), QStringLiteral("--port"), instrument.portName(), QStringLiteral("-o"), file});
         QCOMPARE(got.exitCode, 0);
         QVERIFY2(got.out.isEmpty(), got.out.constData());
 
         instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
-        const Run set = runProcess({QStringLiteral("set"), file, QStringLiteral("--no-backup"), QStringLiteral("--port"),
+        const Run set = inProcess({QStringLiteral("set"), file, QStringLiteral("--no-backup"), QStringLiteral("--port"),
                              instrument.portName()});
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
         QVERIFY(testsupport::sameBits(instrument.constants(), original));
@@ -697,7 +699,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString imported = dir.filePath(QStringLiteral("imported.json"));
-        const Run run = runProcess({QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
+        const Run run = inProcess({QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
                              QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), imported});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.err.contains(QLatin1String("read 300 points (columns: voltage, temperature), 1.4 K to 500 K; "
@@ -715,7 +717,7 @@ private slots:
         }
 
         const QString exported = dir.filePath(QStringLiteral("sensor.340"));
-        QCOMPARE(runProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("340"), QStringLiteral("-o"),
+        QCOMPARE(inProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("340"), QStringLiteral("-o"),
                       exported, QStringLiteral("--sensor-model"), QStringLiteral("DT-X"), QStringLiteral("--serial-number"),
                       QStringLiteral("D1234")})
                      .exitCode,
@@ -737,7 +739,7 @@ private slots:
             QVERIFY(std::fabs(float(back.rows[row].first) - voltage) <= std::nextafter(voltage, 10.0f) - voltage);
         }
 
-        const Run csv = runProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("csv")});
+        const Run csv = inProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("csv")});
         QCOMPARE(csv.exitCode, 0);
         QVERIFY(csv.out.startsWith("voltage_V,temperature_K\n1.635653,1.4\n"));
         QCOMPARE(csv.out.count('\n'), 101);
@@ -748,7 +750,7 @@ private slots:
         QJsonArray rows = bent.value(QStringLiteral("TempTable")).toArray();
         rows[40] = QJsonArray{rows.at(38).toArray().at(0), rows.at(40).toArray().at(1)};
         bent.insert(QStringLiteral("TempTable"), rows);
-        const Run refused = runProcess({QStringLiteral("export"), write(dir, QStringLiteral("bent.json"), QJsonDocument(bent).toJson()),
+        const Run refused = inProcess({QStringLiteral("export"), write(dir, QStringLiteral("bent.json"), QJsonDocument(bent).toJson()),
                                  QStringLiteral("--format"), QStringLiteral("340")});
         QCOMPARE(refused.exitCode, 5);
         QVERIFY2(refused.err.contains(QLatin1String("row 41")), qPrintable(refused.err));
@@ -765,7 +767,7 @@ private slots:
         sim::Instrument instrument(std::move(firmware));
         QVERIFY(instrument.start());
         const QString fitted = dir.filePath(QStringLiteral("fitted.json"));
-        const Run fit = runProcess({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
+        const Run fit = inProcess({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
                              QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral("instrument"),
                              QStringLiteral("-o"), fitted, QStringLiteral("--port"), instrument.portName()});
         QCOMPARE(fit.exitCode, 0);
@@ -784,11 +786,11 @@ private slots:
                     < 2e-6);
         }
 
-        QCOMPARE(runProcess({QStringLiteral("set"), fitted, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
+        QCOMPARE(inProcess({QStringLiteral("set"), fitted, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
                       QStringLiteral("--port"), instrument.portName()})
                      .exitCode,
                  0);
-        const Run reading = runProcess({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), instrument.portName()});
+        const Run reading = inProcess({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), instrument.portName()});
         const double kelvin = QJsonDocument::fromJson(reading.out).object().value(QStringLiteral("temperature_K")).toDouble();
         QVERIFY2(std::fabs(kelvin - 77.35) < 0.7, reading.out.constData());
     }
@@ -803,7 +805,7 @@ private slots:
         };
         sim::Instrument instrument(std::make_unique<Wandering>());
         QVERIFY(instrument.start());
-        const Run run = runProcess({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
+        const Run run = inProcess({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
                              QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
                              QStringLiteral("--port"), instrument.portName()});
         QCOMPARE(run.exitCode, 4);
