@@ -178,6 +178,20 @@ private slots:
         QVERIFY2(run.err.contains(err), qPrintable(run.err));
     }
 
+    // Help that could not be written is a failure, said on standard error.
+    void helpToAFullDisk()
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment(false));
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(MONITOR_PATH), {QStringLiteral("--help")});
+        const testsupport::ProcessRun run = testsupport::finishProcess(process);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.contains(QLatin1String("thermocal-monitor: cannot write to standard output: No space left on device")),
+                 qPrintable(run.err));
+    }
+
     // A row per reading at the interval; killed outright, the file holds every row but at most
     // the one being written. A second run appends, and SIGTERM ends it with status 0.
     void recordingSurvivesAKill()
