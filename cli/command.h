@@ -1,5 +1,8 @@
 #pragma once
 
+#include "frontend.h"
+#include "streams.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QList>
@@ -7,14 +10,12 @@
 #include <QStringList>
 #include <QVector>
 
-#include "frontend.h"
-#include "streams.h"
-
 // What every thermocal-cli command is made of: a declaration (name, summary, arguments,
 // options, run function) that one parser wrapper turns into an invocation, so usage errors
 // are caught the same way for every command.
 namespace cli {
 
+// The exit statuses scripts branch on, the same in the window and the monitor.
 using frontend::Status;
 using frontend::Success;
 using frontend::Different;
