@@ -465,6 +465,11 @@ private slots:
         QTest::newRow("export 340") << QStringList{QStringLiteral("export"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
                                                    QStringLiteral("--format"), QStringLiteral("340")}
                                     << 0;
+        QTest::newRow("ports --json") << QStringList{QStringLiteral("ports"), QStringLiteral("--json")} << 0;
+        // Differences found would be status 1.
+        QTest::newRow("diff") << QStringList{QStringLiteral("diff"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
+                                             QStringLiteral("instrument"), port, sim}
+                              << -1;
         QTest::newRow("read") << QStringList{QStringLiteral("read"), port, sim} << 1;
         // The header is the first line lost: no reading is taken.
         QTest::newRow("read --csv log") << QStringList{QStringLiteral("read"), QStringLiteral("--csv"), QStringLiteral("--interval"),
