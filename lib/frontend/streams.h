@@ -7,7 +7,7 @@
 
 // Where a program's data and messages go: standard output and standard error, or buffers a
 // test reads. Every write is checked, flush included, and the first failure of the data
-// stream is remembered, so a program whose output went nowhere (a full disk, a closed pipe)
+// stream is remembered, so a program whose output went nowhere (a full disk, an I/O error)
 // ends with a failure and says so instead of looking done.
 namespace frontend {
 
