@@ -10,63 +10,18 @@
 #include "protocol.h"
 #include "readingloop.h"
 #include "reconnect.h"
+#include "stopsignals.h"
 
 #include <QDateTime>
 #include <QEventLoop>
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 
-#include <csignal>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace cli {
 
 namespace {
-
-// The log being taken, for the stop signals: their handler may only ask it to end.
-readingloop::Loop *activeLog = nullptr;
-int stopPipe[2] = {-1, -1};
-
-void requestStop(int)
-{
-    if (activeLog)
-        activeLog->requestStop();
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(stopPipe[1], &byte, 1);
-}
-
-// Ctrl-C and SIGTERM end the log: a drain in progress ends at once, and the reading in
-// progress is the last. The pipe wakes the event loop from its wait for the next reading.
-void catchStopSignals(readingloop::Loop &log)
-{
-    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    activeLog = &log;
-    struct sigaction action = {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    auto *notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &log);
-    QObject::connect(notifier, &QSocketNotifier::activated, &log, [&log] {
-        char bytes[16];
-        while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        log.finish();
-    });
-}
-
-void releaseStopSignals()
-{
-    activeLog = nullptr;
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-}
 
 // What to look for when the port goes away: the name given with --port, or the instrument
 // found by its USB identifiers, followed by its serial number.
@@ -150,7 +105,7 @@ int readSeries(const Invocation &invocation, Series *series)
 {
     if (invocation.isSet(Measurement)) {
         series->measurement = invocation.value(Measurement);
-        const QString problem = lineprotocol::problemWith(series->measurement);
+        const QString problem = lineprotocol::measurementProblem(series->measurement);
         if (!problem.isEmpty())
             return invocation.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
     }
@@ -201,13 +156,11 @@ int run(const Invocation &invocation)
 
     double seconds = 0.0;
     if (invocation.isSet(Interval)) {
-        bool ok = false;
-        seconds = invocation.value(Interval).toDouble(&ok);
-        if (!ok || !(seconds >= readingloop::ShortestIntervalSeconds) || seconds > readingloop::LongestIntervalSeconds)
-            return invocation.usageError(QStringLiteral("--interval takes seconds from %1 to %2, not '%3'")
-                                             .arg(readingloop::ShortestIntervalSeconds)
-                                             .arg(readingloop::LongestIntervalSeconds)
-                                             .arg(invocation.value(Interval)));
+        QString problem;
+        const std::optional<double> interval = frontend::parseInterval(invocation.value(Interval), &problem);
+        if (!interval)
+            return invocation.usageError(problem);
+        seconds = *interval;
     }
     qint64 readings = 1;
     if (invocation.isSet(Count)) {
@@ -223,8 +176,10 @@ int run(const Invocation &invocation)
     if (status != Success)
         return status;
 
-    if (format == Format::Csv)
-        out(QStringLiteral("time,voltage_V,temperature_K\n"));
+    // A log whose lines cannot be written ends at the first such line: the readings would be
+    // lost, and a full disk does not empty itself.
+    if (format == Format::Csv && !out(QStringLiteral("time,voltage_V,temperature_K\n")))
+        return FileProblem;
 
     readingloop::Options options;
     options.intervalNs = qint64(seconds * 1e9);
@@ -234,10 +189,15 @@ int run(const Invocation &invocation)
     log.setPort(std::move(port));
     qint64 answered = 0;
     readingloop::End end = readingloop::End::Stopped;
+    bool writeFailed = false;
     QObject::connect(&log, &readingloop::Loop::reading, [&](const readingloop::Reading &reading) {
         const QString time = QDateTime::fromMSecsSinceEpoch(reading.utcMs, Qt::UTC).toString(Qt::ISODateWithMs);
-        out(format == Format::Influx ? influxLine(series, lineprotocol::uniqueNow(), reading)
-                                     : row(format, time, reading));
+        if (!out(format == Format::Influx ? influxLine(series, lineprotocol::uniqueNow(), reading)
+                                          : row(format, time, reading))) {
+            writeFailed = true;
+            log.finish();
+            return;
+        }
         if (reading.answered())
             ++answered;
         else
@@ -257,10 +217,14 @@ int run(const Invocation &invocation)
         end = why;
         events.quit();
     });
-    catchStopSignals(log);
+    // Ctrl-C and SIGTERM end the log: a drain in progress ends at once, and the reading in
+    // progress is the last.
+    frontend::catchStopSignals(&log, [&log] { log.finish(); }, log.stopFlag());
     QMetaObject::invokeMethod(&log, &readingloop::Loop::start, Qt::QueuedConnection);
     events.exec();
-    releaseStopSignals();
+    frontend::releaseStopSignals();
+    if (writeFailed)
+        return FileProblem;
     if (end == readingloop::End::Lost)
         return NoAnswer;
     // Stopping on request is the normal end of a log.
@@ -274,7 +238,9 @@ Command readCommand()
     return {QStringLiteral("read"),
             QStringLiteral("take live readings of the sensor voltage and temperature"),
             {},
-            {QCommandLineOption(Interval, QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+            {QCommandLineOption(Interval,
+                                QStringLiteral("Repeats the reading every SECONDS (%1), at fixed times from the start.")
+                                    .arg(frontend::intervalRange()),
                                 QStringLiteral("SECONDS")),
              QCommandLineOption(Count,
                                 QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "

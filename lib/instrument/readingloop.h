@@ -24,10 +24,6 @@ namespace readingloop {
 // How long, after a reading without an answer, late bytes may take to arrive and be dropped
 // before the next request.
 constexpr int SettleLimitMs = 1000;
-// The intervals every program accepts: a hundredth of a second (the instrument answers a
-// reading within a few milliseconds) to a day.
-constexpr double ShortestIntervalSeconds = 0.01;
-constexpr double LongestIntervalSeconds = 86400.0;
 
 // One reading that fell due. A reading counts only whole: when either exchange failed, both
 // values are empty, so a half-answered reading looks the same in every output (a gap).
@@ -82,6 +78,8 @@ public:
     // Asks the loop to end as soon as it can, from any thread: a drain in progress ends at
     // once, and the loop finishes at its next event (the caller's finish() or a due time).
     void requestStop() { m_stopRequested.store(true); }
+    // The flag requestStop() sets, for a signal handler, which may do no more than set it.
+    std::atomic<bool> *stopFlag() { return &m_stopRequested; }
     bool stopRequested() const { return m_stopRequested.load(); }
 
 public slots:
