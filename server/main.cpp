@@ -6,44 +6,13 @@
 #include "device.h"
 #include "frontend.h"
 #include "portdiscovery.h"
+#include "stopsignals.h"
 #include "streams.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QThread>
 
-#include <csignal>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onStopSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop through a pipe; the owner is asked to stop at once.
-void catchStopSignals(InstrumentOwner *owner)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [owner] {
-        owner->requestStop();
-        QCoreApplication::quit();
-    });
-}
 
 // The port's USB serial number when the system lists it.
 QString serialOf(const QString &name)
@@ -115,7 +84,11 @@ int main(int argc, char *argv[])
         delete owner;
         return frontend::finish(frontend::UsageError);
     }
-    catchStopSignals(owner);
+    // SIGTERM and SIGINT: the owner is asked to stop at once, even inside an exchange.
+    frontend::catchStopSignals(&application, [owner] {
+        owner->requestStop();
+        QCoreApplication::quit();
+    });
     instrumentThread.start();
     const int status = application.exec();
 
