@@ -2,6 +2,7 @@
 
 #include "device.h"
 #include "portname.h"
+#include "ports.h"
 #include "protocol.h"
 
 #include <QDateTime>
@@ -44,7 +45,7 @@ bool ReadingWorker::openPort(const QString &name)
     if (!opened.port)
         return false;
     m_port = std::move(opened.port);
-    protocol::closeOnFatalError(*m_port);
+    m_port->closeOnFatalError();
     return true;
 }
 

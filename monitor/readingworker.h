@@ -10,7 +10,9 @@
 #include <memory>
 #include <optional>
 
-class QIODevice;
+namespace ports {
+class Port;
+}
 class QTimer;
 
 // One reading as the monitor passes it on.
@@ -62,7 +64,7 @@ private:
     int m_instrument;
     reconnect::Target m_target;
     ReadingSchedule m_schedule;
-    std::unique_ptr<QIODevice> m_port;
+    std::unique_ptr<ports::Port> m_port;
     QTimer *m_due = nullptr;
     QTimer *m_retry = nullptr;
     std::optional<PortState> m_state;
