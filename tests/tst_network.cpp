@@ -327,6 +327,41 @@ private slots:
         QVERIFY2(server.bytesSent() >= Sent, qPrintable(QString::number(server.bytesSent())));
     }
 
+    void settleUnderAFlood_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<bool>("quiet");
+        const int flood = int(Hostile::After::Flood);
+        QTest::newRow("raw, flood") << qint64(0) << false << false << flood << false << false;
+        QTest::newRow("RFC 2217, flood") << qint64(0) << false << true << flood << false << false;
+        QTest::newRow("RFC 2217, settings answers are no data")
+            << qint64(0) << false << true << int(Hostile::After::RepeatedAnswers) << false << true;
+        QTest::newRow("raw, silence") << qint64(0) << false << false << int(Hostile::After::Silence) << false << true;
+    }
+
+    // Waiting for late bytes to stop ends at its limit however long the peer talks, and
+    // tells whether the peer fell quiet.
+    void settleUnderAFlood()
+    {
+        constexpr int LimitMs = 300;
+        // Far above any scheduling delay: what is checked is that the flood does not extend
+        // the limit without bound.
+        constexpr int MarginMs = 3000;
+        Hostile server(scriptOfRow());
+        QFETCH(bool, quiet);
+        QVERIFY(server.start());
+        const portname::Opened opened = portname::open(server.url());
+        QVERIFY2(opened.port, qPrintable(opened.reason));
+        // Any request sets the server off.
+        QCOMPARE(opened.port->device().write("x"), qint64(1));
+        opened.port->flush();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(device::settle(*opened.port, LimitMs), quiet);
+        QVERIFY2(clock.elapsed() < LimitMs + MarginMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!opened.port->isLost());
+    }
+
     // Five readings written into a new database with a plain HTTP write come back as five
     // points with the instrument's values and the tags as given.
     void readingsIntoInfluxDb()
