@@ -163,6 +163,9 @@ bool openSerial(QSerialPort &port, const QString &name)
     port.setBaudRate(device::BaudRate, QSerialPort::AllDirections);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
+    // A device that babbles while an event loop runs would otherwise fill memory between
+    // readings; beyond this the driver holds the bytes.
+    port.setReadBufferSize(ports::ReadBufferBytes);
     return port.isOpen() || port.open(QIODevice::ReadWrite);
 }
 

@@ -25,7 +25,8 @@ namespace ports {
 // counts as a failed reading.
 constexpr int DiscardLimitMs = 1000;
 constexpr qint64 DiscardLimitBytes = 64 * 1024;
-// How much a connection may hold unread. The instrument's longest reply is 800 bytes.
+// How much a connection or a serial port may hold unread. The instrument's longest reply is
+// 800 bytes.
 constexpr qint64 ReadBufferBytes = 64 * 1024;
 // Input is dropped in slices of this size, so dropping never copies a whole buffer.
 constexpr int DropSliceBytes = 4096;
