@@ -330,24 +330,32 @@ private slots:
     void settleUnderAFlood_data()
     {
         addScriptColumns();
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<bool>("stopped");
         QTest::addColumn<bool>("quiet");
         const int flood = int(Hostile::After::Flood);
-        QTest::newRow("raw, flood") << qint64(0) << false << false << flood << false << false;
-        QTest::newRow("RFC 2217, flood") << qint64(0) << false << true << flood << false << false;
+        constexpr int SettleLimitMs = 300;
+        QTest::newRow("raw, flood") << qint64(0) << false << false << flood << false << SettleLimitMs << false << false;
+        QTest::newRow("RFC 2217, flood") << qint64(0) << false << true << flood << false << SettleLimitMs << false << false;
         QTest::newRow("RFC 2217, settings answers are no data")
-            << qint64(0) << false << true << int(Hostile::After::RepeatedAnswers) << false << true;
-        QTest::newRow("raw, silence") << qint64(0) << false << false << int(Hostile::After::Silence) << false << true;
+            << qint64(0) << false << true << int(Hostile::After::RepeatedAnswers) << false << SettleLimitMs << false << true;
+        QTest::newRow("raw, silence") << qint64(0) << false << false << int(Hostile::After::Silence) << false << SettleLimitMs << false
+                                      << true;
+        // A limit far beyond the test's own time: only the stop can end it.
+        QTest::newRow("raw, flood, stop asked for") << qint64(0) << false << false << flood << false << 600000 << true
+                                                    << false;
     }
 
     // Waiting for late bytes to stop ends at its limit however long the peer talks, and
     // tells whether the peer fell quiet.
     void settleUnderAFlood()
     {
-        constexpr int LimitMs = 300;
         // Far above any scheduling delay: what is checked is that the flood does not extend
         // the limit without bound.
         constexpr int MarginMs = 3000;
         Hostile server(scriptOfRow());
+        QFETCH(int, limitMs);
+        QFETCH(bool, stopped);
         QFETCH(bool, quiet);
         QVERIFY(server.start());
         const portname::Opened opened = portname::open(server.url());
@@ -355,10 +363,11 @@ private slots:
         // Any request sets the server off.
         QCOMPARE(opened.port->device().write("x"), qint64(1));
         opened.port->flush();
+        const std::atomic<bool> stop{stopped};
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(device::settle(*opened.port, LimitMs), quiet);
-        QVERIFY2(clock.elapsed() < LimitMs + MarginMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(device::settle(*opened.port, limitMs, &stop), quiet);
+        QVERIFY2(clock.elapsed() < (stopped ? 0 : limitMs) + MarginMs, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!opened.port->isLost());
     }
 

@@ -241,13 +241,13 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
     return lines;
 }
 
-bool settle(ports::Port &port, int limitMs)
+bool settle(ports::Port &port, int limitMs, const std::atomic<bool> *stop)
 {
     if (!port.isOpen())
         return true;
     const QDeadlineTimer deadline(limitMs);
     port.dropHeld();
-    while (!deadline.hasExpired()) {
+    while (!deadline.hasExpired() && !(stop && stop->load())) {
         const int wait = int(qMin<qint64>(protocol::ReplyTimeoutMs, deadline.remainingTime()));
         if (!port.device().waitForReadyRead(wait))
             return port.discardInput(deadline);

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <optional>
 
 namespace ports {
@@ -126,7 +127,8 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
 // Waits until the instrument has been quiet for a whole reply time (at most `limitMs`, which
 // a peer that keeps sending cannot extend), dropping what arrives: after a failed exchange, a
 // late reply may still be on its way and must not meet the next request. True when it ended
-// quiet; false when the peer was still talking at the limit.
-bool settle(ports::Port &port, int limitMs);
+// quiet; false when the peer was still talking at the limit, or when a stop asked for
+// through `stop` ended it at once.
+bool settle(ports::Port &port, int limitMs, const std::atomic<bool> *stop = nullptr);
 
 } // namespace device
