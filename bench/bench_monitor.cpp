@@ -1,10 +1,14 @@
 // thermocal-monitor's figures: the resident memory of a week of readings at 10 a second per
 // instrument and the time to draw one 1920 x 1080 frame of the chart for each span; then
-// the real program at --interval 0.01 with a prompt and a silent instrument, and how late
-// the prompt one's readings came. `--seconds N` shortens the last run (default 60).
+// what syncing a recording to the disk costs at --interval 0.01 (50 rows between two syncs,
+// as the monitor syncs twice a second); then the real program at --interval 0.01 with a
+// prompt and a silent instrument, and how late the prompt one's readings came.
+// `--seconds N` shortens the last run (default 60).
 #include "benchutil.h"
+#include "frontend.h"
 #include "history.h"
 #include "instrument.h"
+#include "recorder.h"
 #include "stripchart.h"
 
 #include <QDateTime>
@@ -28,8 +32,7 @@ constexpr qint64 ReadingMs = 100;
 constexpr int Instruments = 2;
 constexpr double KibPerMib = 1024.0;
 constexpr int FramesPerSpan = 10;
-constexpr qint64 MsPerMinute = 60 * 1000;
-constexpr qint64 MsPerHour = 60 * MsPerMinute;
+constexpr qint64 MsPerHour = 60 * 60 * 1000;
 
 double residentMib()
 {
@@ -66,19 +69,16 @@ void historyAndFrames()
                 "History, a week at 10 readings/s", after, before, Instruments, fillMs);
 
     const qint64 newest = start + (WeekReadings - 1) * ReadingMs;
-    const struct
-    {
-        const char *name;
-        qint64 spanMs;
-    } spans[] = {{"10 min", 10 * MsPerMinute}, {"1 h", MsPerHour}, {"6 h", 6 * MsPerHour}, {"24 h", 24 * MsPerHour},
-                 {"all", newest - start}};
     QImage frame(1920, 1080, QImage::Format_ARGB32_Premultiplied);
-    for (const auto &span : spans) {
+    for (frontend::ChartSpan span : frontend::chartSpans()) {
+        // The whole run is the week of readings.
+        if (span.ms == 0)
+            span.ms = newest - start;
         QVector<double> times;
         for (int run = 0; run < FramesPerSpan; ++run) {
             QElapsedTimer one;
             one.start();
-            const qint64 from = newest - span.spanMs;
+            const qint64 from = newest - span.ms;
             QVector<stripchart::Trace> traces;
             for (int instrument = 0; instrument < Instruments; ++instrument)
                 traces.append({QStringLiteral("instrument %1").arg(instrument + 1), histories.at(size_t(instrument))->samples(from, newest, (newest - from) / 1920), 300});
@@ -88,9 +88,33 @@ void historyAndFrames()
             painter.end();
             times.append(one.nsecsElapsed() / 1e6);
         }
-        const QByteArray label = QByteArray("Chart frame 1920x1080, span ") + span.name;
+        const QByteArray label = QByteArray("Chart frame 1920x1080, span ") + span.label.toUtf8();
         printFigures(label.constData(), times, "under 16 ms");
     }
+}
+
+// Rows as the monitor writes them at --interval 0.01, with a sync every half second's worth:
+// the time each sync takes, in the thread that runs the window.
+void recordingSync()
+{
+    constexpr int Syncs = 40;
+    constexpr int RowsPerSync = 50;
+    QTemporaryDir dir;
+    Recorder recorder;
+    if (!recorder.start(dir.filePath(QStringLiteral("sync.csv"))))
+        qFatal("%s", qPrintable(recorder.error()));
+    QVector<double> times;
+    qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    for (int sync = 0; sync < Syncs; ++sync) {
+        for (int row = 0; row < RowsPerSync; ++row)
+            recorder.write(utcMs += 10, QStringLiteral("/dev/ttyACM0"), 1.0015106f, 77.44232f);
+        QElapsedTimer clock;
+        clock.start();
+        if (!recorder.sync())
+            qFatal("%s", qPrintable(recorder.error()));
+        times.append(clock.nsecsElapsed() / 1e6);
+    }
+    printFigures("Recording sync, 50 rows (--interval 0.01)", times, "well under the 500 ms between syncs");
 }
 
 struct Row
@@ -180,6 +204,7 @@ int main(int argc, char *argv[])
     if (at > 0 && at + 1 < arguments.size())
         seconds = arguments.at(at + 1).toInt();
     historyAndFrames();
+    recordingSync();
     schedule(seconds);
     return 0;
 }

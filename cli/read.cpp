@@ -8,57 +8,20 @@
 #include "portname.h"
 #include "portdiscovery.h"
 #include "protocol.h"
+#include "readingloop.h"
 #include "reconnect.h"
-#include "schedule.h"
+#include "stopsignals.h"
 
 #include <QDateTime>
+#include <QEventLoop>
+#include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QIODevice>
 
-#include <cerrno>
-#include <cmath>
-#include <csignal>
-#include <ctime>
 
 namespace cli {
 
 namespace {
-
-// How long to wait, after a reading without an answer, for a late reply to arrive and be
-// dropped before the next request goes out.
-constexpr int SettleLimitMs = 1000;
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int)
-{
-    stopRequested = 1;
-}
-
-// Ctrl-C and SIGTERM end the logging after the reading in progress. No SA_RESTART, so the
-// wait for the next reading ends at once.
-void catchStopSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-// Sleeps until `dueNs` on the monotonic clock; false when a stop was requested meanwhile.
-bool sleepUntil(qint64 dueNs)
-{
-    constexpr qint64 NsPerSecond = 1000000000;
-    timespec due{};
-    due.tv_sec = time_t(dueNs / NsPerSecond);
-    due.tv_nsec = long(dueNs % NsPerSecond);
-    // A signal interrupts the sleep; any other end of it is the due time.
-    while (!stopRequested && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-    }
-    return !stopRequested;
-}
 
 // What to look for when the port goes away: the name given with --port, or the instrument
 // found by its USB identifiers, followed by its serial number.
@@ -74,27 +37,6 @@ reconnect::Target targetOf(const QString &requestedPort, const QString &openedNa
     return reconnect::namedPort(openedName);
 }
 
-// Opens the lost port again as soon as it is back, trying once a second; false when a stop
-// was requested first.
-bool reopen(reconnect::Target &target, Port &port)
-{
-    port.reset();
-    for (;;) {
-        if (!sleepUntil(monotonicNs() + qint64(reconnect::RetryIntervalMs) * 1000000))
-            return false;
-        const QList<portdiscovery::Port> present
-            = target.named ? QList<portdiscovery::Port>() : portdiscovery::availablePorts();
-        for (const QString &name : reconnect::candidates(target, present)) {
-            portname::Opened opened = portname::open(name);
-            if (opened.port) {
-                port = std::move(opened.port);
-                target.name = name;
-                return true;
-            }
-        }
-    }
-}
-
 enum class Format { Text, Csv, Json, Influx };
 
 QString valueText(const std::optional<float> &value)
@@ -104,9 +46,7 @@ QString valueText(const std::optional<float> &value)
 
 QJsonValue valueJson(const std::optional<float> &value)
 {
-    if (!value || !std::isfinite(*value))
-        return QJsonValue();
-    return numbers::shortestAsDouble(*value);
+    return value ? QJsonValue(numbers::shortestAsDouble(*value)) : QJsonValue();
 }
 
 // What the line protocol's lines carry besides the values.
@@ -116,12 +56,10 @@ struct Series
     lineprotocol::Pairs tags;  // the port first, then those given with --tag
 };
 
-// A point only for a reading with both values: the line protocol has no empty field, and
-// InfluxDB would take the string "nan" for a string field.
-QString influxLine(const Series &series, qint64 nanoseconds, const device::Reading &reading)
+// A point only for a reading with both values: the line protocol has no empty field.
+QString influxLine(const Series &series, qint64 nanoseconds, const readingloop::Reading &reading)
 {
-    if (!reading.voltage || !reading.temperature || !std::isfinite(*reading.voltage)
-        || !std::isfinite(*reading.temperature))
+    if (!reading.voltage || !reading.temperature)
         return QString();
     return lineprotocol::line(series.measurement, series.tags,
                               {{QStringLiteral("temperature_K"), valueText(reading.temperature)},
@@ -129,7 +67,7 @@ QString influxLine(const Series &series, qint64 nanoseconds, const device::Readi
                               nanoseconds);
 }
 
-QString row(Format format, const QString &time, const device::Reading &reading)
+QString row(Format format, const QString &time, const readingloop::Reading &reading)
 {
     switch (format) {
     case Format::Csv:
@@ -144,9 +82,12 @@ QString row(Format format, const QString &time, const device::Reading &reading)
     case Format::Influx:
         break;
     }
-    if (!reading.voltage || !reading.temperature)
-        return time + QLatin1Char('\n');
-    return QStringLiteral("%1  %2 V  %3 K\n").arg(time, valueText(reading.voltage), valueText(reading.temperature));
+    QString text = time;
+    if (reading.voltage)
+        text += QStringLiteral("  %1 V").arg(valueText(reading.voltage));
+    if (reading.temperature)
+        text += QStringLiteral("  %1 K").arg(valueText(reading.temperature));
+    return text + QLatin1Char('\n');
 }
 
 const QString Interval = QStringLiteral("interval");
@@ -164,7 +105,7 @@ int readSeries(const Invocation &invocation, Series *series)
 {
     if (invocation.isSet(Measurement)) {
         series->measurement = invocation.value(Measurement);
-        const QString problem = lineprotocol::problemWith(series->measurement);
+        const QString problem = lineprotocol::measurementProblem(series->measurement);
         if (!problem.isEmpty())
             return invocation.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
     }
@@ -215,11 +156,11 @@ int run(const Invocation &invocation)
 
     double seconds = 0.0;
     if (invocation.isSet(Interval)) {
-        bool ok = false;
-        seconds = invocation.value(Interval).toDouble(&ok);
-        if (!ok || !(seconds > 0.0) || seconds > 86400.0)
-            return invocation.usageError(QStringLiteral("--interval takes a number of seconds above 0, not '%1'")
-                                         .arg(invocation.value(Interval)));
+        QString problem;
+        const std::optional<double> interval = frontend::parseInterval(invocation.value(Interval), &problem);
+        if (!interval)
+            return invocation.usageError(problem);
+        seconds = *interval;
     }
     qint64 readings = 1;
     if (invocation.isSet(Count)) {
@@ -235,45 +176,59 @@ int run(const Invocation &invocation)
     if (status != Success)
         return status;
 
-    catchStopSignals();
-    if (format == Format::Csv)
-        out(QStringLiteral("time,voltage_V,temperature_K\n"));
+    // A log whose lines cannot be written ends at the first such line: the readings would be
+    // lost, and a full disk does not empty itself.
+    if (format == Format::Csv && !out(QStringLiteral("time,voltage_V,temperature_K\n")))
+        return FileProblem;
 
-    reconnect::Target target = targetOf(invocation.port(), series.tags.first().second);
-    ReadingSchedule schedule(qint64(seconds * 1e9), monotonicNs());
+    readingloop::Options options;
+    options.intervalNs = qint64(seconds * 1e9);
+    options.count = readings;
+    options.reconnect = invocation.isSet(Reconnect);
+    readingloop::Loop log(targetOf(invocation.port(), series.tags.first().second), options);
+    log.setPort(std::move(port));
     qint64 answered = 0;
-    for (qint64 taken = 0; readings == 0 || taken < readings; ++taken) {
-        // Each reading is due at a fixed time from the start, so a late one does not shift
-        // the others; times that passed meanwhile are skipped, not made up for in a burst.
-        const qint64 due = schedule.next(monotonicNs());
-        if (taken > 0 && !sleepUntil(due))
-            break;
-        const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        const qint64 nanoseconds = format == Format::Influx ? lineprotocol::uniqueNow() : 0;
-        protocol::Link link(port.get());
-        const device::Reading reading = device::readLive(link);
-        out(format == Format::Influx ? influxLine(series, nanoseconds, reading) : row(format, time, reading));
-        const auto failure = link.failure();
-        if (failure == protocol::LinkFailure::None) {
-            ++answered;
-        } else {
-            err(QStringLiteral("%1 %2").arg(time, protocol::message(failure)));
-            if (failure == protocol::LinkFailure::ConnectionLost || failure == protocol::LinkFailure::NotConnected) {
-                if (!invocation.isSet(Reconnect))
-                    return NoAnswer;
-                err(QStringLiteral("connection lost; looking for %1 once a second").arg(target.name));
-                if (!reopen(target, port))
-                    break;
-                err(QStringLiteral("reconnected: %1").arg(target.name));
-                continue;
-            }
-            device::settle(*port, SettleLimitMs);
+    readingloop::End end = readingloop::End::Stopped;
+    bool writeFailed = false;
+    QObject::connect(&log, &readingloop::Loop::reading, [&](const readingloop::Reading &reading) {
+        const QString time = QDateTime::fromMSecsSinceEpoch(reading.utcMs, Qt::UTC).toString(Qt::ISODateWithMs);
+        if (!out(format == Format::Influx ? influxLine(series, lineprotocol::uniqueNow(), reading)
+                                          : row(format, time, reading))) {
+            writeFailed = true;
+            log.finish();
+            return;
         }
-        if (stopRequested)
-            break;
-    }
+        if (reading.answered())
+            ++answered;
+        else
+            err(QStringLiteral("%1 %2").arg(time, protocol::message(reading.failure)));
+    });
+    bool lost = false;
+    QObject::connect(&log, &readingloop::Loop::stateChanged,
+                     [&](readingloop::State state, const QString &name, qint64) {
+                         if (state == readingloop::State::Disconnected && options.reconnect)
+                             err(readingloop::lostMessage(name));
+                         else if (state == readingloop::State::Reading && lost)
+                             err(readingloop::reconnectedMessage(name));
+                         lost = state == readingloop::State::Disconnected;
+                     });
+    QEventLoop events;
+    QObject::connect(&log, &readingloop::Loop::finished, &events, [&](readingloop::End why) {
+        end = why;
+        events.quit();
+    });
+    // Ctrl-C and SIGTERM end the log: a drain in progress ends at once, and the reading in
+    // progress is the last.
+    frontend::catchStopSignals(&log, [&log] { log.finish(); }, log.stopFlag());
+    QMetaObject::invokeMethod(&log, &readingloop::Loop::start, Qt::QueuedConnection);
+    events.exec();
+    frontend::releaseStopSignals();
+    if (writeFailed)
+        return FileProblem;
+    if (end == readingloop::End::Lost)
+        return NoAnswer;
     // Stopping on request is the normal end of a log.
-    return answered > 0 || stopRequested ? Success : NoAnswer;
+    return answered > 0 || end == readingloop::End::Stopped ? Success : NoAnswer;
 }
 
 } // namespace
@@ -283,7 +238,9 @@ Command readCommand()
     return {QStringLiteral("read"),
             QStringLiteral("take live readings of the sensor voltage and temperature"),
             {},
-            {QCommandLineOption(Interval, QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+            {QCommandLineOption(Interval,
+                                QStringLiteral("Repeats the reading every SECONDS (%1), at fixed times from the start.")
+                                    .arg(frontend::intervalRange()),
                                 QStringLiteral("SECONDS")),
              QCommandLineOption(Count,
                                 QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <cmath>
+
 namespace alarms {
 
 QString key(Condition condition)
@@ -22,9 +24,9 @@ QString key(Condition condition)
     return QStringLiteral("no-reading");
 }
 
-Rule::Rule(const Settings &settings, qint64 startMs)
+Rule::Rule(const Settings &settings, const Stamp &start)
     : m_settings(settings)
-    , m_lastValueMs(startMs)
+    , m_lastValueMs(start.monotonicMs)
 {
 }
 
@@ -33,10 +35,16 @@ void Rule::setSettings(const Settings &settings)
     m_settings = settings;
 }
 
-QVector<Event> Rule::reading(qint64 timeMs, std::optional<float> temperature)
+QVector<Event> Rule::reading(const Stamp &at, std::optional<float> temperature)
 {
+    if (temperature && !std::isfinite(*temperature))
+        temperature.reset();
+    const qint64 timeMs = at.monotonicMs;
+    if (!temperature)
+        m_missed = true;
     if (temperature) {
         m_lastValueMs = timeMs;
+        m_missed = false;
         m_lastTemperature = temperature;
         std::optional<Condition> condition;
         if (m_settings.above && double(*temperature) > *m_settings.above)
@@ -53,41 +61,43 @@ QVector<Event> Rule::reading(qint64 timeMs, std::optional<float> temperature)
     }
     // A reading without an answer is no evidence for or against a limit; only the time since
     // the last value counts it.
-    return evaluate(timeMs);
+    return evaluate(at);
 }
 
-QVector<Event> Rule::tick(qint64 timeMs)
+QVector<Event> Rule::tick(const Stamp &now)
 {
-    return evaluate(timeMs);
+    return evaluate(now);
 }
 
-QVector<Event> Rule::evaluate(qint64 timeMs)
+QVector<Event> Rule::evaluate(const Stamp &now)
 {
+    const qint64 timeMs = now.monotonicMs;
+    const qint64 shownMs = now.utcMs;
     QVector<Event> events;
     if (!m_settings.armed()) {
         if (m_active)
-            events.append({false, *m_active, timeMs, {}});
+            events.append({false, *m_active, shownMs, {}});
         m_active.reset();
         return events;
     }
     std::optional<Condition> held;
-    if (timeMs - m_lastValueMs >= m_settings.holdMs)
+    if (m_missed && timeMs - m_lastValueMs >= m_settings.holdMs)
         held = Condition::NoReading;
     else if (m_run && timeMs - m_runStartMs >= m_settings.holdMs)
         held = m_run;
 
     if (held && held != m_active) {
         if (m_active)
-            events.append({false, *m_active, timeMs, {}});
+            events.append({false, *m_active, shownMs, {}});
         m_active = held;
         // Clearing needs a whole hold time of readings inside the limits from now on.
         m_insideSinceMs.reset();
-        Event started{true, *held, timeMs, {}};
+        Event started{true, *held, shownMs, {}};
         if (*held != Condition::NoReading)
             started.temperature = m_lastTemperature;
         events.append(started);
     } else if (!held && m_active && m_insideSinceMs && timeMs - *m_insideSinceMs >= m_settings.holdMs) {
-        events.append({false, *m_active, timeMs, {}});
+        events.append({false, *m_active, shownMs, {}});
         m_active.reset();
     }
     return events;

@@ -7,7 +7,9 @@
 
 // Alarms that do not cry wolf: a condition raises an alarm only once it has held for every
 // reading during a whole hold time, and the alarm clears only once the readings have been
-// back inside the limits for as long. One start and one clear per episode.
+// back inside the limits for as long. One start and one clear per episode. Hold times run
+// on the monotonic clock, so a step of the wall clock (a board without a clock chip setting
+// its time at boot) neither raises nor delays an alarm; the times shown are wall-clock.
 namespace alarms {
 
 constexpr double DefaultHoldSeconds = 10.0;
@@ -27,11 +29,19 @@ enum class Condition { Above, Below, NoReading };
 // above, below, no-reading: as the alarm command's environment names it.
 QString key(Condition condition);
 
+// When something happened: on the monotonic clock for the hold times, on the wall clock for
+// the times shown.
+struct Stamp
+{
+    qint64 monotonicMs = 0;
+    qint64 utcMs = 0;
+};
+
 struct Event
 {
     bool started = true;  // false: cleared
     Condition condition = Condition::Above;
-    qint64 timeMs = 0;
+    qint64 timeMs = 0;                 // wall clock, milliseconds since 1970
     std::optional<float> temperature;  // the reading that started it, none for no-reading
 };
 
@@ -39,23 +49,28 @@ struct Event
 class Rule
 {
 public:
-    // `startMs`: when watching began, so an instrument that never answers raises the
-    // no-reading alarm after one hold time.
-    Rule(const Settings &settings, qint64 startMs);
+    // `start`: when watching began, so an instrument that never answers raises the
+    // no-reading alarm one hold time after it.
+    Rule(const Settings &settings, const Stamp &start);
 
-    // A reading at `timeMs`; no temperature when it got no answer.
-    QVector<Event> reading(qint64 timeMs, std::optional<float> temperature);
-    // Time passing without readings (a lost connection): at least once a second.
-    QVector<Event> tick(qint64 timeMs);
+    // A reading that fell due; no temperature when it got no answer, or when the answer was
+    // not a finite number (a sensor out of its table reads nan): such a reading neither
+    // raises nor clears a limit's alarm.
+    QVector<Event> reading(const Stamp &at, std::optional<float> temperature);
+    // Time passing: at least once a second.
+    QVector<Event> tick(const Stamp &now);
 
     std::optional<Condition> active() const { return m_active; }
     void setSettings(const Settings &settings);
 
 private:
-    QVector<Event> evaluate(qint64 timeMs);
+    QVector<Event> evaluate(const Stamp &now);
 
     Settings m_settings;
     qint64 m_lastValueMs;                 // the last reading with a value, or the start
+    // A due reading went unanswered since then: "no reading" means readings fell due and got
+    // no answer, never the quiet between two due readings.
+    bool m_missed = false;
     std::optional<Condition> m_run;       // Above or Below while every reading is beyond a limit
     qint64 m_runStartMs = 0;
     std::optional<qint64> m_insideSinceMs;

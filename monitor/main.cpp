@@ -1,48 +1,17 @@
+#include "frontend.h"
 #include "monitoroptions.h"
 #include "monitorsession.h"
 #include "monitorwindow.h"
+#include "stopsignals.h"
+#include "streams.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onStopSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop through a pipe, so the program leaves as after a
-// closed window: workers stopped, recording closed.
-void catchStopSignals()
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     // The options are read under a plain application object, which needs no display; the
     // window's own comes only when there is something to show.
+    frontend::setProgramName(QStringLiteral("thermocal-monitor"));
     ParsedOptions parsed;
     {
         QCoreApplication core(argc, argv);
@@ -50,16 +19,18 @@ int main(int argc, char *argv[])
         parsed = parseMonitorOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
     }
     if (parsed.outcome == ParsedOptions::Outcome::Exit) {
-        std::fputs(qPrintable(parsed.output), stdout);
-        std::fputs(qPrintable(parsed.error), stderr);
-        return parsed.status;
+        frontend::out(parsed.output);
+        if (!parsed.error.isEmpty())
+            frontend::message(parsed.error);
+        return frontend::finish(parsed.status);
     }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("thermocal-monitor"));
     QApplication::setApplicationVersion(QStringLiteral(THERMOCAL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("thermocal-monitor"));
-    catchStopSignals();
+    // The program leaves as after a closed window: loops stopped, recording closed.
+    frontend::catchStopSignals(qApp, &QCoreApplication::quit);
 
     MonitorSession session(parsed.options);
     MonitorWindow window(session);
@@ -67,5 +38,5 @@ int main(int argc, char *argv[])
     window.show();
     const int status = application.exec();
     session.stop();
-    return status;
+    return frontend::finish(status);
 }

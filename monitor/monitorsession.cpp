@@ -1,24 +1,28 @@
 #include "monitorsession.h"
 
 #include "portdiscovery.h"
+#include "streams.h"
 
 #include <QDateTime>
 #include <QThread>
 
-#include <cstdio>
-
 namespace {
 
-constexpr int AlarmClockMs = 500;        // alarms for lost readings are checked this often
+constexpr int AlarmClockMs = 500;        // alarms for lost readings are checked, and the recording synced, this often
 constexpr double NsPerSecond = 1e9;
+constexpr qint64 NsPerMs = 1000000;
 constexpr double MsPerSecond = 1000.0;
 constexpr int JoinIntervals = 2;         // readings further apart than this many intervals are not joined
 constexpr int JoinSlackMs = 100;
 
+alarms::Stamp stampNow()
+{
+    return {monotonicNs() / NsPerMs, QDateTime::currentMSecsSinceEpoch()};
+}
+
 void errLine(const QString &message)
 {
-    std::fprintf(stderr, "thermocal-monitor: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    frontend::message(message);
 }
 
 } // namespace
@@ -27,8 +31,6 @@ MonitorSession::MonitorSession(const MonitorOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
 {
-    qRegisterMetaType<MonitorReading>();
-    qRegisterMetaType<PortState>();
     m_discovery.setInterval(reconnect::RetryIntervalMs);
     connect(&m_discovery, &QTimer::timeout, this, &MonitorSession::lookForInstruments);
     m_alarmClock.setInterval(AlarmClockMs);
@@ -58,17 +60,22 @@ void MonitorSession::stop()
 {
     m_discovery.stop();
     m_alarmClock.stop();
+    // Every loop is asked first, so a drain in progress ends at once in all of them.
+    for (auto &one : m_instruments) {
+        if (one->loop)
+            one->loop->requestStop();
+    }
     for (auto &one : m_instruments) {
         if (!one->thread)
             continue;
-        QMetaObject::invokeMethod(one->worker, &ReadingWorker::finish, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(one->loop, &readingloop::Loop::finish, Qt::BlockingQueuedConnection);
         one->thread->quit();
         one->thread->wait();
-        // Its thread has ended, so nothing else can touch the worker now.
-        delete one->worker;
+        // Its thread has ended, so nothing else can touch the loop now.
+        delete one->loop;
         delete one->thread;
         one->thread = nullptr;
-        one->worker = nullptr;
+        one->loop = nullptr;
     }
     m_recorder.stop();
 }
@@ -78,48 +85,60 @@ void MonitorSession::addInstrument(const reconnect::Target &target)
     auto one = std::make_unique<Instrument>();
     one->port = target.name;
     one->serialNumber = target.serialNumber;
-    one->sinceUtcMs = QDateTime::currentMSecsSinceEpoch();
-    one->alarmRule = std::make_unique<alarms::Rule>(m_options.alarms, one->sinceUtcMs);
+    const alarms::Stamp now = stampNow();
+    one->sinceUtcMs = now.utcMs;
+    one->alarmRule = std::make_unique<alarms::Rule>(m_options.alarms, now);
     const int index = count();
     one->thread = new QThread;
-    one->worker = new ReadingWorker(index, target, qint64(m_options.intervalSeconds * NsPerSecond));
-    one->worker->moveToThread(one->thread);
-    connect(one->thread, &QThread::started, one->worker, &ReadingWorker::start);
-    connect(one->worker, &ReadingWorker::reading, this, &MonitorSession::onReading);
-    connect(one->worker, &ReadingWorker::stateChanged, this, &MonitorSession::onStateChanged);
+    readingloop::Options options;
+    options.intervalNs = qint64(m_options.intervalSeconds * NsPerSecond);
+    one->loop = new readingloop::Loop(target, options);
+    one->loop->moveToThread(one->thread);
+    connect(one->thread, &QThread::started, one->loop, &readingloop::Loop::start);
+    connect(one->loop, &readingloop::Loop::reading, this,
+            [this, index](const readingloop::Reading &reading) { onReading(index, reading); });
+    connect(one->loop, &readingloop::Loop::stateChanged, this,
+            [this, index](PortState state, const QString &port, qint64 sinceUtcMs) {
+                onStateChanged(index, state, port, sinceUtcMs);
+            });
     m_instruments.push_back(std::move(one));
     emit instrumentAdded(index);
     m_instruments.back()->thread->start();
 }
 
+// An instrument is followed by its serial number wherever it goes, so a name counts as
+// watched only by an instrument that is followed by that name: another instrument plugged
+// in under the name of one that went away is a new instrument.
+bool MonitorSession::isWatched(const portdiscovery::Port &port) const
+{
+    for (const auto &one : m_instruments) {
+        if (one->serialNumber.isEmpty() ? one->port == port.name : one->serialNumber == port.serialNumber)
+            return true;
+    }
+    return false;
+}
+
 void MonitorSession::lookForInstruments()
 {
     for (const portdiscovery::Port &port : portdiscovery::availablePorts()) {
-        if (!portdiscovery::isInstrument(port))
-            continue;
-        bool watched = false;
-        for (const auto &one : m_instruments) {
-            if (one->port == port.name || (!port.serialNumber.isEmpty() && one->serialNumber == port.serialNumber))
-                watched = true;
-        }
-        if (!watched)
+        if (portdiscovery::isInstrument(port) && !isWatched(port))
             addInstrument(reconnect::foundPort(port));
     }
 }
 
-void MonitorSession::onReading(const MonitorReading &reading)
+void MonitorSession::onReading(int index, const readingloop::Reading &reading)
 {
-    if (reading.instrument < 0 || reading.instrument >= count())
+    if (index < 0 || index >= count())
         return;
-    Instrument &one = *m_instruments.at(size_t(reading.instrument));
+    Instrument &one = *m_instruments.at(size_t(index));
     one.latest = reading;
     one.history.add(reading.utcMs, reading.temperature);
-    if (m_recorder.isRecording() && !m_recorder.write(reading.utcMs, reading.port, reading.voltage, reading.temperature)) {
+    if (m_recorder.isRecording() && !m_recorder.write(reading.utcMs, one.port, reading.voltage, reading.temperature)) {
         errLine(m_recorder.error());
         emit recordingChanged(false, m_recorder.error());
     }
-    handle(reading.instrument, one.alarmRule->reading(reading.utcMs, reading.temperature));
-    emit readingArrived(reading.instrument);
+    handle(index, one.alarmRule->reading({reading.monotonicMs, reading.utcMs}, reading.temperature));
+    emit readingArrived(index);
 }
 
 void MonitorSession::onStateChanged(int index, PortState state, const QString &port, qint64 sinceUtcMs)
@@ -132,16 +151,23 @@ void MonitorSession::onStateChanged(int index, PortState state, const QString &p
     one.state = state;
     one.port = port;
     one.sinceUtcMs = sinceUtcMs;
-    if (state == PortState::Disconnected)
-        errLine(tr("%1: connection lost").arg(port));
-    else if (wasLost && one.state == PortState::Reading)
-        errLine(tr("%1: reconnected").arg(port));
+    if (state == PortState::Disconnected) {
+        errLine(readingloop::lostMessage(port));
+        // Readings fall due and nobody answers them.
+        handle(index, one.alarmRule->reading(stampNow(), std::nullopt));
+    } else if (wasLost && one.state == PortState::Reading) {
+        errLine(readingloop::reconnectedMessage(port));
+    }
     emit stateChanged(index);
 }
 
 void MonitorSession::checkAlarms()
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!m_recorder.sync()) {
+        errLine(m_recorder.error());
+        emit recordingChanged(false, m_recorder.error());
+    }
+    const alarms::Stamp now = stampNow();
     for (int index = 0; index < count(); ++index)
         handle(index, m_instruments.at(size_t(index))->alarmRule->tick(now));
 }
@@ -207,7 +233,7 @@ void MonitorSession::stopRecording()
 void MonitorSession::setAlarms(const alarms::Settings &settings)
 {
     m_options.alarms = settings;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const alarms::Stamp now = stampNow();
     for (int index = 0; index < count(); ++index) {
         Instrument &one = *m_instruments.at(size_t(index));
         one.alarmRule->setSettings(settings);

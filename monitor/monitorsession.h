@@ -3,7 +3,7 @@
 #include "alarm.h"
 #include "history.h"
 #include "monitoroptions.h"
-#include "readingworker.h"
+#include "readingloop.h"
 #include "recorder.h"
 
 #include <QObject>
@@ -15,7 +15,10 @@
 
 class QThread;
 
-// What the monitor does without its window: one reading worker per instrument, their
+using PortState = readingloop::State;
+
+// What the monitor does without its window: one reading loop per instrument, each in a
+// thread of its own so a silent or flooding instrument holds up nothing else; their
 // readings into each instrument's history, the recording and the alarm rules; and, without
 // --port, a look for new instruments once a second.
 class MonitorSession : public QObject
@@ -30,12 +33,12 @@ public:
         PortState state = PortState::Disconnected;
         bool lost = false;             // disconnected, and no reading since
         qint64 sinceUtcMs = 0;
-        std::optional<MonitorReading> latest;
+        std::optional<readingloop::Reading> latest;
         History history;
         std::unique_ptr<alarms::Rule> alarmRule;
         QString alarmText;
         QThread *thread = nullptr;
-        ReadingWorker *worker = nullptr;
+        readingloop::Loop *loop = nullptr;
     };
 
     explicit MonitorSession(const MonitorOptions &options, QObject *parent = nullptr);
@@ -77,8 +80,10 @@ signals:
 private:
     void addInstrument(const reconnect::Target &target);
     void lookForInstruments();
-    void onReading(const MonitorReading &reading);
+    void onReading(int index, const readingloop::Reading &reading);
     void onStateChanged(int index, PortState state, const QString &port, qint64 sinceUtcMs);
+    // Whether an instrument found under `port` is one already watched.
+    bool isWatched(const portdiscovery::Port &port) const;
     void checkAlarms();
     void handle(int index, const QVector<alarms::Event> &events);
 

@@ -6,9 +6,24 @@
 #include <QDateTime>
 #include <QDir>
 
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
 const char Recorder::Header[] = "time,port,voltage_V,temperature_K\n";
 
 namespace {
+
+// Whether the file at `path` ends in the middle of a row.
+bool endsInsideRow(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0 || !file.seek(file.size() - 1))
+        return false;
+    char last = 0;
+    return file.getChar(&last) && last != '\n';
+}
 
 QString text(const std::optional<float> &value)
 {
@@ -45,15 +60,31 @@ bool Recorder::start(const QString &path)
                       .arg(QDir::toNativeSeparators(path), m_file.errorString());
         return false;
     }
-    if (m_file.size() == 0 && !writeAll(Header))
-        return false;
+    if (m_file.size() == 0)
+        return writeAll(Header) && sync();
+    if (endsInsideRow(path))
+        return writeAll("\n") && sync();
     return true;
 }
 
 void Recorder::stop()
 {
-    if (m_file.isOpen())
+    if (m_file.isOpen()) {
+        sync();
         m_file.close();
+    }
+}
+
+bool Recorder::sync()
+{
+    if (!m_file.isOpen() || !m_unsynced)
+        return true;
+    // A pipe or a terminal has nothing to sync (EINVAL); everything else that fails is a
+    // failed write.
+    if (::fdatasync(m_file.handle()) != 0 && errno != EINVAL)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    m_unsynced = false;
+    return true;
 }
 
 bool Recorder::write(qint64 utcMs, const QString &port, std::optional<float> voltage, std::optional<float> temperature)
@@ -63,10 +94,17 @@ bool Recorder::write(qint64 utcMs, const QString &port, std::optional<float> vol
 
 bool Recorder::writeAll(const QByteArray &bytes)
 {
-    if (m_file.write(bytes) == bytes.size() && m_file.flush())
+    if (m_file.write(bytes) == bytes.size() && m_file.flush()) {
+        m_unsynced = true;
         return true;
+    }
+    return fail(m_file.errorString());
+}
+
+bool Recorder::fail(const QString &reason)
+{
     m_error = QCoreApplication::translate("Monitor", "Couldn't write to \"%1\": %2. The recording stopped.")
-                  .arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+                  .arg(QDir::toNativeSeparators(m_file.fileName()), reason);
     m_file.close();
     return false;
 }

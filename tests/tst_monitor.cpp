@@ -63,16 +63,16 @@ struct Row
     QString temperature;
 };
 
-// The rows of a recording: every line but the header, each complete; a last line cut short
-// (the program killed while writing it) is left out when `allowCutLast`.
-QVector<Row> rowsOf(const QString &path, bool allowCutLast = false)
+// The rows of a recording: every line but the header, each complete; rows cut short (the
+// program killed while writing one, a full disk) are left out when `allowCut`.
+QVector<Row> rowsOf(const QString &path, bool allowCut = false)
 {
     const QByteArray content = contentOf(path);
     if (content.isEmpty())
         return {};
     QList<QByteArray> lines = content.split('\n');
     const QByteArray lastLine = lines.takeLast(); // after the final newline: empty unless cut
-    if (!allowCutLast && !lastLine.isEmpty())
+    if (!allowCut && !lastLine.isEmpty())
         qWarning("a row is cut short: %s", lastLine.constData());
     QVector<Row> rows;
     if (lines.isEmpty() || lines.first() != "time,port,voltage_V,temperature_K") {
@@ -82,7 +82,10 @@ QVector<Row> rowsOf(const QString &path, bool allowCutLast = false)
     for (int index = 1; index < lines.size(); ++index) {
         const QStringList fields = QString::fromUtf8(lines.at(index)).split(QLatin1Char(','));
         const QDateTime time = QDateTime::fromString(fields.value(0), Qt::ISODateWithMs);
-        if (fields.size() != 4 || !time.isValid() || time.timeSpec() != Qt::UTC) {
+        const bool whole = fields.size() == 4 && time.isValid() && time.timeSpec() == Qt::UTC;
+        if (!whole && allowCut && fields.size() < 4)
+            continue;
+        if (!whole) {
             qWarning("a broken row: %s", lines.at(index).constData());
             return {};
         }
@@ -158,7 +161,7 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--alarm-after <SECONDS>" << QString();
         QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-monitor " THERMOCAL_VERSION << QString();
         QTest::newRow("interval out of range") << QStringList{"--interval", "0"} << 2 << QString()
-                                               << "thermocal-monitor: --interval takes seconds from 0.01 to 3600, not '0'";
+                                               << "thermocal-monitor: --interval takes seconds from 0.01 to 86400, not '0'";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QString() << "Unknown option 'bogus'";
     }
 
@@ -176,6 +179,20 @@ private slots:
         QCOMPARE(run.exitCode, status);
         QVERIFY2(QString::fromUtf8(run.out).contains(out), run.out.constData());
         QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    }
+
+    // Help that could not be written is a failure, said on standard error.
+    void helpToAFullDisk()
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment(false));
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(MONITOR_PATH), {QStringLiteral("--help")});
+        const testsupport::ProcessRun run = testsupport::finishProcess(process);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.contains(QLatin1String("thermocal-monitor: cannot write to standard output: No space left on device")),
+                 qPrintable(run.err));
     }
 
     // A row per reading at the interval; killed outright, the file holds every row but at most
@@ -207,13 +224,11 @@ private slots:
         const qint64 spanMs = killed.last().timeMs - killed.first().timeMs;
         QVERIFY2(killed.size() >= spanMs / IntervalMs * 3 / 4, qPrintable(QString::number(spanMs)));
 
-        // Whatever the kill cut short is completed by nothing; the next run starts a new line
-        // only if the last one was whole.
+        // A row cut short (by the kill, or as here by a full disk) stays alone on its line:
+        // the next run starts a new one.
         QFile cut(path);
-        QVERIFY(cut.open(QIODevice::ReadOnly));
-        const QByteArray before = cut.readAll();
-        if (!before.endsWith('\n'))
-            QVERIFY(cut.resize(before.lastIndexOf('\n') + 1));
+        QVERIFY(cut.open(QIODevice::Append));
+        QVERIFY(cut.write("2026-12-0") == 9);
         cut.close();
         const int rowsBefore = rowsOf(path).size();
         QProcess second;
@@ -224,7 +239,8 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(contentOf(path).count("time,port"), 1);
         QVERIFY(contentOf(path).endsWith('\n'));
-        QVERIFY(rowsOf(path).size() > rowsBefore + 10);
+        QVERIFY(contentOf(path).contains("\n2026-12-0\n"));
+        QVERIFY(rowsOf(path, true).size() > rowsBefore + 10);
     }
 
     // A silent instrument beside a prompt one holds up none of the prompt one's readings.
@@ -269,12 +285,14 @@ private slots:
     {
         QTemporaryDir dir;
         const QString ran = dir.filePath(QStringLiteral("ran.txt"));
+        const QString record = dir.filePath(QStringLiteral("alarms.csv"));
         sim::Instrument instrument;
         QVERIFY(instrument.start());
         setTemperature(instrument, 77.0f);
         QProcess monitor;
         startMonitor(monitor, {QStringLiteral("--port"), instrument.portName(), QStringLiteral("--interval"),
-                               QString::number(IntervalSeconds), QStringLiteral("--alarm-above"), QStringLiteral("200"),
+                               QString::number(IntervalSeconds), QStringLiteral("--record"), record,
+                               QStringLiteral("--alarm-above"), QStringLiteral("200"),
                                QStringLiteral("--alarm-after"), QStringLiteral("1"), QStringLiteral("--alarm-command"),
                                QStringLiteral("echo \"$THERMOCAL_ALARM,$THERMOCAL_TEMPERATURE_K,$THERMOCAL_PORT\" >> '%1'").arg(ran)});
         const auto holdFor = [](int ms) { QTest::qWait(ms); };
@@ -293,14 +311,24 @@ private slots:
         holdFor(2500);
         instrument.setFaults(sim::Faults());
         holdFor(2000);
+        // A sensor beyond its table: the instrument answers nan, which is no reading.
+        setTemperature(instrument, std::numeric_limits<float>::quiet_NaN());
+        holdFor(2500);
         stopMonitor(monitor, SIGTERM);
         QCOMPARE(monitor.exitCode(), 0);
         const QString err = QString::fromUtf8(monitor.readAllStandardError());
 
-        const QString expected = QStringLiteral("above,300,%1\nno-reading,,%1\n").arg(instrument.portName());
+        const QString expected = QStringLiteral("above,300,%1\nno-reading,,%1\nno-reading,,%1\n").arg(instrument.portName());
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(contentOf(ran)), expected, 5000);
-        QCOMPARE(err.count(QLatin1String("thermocal-monitor: alarm: ")), 2);
+        QCOMPARE(err.count(QLatin1String("thermocal-monitor: alarm: ")), 3);
         QCOMPARE(err.count(QLatin1String("thermocal-monitor: alarm cleared: ")), 2);
+        // Recorded as an empty temperature beside the voltage that did come.
+        const QVector<Row> rows = rowsOf(record);
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows.last().voltage, QStringLiteral("1.5"));
+        QCOMPARE(rows.last().temperature, QString());
+        for (const Row &row : rows)
+            QVERIFY2(row.temperature != QLatin1String("nan"), qPrintable(row.temperature));
         QVERIFY2(err.contains(QLatin1String(": temperature above 200 K since ")), qPrintable(err));
         QVERIFY2(err.contains(QLatin1String(": no reading since ")), qPrintable(err));
     }
@@ -311,13 +339,16 @@ private slots:
     void unplugAndReplug_data()
     {
         QTest::addColumn<bool>("discovered");
-        QTest::newRow("same link") << false;
-        QTest::newRow("new name, same serial number") << true;
+        QTest::addColumn<bool>("swapped");
+        QTest::newRow("same link") << false << false;
+        QTest::newRow("new name, same serial number") << true << false;
+        QTest::newRow("another instrument under the old name") << true << true;
     }
 
     void unplugAndReplug()
     {
         QFETCH(bool, discovered);
+        QFETCH(bool, swapped);
         QTemporaryDir dir;
         const QString record = dir.filePath(QStringLiteral("replug.csv"));
         sim::Instrument instrument;
@@ -372,6 +403,22 @@ private slots:
         // The window stayed live meanwhile (the wait ran its events); no rows while gone.
         QCOMPARE(rowsOf(record).size(), rowsAtLoss);
 
+        if (swapped) {
+            // Another instrument takes the name: it is watched as a new one, and the first
+            // stays lost until its own serial number is back.
+            QVERIFY(instrument.setLink(firstName));
+            QVERIFY(instrument.replug());
+            portdiscovery::Port newcomer = instrumentAt(QStringLiteral("ttyACM0"));
+            newcomer.serialNumber = QStringLiteral("TC0077");
+            present->set({other, newcomer});
+            QTRY_COMPARE_WITH_TIMEOUT(session.count(), 3, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(readoutText(window, 2, "lbState"), QStringLiteral("reading"), 5000);
+            QCOMPARE(readoutText(window, 2, "lbPort"), firstName);
+            QVERIFY(readoutText(window, 0, "lbState").startsWith(QLatin1String("disconnected since ")));
+            session.stop();
+            portdiscovery::setPortSource({});
+            return;
+        }
         const QString secondName = dir.filePath(discovered ? QStringLiteral("ttyACM1") : QStringLiteral("ttyACM0"));
         QVERIFY(instrument.setLink(secondName) || !discovered);
         QVERIFY(instrument.replug());

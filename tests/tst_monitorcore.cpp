@@ -11,11 +11,13 @@
 
 namespace {
 
-constexpr float Missing = std::numeric_limits<float>::quiet_NaN();
+// In a table of readings: a reading that got no answer (no temperature is below 0 K).
+constexpr float Missing = -1.0f;
+constexpr int AlarmTickMs = 500;
 
 std::optional<float> valueOf(float value)
 {
-    return std::isnan(value) ? std::nullopt : std::optional<float>(value);
+    return value == Missing ? std::nullopt : std::optional<float>(value);
 }
 
 QByteArray contentOf(const QString &path)
@@ -94,47 +96,78 @@ private slots:
     }
 
     // Alarms start after the hold time, once per episode, and clear after as long inside.
+    // "No reading" needs readings that fell due and went unanswered; a nan or infinite
+    // temperature is no reading. Hold times follow the monotonic clock, whatever the wall
+    // clock does; the times shown are the wall clock's.
     void alarmEpisodes_data()
     {
-        QTest::addColumn<QVector<float>>("readings");  // one a second; NaN: no answer
+        QTest::addColumn<QVector<float>>("readings");  // Missing: no answer
         QTest::addColumn<QStringList>("events");       // "+above@3" starts at 3 s, "-above@9" clears at 9 s
+        QTest::addColumn<int>("stepMs");               // between two due readings
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<int>("clockStepS");           // the wall clock jumps by this at the fourth reading
+        const auto row = [](const char *name, const QVector<float> &readings, const QStringList &events,
+                            int stepMs = 1000, int holdMs = 3000, int clockStepS = 0) {
+            QTest::newRow(name) << readings << events << stepMs << holdMs << clockStepS;
+        };
         const QVector<float> inside(20, 77.0f);
-        QTest::newRow("inside") << inside << QStringList{};
-        QTest::newRow("a glitch shorter than the hold")
-            << QVector<float>{77, 95, 95, 77, 77, 77, 77, 77} << QStringList{};
-        QTest::newRow("above for the hold, then back")
-            << QVector<float>{77, 95, 95, 95, 95, 95, 77, 77, 77, 77, 77} << QStringList{"+above@4", "-above@9"};
-        QTest::newRow("one start however long it lasts")
-            << QVector<float>{95, 95, 95, 95, 95, 95, 95, 95, 95, 95, 95, 95} << QStringList{"+above@3"};
-        QTest::newRow("a dip inside does not clear it")
-            << QVector<float>{95, 95, 95, 95, 77, 95, 95, 77, 77, 77, 77} << QStringList{"+above@3", "-above@10"};
-        QTest::newRow("below") << QVector<float>{77, 40, 40, 40, 40} << QStringList{"+below@4"};
-        QTest::newRow("no reading at all")
-            << QVector<float>{77, Missing, Missing, Missing, Missing, 77, 77, 77, 77}
-            << QStringList{"+no-reading@3", "-no-reading@8"};
-        QTest::newRow("missing readings shorter than the hold")
-            << QVector<float>{77, Missing, Missing, 77, Missing, Missing, 77} << QStringList{};
-        QTest::newRow("a dead sensor then a hot one")
-            << QVector<float>{Missing, Missing, Missing, Missing, 95, 95, 95, 95}
-            << QStringList{"+no-reading@3", "-no-reading@7", "+above@7"};
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float infinite = std::numeric_limits<float>::infinity();
+        row("inside", inside, {});
+        row("a glitch shorter than the hold", {77, 95, 95, 77, 77, 77, 77, 77}, {});
+        row("above for the hold, then back", {77, 95, 95, 95, 95, 95, 77, 77, 77, 77, 77}, {"+above@4", "-above@9"});
+        row("one start however long it lasts", {95, 95, 95, 95, 95, 95, 95, 95, 95, 95, 95, 95}, {"+above@3"});
+        row("a dip inside does not clear it", {95, 95, 95, 95, 77, 95, 95, 77, 77, 77, 77}, {"+above@3", "-above@10"});
+        row("below", {77, 40, 40, 40, 40}, {"+below@4"});
+        row("no reading at all", {77, Missing, Missing, Missing, Missing, 77, 77, 77, 77},
+            {"+no-reading@3", "-no-reading@8"});
+        row("missing readings shorter than the hold", {77, Missing, Missing, 77, Missing, Missing, 77}, {});
+        row("a dead sensor then a hot one", {Missing, Missing, Missing, Missing, 95, 95, 95, 95},
+            {"+no-reading@3", "-no-reading@7", "+above@7"});
+        row("due readings further apart than the hold", {77, 77, 77, 77, 77}, {}, 12000, 10000);
+        row("one unanswered reading further apart than the hold", {77, Missing, 77, 77}, {"+no-reading@12", "-no-reading@34"}, 12000, 10000);
+        row("a hold of 0: at the first reading beyond", {77, 95, 77, 40}, {"+above@1", "-above@2", "+below@3"}, 1000, 0);
+        row("a hold of 0 on a healthy instrument", inside, {}, 1000, 0);
+        row("nan neither clears nor keeps an alarm", {95, 95, 95, 95, nan, nan, nan, nan, nan},
+            {"+above@3", "-above@6", "+no-reading@6"});
+        row("nan from the start", {nan, nan, nan, nan, nan}, {"+no-reading@3"});
+        row("infinity is no reading either", {infinite, infinite, infinite, infinite}, {"+no-reading@3"});
+        row("the wall clock jumps ahead", inside, {}, 1000, 3000, 3600);
+        row("the wall clock jumps back", {95, 95, 95, 95, 95, 95}, {"+above@-3597"}, 1000, 3000, -3600);
     }
 
     void alarmEpisodes()
     {
         QFETCH(QVector<float>, readings);
         QFETCH(QStringList, events);
+        QFETCH(int, stepMs);
+        QFETCH(int, holdMs);
+        QFETCH(int, clockStepS);
         alarms::Settings settings;
         settings.above = 90.0;
         settings.below = 50.0;
-        settings.holdMs = 3000;
-        alarms::Rule rule(settings, 0);
+        settings.holdMs = holdMs;
+        // The wall clock runs with the monotonic one, and jumps once.
+        const auto stamp = [&](qint64 ms) {
+            return alarms::Stamp{ms, ms >= 3 * stepMs ? ms + clockStepS * 1000LL : ms};
+        };
+        alarms::Rule rule(settings, stamp(0));
         QStringList seen;
-        for (int second = 0; second < readings.size(); ++second) {
-            for (const alarms::Event &event : rule.reading(second * 1000, valueOf(readings.at(second)))) {
+        const auto note = [&seen](const QVector<alarms::Event> &happened) {
+            for (const alarms::Event &event : happened)
                 seen << QStringLiteral("%1%2@%3").arg(event.started ? '+' : '-').arg(alarms::key(event.condition)).arg(event.timeMs / 1000);
+        };
+        for (int index = 0; index < readings.size(); ++index) {
+            const qint64 due = qint64(index) * stepMs;
+            // The monitor's clock ticks twice a second between readings.
+            for (qint64 tick = due - stepMs + AlarmTickMs; index > 0 && tick < due; tick += AlarmTickMs)
+                note(rule.tick(stamp(tick)));
+            const QVector<alarms::Event> happened = rule.reading(stamp(due), valueOf(readings.at(index)));
+            for (const alarms::Event &event : happened) {
                 if (event.started && event.condition != alarms::Condition::NoReading)
-                    QCOMPARE(event.temperature, valueOf(readings.at(second)));
+                    QCOMPARE(event.temperature, valueOf(readings.at(index)));
             }
+            note(happened);
         }
         QCOMPARE(seen, events);
     }
@@ -143,9 +176,10 @@ private slots:
     void alarmsUnarmedWithoutLimits()
     {
         alarms::Settings settings;
-        alarms::Rule rule(settings, 0);
-        QVERIFY(rule.tick(3600 * 1000).isEmpty());
-        QVERIFY(rule.reading(3601 * 1000, 1e6f).isEmpty());
+        alarms::Rule rule(settings, {0, 0});
+        QVERIFY(rule.reading({1000, 1000}, std::nullopt).isEmpty());
+        QVERIFY(rule.tick({3600 * 1000, 3600 * 1000}).isEmpty());
+        QVERIFY(rule.reading({3601 * 1000, 3601 * 1000}, 1e6f).isEmpty());
     }
 
     // The file grows row by row; an existing one is appended to, the header written once.
@@ -165,6 +199,36 @@ private slots:
                                              "2026-12-07T13:17:05.597Z,\"a,b\",,\n"
                                              "2026-12-07T13:17:05.598Z,ttyACM0,1.0015106,77.44232\n"
                                              "2026-12-07T13:17:05.598Z,\"a,b\",,\n"));
+    }
+
+    // A row cut short by an earlier full disk or power cut stays alone on its line: the next
+    // recording starts on a line of its own.
+    void recorderAfterACutRow_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray row = "2026-12-07T13:17:05.597Z,ttyACM0,1.0015106,77.44232\n";
+        QTest::newRow("whole rows") << QByteArray(Recorder::Header) + row << QByteArray(Recorder::Header) + row + row;
+        QTest::newRow("the last row cut short") << QByteArray(Recorder::Header) + "2026-12-07T13:1"
+                                                << QByteArray(Recorder::Header) + "2026-12-07T13:1\n" + row;
+        QTest::newRow("only a cut header") << QByteArray("time,po") << QByteArray("time,po\n") + row;
+    }
+
+    void recorderAfterACutRow()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("log.csv"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        file.close();
+        Recorder recorder;
+        QVERIFY2(recorder.start(path), qPrintable(recorder.error()));
+        const qint64 time = QDateTime(QDate(2026, 12, 7), QTime(13, 17, 5, 597), Qt::UTC).toMSecsSinceEpoch();
+        QVERIFY(recorder.write(time, QStringLiteral("ttyACM0"), 1.0015106f, 77.44232f));
+        recorder.stop();
+        QCOMPARE(contentOf(path), after);
     }
 
     void recorderReportsFailures_data()
@@ -195,7 +259,13 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::newRow("defaults") << QStringList{} << -1 << QString();
         QTest::newRow("shortest interval") << QStringList{"--interval", "0.01"} << -1 << QString();
-        QTest::newRow("interval too short") << QStringList{"--interval", "0.001"} << 2 << "--interval takes seconds from 0.01 to 3600";
+        QTest::newRow("interval too short") << QStringList{"--interval", "0.001"} << 2 << "--interval takes seconds from 0.01 to 86400";
+        // The same range as thermocal-cli read's.
+        QTest::newRow("interval of a day") << QStringList{"--interval", "86400"} << -1 << QString();
+        QTest::newRow("interval longer than a day") << QStringList{"--interval", "86401"} << 2
+                                                    << "--interval takes seconds from 0.01 to 86400, not '86401'";
+        QTest::newRow("hold longer than a day") << QStringList{"--alarm-after", "86401"} << 2
+                                                << "--alarm-after takes seconds from 0 to 86400, not '86401'";
         QTest::newRow("interval not a number") << QStringList{"--interval", "fast"} << 2 << "not 'fast'";
         QTest::newRow("limit not a number") << QStringList{"--alarm-above", "hot"} << 2 << "--alarm-above takes a temperature in K";
         QTest::newRow("negative hold") << QStringList{"--alarm-after", "-1"} << 2 << "--alarm-after takes seconds";

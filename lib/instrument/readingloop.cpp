@@ -1,0 +1,246 @@
+#include "readingloop.h"
+
+#include "device.h"
+#include "portdiscovery.h"
+#include "portname.h"
+#include "ports.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace readingloop {
+
+namespace {
+
+constexpr qint64 NsPerMs = 1000000;
+
+std::optional<float> finite(std::optional<float> value)
+{
+    return value && std::isfinite(*value) ? value : std::nullopt;
+}
+
+int registerTypes()
+{
+    qRegisterMetaType<Reading>();
+    qRegisterMetaType<State>();
+    qRegisterMetaType<End>();
+    return 0;
+}
+
+} // namespace
+
+QString lostMessage(const QString &port)
+{
+    return QCoreApplication::translate("readingloop", "%1: connection lost; looking for it once a second").arg(port);
+}
+
+QString reconnectedMessage(const QString &port)
+{
+    return QCoreApplication::translate("readingloop", "%1: reconnected").arg(port);
+}
+
+Reading makeReading(qint64 utcMs, qint64 monotonicMs, std::optional<float> voltage,
+                    std::optional<float> temperature, protocol::LinkFailure failure)
+{
+    Reading reading;
+    reading.utcMs = utcMs;
+    reading.monotonicMs = monotonicMs;
+    reading.failure = failure;
+    if (failure == protocol::LinkFailure::None && voltage && temperature) {
+        reading.voltage = finite(voltage);
+        reading.temperature = finite(temperature);
+    } else if (failure == protocol::LinkFailure::None) {
+        // Both exchanges succeeding means both values came; anything else is a failure.
+        reading.failure = protocol::LinkFailure::NoAnswer;
+    }
+    return reading;
+}
+
+Loop::Loop(const reconnect::Target &target, const Options &options, QObject *parent)
+    : QObject(parent)
+    , m_target(target)
+    , m_options(options)
+    , m_schedule(options.intervalNs, monotonicNs())
+    , m_due(new QTimer(this))
+    , m_retry(new QTimer(this))
+{
+    static const int registered = registerTypes();
+    Q_UNUSED(registered)
+    m_due->setSingleShot(true);
+    m_due->setTimerType(Qt::PreciseTimer);
+    connect(m_due, &QTimer::timeout, this, &Loop::takeReading);
+    m_retry->setInterval(reconnect::RetryIntervalMs);
+    connect(m_retry, &QTimer::timeout, this, &Loop::tryReconnect);
+}
+
+Loop::~Loop() = default;
+
+void Loop::setPort(std::unique_ptr<ports::Port> port)
+{
+    m_port = std::move(port);
+    if (m_port)
+        m_port->closeOnFatalError();
+}
+
+bool Loop::openPort(const QString &name)
+{
+    m_port.reset();
+    portname::Opened opened = portname::open(name);
+    if (!opened.port)
+        return false;
+    setPort(std::move(opened.port));
+    return true;
+}
+
+void Loop::start()
+{
+    m_schedule = ReadingSchedule(m_options.intervalNs, monotonicNs());
+    if (m_stopRequested) {
+        end(End::Stopped);
+        return;
+    }
+    if ((m_port && m_port->isOpen()) || openPort(m_target.name))
+        scheduleNext();
+    else
+        lose(QDateTime::currentMSecsSinceEpoch());
+}
+
+void Loop::finish()
+{
+    m_stopRequested = true;
+    end(End::Stopped);
+}
+
+void Loop::end(End why)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_due->stop();
+    m_retry->stop();
+    if (m_port && m_port->isOpen())
+        m_port->close();
+    emit finished(why);
+}
+
+void Loop::scheduleNext()
+{
+    if (m_ended)
+        return;
+    if (m_stopRequested) {
+        end(End::Stopped);
+        return;
+    }
+    if (m_options.count > 0 && m_taken >= m_options.count) {
+        end(End::Count);
+        return;
+    }
+    const qint64 now = monotonicNs();
+    const qint64 due = m_schedule.next(now);
+    // Timers count in whole milliseconds; the due time is rounded up so a reading never
+    // comes early.
+    m_due->start(int(std::max<qint64>(0, (due - now + NsPerMs - 1) / NsPerMs)));
+}
+
+void Loop::takeReading()
+{
+    if (m_ended)
+        return;
+    if (m_stopRequested) {
+        end(End::Stopped);
+        return;
+    }
+    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 monotonicMs = monotonicNs() / NsPerMs;
+    // A port closed since the last reading was closed at its fatal error: it went away.
+    const bool gone = m_port && !m_port->isOpen();
+    protocol::Link link(m_port.get());
+    const device::Reading answer = gone ? device::Reading() : device::readLive(link);
+    const protocol::LinkFailure failure = gone ? protocol::LinkFailure::ConnectionLost : link.failure();
+    ++m_taken;
+    emit reading(makeReading(utcMs, monotonicMs, answer.voltage, answer.temperature, failure));
+    if (m_ended)
+        return;
+    switch (failure) {
+    case protocol::LinkFailure::None:
+        setState(State::Reading, utcMs);
+        break;
+    case protocol::LinkFailure::NoAnswer:
+    case protocol::LinkFailure::WriteFailed:
+        setState(State::NoAnswer, utcMs);
+        settle();
+        break;
+    case protocol::LinkFailure::ConnectionLost:
+    case protocol::LinkFailure::NotConnected:
+        lose(utcMs);
+        return;
+    }
+    // The drain may have closed a port that went away meanwhile.
+    if (!m_port || !m_port->isOpen()) {
+        lose(QDateTime::currentMSecsSinceEpoch());
+        return;
+    }
+    scheduleNext();
+}
+
+void Loop::settle()
+{
+    if (m_port)
+        device::settle(*m_port, SettleLimitMs, &m_stopRequested);
+}
+
+void Loop::lose(qint64 utcMs)
+{
+    if (m_port && m_port->isOpen())
+        m_port->close();
+    setState(State::Disconnected, utcMs);
+    if (!m_options.reconnect) {
+        end(End::Lost);
+        return;
+    }
+    if (m_stopRequested) {
+        end(End::Stopped);
+        return;
+    }
+    m_retry->start();
+}
+
+void Loop::tryReconnect()
+{
+    if (m_ended)
+        return;
+    if (m_stopRequested) {
+        end(End::Stopped);
+        return;
+    }
+    const QList<portdiscovery::Port> present
+        = m_target.named ? QList<portdiscovery::Port>() : portdiscovery::availablePorts();
+    for (const QString &name : reconnect::candidates(m_target, present)) {
+        // A named port that is a missing file or link is not there yet: no need to try.
+        if (m_target.named && !portname::isUrl(name) && name.contains(QLatin1Char('/')) && !QFileInfo::exists(name))
+            continue;
+        if (!openPort(name))
+            continue;
+        m_retry->stop();
+        m_target.name = name;
+        setState(State::Reading, QDateTime::currentMSecsSinceEpoch());
+        scheduleNext();
+        return;
+    }
+}
+
+void Loop::setState(State state, qint64 utcMs)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(state, m_target.name, utcMs);
+}
+
+} // namespace readingloop
