@@ -252,7 +252,8 @@ private slots:
         QTest::newRow("RFC 2217, flood from the start") << qint64(0) << false << true << flood << true << noAnswer;
         QTest::newRow("RFC 2217, subnegotiation without end")
             << qint64(0) << false << true << int(Hostile::After::EndlessSubnegotiation) << false
-            << QStringLiteral("The connection to the instrument was lost.");
+            << QStringLiteral("connection lost (the server sent a Telnet subnegotiation longer than %1 bytes)")
+                   .arg(ports::SubnegotiationLimitBytes);
     }
 
     // Readings from a server that never stops sending end on their own: a reading whose
@@ -269,6 +270,52 @@ private slots:
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QVERIFY2(run.exitCode == 0 || run.exitCode == 4, qPrintable(QStringLiteral("%1: %2").arg(run.exitCode).arg(run.err)));
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+
+    void stopDuringAFlood_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("withinMs");
+        const int flood = int(Hostile::After::Flood);
+        QTest::newRow("read, raw") << qint64(0) << false << false << flood << false << QStringLiteral(CLI_PATH) << 1000;
+        QTest::newRow("read, RFC 2217") << qint64(0) << false << true << flood << false << QStringLiteral(CLI_PATH) << 1000;
+        QTest::newRow("monitor, raw") << qint64(0) << false << false << flood << false << QStringLiteral(MONITOR_PATH) << 2000;
+        QTest::newRow("monitor, RFC 2217") << qint64(0) << false << true << flood << false << QStringLiteral(MONITOR_PATH) << 2000;
+    }
+
+    // SIGTERM ends a log within a second and the monitor within two, whatever the peer does:
+    // here it never stops sending.
+    void stopDuringAFlood()
+    {
+        Hostile server(scriptOfRow());
+        QFETCH(QString, program);
+        QFETCH(int, withinMs);
+        QVERIFY(server.start());
+        QStringList arguments{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--port"), server.url()};
+        if (program == QLatin1String(CLI_PATH))
+            arguments = QStringList{QStringLiteral("read"), QStringLiteral("--count"), QStringLiteral("0")} + arguments;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY(process.waitForStarted());
+        // Well into the flood: readings failing, drains running.
+        QTRY_VERIFY_WITH_TIMEOUT(server.bytesSent() > 4 * 1024 * 1024, 10000);
+        QThread::msleep(500);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        const bool ended = process.waitForFinished(10000);
+        const qint64 took = clock.elapsed();
+        if (!ended)
+            process.kill();
+        QVERIFY2(ended, "still running 10 s after SIGTERM");
+        qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
     }
 
     void beforeThePortIsUsable_data()

@@ -50,8 +50,8 @@ enum class State { Reading, NoAnswer, Disconnected };
 // Why the loop ended.
 enum class End { Count, Lost, Stopped };
 
-// The lines that say a port went and came back.
-QString lostMessage(const QString &port);
+// The lines that say a port went (and why, when the port said) and came back.
+QString lostMessage(const QString &port, const QString &reason, bool lookingAgain);
 QString reconnectedMessage(const QString &port);
 
 // The reading that `failure` and the two answers make, with the rule above applied.
@@ -95,6 +95,8 @@ signals:
     void reading(const readingloop::Reading &reading);
     // `port`: the name now used; `utcMs`: when the state began.
     void stateChanged(readingloop::State state, const QString &port, qint64 utcMs);
+    // A line for the user: the port went, or came back.
+    void notice(const QString &line);
     void finished(readingloop::End end);
 
 private:
@@ -102,7 +104,7 @@ private:
     void takeReading();
     void scheduleNext();
     void settle();
-    void lose(qint64 utcMs);
+    void lose(qint64 utcMs, const QString &reason);
     void tryReconnect();
     void setState(State state, qint64 utcMs);
     void end(End why);
@@ -115,6 +117,7 @@ private:
     QTimer *m_retry;
     qint64 m_taken = 0;
     std::optional<State> m_state;
+    QString m_openFailure;  // why the last attempt to open the port failed
     bool m_ended = false;
     std::atomic<bool> m_stopRequested{false};
 };
