@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@ namespace {
 constexpr qint64 NsPerMs = 1000000;
 constexpr int ExpiryCheckMs = 100;
 constexpr int ReadSliceBytes = 4096;
+// How long an HTTP client may take to close after its response.
+constexpr int HttpLingerMs = 2000;
 const QByteArray HttpHeadEnd("\r\n\r\n");
 
 qint64 nowMs()
@@ -51,6 +54,7 @@ struct Endpoints::Client
     RequestFramer framer;
     QByteArray input;               // a SCPI line or an HTTP head not yet whole
     int inFlight = 0;
+    bool answered = false;          // HTTP: the response is on its way; what comes is dropped
     // A pseudo-terminal: the master side served here, the slave side held open so the master
     // never reads a hang-up while no program has the terminal open.
     int master = -1;
@@ -265,15 +269,34 @@ void Endpoints::takeScpi(Client &client)
     }
 }
 
+// Sends the response and ends the client's side of the connection, reading on (and dropping)
+// until the client closes: a connection closed with unread input is reset, and the reset
+// can destroy the response before the client reads it.
+void Endpoints::respond(Client &client, const QByteArray &response)
+{
+    client.answered = true;
+    client.input.clear();
+    client.socket->write(response);
+    QTcpSocket *socket = client.socket;
+    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+        if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState)
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+    });
+    const quint64 id = client.id;
+    QTimer::singleShot(HttpLingerMs, this, [this, id] { drop(id); });
+}
+
 void Endpoints::takeHttp(Client &client)
 {
+    if (client.answered) {
+        client.socket->readAll();
+        return;
+    }
     client.input += client.socket->read(MaxHttpRequestBytes + 1 - client.input.size());
     const int end = client.input.indexOf(HttpHeadEnd);
     if (end < 0) {
-        if (client.input.size() > MaxHttpRequestBytes) {
-            client.socket->write(httpResponse("431 Request Header Fields Too Large", "text/plain", "Request too large.\n"));
-            client.socket->disconnectFromHost();
-        }
+        if (client.input.size() > MaxHttpRequestBytes)
+            respond(client, httpResponse("431 Request Header Fields Too Large", "text/plain", "Request too large.\n"));
         return;
     }
     const QList<QByteArray> requestLine = client.input.left(client.input.indexOf("\r\n")).split(' ');
@@ -286,8 +309,7 @@ void Endpoints::takeHttp(Client &client)
         response = httpResponse("404 Not Found", "text/plain", "The metrics are at /metrics.\n");
     else
         response = httpResponse("200 OK", "text/plain; version=0.0.4; charset=utf-8", metricsPage());
-    client.socket->write(response);
-    client.socket->disconnectFromHost();
+    respond(client, response);
 }
 
 void Endpoints::send(Client &client, const QByteArray &bytes)

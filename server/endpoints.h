@@ -66,6 +66,7 @@ private:
     void takeRequests(Client &client, const QByteArray &bytes);
     void takeScpi(Client &client);
     void takeHttp(Client &client);
+    void respond(Client &client, const QByteArray &response);
     void drop(quint64 id, const QString &why = QString());
     void send(Client &client, const QByteArray &bytes);
     void onReplied(quint64 id, const QByteArray &reply);

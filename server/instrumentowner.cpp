@@ -26,8 +26,7 @@ InstrumentOwner::InstrumentOwner(const reconnect::Target &target, const readingl
     , m_allowNetworkWrites(allowNetworkWrites)
 {
     connect(m_loop, &readingloop::Loop::reading, this, &InstrumentOwner::reading);
-    connect(m_loop, &readingloop::Loop::stateChanged, this,
-            [this](readingloop::State state, const QString &port, qint64) { emit stateChanged(state, port); });
+    connect(m_loop, &readingloop::Loop::notice, this, &InstrumentOwner::log);
 }
 
 InstrumentOwner::~InstrumentOwner() = default;

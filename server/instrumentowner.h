@@ -40,7 +40,7 @@ signals:
     void replied(quint64 client, const QByteArray &reply);
     void scpiReplied(quint64 client, const QString &line);
     void reading(const readingloop::Reading &reading);
-    void stateChanged(readingloop::State state, const QString &port);
+    // A line for the server's log: a port that went or came back, a write refused.
     void log(const QString &line);
 
 private:

@@ -66,15 +66,6 @@ int main(int argc, char *argv[])
     owner->moveToThread(&instrumentThread);
     QObject::connect(&instrumentThread, &QThread::started, owner, &InstrumentOwner::start);
     QObject::connect(owner, &InstrumentOwner::log, &application, [](const QString &line) { frontend::message(line); });
-    bool lost = false;
-    QObject::connect(owner, &InstrumentOwner::stateChanged, &application,
-                     [&lost](readingloop::State state, const QString &port) {
-                         if (state == readingloop::State::Disconnected)
-                             frontend::message(readingloop::lostMessage(port));
-                         else if (state == readingloop::State::Reading && lost)
-                             frontend::message(readingloop::reconnectedMessage(port));
-                         lost = state == readingloop::State::Disconnected;
-                     });
 
     Endpoints endpoints(options, owner, target.name, serial);
     QObject::connect(&endpoints, &Endpoints::log, &application, [](const QString &line) { frontend::message(line); });

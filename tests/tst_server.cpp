@@ -221,8 +221,17 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = file.readAll().trimmed().split('\n').mid(1);
         QVERIFY2(rows.size() >= 10, qPrintable(QString::number(rows.size())));
-        for (const QByteArray &row : rows)
+        // A reading that fell due while a write held the instrument for its pacing may miss its
+        // reply time: at most one for each of the set's three writes. No other is missing.
+        int unanswered = 0;
+        for (const QByteArray &row : rows) {
+            if (row.endsWith(",,")) {
+                ++unanswered;
+                continue;
+            }
             QVERIFY2(row.endsWith(QByteArray(",") + numbers::shortest(Kelvin).toUtf8()), row.constData());
+        }
+        QVERIFY2(unanswered <= 3, qPrintable(QString::number(unanswered)));
         QCOMPARE(server.stop(), 0);
     }
 
@@ -326,7 +335,8 @@ private slots:
         http.connectToHost(QHostAddress::LocalHost, server.metrics);
         QVERIFY(http.waitForConnected(1000));
         http.write("GET /metrics HTTP/1.1\r\nX-Long: " + QByteArray(9000, 'x'));
-        QTRY_VERIFY_WITH_TIMEOUT(http.readAll().startsWith("HTTP/1.1 431"), 5000);
+        QByteArray refusal;
+        QTRY_VERIFY_WITH_TIMEOUT((refusal += http.readAll()).startsWith("HTTP/1.1 431"), 5000);
 
         // Sixteen clients per endpoint; the seventeenth is closed at once.
         stalled.abort();

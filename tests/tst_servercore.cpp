@@ -5,6 +5,7 @@
 
 #include "instrument.h"
 #include "portname.h"
+#include "ports.h"
 #include "protocol.h"
 
 #include <QtTest>
@@ -226,7 +227,7 @@ private slots:
 
 private:
     // One exchange as the server makes it: a reading request and its reply, or a write.
-    static scpi::Outcome exchangeOn(QIODevice *port, const QByteArray &request, int replyLength)
+    static scpi::Outcome exchangeOn(ports::Port *port, const QByteArray &request, int replyLength)
     {
         protocol::Link link(port);
         scpi::Outcome outcome;
