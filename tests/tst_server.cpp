@@ -418,7 +418,13 @@ private slots:
             passing.abort();
         }
         QTRY_COMPARE_WITH_TIMEOUT(descriptorsOf(pid), descriptors, 5000);
+#ifndef __SANITIZE_ADDRESS__
+        // AddressSanitizer keeps freed memory in quarantine, so there the resident size says
+        // nothing; its leak check at the server's exit stands in.
         QVERIFY2(residentKibOf(pid) < resident + 2048, qPrintable(QStringLiteral("%1 KiB, was %2").arg(residentKibOf(pid)).arg(resident)));
+#else
+        Q_UNUSED(resident)
+#endif
         QCOMPARE(ask(good, "MEAS:TEMP?"), numbers::shortest(Kelvin));
         QCOMPARE(server.stop(), 0);
     }
