@@ -33,12 +33,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(THERMOCAL_VERSION));
     frontend::setProgramName(QStringLiteral("thermocal-server"));
     const ParsedServerOptions parsed = parseServerOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
-    if (!parsed.run) {
-        frontend::out(parsed.output);
-        if (!parsed.error.isEmpty())
-            frontend::message(parsed.error);
-        return frontend::finish(parsed.status);
-    }
+    if (parsed.outcome == ParsedServerOptions::Outcome::Exit)
+        return parsed.finish();
     const ServerOptions &options = parsed.options;
 
     reconnect::Target target;

@@ -1,7 +1,6 @@
 #include "serveroptions.h"
 
 #include "frontend.h"
-#include "portname.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -27,9 +26,6 @@ ParsedServerOptions parseServerOptions(const QStringList &arguments, const QStri
         "Serves one thermocal instrument to many programs at once: its own protocol over TCP and\n"
         "pseudo-terminals, SCPI for lab frameworks, and Prometheus metrics. Every endpoint listens\n"
         "on 127.0.0.1 unless --listen says otherwise; there is no encryption or authentication."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
-    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
-                                           QStringLiteral("Displays version information."));
     const QCommandLineOption port(QStringLiteral("port"), frontend::portHelp(frontend::PortUse::One), QStringLiteral("NAME"));
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("The address the network endpoints listen on (default 127.0.0.1)."),
@@ -55,38 +51,21 @@ ParsedServerOptions parseServerOptions(const QStringList &arguments, const QStri
                                       QStringLiteral("SECONDS"));
     const QCommandLineOption allowWrites(QStringLiteral("allow-writes"),
                                          QStringLiteral("Takes writes through the network endpoints (raw and SCPI)."));
-    parser.addOptions({help, versionOption, port, listen, raw, pty, ptyMode, scpi, metrics, interval, allowWrites});
+    parser.addOptions({port, listen, raw, pty, ptyMode, scpi, metrics, interval, allowWrites});
 
-    const auto usageError = [&parsed](const QString &message) {
-        parsed.run = false;
-        parsed.status = frontend::UsageError;
-        parsed.error = QStringLiteral("%1\nTry 'thermocal-server --help' for more information.").arg(message);
+    const QString program = QStringLiteral("thermocal-server");
+    const auto usageError = [&parsed, &program](const QString &message) {
+        static_cast<frontend::CommandLine &>(parsed) = frontend::usageError(program, message);
         return parsed;
     };
-    if (!parser.parse(arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        parsed.run = false;
-        parsed.output = parser.helpText();
+    static_cast<frontend::CommandLine &>(parsed) = frontend::parseCommandLine(parser, arguments, program, version);
+    if (parsed.outcome == ParsedServerOptions::Outcome::Exit)
         return parsed;
-    }
-    if (parser.isSet(versionOption)) {
-        parsed.run = false;
-        parsed.output = QStringLiteral("thermocal-server %1\n").arg(version);
-        return parsed;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("takes no arguments, not '%1'").arg(parser.positionalArguments().first()));
 
     ServerOptions &options = parsed.options;
     options.port = parser.value(port);
-    if (parser.isSet(port)) {
-        QString problem;
-        if (options.port.isEmpty())
-            return usageError(QStringLiteral("--port needs a port name"));
-        if (!portname::parse(options.port, &problem))
-            return usageError(QStringLiteral("--port: %1").arg(problem));
-    }
+    if (parser.isSet(port) && !frontend::portProblem(options.port).isEmpty())
+        return usageError(frontend::portProblem(options.port));
     if (parser.isSet(listen) && !options.listen.setAddress(parser.value(listen)))
         return usageError(QStringLiteral("--listen takes an IP address, not '%1'").arg(parser.value(listen)));
     for (const auto &endpoint : {std::make_pair(&raw, &options.raw), std::make_pair(&scpi, &options.scpi),

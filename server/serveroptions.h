@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandline.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -21,12 +23,8 @@ struct ServerOptions
     bool allowWrites = false;     // through the network endpoints
 };
 
-struct ParsedServerOptions
+struct ParsedServerOptions : frontend::CommandLine
 {
-    bool run = true;
-    int status = 0;      // the exit status when not running
-    QString output;      // for stdout (help, version)
-    QString error;       // for stderr, without the program's name
     ServerOptions options;
 };
 

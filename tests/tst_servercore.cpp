@@ -1,6 +1,7 @@
 #include "metrics.h"
 #include "requestframer.h"
 #include "scpi.h"
+#include "serveroptions.h"
 #include "writeright.h"
 
 #include "instrument.h"
@@ -223,6 +224,38 @@ private slots:
             got << (claimed ? QStringLiteral("y") : QStringLiteral("n"));
         }
         QCOMPARE(got.join(QLatin1Char(' ')), results);
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");  // -1: runs
+        QTest::addColumn<QString>("said");
+        QTest::newRow("every endpoint") << QStringList{"--port", "ttyACM0", "--raw", "5024", "--scpi", "5025", "--metrics", "9125", "--pty", "/tmp/x"} << -1 << QString();
+        QTest::newRow("nothing to serve") << QStringList{"--port", "ttyACM0"} << 2 << "nothing to serve";
+        QTest::newRow("a port number out of range") << QStringList{"--scpi", "70000"} << 2 << "--scpi takes a TCP port from 1 to 65535, not '70000'";
+        QTest::newRow("not an address") << QStringList{"--raw", "1", "--listen", "lab-pc"} << 2 << "--listen takes an IP address";
+        QTest::newRow("a mode that is not octal") << QStringList{"--pty", "/tmp/x", "--pty-mode", "0999"} << 2 << "--pty-mode takes permissions in octal";
+        QTest::newRow("a URL of an unknown kind") << QStringList{"--raw", "1", "--port", "telnet://lab:23"} << 2 << "--port: 'telnet' is not a kind of port URL";
+        QTest::newRow("the interval's range") << QStringList{"--raw", "1", "--interval", "0"} << 2 << "--interval takes seconds from 0.01 to 86400, not '0'";
+        QTest::newRow("an argument") << QStringList{"ttyACM0"} << 2 << "takes no arguments";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-server 9.9";
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        const ParsedServerOptions parsed = parseServerOptions(QStringList{"thermocal-server"} + arguments, QStringLiteral("9.9"));
+        QCOMPARE(parsed.outcome == ParsedServerOptions::Outcome::Run, status < 0);
+        if (status >= 0)
+            QCOMPARE(parsed.status, status);
+        QVERIFY2((parsed.output + parsed.error).contains(said), qPrintable(parsed.output + parsed.error));
+        if (status < 0) {
+            QCOMPARE(parsed.options.listen, QHostAddress(QHostAddress::LocalHost));
+            QVERIFY(!parsed.options.allowWrites);
+        }
     }
 
 private:
