@@ -7,6 +7,11 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace cli {
 
 namespace {
@@ -55,6 +60,12 @@ QString programHelp()
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // The same bytes as on every system: a calibration file or a CSV log piped to a file
+    // must not gain a carriage return before each line feed.
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
     const Command *command = argc > 1 ? find(QString::fromLocal8Bit(argv[1])) : nullptr;
     if (command && command->application == Application::Gui) {
         // QPainter's text needs the platform's fonts. The offscreen platform is chosen here,

@@ -18,15 +18,55 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#ifdef Q_OS_WIN
+#include <mutex>
+
+#include <windows.h>
+#else
 #include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace cli {
 
 namespace {
 
+#ifdef Q_OS_WIN
+// The log being taken, for the console's handler, which Windows runs on a thread of its own:
+// it may only ask the log to end and post the end to the log's thread.
+std::mutex activeLogMutex;
+readingloop::Loop *activeLog = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    const std::lock_guard<std::mutex> lock(activeLogMutex);
+    if (readingloop::Loop *log = activeLog) {
+        log->requestStop();
+        QMetaObject::invokeMethod(log, [log] { log->finish(); }, Qt::QueuedConnection);
+    }
+    return TRUE;
+}
+
+// Ctrl+C and Ctrl+Break end the log: a drain in progress ends at once, and the reading in
+// progress is the last.
+void catchStopSignals(readingloop::Loop &log)
+{
+    const std::lock_guard<std::mutex> lock(activeLogMutex);
+    activeLog = &log;
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void releaseStopSignals()
+{
+    ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    const std::lock_guard<std::mutex> lock(activeLogMutex);
+    activeLog = nullptr;
+}
+#else
 // The log being taken, for the stop signals: their handler may only ask it to end.
 readingloop::Loop *activeLog = nullptr;
 int stopPipe[2] = {-1, -1};
@@ -67,6 +107,7 @@ void releaseStopSignals()
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 }
+#endif
 
 // What to look for when the port goes away: the name given with --port, or the instrument
 // found by its USB identifiers, followed by its serial number.

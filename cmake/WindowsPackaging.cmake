@@ -10,9 +10,11 @@ endif()
 install(TARGETS thermocal thermocal-cli thermocal-monitor RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
-# The plugins Qt loads by name rather than imports: the windows platform, the native style,
-# SVG images. Qt looks for them beside the program.
-set(THERMOCAL_WINDOWS_PLUGINS platforms/qwindows.dll imageformats/qsvg.dll styles/qwindowsvistastyle.dll)
+# The plugins Qt loads by name rather than imports: the windows platform, the offscreen one
+# (thermocal-cli plot draws without a display), the native style, SVG images. Qt looks for
+# them beside the program.
+set(THERMOCAL_WINDOWS_PLUGINS platforms/qwindows.dll platforms/qoffscreen.dll
+    imageformats/qsvg.dll styles/qwindowsvistastyle.dll)
 foreach(plugin ${THERMOCAL_WINDOWS_PLUGINS})
     set(file ${THERMOCAL_WINDOWS_QT}/plugins/${plugin})
     if(NOT EXISTS ${file})

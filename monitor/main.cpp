@@ -5,13 +5,24 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace {
+
+#ifdef Q_OS_WIN
+// A windowed program on Windows has no console, so no Ctrl+C; it is asked to end by closing
+// its window (taskkill without /f, logging off), which leaves as the window's close does.
+void catchStopSignals()
+{
+}
+#else
 
 int signalPipe[2] = {-1, -1};
 
@@ -36,6 +47,7 @@ void catchStopSignals()
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
 }
+#endif
 
 } // namespace
 
