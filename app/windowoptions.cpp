@@ -1,33 +1,37 @@
 #include "windowoptions.h"
 
+#include "frontend.h"
 #include "portdiscovery.h"
 #include "portname.h"
+#include "streams.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include <cstdio>
 #include <cstring>
 
 namespace windowoptions {
 
 namespace {
 
-constexpr int UsageErrorStatus = 2;
+// Where the help's option descriptions start.
+constexpr int DescriptionColumn = 17;
 
-const char Usage[] =
-    "Usage: thermocal [--port NAME]\n"
-    "\n"
-    "Calibration tool for a USB temperature instrument (USB 0483:5740).\n"
-    "\n"
-    "Options:\n"
-    "  --port NAME    open this port (ttyACM1, /dev/ttyACM1, a pseudo-terminal) as the\n"
-    "                 instrument, whatever its USB identifiers; without it, exactly one\n"
-    "                 instrument must be connected\n"
-    "  -h, --help     show this help\n"
-    "  -v, --version  show the version\n"
-    "\n"
-    "thermocal-cli reads, writes and compares calibration sets from scripts.\n";
+QString usage()
+{
+    return QStringLiteral("Usage: thermocal [--port NAME]\n"
+                          "\n"
+                          "Calibration tool for a USB temperature instrument (USB %1).\n"
+                          "\n"
+                          "Options:\n"
+                          "  --port NAME    %2\n"
+                          "  -h, --help     show this help\n"
+                          "  -v, --version  show the version\n"
+                          "\n"
+                          "thermocal-cli reads, writes and compares calibration sets from scripts.\n")
+        .arg(frontend::usbIds(portdiscovery::InstrumentVendorId, portdiscovery::InstrumentProductId),
+             frontend::wrapped(frontend::portHelp(frontend::PortUse::LocalOnly), DescriptionColumn));
+}
 
 // The options QGuiApplication and QApplication take for themselves, with and without a value.
 const char *const QtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
@@ -44,14 +48,15 @@ bool isOption(const char *argument, const char *shortName, const char *longName)
 
 Options parse(int argc, char *argv[])
 {
+    frontend::setProgramName(QStringLiteral("thermocal"));
     for (int i = 1; i < argc; ++i) {
         if (isOption(argv[i], "-h", "--help")) {
-            std::fputs(Usage, stdout);
-            return {0, {}};
+            frontend::out(usage());
+            return {frontend::finish(frontend::Success), {}};
         }
         if (isOption(argv[i], "-v", "--version")) {
-            std::printf("thermocal %s\n", THERMOCAL_VERSION);
-            return {0, {}};
+            frontend::out(QStringLiteral("thermocal %1\n").arg(QStringLiteral(THERMOCAL_VERSION)));
+            return {frontend::finish(frontend::Success), {}};
         }
     }
 
@@ -71,19 +76,18 @@ Options parse(int argc, char *argv[])
         const QString problem = parser.errorText().isEmpty()
             ? QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().join(QLatin1Char(' ')))
             : parser.errorText();
-        std::fprintf(stderr, "thermocal: %s\n%s", problem.toLocal8Bit().constData(), Usage);
-        return {UsageErrorStatus, {}};
+        frontend::message(problem + QLatin1Char('\n') + usage().trimmed());
+        return {frontend::UsageError, {}};
     }
     if (parser.isSet(port) && portname::isUrl(parser.value(port))) {
         // The window's port is a serial port; a network port reaches it as a local terminal.
-        std::fprintf(stderr,
-                     "thermocal: %s: the window opens local ports only. Make a local terminal of a raw\n"
-                     "network port with socat, then name that terminal:\n"
-                     "  socat pty,link=$HOME/instrument,rawer tcp:HOST:PORT &\n"
-                     "  thermocal --port $HOME/instrument\n"
-                     "(thermocal-cli takes socket:// and rfc2217:// URLs itself.)\n",
-                     parser.value(port).toLocal8Bit().constData());
-        return {UsageErrorStatus, {}};
+        frontend::message(QStringLiteral("%1: the window opens local ports only. Make a local terminal of a raw\n"
+                                         "network port with socat, then name that terminal:\n"
+                                         "  socat pty,link=$HOME/instrument,rawer tcp:HOST:PORT &\n"
+                                         "  thermocal --port $HOME/instrument\n"
+                                         "(thermocal-cli takes socket:// and rfc2217:// URLs itself.)")
+                              .arg(parser.value(port)));
+        return {frontend::UsageError, {}};
     }
     return {std::nullopt, parser.value(port)};
 }

@@ -5,6 +5,7 @@
 // prompt and a silent instrument, and how late the prompt one's readings came.
 // `--seconds N` shortens the last run (default 60).
 #include "benchutil.h"
+#include "frontend.h"
 #include "history.h"
 #include "instrument.h"
 #include "recorder.h"
@@ -31,8 +32,7 @@ constexpr qint64 ReadingMs = 100;
 constexpr int Instruments = 2;
 constexpr double KibPerMib = 1024.0;
 constexpr int FramesPerSpan = 10;
-constexpr qint64 MsPerMinute = 60 * 1000;
-constexpr qint64 MsPerHour = 60 * MsPerMinute;
+constexpr qint64 MsPerHour = 60 * 60 * 1000;
 
 double residentMib()
 {
@@ -69,19 +69,16 @@ void historyAndFrames()
                 "History, a week at 10 readings/s", after, before, Instruments, fillMs);
 
     const qint64 newest = start + (WeekReadings - 1) * ReadingMs;
-    const struct
-    {
-        const char *name;
-        qint64 spanMs;
-    } spans[] = {{"10 min", 10 * MsPerMinute}, {"1 h", MsPerHour}, {"6 h", 6 * MsPerHour}, {"24 h", 24 * MsPerHour},
-                 {"all", newest - start}};
     QImage frame(1920, 1080, QImage::Format_ARGB32_Premultiplied);
-    for (const auto &span : spans) {
+    for (frontend::ChartSpan span : frontend::chartSpans()) {
+        // The whole run is the week of readings.
+        if (span.ms == 0)
+            span.ms = newest - start;
         QVector<double> times;
         for (int run = 0; run < FramesPerSpan; ++run) {
             QElapsedTimer one;
             one.start();
-            const qint64 from = newest - span.spanMs;
+            const qint64 from = newest - span.ms;
             QVector<stripchart::Trace> traces;
             for (int instrument = 0; instrument < Instruments; ++instrument)
                 traces.append({QStringLiteral("instrument %1").arg(instrument + 1), histories.at(size_t(instrument))->samples(from, newest, (newest - from) / 1920), 300});
@@ -91,7 +88,7 @@ void historyAndFrames()
             painter.end();
             times.append(one.nsecsElapsed() / 1e6);
         }
-        const QByteArray label = QByteArray("Chart frame 1920x1080, span ") + span.name;
+        const QByteArray label = QByteArray("Chart frame 1920x1080, span ") + span.label.toUtf8();
         printFigures(label.constData(), times, "under 16 ms");
     }
 }

@@ -2,15 +2,10 @@
 
 #include "commands.h"
 
+#include "portdiscovery.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
-
-#include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace cli {
 
@@ -39,8 +34,8 @@ QString programHelp()
     QString text = QStringLiteral(
         "Usage: thermocal-cli COMMAND [OPTIONS] [ARGUMENTS]\n\n"
         "Reads, writes and checks the calibration set of a USB temperature instrument\n"
-        "(USB 0483:5740), for scripts and for labs with several instruments.\n\n"
-        "Commands:\n");
+        "(USB %1), for scripts and for labs with several instruments.\n\n"
+        "Commands:\n").arg(frontend::usbIds(portdiscovery::InstrumentVendorId, portdiscovery::InstrumentProductId));
     for (const Command &command : commands()) {
         const QString usage = QStringLiteral("%1 %2").arg(command.name, command.argumentsUsage());
         text += QStringLiteral("  %1%2\n").arg(usage.trimmed().leftJustified(22), command.summary);
@@ -49,23 +44,37 @@ QString programHelp()
         "\nOptions:\n"
         "  -h, --help     this help; COMMAND --help shows a command's options\n"
         "  -v, --version  the program's version\n\n"
-        "Commands that talk to the instrument take --port NAME (ttyACM1, /dev/ttyACM1, a\n"
-        "pseudo-terminal, or a port served on the network: rfc2217://HOST:PORT, socket://HOST:PORT).\n"
-        "Without it, exactly one instrument must be connected.\n"
-        "Data goes to standard output, messages to standard error.\n\n");
+        "Commands that talk to the instrument take --port NAME:\n");
+    text += frontend::wrapped(frontend::portHelp(frontend::PortUse::One), 0);
+    text += QStringLiteral("\nData goes to standard output, messages to standard error.\n\n");
     return text + exitStatusText();
+}
+
+int dispatch(const QStringList &arguments)
+{
+    const QString first = arguments.value(1);
+    if (first == QLatin1String("-h") || first == QLatin1String("--help")) {
+        out(programHelp());
+        return Success;
+    }
+    if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
+        out(QStringLiteral("%1 %2\n").arg(programName(), version()));
+        return Success;
+    }
+    if (first.isEmpty()) {
+        err(QStringLiteral("no command given; try '%1 --help'.").arg(programName()));
+        return UsageError;
+    }
+    if (const Command *command = find(first))
+        return execute(*command, arguments);
+    err(QStringLiteral("'%1' is not a command; try '%2 --help'.").arg(first, programName()));
+    return UsageError;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-#ifdef Q_OS_WIN
-    // The same bytes as on every system: a calibration file or a CSV log piped to a file
-    // must not gain a carriage return before each line feed.
-    ::_setmode(::_fileno(stdout), _O_BINARY);
-    ::_setmode(::_fileno(stderr), _O_BINARY);
-#endif
     const Command *command = argc > 1 ? find(QString::fromLocal8Bit(argv[1])) : nullptr;
     if (command && command->application == Application::Gui) {
         // QPainter's text needs the platform's fonts. The offscreen platform is chosen here,
@@ -86,23 +95,8 @@ int main(int argc, char *argv[])
 
 int run(const QStringList &arguments)
 {
-    const QString first = arguments.value(1);
-    if (first == QLatin1String("-h") || first == QLatin1String("--help")) {
-        out(programHelp());
-        return Success;
-    }
-    if (first == QLatin1String("-v") || first == QLatin1String("--version")) {
-        out(QStringLiteral("%1 %2\n").arg(programName(), version()));
-        return Success;
-    }
-    if (first.isEmpty()) {
-        err(QStringLiteral("no command given; try '%1 --help'.").arg(programName()));
-        return UsageError;
-    }
-    if (const Command *command = find(first))
-        return execute(*command, arguments);
-    err(QStringLiteral("'%1' is not a command; try '%2 --help'.").arg(first, programName()));
-    return UsageError;
+    frontend::setProgramName(programName());
+    return frontend::finish(dispatch(arguments));
 }
 
 } // namespace cli

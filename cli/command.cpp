@@ -1,7 +1,6 @@
 #include "command.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace cli {
 
@@ -11,12 +10,6 @@ const QString PortName = QStringLiteral("port");
 const QString OutputName = QStringLiteral("output");
 const QString OutputShortName = QStringLiteral("o");
 const QString Ellipsis = QStringLiteral("...");
-
-void writeTo(FILE *stream, const QByteArray &bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
 
 bool offersOutput(const Command &command)
 {
@@ -110,12 +103,7 @@ int execute(const Command &command, const QStringList &arguments)
     parser.addOption(help);
     parser.addOption(versionOption);
     if (command.port == PortOption::Offered) {
-        parser.addOption(QCommandLineOption(
-            PortName,
-            QStringLiteral("The instrument's port (ttyACM1, /dev/ttyACM1, a pseudo-terminal), opened whatever its "
-                           "USB identifiers, or a port served on the network (rfc2217://HOST:PORT, "
-                           "socket://HOST:PORT). Without it, exactly one instrument must be connected."),
-            QStringLiteral("NAME")));
+        parser.addOption(QCommandLineOption(PortName, frontend::portHelp(frontend::PortUse::One), QStringLiteral("NAME")));
     }
     parser.addOptions(command.options);
     for (const Argument &argument : command.arguments)
@@ -167,21 +155,6 @@ QCommandLineOption constantsFromOption()
 int missingConstantsSource(const Invocation &invocation)
 {
     return invocation.usageError(QStringLiteral("--constants-from FILE|instrument is required"));
-}
-
-void out(const QString &text)
-{
-    writeTo(stdout, text.toUtf8());
-}
-
-void outBytes(const QByteArray &bytes)
-{
-    writeTo(stdout, bytes);
-}
-
-void err(const QString &message)
-{
-    writeTo(stderr, QStringLiteral("%1: %2\n").arg(programName(), message).toUtf8());
 }
 
 QString programName()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "frontend.h"
+#include "streams.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QList>
@@ -12,16 +15,15 @@
 // are caught the same way for every command.
 namespace cli {
 
-// The exit statuses scripts branch on.
-enum Status {
-    Success = 0,          // for diff: the two sets are identical
-    Different = 1,        // diff found differences
-    UsageError = 2,       // unknown command or option, missing or malformed argument
-    NotVerified = 3,      // after set, the instrument holds other values; nothing committed
-    NoAnswer = 4,         // the instrument did not answer, or the connection was lost
-    FileProblem = 5,      // a file could not be read, is not valid here, or could not be written
-    NoInstrument = 6,     // none, several without --port, or the port would not open
-};
+// The exit statuses scripts branch on, the same in the window and the monitor.
+using frontend::Status;
+using frontend::Success;
+using frontend::Different;
+using frontend::UsageError;
+using frontend::NotVerified;
+using frontend::NoAnswer;
+using frontend::FileProblem;
+using frontend::NoInstrument;
 
 // Whether a command takes --port to reach the instrument.
 enum class PortOption { None, Offered };
@@ -87,11 +89,14 @@ QCommandLineOption constantsFromOption();
 // The usage error of a command run without --constants-from.
 int missingConstantsSource(const Invocation &invocation);
 
-// Writes data to stdout, as is.
-void out(const QString &text);
-void outBytes(const QByteArray &bytes);
+// Writes data to stdout, as is; false when it could not be written (the command ends with
+// FileProblem in any case).
+using frontend::out;
 // Writes one message line to stderr, prefixed with the program's name.
-void err(const QString &message);
+inline void err(const QString &message)
+{
+    frontend::message(message);
+}
 
 QString programName();
 QString version();

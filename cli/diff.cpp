@@ -88,7 +88,7 @@ int run(const Invocation &invocation)
                 {QStringLiteral("mK"), number(millikelvin(difference, table))},
             });
         }
-        outBytes(QJsonDocument(QJsonObject{{QStringLiteral("identical"), differences.isEmpty()},
+        out(QJsonDocument(QJsonObject{{QStringLiteral("identical"), differences.isEmpty()},
                                            {QStringLiteral("differences"), list}})
                      .toJson(QJsonDocument::Indented));
     } else {

@@ -15,8 +15,7 @@ QString describePort(const portdiscovery::Port &port)
 {
     QStringList details;
     if (port.hasUsbIds) {
-        details.append(QStringLiteral("%1:%2").arg(port.vendorId, 4, 16, QLatin1Char('0'))
-                           .arg(port.productId, 4, 16, QLatin1Char('0')));
+        details.append(frontend::usbIds(port.vendorId, port.productId));
     } else {
         details.append(QStringLiteral("no USB ids"));
     }
@@ -46,11 +45,10 @@ int openInstrument(const QString &requestedPort, Port &port, QString *portName)
             break;
         case device::FindStatus::NoInstrument: {
             const QStringList present = describePorts(found.ports);
-            err(QStringLiteral("no instrument found (USB %1:%2). Serial ports present: %3. Connect "
+            err(QStringLiteral("no instrument found (USB %1). Serial ports present: %2. Connect "
                                "the instrument, or name its port with --port NAME.")
-                    .arg(portdiscovery::InstrumentVendorId, 4, 16, QLatin1Char('0'))
-                    .arg(portdiscovery::InstrumentProductId, 4, 16, QLatin1Char('0'))
-                    .arg(present.isEmpty() ? QStringLiteral("none") : present.join(QLatin1String(", "))));
+                    .arg(frontend::usbIds(portdiscovery::InstrumentVendorId, portdiscovery::InstrumentProductId),
+                         present.isEmpty() ? QStringLiteral("none") : present.join(QLatin1String(", "))));
             return NoInstrument;
         }
         case device::FindStatus::SeveralInstruments:

@@ -38,7 +38,25 @@ QString problemWith(const QString &text)
         return QStringLiteral("is empty");
     if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
         return QStringLiteral("holds a line break");
+    // InfluxDB 1.x has no escape for a backslash: one at the end escapes the separator that
+    // follows (the point is refused, or its tags run together), and one before an escaped
+    // character is read as that escape by InfluxDB's measurement and by later versions.
+    // Refused here, the log never loses a line to it.
+    const QChar backslash = QLatin1Char('\\');
+    if (text.endsWith(backslash))
+        return QStringLiteral("ends with a backslash, which InfluxDB cannot take");
+    for (const QChar special : {QLatin1Char(','), QLatin1Char(' '), QLatin1Char('=')}) {
+        if (text.contains(QString(backslash) + special))
+            return QStringLiteral("has a backslash before '%1', which InfluxDB would read as an escape").arg(special);
+    }
     return QString();
+}
+
+QString measurementProblem(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('#')))
+        return QStringLiteral("starts with '#', which makes the line a comment");
+    return problemWith(name);
 }
 
 QString line(const QString &measurement, const Pairs &tags, const Pairs &fields, qint64 nanoseconds)

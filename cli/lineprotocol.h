@@ -16,9 +16,13 @@ using Pairs = QVector<QPair<QString, QString>>;
 QString escapeMeasurement(const QString &name);
 // A tag key or value, or a field key, with its commas, equals signs and spaces escaped.
 QString escapeKey(const QString &text);
-// Why `text` cannot be a measurement, tag key or tag value (empty, or a line break in it);
-// empty when it can.
+// Why `text` cannot be a tag key or tag value: empty, a line break in it, or a backslash
+// that InfluxDB would read as an escape (at the end, or before a comma, space or equals
+// sign); empty when it can. Any other backslash is written and stored as it is.
 QString problemWith(const QString &text);
+// The same for a measurement, which also must not start with '#': the line would be a
+// comment, and the point silently dropped.
+QString measurementProblem(const QString &name);
 
 // One point; the field values are written as given (numbers).
 QString line(const QString &measurement, const Pairs &tags, const Pairs &fields, qint64 nanoseconds);

@@ -41,10 +41,9 @@ int writeCalibrationFile(const device::DeviceSet &set, const QString &path)
 
 int writeOutput(const QString &path, const QByteArray &bytes)
 {
-    if (path.isEmpty()) {
-        outBytes(bytes);
-        return Success;
-    }
+    // A failed write is said once, as the program ends.
+    if (path.isEmpty())
+        return out(bytes) ? Success : FileProblem;
     const calibrationfile::SaveStatus saved = calibrationfile::saveBytes(path, bytes);
     if (saved != calibrationfile::SaveStatus::Saved) {
         err(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), calibrationfile::message(saved)));

@@ -10,11 +10,6 @@ namespace cli {
 
 namespace {
 
-QString hex(quint16 id)
-{
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}
-
 QJsonValue orNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
@@ -31,14 +26,14 @@ int run(const Invocation &invocation)
         for (const portdiscovery::Port &port : ports) {
             array.append(QJsonObject{
                 {QStringLiteral("port"), port.name},
-                {QStringLiteral("vid"), port.hasUsbIds ? QJsonValue(hex(port.vendorId)) : QJsonValue()},
-                {QStringLiteral("pid"), port.hasUsbIds ? QJsonValue(hex(port.productId)) : QJsonValue()},
+                {QStringLiteral("vid"), port.hasUsbIds ? QJsonValue(frontend::usbId(port.vendorId)) : QJsonValue()},
+                {QStringLiteral("pid"), port.hasUsbIds ? QJsonValue(frontend::usbId(port.productId)) : QJsonValue()},
                 {QStringLiteral("serial"), orNull(port.serialNumber)},
                 {QStringLiteral("description"), orNull(port.description)},
                 {QStringLiteral("instrument"), portdiscovery::isInstrument(port)},
             });
         }
-        outBytes(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        out(QJsonDocument(array).toJson(QJsonDocument::Indented));
         return Success;
     }
 
@@ -46,7 +41,7 @@ int run(const Invocation &invocation)
     QVector<QStringList> rows;
     for (const portdiscovery::Port &port : ports) {
         rows.append({port.name,
-                     port.hasUsbIds ? hex(port.vendorId) + QLatin1Char(':') + hex(port.productId)
+                     port.hasUsbIds ? frontend::usbIds(port.vendorId, port.productId)
                                     : QStringLiteral("-"),
                      port.serialNumber.isEmpty() ? QStringLiteral("-") : port.serialNumber,
                      port.description.isEmpty() ? QStringLiteral("-") : port.description,

@@ -191,7 +191,7 @@ int readSeries(const Invocation &invocation, Series *series)
 {
     if (invocation.isSet(Measurement)) {
         series->measurement = invocation.value(Measurement);
-        const QString problem = lineprotocol::problemWith(series->measurement);
+        const QString problem = lineprotocol::measurementProblem(series->measurement);
         if (!problem.isEmpty())
             return invocation.usageError(QStringLiteral("--measurement: the name %1").arg(problem));
     }
@@ -242,13 +242,11 @@ int run(const Invocation &invocation)
 
     double seconds = 0.0;
     if (invocation.isSet(Interval)) {
-        bool ok = false;
-        seconds = invocation.value(Interval).toDouble(&ok);
-        if (!ok || !(seconds >= readingloop::ShortestIntervalSeconds) || seconds > readingloop::LongestIntervalSeconds)
-            return invocation.usageError(QStringLiteral("--interval takes seconds from %1 to %2, not '%3'")
-                                             .arg(readingloop::ShortestIntervalSeconds)
-                                             .arg(readingloop::LongestIntervalSeconds)
-                                             .arg(invocation.value(Interval)));
+        QString problem;
+        const std::optional<double> interval = frontend::parseInterval(invocation.value(Interval), &problem);
+        if (!interval)
+            return invocation.usageError(problem);
+        seconds = *interval;
     }
     qint64 readings = 1;
     if (invocation.isSet(Count)) {
@@ -264,8 +262,10 @@ int run(const Invocation &invocation)
     if (status != Success)
         return status;
 
-    if (format == Format::Csv)
-        out(QStringLiteral("time,voltage_V,temperature_K\n"));
+    // A log whose lines cannot be written ends at the first such line: the readings would be
+    // lost, and a full disk does not empty itself.
+    if (format == Format::Csv && !out(QStringLiteral("time,voltage_V,temperature_K\n")))
+        return FileProblem;
 
     readingloop::Options options;
     options.intervalNs = qint64(seconds * 1e9);
@@ -275,10 +275,15 @@ int run(const Invocation &invocation)
     log.setPort(std::move(port));
     qint64 answered = 0;
     readingloop::End end = readingloop::End::Stopped;
+    bool writeFailed = false;
     QObject::connect(&log, &readingloop::Loop::reading, [&](const readingloop::Reading &reading) {
         const QString time = QDateTime::fromMSecsSinceEpoch(reading.utcMs, Qt::UTC).toString(Qt::ISODateWithMs);
-        out(format == Format::Influx ? influxLine(series, lineprotocol::uniqueNow(), reading)
-                                     : row(format, time, reading));
+        if (!out(format == Format::Influx ? influxLine(series, lineprotocol::uniqueNow(), reading)
+                                          : row(format, time, reading))) {
+            writeFailed = true;
+            log.finish();
+            return;
+        }
         if (reading.answered())
             ++answered;
         else
@@ -302,6 +307,8 @@ int run(const Invocation &invocation)
     QMetaObject::invokeMethod(&log, &readingloop::Loop::start, Qt::QueuedConnection);
     events.exec();
     releaseStopSignals();
+    if (writeFailed)
+        return FileProblem;
     if (end == readingloop::End::Lost)
         return NoAnswer;
     // Stopping on request is the normal end of a log.
@@ -315,7 +322,9 @@ Command readCommand()
     return {QStringLiteral("read"),
             QStringLiteral("take live readings of the sensor voltage and temperature"),
             {},
-            {QCommandLineOption(Interval, QStringLiteral("Repeats the reading every SECONDS, at fixed times from the start."),
+            {QCommandLineOption(Interval,
+                                QStringLiteral("Repeats the reading every SECONDS (%1), at fixed times from the start.")
+                                    .arg(frontend::intervalRange()),
                                 QStringLiteral("SECONDS")),
              QCommandLineOption(Count,
                                 QStringLiteral("Stops after N readings (default 1; with --interval, 0 reads until "

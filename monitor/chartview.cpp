@@ -1,5 +1,6 @@
 #include "chartview.h"
 
+#include "frontend.h"
 #include "monitorsession.h"
 #include "stripchart.h"
 
@@ -7,7 +8,6 @@
 #include <QPainter>
 
 namespace {
-constexpr qint64 DefaultSpanMs = 10 * 60 * 1000;
 constexpr int SmallestWidth = 480;
 constexpr int SmallestHeight = 260;
 } // namespace
@@ -15,7 +15,7 @@ constexpr int SmallestHeight = 260;
 ChartView::ChartView(const MonitorSession &session, QWidget *parent)
     : QWidget(parent)
     , m_session(session)
-    , m_spanMs(DefaultSpanMs)
+    , m_spanMs(frontend::defaultChartSpanMs())
 {
     setMinimumSize(SmallestWidth, SmallestHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -38,7 +38,7 @@ qint64 ChartView::fromMs() const
     if (m_spanMs > 0)
         return toMs() - m_spanMs;
     const qint64 oldest = m_session.oldestMs();
-    return oldest > 0 && oldest < toMs() ? oldest : toMs() - DefaultSpanMs;
+    return oldest > 0 && oldest < toMs() ? oldest : toMs() - frontend::defaultChartSpanMs();
 }
 
 void ChartView::paintEvent(QPaintEvent *)

@@ -1,11 +1,11 @@
+#include "frontend.h"
 #include "monitoroptions.h"
 #include "monitorsession.h"
 #include "monitorwindow.h"
+#include "streams.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
-
-#include <cstdio>
 
 #ifndef Q_OS_WIN
 #include <csignal>
@@ -55,6 +55,7 @@ int main(int argc, char *argv[])
 {
     // The options are read under a plain application object, which needs no display; the
     // window's own comes only when there is something to show.
+    frontend::setProgramName(QStringLiteral("thermocal-monitor"));
     ParsedOptions parsed;
     {
         QCoreApplication core(argc, argv);
@@ -62,9 +63,10 @@ int main(int argc, char *argv[])
         parsed = parseMonitorOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
     }
     if (parsed.outcome == ParsedOptions::Outcome::Exit) {
-        std::fputs(qPrintable(parsed.output), stdout);
-        std::fputs(qPrintable(parsed.error), stderr);
-        return parsed.status;
+        frontend::out(parsed.output);
+        if (!parsed.error.isEmpty())
+            frontend::message(parsed.error);
+        return frontend::finish(parsed.status);
     }
 
     QApplication application(argc, argv);
@@ -79,5 +81,5 @@ int main(int argc, char *argv[])
     window.show();
     const int status = application.exec();
     session.stop();
-    return status;
+    return frontend::finish(status);
 }

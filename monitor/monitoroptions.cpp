@@ -1,5 +1,6 @@
 #include "monitoroptions.h"
 
+#include "frontend.h"
 #include "portname.h"
 
 #include <QCommandLineOption>
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr int UsageStatus = 2;
 constexpr double MsPerSecond = 1000.0;
 
 QString usageHint()
@@ -30,13 +30,11 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                            QStringLiteral("Displays version information."));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Watches the instrument on port NAME (repeatable: one trace each): a "
-                                                 "local port, or rfc2217://HOST:PORT or socket://HOST:PORT. Without it, "
-                                                 "every port with the instrument's USB identifiers."),
+    const QCommandLineOption port(QStringLiteral("port"), frontend::portHelp(frontend::PortUse::Each),
                                   QStringLiteral("NAME"));
     const QCommandLineOption interval(QStringLiteral("interval"),
-                                      QStringLiteral("Seconds between readings, 0.01 to 3600 (default 1)."),
+                                      QStringLiteral("Seconds between readings, %1 (default %2).")
+                                          .arg(frontend::intervalRange(), QString::number(MonitorOptions::DefaultIntervalSeconds)),
                                       QStringLiteral("SECONDS"));
     const QCommandLineOption record(QStringLiteral("record"),
                                     QStringLiteral("Appends every reading to FILE as CSV."), QStringLiteral("FILE"));
@@ -56,8 +54,8 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
 
     const auto usageError = [&parsed](const QString &message) {
         parsed.outcome = ParsedOptions::Outcome::Exit;
-        parsed.status = UsageStatus;
-        parsed.error = QStringLiteral("thermocal-monitor: %1\n%2\n").arg(message, usageHint());
+        parsed.status = frontend::UsageError;
+        parsed.error = QStringLiteral("%1\n%2").arg(message, usageHint());
         return parsed;
     };
     if (!parser.parse(arguments))
@@ -89,12 +87,12 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
         *value = parser.value(option).toDouble(&ok);
         return ok && std::isfinite(*value);
     };
+    QString problem;
     if (parser.isSet(interval)) {
-        double seconds = 0.0;
-        if (!number(interval, &seconds) || seconds < MonitorOptions::ShortestIntervalSeconds
-            || seconds > MonitorOptions::LongestIntervalSeconds)
-            return usageError(QStringLiteral("--interval takes seconds from 0.01 to 3600, not '%1'").arg(parser.value(interval)));
-        options.intervalSeconds = seconds;
+        const std::optional<double> seconds = frontend::parseInterval(parser.value(interval), &problem);
+        if (!seconds)
+            return usageError(problem);
+        options.intervalSeconds = *seconds;
     }
     options.recordPath = parser.value(record);
     if (parser.isSet(record) && options.recordPath.isEmpty())
@@ -109,10 +107,10 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
         *limit.second = kelvin;
     }
     if (parser.isSet(after)) {
-        double seconds = 0.0;
-        if (!number(after, &seconds) || seconds < 0.0 || seconds > 86400.0)
-            return usageError(QStringLiteral("--alarm-after takes seconds from 0 to 86400, not '%1'").arg(parser.value(after)));
-        options.alarms.holdMs = qint64(std::llround(seconds * MsPerSecond));
+        const std::optional<double> seconds = frontend::parseAlarmHold(parser.value(after), &problem);
+        if (!seconds)
+            return usageError(problem);
+        options.alarms.holdMs = qint64(std::llround(*seconds * MsPerSecond));
     }
     options.alarms.command = parser.value(command);
     return parsed;

@@ -10,8 +10,6 @@
 struct MonitorOptions
 {
     static constexpr double DefaultIntervalSeconds = 1.0;
-    static constexpr double ShortestIntervalSeconds = 0.01;
-    static constexpr double LongestIntervalSeconds = 3600.0;
 
     QStringList ports;  // empty: every instrument found by its USB identifiers
     double intervalSeconds = DefaultIntervalSeconds;
@@ -25,7 +23,7 @@ struct ParsedOptions
     Outcome outcome = Outcome::Run;
     int status = 0;      // the exit status when not running
     QString output;      // for stdout (help, version)
-    QString error;       // for stderr
+    QString error;       // for stderr, after the program's name
     MonitorOptions options;
 };
 

@@ -1,11 +1,10 @@
 #include "monitorsession.h"
 
 #include "portdiscovery.h"
+#include "streams.h"
 
 #include <QDateTime>
 #include <QThread>
-
-#include <cstdio>
 
 namespace {
 
@@ -23,8 +22,7 @@ alarms::Stamp stampNow()
 
 void errLine(const QString &message)
 {
-    std::fprintf(stderr, "thermocal-monitor: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    frontend::message(message);
 }
 
 } // namespace

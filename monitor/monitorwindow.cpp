@@ -2,6 +2,7 @@
 
 #include "chartview.h"
 #include "curveplot.h"
+#include "frontend.h"
 #include "monitorsession.h"
 #include "numbers.h"
 #include "stripchart.h"
@@ -28,8 +29,7 @@ constexpr int RefreshMs = 200;     // the chart redraws at most this often
 constexpr int TemperaturePoints = 40;
 constexpr int VoltagePoints = 20;
 constexpr int DetailPoints = 12;
-constexpr qint64 MsPerMinute = 60 * 1000;
-constexpr qint64 MsPerHour = 60 * MsPerMinute;
+constexpr double MsPerSecond = 1000.0;
 constexpr double MostKelvin = 100000.0;
 constexpr int KelvinDecimals = 3;
 constexpr int PictureWidth = 1600;
@@ -60,11 +60,6 @@ QString stateText(const MonitorSession::Instrument &one)
 }
 
 } // namespace
-
-QVector<qint64> MonitorWindow::spans()
-{
-    return {10 * MsPerMinute, MsPerHour, 6 * MsPerHour, 24 * MsPerHour, 0};
-}
 
 MonitorWindow::MonitorWindow(MonitorSession &session, QWidget *parent)
     : QWidget(parent)
@@ -98,7 +93,8 @@ MonitorWindow::MonitorWindow(MonitorSession &session, QWidget *parent)
     auto *controls = new QHBoxLayout;
     controls->addWidget(new QLabel(tr("Span:"), this));
     m_span->setObjectName(QStringLiteral("cbSpan"));
-    m_span->addItems({tr("10 min"), tr("1 h"), tr("6 h"), tr("24 h"), tr("all")});
+    for (const frontend::ChartSpan &span : frontend::chartSpans())
+        m_span->addItem(span.label, span.ms);
     controls->addWidget(m_span);
     auto *savePicture = new QPushButton(tr("Save picture..."), this);
     savePicture->setObjectName(QStringLiteral("pbSavePicture"));
@@ -118,7 +114,7 @@ MonitorWindow::MonitorWindow(MonitorSession &session, QWidget *parent)
     layout->addWidget(m_chart, 1);
 
     connect(m_span, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-            [this](int index) { m_chart->setSpanMs(spans().value(index)); });
+            [this](int index) { m_chart->setSpanMs(m_span->itemData(index).toLongLong()); });
     connect(&m_session, &MonitorSession::instrumentAdded, this, &MonitorWindow::addReadout);
     connect(&m_session, &MonitorSession::readingArrived, this, &MonitorWindow::showReading);
     connect(&m_session, &MonitorSession::stateChanged, this, &MonitorWindow::showState);
@@ -287,9 +283,9 @@ void MonitorWindow::on_pbAlarms_clicked()
     const auto above = limitRow(tr("Alarm above"), settings.above);
     const auto below = limitRow(tr("Alarm below"), settings.below);
     auto *after = new QDoubleSpinBox(&dialog);
-    after->setRange(0.0, 86400.0);
+    after->setRange(0.0, frontend::LongestAlarmHoldSeconds);
     after->setSuffix(tr(" s"));
-    after->setValue(double(settings.holdMs) / 1000.0);
+    after->setValue(double(settings.holdMs) / MsPerSecond);
     form->addRow(tr("After:"), after);
     auto *command = new QLineEdit(settings.command, &dialog);
     form->addRow(tr("Command:"), command);
@@ -301,7 +297,7 @@ void MonitorWindow::on_pbAlarms_clicked()
         return;
     settings.above = above.first->isChecked() ? std::optional<double>(above.second->value()) : std::nullopt;
     settings.below = below.first->isChecked() ? std::optional<double>(below.second->value()) : std::nullopt;
-    settings.holdMs = qint64(after->value() * 1000.0);
+    settings.holdMs = qint64(after->value() * MsPerSecond);
     settings.command = command->text();
     m_session.setAlarms(settings);
     showAlarms();

@@ -22,8 +22,6 @@ class MonitorWindow : public QWidget
 public:
     explicit MonitorWindow(MonitorSession &session, QWidget *parent = nullptr);
 
-    // The spans the chart offers, in milliseconds; 0 is the whole run.
-    static QVector<qint64> spans();
 
 private slots:
     void on_pbSavePicture_clicked();

@@ -1,7 +1,10 @@
 #include "calibrationfile.h"
+#include "cli.h"
 #include "curveimport.h"
 #include "demofirmware.h"
 #include "instrument.h"
+#include "portdiscovery.h"
+#include "streams.h"
 #include "testsupport.h"
 
 #include <QImage>
@@ -36,7 +39,7 @@ QProcessEnvironment headless(const QString &ports = QString())
 }
 
 // The real program, or with `ports` its test host that reports exactly those ports.
-Run cli(const QStringList &arguments, const QString &workingDirectory = QString(),
+Run runProcess(const QStringList &arguments, const QString &workingDirectory = QString(),
         const QString &ports = QString())
 {
     QProcess process;
@@ -47,6 +50,26 @@ Run cli(const QStringList &arguments, const QString &workingDirectory = QString(
     return testsupport::finishProcess(process);
 }
 
+// The command run in the test's own process through the program's entry, with its streams
+// captured and, with `ports`, discovery reporting exactly those ports.
+Run inProcess(const QStringList &arguments, const QString &ports = QString())
+{
+    if (!ports.isNull()) {
+        const QList<portdiscovery::Port> reported = testsupport::portsFromList(ports);
+        portdiscovery::setPortSource([reported] { return reported; });
+    }
+    Run run;
+    {
+        const frontend::CapturedStreams streams;
+        run.exitCode = cli::run(QStringList{QStringLiteral("thermocal-cli")} + arguments);
+        run.exitStatus = QProcess::NormalExit;
+        run.out = streams.out();
+        run.err = QString::fromUtf8(streams.err());
+    }
+    portdiscovery::setPortSource({});
+    return run;
+}
+
 // `read` with these options against an instrument whose sensor reads 1.5 V and 300 K.
 Run readFrom(sim::Instrument &instrument, const sim::Faults &faults, const QStringList &options)
 {
@@ -55,7 +78,7 @@ Run readFrom(sim::Instrument &instrument, const sim::Faults &faults, const QStri
         firmware.temperature = 300.0f;
     });
     instrument.setFaults(faults);
-    return cli(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
+    return inProcess(QStringList{QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()} + options);
 }
 
 // Values that six digits would round, as a set read from a real instrument has.
@@ -96,7 +119,9 @@ qint64 msOf(const QString &time)
 
 } // namespace
 
-// thermocal-cli, run as a separate process against the simulated instrument.
+// thermocal-cli against the simulated instrument: through its entry in this process where only
+// the output and the status matter, as a separate process for what depends on one (signals,
+// standard output on a full disk, the real executable, drawing).
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -127,12 +152,12 @@ private slots:
         instrument.withFirmware([&](sim::Firmware &firmware) { firmware.constants = original; });
 
         const QString file = dir.filePath(QStringLiteral("got.json"));
-        const Run got = cli({QStringLiteral("get"), QStringLiteral("--port"), instrument.portName(), QStringLiteral("-o"), file});
+        const Run got = inProcess({QStringLiteral("get"), QStringLiteral("--port"), instrument.portName(), QStringLiteral("-o"), file});
         QCOMPARE(got.exitCode, 0);
         QVERIFY2(got.out.isEmpty(), got.out.constData());
 
         instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = sim::Constants(); });
-        const Run set = cli({QStringLiteral("set"), file, QStringLiteral("--no-backup"), QStringLiteral("--port"),
+        const Run set = inProcess({QStringLiteral("set"), file, QStringLiteral("--no-backup"), QStringLiteral("--port"),
                              instrument.portName()});
         QVERIFY2(set.exitCode == 0, qPrintable(set.err));
         QVERIFY(testsupport::sameBits(instrument.constants(), original));
@@ -197,7 +222,7 @@ private slots:
         sim::Instrument instrument;
         QVERIFY(instrument.start());
         const QString file = write(dir, QStringLiteral("bad.json"), content);
-        const Run run = cli({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--port"),
+        const Run run = runProcess({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--port"),
                              instrument.portName()}, dir.path());
         QCOMPARE(run.exitCode, 5);
         QVERIFY2(run.err.startsWith(QStringLiteral("thermocal-cli: ")) && run.err.contains(message), qPrintable(run.err));
@@ -243,7 +268,7 @@ private slots:
         wanted.insert(QStringLiteral("TempTable"), table);
         const QString file = write(dir, QStringLiteral("new.json"), QJsonDocument(wanted).toJson());
 
-        const Run run = cli({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--port"),
+        const Run run = runProcess({QStringLiteral("set"), file, QStringLiteral("--commit"), QStringLiteral("--port"),
                              instrument.portName()}, dir.path());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
@@ -255,11 +280,11 @@ private slots:
         QCOMPARE(backups.size(), 1);
         QVERIFY(QRegularExpression(QStringLiteral("^thermocal-backup-\\d{8}T\\d{6}Z\\.json$")).match(backups.first()).hasMatch());
         QVERIFY2(run.err.contains(backups.first()), qPrintable(run.err));
-        const Run compared = cli({QStringLiteral("diff"), dir.filePath(backups.first()), QStringLiteral("instrument"),
+        const Run compared = runProcess({QStringLiteral("diff"), dir.filePath(backups.first()), QStringLiteral("instrument"),
                                   QStringLiteral("--port"), instrument.portName()});
         QCOMPARE(compared.exitCode, 1);
         instrument.withFirmware([&](sim::Firmware &firmware) { firmware.constants = before; });
-        const Run same = cli({QStringLiteral("diff"), dir.filePath(backups.first()), QStringLiteral("instrument"),
+        const Run same = runProcess({QStringLiteral("diff"), dir.filePath(backups.first()), QStringLiteral("instrument"),
                               QStringLiteral("--port"), instrument.portName()});
         QCOMPARE(same.exitCode, 0);
         QVERIFY(same.out.isEmpty());
@@ -274,7 +299,7 @@ private slots:
         instrument.withFirmware([](sim::Firmware &firmware) { firmware.constants = unroundedConstants(); });
         const QString file = write(dir, QStringLiteral("new.json"), QJsonDocument(sampleFile()).toJson());
 
-        const Run dry = cli({QStringLiteral("set"), file, QStringLiteral("--dry-run"), QStringLiteral("--port"),
+        const Run dry = runProcess({QStringLiteral("set"), file, QStringLiteral("--dry-run"), QStringLiteral("--port"),
                              instrument.portName()}, dir.path());
         QCOMPARE(dry.exitCode, 0);
         QVERIFY2(dry.out.startsWith("ADC slope: 3.8146973e-05 -> 3.8e-05\nADC intercept: -0.25 -> 0\n"), dry.out.constData());
@@ -282,7 +307,7 @@ private slots:
         QCOMPARE(requestCodes(instrument), QByteArray::fromHex("06080a"));
 
         const QString existing = write(dir, QStringLiteral("keep.json"), "precious");
-        const Run refused = cli({QStringLiteral("set"), file, QStringLiteral("--backup"), existing, QStringLiteral("--port"),
+        const Run refused = runProcess({QStringLiteral("set"), file, QStringLiteral("--backup"), existing, QStringLiteral("--port"),
                                  instrument.portName()}, dir.path());
         QCOMPARE(refused.exitCode, 5);
         QVERIFY2(refused.err.contains(QLatin1String("the file exists already; nothing was sent")), qPrintable(refused.err));
@@ -321,6 +346,16 @@ private slots:
             << QStringList{QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"), QStringLiteral("--tag"),
                            QStringLiteral("port=x")}
             << QString() << false << 2 << "the tag 'port' is given twice";
+        QTest::newRow("measurement read as a comment")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"),
+                           QStringLiteral("--measurement"), QStringLiteral("#cryo")}
+            << QString() << false << 2 << "--measurement: the name starts with '#'";
+        QTest::newRow("interval longer than a day")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("86401")} << QString() << false
+            << 2 << "--interval takes seconds from 0.01 to 86400, not '86401'";
+        QTest::newRow("interval shorter than the monitor's")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("0.001")} << QString() << false
+            << 2 << "--interval takes seconds from 0.01 to 86400, not '0.001'";
         QTest::newRow("backup and no backup")
             << QStringList{QStringLiteral("set"), QStringLiteral("f.json"), QStringLiteral("--backup"), QStringLiteral("b.json"),
                            QStringLiteral("--no-backup")}
@@ -388,8 +423,9 @@ private slots:
                                             << false << 0 << "committed to EEPROM.";
     }
 
-    // The statuses scripts branch on, each from a real run; "SIM" in the ports stands for the
-    // simulated instrument's terminal, reported with the instrument's USB identifiers.
+    // The statuses scripts branch on, each from a run through the program's entry (in this
+    // process, but for drawing); "SIM" in the ports stands for the simulated instrument's
+    // terminal, reported with the instrument's USB identifiers.
     void exitStatuses()
     {
         QFETCH(QStringList, arguments);
@@ -405,12 +441,73 @@ private slots:
         const QString simPort = instrument.portName() + QStringLiteral(":0483:5740");
         QString message2 = message;
         message2.replace(QStringLiteral("SIM"), instrument.portName());
-        const Run run = cli(arguments, QString(),
-                            ports.isNull() ? QString() : QString(ports).replace(QStringLiteral("SIM"), simPort));
+        const QString reported = ports.isNull() ? QString() : QString(ports).replace(QStringLiteral("SIM"), simPort);
+        // Drawing needs a QGuiApplication, which this process does not have.
+        const Run run = arguments.value(0) == QLatin1String("plot") ? runProcess(arguments, QString(), reported)
+                                                                     : inProcess(arguments, reported);
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message2), qPrintable(run.err));
         QCOMPARE(requestCodes(instrument) == "\x0c", exitCode == 0);
+    }
+
+    void writeFailures_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("readings");  // the most readings taken before the end; -1: not a reading
+        const QString sim = QStringLiteral("SIM");
+        const QString port = QStringLiteral("--port");
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0;
+        QTest::newRow("get") << QStringList{QStringLiteral("get"), port, sim} << -1;
+        QTest::newRow("export csv") << QStringList{QStringLiteral("export"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
+                                                   QStringLiteral("--format"), QStringLiteral("csv")}
+                                    << 0;
+        QTest::newRow("export 340") << QStringList{QStringLiteral("export"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
+                                                   QStringLiteral("--format"), QStringLiteral("340")}
+                                    << 0;
+        QTest::newRow("ports --json") << QStringList{QStringLiteral("ports"), QStringLiteral("--json")} << 0;
+        // Differences found would be status 1.
+        QTest::newRow("diff") << QStringList{QStringLiteral("diff"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
+                                             QStringLiteral("instrument"), port, sim}
+                              << -1;
+        QTest::newRow("read") << QStringList{QStringLiteral("read"), port, sim} << 1;
+        // The header is the first line lost: no reading is taken.
+        QTest::newRow("read --csv log") << QStringList{QStringLiteral("read"), QStringLiteral("--csv"), QStringLiteral("--interval"),
+                                                       QStringLiteral("0.01"), QStringLiteral("--count"), QStringLiteral("50"), port, sim}
+                                        << 0;
+        QTest::newRow("read --format influx log")
+            << QStringList{QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"), QStringLiteral("--interval"),
+                           QStringLiteral("0.01"), QStringLiteral("--count"), QStringLiteral("50"), port, sim}
+            << 1;
+    }
+
+    // Standard output on a full disk: every command ends with status 5 and says so, and a
+    // log ends at the first line it could not write rather than reading on into nothing.
+    void writeFailures()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, readings);
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        arguments.replaceInStrings(QStringLiteral("SIM"), instrument.portName());
+        // What one reading asks of the instrument.
+        QCOMPARE(inProcess({QStringLiteral("read"), QStringLiteral("--port"), instrument.portName()}).exitCode, 0);
+        const int perReading = requestCodes(instrument).size();
+        QVERIFY(perReading > 0);
+        instrument.clearRequests();
+
+        QProcess process;
+        process.setProcessEnvironment(headless());
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(CLI_PATH), arguments);
+        const Run run = testsupport::finishProcess(process);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QVERIFY2(run.exitCode == 5, qPrintable(QString::number(run.exitCode) + QLatin1Char(' ') + run.err));
+        QVERIFY2(run.err.contains(QLatin1String("thermocal-cli: cannot write to standard output: No space left on device")),
+                 qPrintable(run.err));
+        if (readings >= 0)
+            QVERIFY2(requestCodes(instrument).size() <= readings * perReading,
+                     qPrintable(QStringLiteral("%1 requests").arg(requestCodes(instrument).size())));
     }
 
     // Readings are due at fixed times from the start: an instrument that takes 40 ms to
@@ -607,7 +704,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString imported = dir.filePath(QStringLiteral("imported.json"));
-        const Run run = cli({QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
+        const Run run = inProcess({QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
                              QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), imported});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.err.contains(QLatin1String("read 300 points (columns: voltage, temperature), 1.4 K to 500 K; "
@@ -625,7 +722,7 @@ private slots:
         }
 
         const QString exported = dir.filePath(QStringLiteral("sensor.340"));
-        QCOMPARE(cli({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("340"), QStringLiteral("-o"),
+        QCOMPARE(inProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("340"), QStringLiteral("-o"),
                       exported, QStringLiteral("--sensor-model"), QStringLiteral("DT-X"), QStringLiteral("--serial-number"),
                       QStringLiteral("D1234")})
                      .exitCode,
@@ -647,7 +744,7 @@ private slots:
             QVERIFY(std::fabs(float(back.rows[row].first) - voltage) <= std::nextafter(voltage, 10.0f) - voltage);
         }
 
-        const Run csv = cli({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("csv")});
+        const Run csv = inProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("csv")});
         QCOMPARE(csv.exitCode, 0);
         QVERIFY(csv.out.startsWith("voltage_V,temperature_K\n1.635653,1.4\n"));
         QCOMPARE(csv.out.count('\n'), 101);
@@ -658,7 +755,7 @@ private slots:
         QJsonArray rows = bent.value(QStringLiteral("TempTable")).toArray();
         rows[40] = QJsonArray{rows.at(38).toArray().at(0), rows.at(40).toArray().at(1)};
         bent.insert(QStringLiteral("TempTable"), rows);
-        const Run refused = cli({QStringLiteral("export"), write(dir, QStringLiteral("bent.json"), QJsonDocument(bent).toJson()),
+        const Run refused = inProcess({QStringLiteral("export"), write(dir, QStringLiteral("bent.json"), QJsonDocument(bent).toJson()),
                                  QStringLiteral("--format"), QStringLiteral("340")});
         QCOMPARE(refused.exitCode, 5);
         QVERIFY2(refused.err.contains(QLatin1String("row 41")), qPrintable(refused.err));
@@ -675,7 +772,7 @@ private slots:
         sim::Instrument instrument(std::move(firmware));
         QVERIFY(instrument.start());
         const QString fitted = dir.filePath(QStringLiteral("fitted.json"));
-        const Run fit = cli({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
+        const Run fit = inProcess({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
                              QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral("instrument"),
                              QStringLiteral("-o"), fitted, QStringLiteral("--port"), instrument.portName()});
         QCOMPARE(fit.exitCode, 0);
@@ -694,11 +791,11 @@ private slots:
                     < 2e-6);
         }
 
-        QCOMPARE(cli({QStringLiteral("set"), fitted, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
+        QCOMPARE(inProcess({QStringLiteral("set"), fitted, QStringLiteral("--commit"), QStringLiteral("--no-backup"),
                       QStringLiteral("--port"), instrument.portName()})
                      .exitCode,
                  0);
-        const Run reading = cli({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), instrument.portName()});
+        const Run reading = inProcess({QStringLiteral("read"), QStringLiteral("--json"), QStringLiteral("--port"), instrument.portName()});
         const double kelvin = QJsonDocument::fromJson(reading.out).object().value(QStringLiteral("temperature_K")).toDouble();
         QVERIFY2(std::fabs(kelvin - 77.35) < 0.7, reading.out.constData());
     }
@@ -713,7 +810,7 @@ private slots:
         };
         sim::Instrument instrument(std::make_unique<Wandering>());
         QVERIFY(instrument.start());
-        const Run run = cli({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
+        const Run run = inProcess({QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--measure"),
                              QStringLiteral("77.35"), QStringLiteral("--constants-from"), QStringLiteral(EXAMPLES "/sample-calibration.json"),
                              QStringLiteral("--port"), instrument.portName()});
         QCOMPARE(run.exitCode, 4);
@@ -730,7 +827,7 @@ private slots:
         sim::Instrument instrument(std::make_unique<sim::DemoFirmware>());
         QVERIFY(instrument.start());
         const QString png = dir.filePath(QStringLiteral("curves.png"));
-        const Run drawn = cli({QStringLiteral("plot"), QStringLiteral(EXAMPLES "/sample-curve.txt"),
+        const Run drawn = runProcess({QStringLiteral("plot"), QStringLiteral(EXAMPLES "/sample-curve.txt"),
                                QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("instrument"),
                                QStringLiteral("--size"), QStringLiteral("640x480"), QStringLiteral("-o"), png,
                                QStringLiteral("--port"), instrument.portName()});
@@ -746,7 +843,7 @@ private slots:
         QVERIFY2(colours.size() > 10, qPrintable(QString::number(colours.size())));
 
         const QString svg = dir.filePath(QStringLiteral("difference.svg"));
-        QCOMPARE(cli({QStringLiteral("plot"), QStringLiteral(EXAMPLES "/standard-curve.340"),
+        QCOMPARE(runProcess({QStringLiteral("plot"), QStringLiteral(EXAMPLES "/standard-curve.340"),
                       QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--difference"), QStringLiteral("-o"), svg})
                      .exitCode,
                  0);
@@ -766,7 +863,7 @@ private slots:
         const QString terminal = QString::fromUtf8(simulator.readLine()).trimmed();
         QCOMPARE(QFileInfo(link).symLinkTarget(), terminal);
 
-        const Run listed = cli({QStringLiteral("ports"), QStringLiteral("--json")}, QString(),
+        const Run listed = runProcess({QStringLiteral("ports"), QStringLiteral("--json")}, QString(),
                                QStringLiteral("ttyS0;") + terminal + QStringLiteral(":0483:5740"));
         QCOMPARE(listed.exitCode, 0);
         const QJsonArray ports = QJsonDocument::fromJson(listed.out).array();
@@ -778,7 +875,7 @@ private slots:
         QCOMPARE(ports.at(1).toObject().value(QStringLiteral("pid")).toString(), QStringLiteral("5740"));
         QCOMPARE(ports.at(1).toObject().value(QStringLiteral("instrument")).toBool(), true);
 
-        const Run got = cli({QStringLiteral("get"), QStringLiteral("--port"), link});
+        const Run got = runProcess({QStringLiteral("get"), QStringLiteral("--port"), link});
         QCOMPARE(got.exitCode, 0);
         const std::optional<CalibrationSet> factory = calibrationfile::parse(got.out);
         QVERIFY(factory && factory->table.size() == 100);
@@ -790,7 +887,7 @@ private slots:
         table[41] = QJsonArray{1.0, 77.35};
         changed.insert(QStringLiteral("TempTable"), table);
         const QString file = write(dir, QStringLiteral("changed.json"), QJsonDocument(changed).toJson());
-        const Run compared = cli({QStringLiteral("diff"), QStringLiteral("instrument"), file, QStringLiteral("--json"),
+        const Run compared = runProcess({QStringLiteral("diff"), QStringLiteral("instrument"), file, QStringLiteral("--json"),
                                   QStringLiteral("--port"), link});
         QCOMPARE(compared.exitCode, 1);
         const QJsonObject result = QJsonDocument::fromJson(compared.out).object();

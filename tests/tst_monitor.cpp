@@ -161,7 +161,7 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--alarm-after <SECONDS>" << QString();
         QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-monitor " THERMOCAL_VERSION << QString();
         QTest::newRow("interval out of range") << QStringList{"--interval", "0"} << 2 << QString()
-                                               << "thermocal-monitor: --interval takes seconds from 0.01 to 3600, not '0'";
+                                               << "thermocal-monitor: --interval takes seconds from 0.01 to 86400, not '0'";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QString() << "Unknown option 'bogus'";
     }
 
@@ -179,6 +179,20 @@ private slots:
         QCOMPARE(run.exitCode, status);
         QVERIFY2(QString::fromUtf8(run.out).contains(out), run.out.constData());
         QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    }
+
+    // Help that could not be written is a failure, said on standard error.
+    void helpToAFullDisk()
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment(false));
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(MONITOR_PATH), {QStringLiteral("--help")});
+        const testsupport::ProcessRun run = testsupport::finishProcess(process);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.contains(QLatin1String("thermocal-monitor: cannot write to standard output: No space left on device")),
+                 qPrintable(run.err));
     }
 
     // A row per reading at the interval; killed outright, the file holds every row but at most

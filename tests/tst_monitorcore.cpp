@@ -259,7 +259,13 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::newRow("defaults") << QStringList{} << -1 << QString();
         QTest::newRow("shortest interval") << QStringList{"--interval", "0.01"} << -1 << QString();
-        QTest::newRow("interval too short") << QStringList{"--interval", "0.001"} << 2 << "--interval takes seconds from 0.01 to 3600";
+        QTest::newRow("interval too short") << QStringList{"--interval", "0.001"} << 2 << "--interval takes seconds from 0.01 to 86400";
+        // The same range as thermocal-cli read's.
+        QTest::newRow("interval of a day") << QStringList{"--interval", "86400"} << -1 << QString();
+        QTest::newRow("interval longer than a day") << QStringList{"--interval", "86401"} << 2
+                                                    << "--interval takes seconds from 0.01 to 86400, not '86401'";
+        QTest::newRow("hold longer than a day") << QStringList{"--alarm-after", "86401"} << 2
+                                                << "--alarm-after takes seconds from 0 to 86400, not '86401'";
         QTest::newRow("interval not a number") << QStringList{"--interval", "fast"} << 2 << "not 'fast'";
         QTest::newRow("limit not a number") << QStringList{"--alarm-above", "hot"} << 2 << "--alarm-above takes a temperature in K";
         QTest::newRow("negative hold") << QStringList{"--alarm-after", "-1"} << 2 << "--alarm-after takes seconds";

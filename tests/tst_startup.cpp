@@ -161,6 +161,27 @@ private slots:
         QVERIFY2(out.isEmpty() ? stdoutText.isEmpty() : stdoutText.startsWith(out), qPrintable(stdoutText));
         QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), qPrintable(result.err));
     }
+
+    void informationToAFullDisk_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("help") << "--help";
+        QTest::newRow("version") << "--version";
+    }
+
+    // Help or version that could not be written is a failure, said on standard error.
+    void informationToAFullDisk()
+    {
+        QFETCH(QString, option);
+        QProcess process;
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        process.start(QStringLiteral(THERMOCAL_PATH), {option});
+        const Run result = testsupport::finishProcess(process);
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 5);
+        QVERIFY2(result.err.contains(QLatin1String("thermocal: cannot write to standard output: No space left on device")),
+                 qPrintable(result.err));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStartup)

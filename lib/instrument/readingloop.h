@@ -24,10 +24,6 @@ namespace readingloop {
 // How long, after a reading without an answer, late bytes may take to arrive and be dropped
 // before the next request.
 constexpr int SettleLimitMs = 1000;
-// The intervals every program accepts: a hundredth of a second (the instrument answers a
-// reading within a few milliseconds) to a day.
-constexpr double ShortestIntervalSeconds = 0.01;
-constexpr double LongestIntervalSeconds = 86400.0;
 
 // One reading that fell due. A reading counts only whole: when either exchange failed, both
 // values are empty, so a half-answered reading looks the same in every output (a gap).
