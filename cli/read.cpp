@@ -10,104 +10,18 @@
 #include "protocol.h"
 #include "readingloop.h"
 #include "reconnect.h"
+#include "stopsignals.h"
 
 #include <QDateTime>
 #include <QEventLoop>
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 
-#ifdef Q_OS_WIN
-#include <mutex>
-
-#include <windows.h>
-#else
-#include <csignal>
-
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace cli {
 
 namespace {
-
-#ifdef Q_OS_WIN
-// The log being taken, for the console's handler, which Windows runs on a thread of its own:
-// it may only ask the log to end and post the end to the log's thread.
-std::mutex activeLogMutex;
-readingloop::Loop *activeLog = nullptr;
-
-BOOL WINAPI onConsoleEvent(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    const std::lock_guard<std::mutex> lock(activeLogMutex);
-    if (readingloop::Loop *log = activeLog) {
-        log->requestStop();
-        QMetaObject::invokeMethod(log, [log] { log->finish(); }, Qt::QueuedConnection);
-    }
-    return TRUE;
-}
-
-// Ctrl+C and Ctrl+Break end the log: a drain in progress ends at once, and the reading in
-// progress is the last.
-void catchStopSignals(readingloop::Loop &log)
-{
-    const std::lock_guard<std::mutex> lock(activeLogMutex);
-    activeLog = &log;
-    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-
-void releaseStopSignals()
-{
-    ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-    const std::lock_guard<std::mutex> lock(activeLogMutex);
-    activeLog = nullptr;
-}
-#else
-// The log being taken, for the stop signals: their handler may only ask it to end.
-readingloop::Loop *activeLog = nullptr;
-int stopPipe[2] = {-1, -1};
-
-void requestStop(int)
-{
-    if (activeLog)
-        activeLog->requestStop();
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(stopPipe[1], &byte, 1);
-}
-
-// Ctrl-C and SIGTERM end the log: a drain in progress ends at once, and the reading in
-// progress is the last. The pipe wakes the event loop from its wait for the next reading.
-void catchStopSignals(readingloop::Loop &log)
-{
-    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    activeLog = &log;
-    struct sigaction action = {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    auto *notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &log);
-    QObject::connect(notifier, &QSocketNotifier::activated, &log, [&log] {
-        char bytes[16];
-        while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        log.finish();
-    });
-}
-
-void releaseStopSignals()
-{
-    activeLog = nullptr;
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-}
-#endif
 
 // What to look for when the port goes away: the name given with --port, or the instrument
 // found by its USB identifiers, followed by its serial number.
@@ -303,10 +217,12 @@ int run(const Invocation &invocation)
         end = why;
         events.quit();
     });
-    catchStopSignals(log);
+    // Ctrl-C and SIGTERM end the log: a drain in progress ends at once, and the reading in
+    // progress is the last.
+    frontend::catchStopSignals(&log, [&log] { log.finish(); }, log.stopFlag());
     QMetaObject::invokeMethod(&log, &readingloop::Loop::start, Qt::QueuedConnection);
     events.exec();
-    releaseStopSignals();
+    frontend::releaseStopSignals();
     if (writeFailed)
         return FileProblem;
     if (end == readingloop::End::Lost)

@@ -6,8 +6,11 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <cstdio>
+
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 namespace frontend {
@@ -50,6 +53,15 @@ struct Streams
     // not gain a carriage return before each line feed.
     Streams()
     {
+        // A windowed program (the window, the monitor) has no console of its own: its help
+        // and messages go to the console it was started from, unless they are redirected.
+        const auto unattached = [](FILE *file) { return ::_get_osfhandle(::_fileno(file)) < 0; };
+        if ((unattached(stdout) || unattached(stderr)) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+            if (unattached(stdout))
+                std::freopen("CONOUT$", "w", stdout);
+            if (unattached(stderr))
+                std::freopen("CONOUT$", "w", stderr);
+        }
         ::_setmode(::_fileno(stdout), _O_BINARY);
         ::_setmode(::_fileno(stderr), _O_BINARY);
     }

@@ -78,6 +78,8 @@ public:
     // Asks the loop to end as soon as it can, from any thread: a drain in progress ends at
     // once, and the loop finishes at its next event (the caller's finish() or a due time).
     void requestStop() { m_stopRequested.store(true); }
+    // The flag requestStop() sets, for a signal handler, which may do no more than set it.
+    std::atomic<bool> *stopFlag() { return &m_stopRequested; }
     bool stopRequested() const { return m_stopRequested.load(); }
 
 public slots:
