@@ -4,6 +4,8 @@
 #include "calibrationfile.h"
 #include "curveimport.h"
 #include "device.h"
+#include "portname.h"
+#include "ports.h"
 #include "protocol.h"
 
 #include <QDebug>
@@ -116,9 +118,9 @@ void Widget::show()
         failStartup(tr("There is no any connected devices"));
     if (found.status == device::FindStatus::SeveralInstruments)
         failStartup(tr("Too much available ports. Must be only one."));
-    if (!device::open(*serialPort, found.portName))
+    if (!portname::openSerial(*serialPort, found.portName))
         failStartup(tr("Can't open Virtual Com port."));
-    protocol::closeOnFatalError(*serialPort);
+    ports::SerialPort(serialPort).closeOnFatalError();
 
     QWidget::show();
 }
@@ -187,7 +189,8 @@ std::optional<CalibrationSet> Widget::readCalibration(numbers::Precision precisi
 
 void Widget::on_pbUpdateData_clicked()
 {
-    protocol::Link link(serialPort);
+    ports::SerialPort lent(serialPort);
+    protocol::Link link(&lent);
     const device::Reading reading = device::readLive(link);
     if (reading.voltage)
         ui->leVoltage->setText(numbers::format(*reading.voltage));
@@ -198,7 +201,8 @@ void Widget::on_pbUpdateData_clicked()
 
 void Widget::on_pbGetConstants_clicked()
 {
-    protocol::Link link(serialPort);
+    ports::SerialPort lent(serialPort);
+    protocol::Link link(&lent);
     const device::PartialSet parts = device::readParts(link);
     if (parts.adc) {
         ui->leADCslope->setText(numbers::format(parts.adc->first));
@@ -249,7 +253,8 @@ void Widget::on_pbSetConstants_clicked()
         return;
     }
 
-    protocol::Link link(serialPort);
+    ports::SerialPort lent(serialPort);
+    protocol::Link link(&lent);
     std::optional<QVector<device::Difference>> differences;
     {
         // The pauses between the writes keep the window live; no other action may slip its
@@ -269,7 +274,8 @@ void Widget::on_pbSetConstants_clicked()
 
 void Widget::on_pbWriteEeprom_clicked()
 {
-    protocol::Link link(serialPort);
+    ports::SerialPort lent(serialPort);
+    protocol::Link link(&lent);
     device::commit(link);
     reportLinkFailure(link);
 }

@@ -4,6 +4,7 @@
 #include "device.h"
 #include "portdiscovery.h"
 #include "portname.h"
+#include "ports.h"
 
 #include <QIODevice>
 
@@ -100,13 +101,13 @@ int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *
     return Success;
 }
 
-int commitToEeprom(QIODevice &port)
+int commitToEeprom(ports::Port &port)
 {
     protocol::Link link(&port);
     device::commit(link);
     // The commit is one byte sent without waiting for an answer.
-    while (link.failure() == protocol::LinkFailure::None && port.bytesToWrite() > 0
-           && port.waitForBytesWritten(protocol::ReplyTimeoutMs)) {
+    while (link.failure() == protocol::LinkFailure::None && port.device().bytesToWrite() > 0
+           && port.device().waitForBytesWritten(protocol::ReplyTimeoutMs)) {
     }
     if (link.failure() != protocol::LinkFailure::None)
         return reportLinkFailure(link.failure());

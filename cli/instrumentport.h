@@ -1,12 +1,11 @@
 #pragma once
 
+#include "ports.h"
 #include "protocol.h"
 
 #include <QString>
 
 #include <memory>
-
-class QIODevice;
 
 namespace device {
 struct DeviceSet;
@@ -17,7 +16,7 @@ namespace cli {
 
 // The instrument's port during one command: a serial port or a network connection, empty
 // until opened.
-using Port = std::unique_ptr<QIODevice>;
+using Port = std::unique_ptr<ports::Port>;
 
 // Opens the instrument's port: the one named with --port (a local name whatever its USB
 // identifiers, or a socket:// or rfc2217:// URL), or else the only instrument present. On
@@ -30,7 +29,7 @@ int openInstrument(const QString &requestedPort, Port &port, QString *name = nul
 int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *set);
 
 // Sends the EEPROM commit and lets it leave before the port closes; the exit status.
-int commitToEeprom(QIODevice &port);
+int commitToEeprom(ports::Port &port);
 
 // Reports a failed device action and returns NoAnswer.
 int reportLinkFailure(protocol::LinkFailure failure);

@@ -203,15 +203,7 @@ int run(const Invocation &invocation)
         else
             err(QStringLiteral("%1 %2").arg(time, protocol::message(reading.failure)));
     });
-    bool lost = false;
-    QObject::connect(&log, &readingloop::Loop::stateChanged,
-                     [&](readingloop::State state, const QString &name, qint64) {
-                         if (state == readingloop::State::Disconnected && options.reconnect)
-                             err(readingloop::lostMessage(name));
-                         else if (state == readingloop::State::Reading && lost)
-                             err(readingloop::reconnectedMessage(name));
-                         lost = state == readingloop::State::Disconnected;
-                     });
+    QObject::connect(&log, &readingloop::Loop::notice, [](const QString &line) { err(line); });
     QEventLoop events;
     QObject::connect(&log, &readingloop::Loop::finished, &events, [&](readingloop::End why) {
         end = why;

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "instrumentport.h"
+#include "ports.h"
 #include "output.h"
 #include "sources.h"
 
@@ -40,7 +41,7 @@ std::optional<curvemath::ReferencePoint> parsePoint(const QString &text)
 }
 
 // The sensor's voltage now, as the mean of several readings that agree.
-int measure(QIODevice &port, double kelvin, double *volts)
+int measure(ports::Port &port, double kelvin, double *volts)
 {
     double sum = 0.0;
     double lowest = 0.0;

@@ -1,6 +1,7 @@
 // The reply handling over a real pseudo-terminal: the instrument's side sends whatever the
 // input says, cut into whatever pieces it says, and the query must either give exactly the
 // reply's values or none, never crash and never wait beyond its deadline.
+#include "ports.h"
 #include "protocol.h"
 
 #include <QCoreApplication>
@@ -83,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray stream(reinterpret_cast<const char *>(data + 1), int(size - 1));
 
     std::thread instrument(answer, t.master, 2, stream);
-    protocol::Link link(t.port, FuzzReplyTimeoutMs);
+    ports::SerialPort port(t.port);
+    protocol::Link link(&port, FuzzReplyTimeoutMs);
     QElapsedTimer clock;
     clock.start();
     const auto values = link.query(command);

@@ -101,6 +101,7 @@ void MonitorSession::addInstrument(const reconnect::Target &target)
             [this, index](PortState state, const QString &port, qint64 sinceUtcMs) {
                 onStateChanged(index, state, port, sinceUtcMs);
             });
+    connect(one->loop, &readingloop::Loop::notice, this, &errLine);
     m_instruments.push_back(std::move(one));
     emit instrumentAdded(index);
     m_instruments.back()->thread->start();
@@ -151,13 +152,9 @@ void MonitorSession::onStateChanged(int index, PortState state, const QString &p
     one.state = state;
     one.port = port;
     one.sinceUtcMs = sinceUtcMs;
-    if (state == PortState::Disconnected) {
-        errLine(readingloop::lostMessage(port));
-        // Readings fall due and nobody answers them.
+    // Readings fall due and nobody answers them.
+    if (state == PortState::Disconnected && !wasLost)
         handle(index, one.alarmRule->reading(stampNow(), std::nullopt));
-    } else if (wasLost && one.state == PortState::Reading) {
-        errLine(readingloop::reconnectedMessage(port));
-    }
     emit stateChanged(index);
 }
 

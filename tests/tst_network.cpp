@@ -1,7 +1,10 @@
 #include "device.h"
+#include "hostileserver.h"
 #include "instrument.h"
 #include "lineprotocol.h"
 #include "portname.h"
+#include "ports.h"
+#include "rfc2217.h"
 #include "servers.h"
 #include "testsupport.h"
 
@@ -81,6 +84,29 @@ private:
     int m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
     quint16 m_port = 0;
 };
+
+using Hostile = testsupport::HostileServer;
+
+// The script of a hostile server from the current row of a table with the columns
+// greetingBytes, closes, rfc2217, after and atConnect.
+Hostile::Script scriptOfRow()
+{
+    QFETCH(qint64, greetingBytes);
+    QFETCH(bool, closes);
+    QFETCH(bool, rfc2217);
+    QFETCH(int, after);
+    QFETCH(bool, atConnect);
+    return {greetingBytes, closes, rfc2217, Hostile::After(after), atConnect};
+}
+
+void addScriptColumns()
+{
+    QTest::addColumn<qint64>("greetingBytes");
+    QTest::addColumn<bool>("closes");
+    QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<bool>("atConnect");
+}
 
 } // namespace
 
@@ -195,7 +221,7 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, reason);
         SilentPort silent;
-        std::unique_ptr<QIODevice> holder;
+        std::unique_ptr<ports::Port> holder;
         if (url == QLatin1String("silent")) {
             QVERIFY(silent.port() != 0);
             url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.port());
@@ -213,6 +239,188 @@ private slots:
         QVERIFY(run.out.isEmpty());
         // The process's own start and end are well under the margin.
         QVERIFY2(clock.elapsed() < portname::ConnectTimeoutMs + 2000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void peerThatKeepsTalking_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<QString>("said");
+        const int flood = int(Hostile::After::Flood);
+        const QString noAnswer = QStringLiteral("The instrument did not answer.");
+        QTest::newRow("raw, flood after the request") << qint64(0) << false << false << flood << false << noAnswer;
+        QTest::newRow("raw, flood from the start") << qint64(0) << false << false << flood << true << noAnswer;
+        QTest::newRow("RFC 2217, flood after the request") << qint64(0) << false << true << flood << false << noAnswer;
+        QTest::newRow("RFC 2217, flood from the start") << qint64(0) << false << true << flood << true << noAnswer;
+        QTest::newRow("RFC 2217, subnegotiation without end")
+            << qint64(0) << false << true << int(Hostile::After::EndlessSubnegotiation) << false
+            << QStringLiteral("connection lost (the server sent a Telnet subnegotiation longer than %1 bytes)")
+                   .arg(ports::SubnegotiationLimitBytes);
+    }
+
+    // Readings from a server that never stops sending end on their own: a reading whose
+    // request meets a peer still talking fails, as unanswered. A flood that starts only with
+    // the first request may give that first reading junk, but not the second: the interval
+    // lets more pile up than the discard takes.
+    void peerThatKeepsTalking()
+    {
+        Hostile server(scriptOfRow());
+        QFETCH(QString, said);
+        QVERIFY(server.start());
+        const Run run = cli({QStringLiteral("read"), QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--interval"),
+                             QStringLiteral("0.2"), QStringLiteral("--port"), server.url()});
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QVERIFY2(run.exitCode == 0 || run.exitCode == 4, qPrintable(QStringLiteral("%1: %2").arg(run.exitCode).arg(run.err)));
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+
+    void stopDuringAFlood_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("withinMs");
+        const int flood = int(Hostile::After::Flood);
+        QTest::newRow("read, raw") << qint64(0) << false << false << flood << false << QStringLiteral(CLI_PATH) << 1000;
+        QTest::newRow("read, RFC 2217") << qint64(0) << false << true << flood << false << QStringLiteral(CLI_PATH) << 1000;
+        QTest::newRow("monitor, raw") << qint64(0) << false << false << flood << false << QStringLiteral(MONITOR_PATH) << 2000;
+        QTest::newRow("monitor, RFC 2217") << qint64(0) << false << true << flood << false << QStringLiteral(MONITOR_PATH) << 2000;
+    }
+
+    // SIGTERM ends a log within a second and the monitor within two, whatever the peer does:
+    // here it never stops sending.
+    void stopDuringAFlood()
+    {
+        Hostile server(scriptOfRow());
+        QFETCH(QString, program);
+        QFETCH(int, withinMs);
+        QVERIFY(server.start());
+        QStringList arguments{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--port"), server.url()};
+        if (program == QLatin1String(CLI_PATH))
+            arguments = QStringList{QStringLiteral("read"), QStringLiteral("--count"), QStringLiteral("0")} + arguments;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY(process.waitForStarted());
+        // Well into the flood: readings failing, drains running.
+        QTRY_VERIFY_WITH_TIMEOUT(server.bytesSent() > 4 * 1024 * 1024, 10000);
+        QThread::msleep(500);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        const bool ended = process.waitForFinished(10000);
+        const qint64 took = clock.elapsed();
+        if (!ended)
+            process.kill();
+        QVERIFY2(ended, "still running 10 s after SIGTERM");
+        qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    }
+
+    void beforeThePortIsUsable_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<QString>("reason");
+        const int silence = int(Hostile::After::Silence);
+        const QString closed = QStringLiteral("the server closed the connection: port busy ?[2J? server says");
+        QTest::newRow("raw, 20 MB then closed") << qint64(20000000) << true << false << silence << false << closed;
+        QTest::newRow("RFC 2217, 4 MB then closed") << qint64(4000000) << true << true << silence << false << closed;
+        QTest::newRow("RFC 2217, subnegotiation without end")
+            << qint64(0) << false << true << int(Hostile::After::EndlessSubnegotiation) << true
+            << QStringLiteral("the server sent a Telnet subnegotiation longer than %1 bytes").arg(ports::SubnegotiationLimitBytes);
+    }
+
+    // What a server says before the port is usable comes out as one short printable line.
+    void beforeThePortIsUsable()
+    {
+        Hostile server(scriptOfRow());
+        QFETCH(QString, reason);
+        QVERIFY(server.start());
+        const Run run = cli({QStringLiteral("get"), QStringLiteral("--port"), server.url()});
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY2(run.err.contains(QStringLiteral("cannot open %1: %2").arg(server.url(), reason)), qPrintable(run.err.left(1000)));
+        const QString line = run.err.trimmed();
+        QVERIFY2(line.size() < ports::ShownGreetingChars + 200, qPrintable(QString::number(line.size())));
+        for (const QChar c : line)
+            QVERIFY2(c.isPrint(), qPrintable(line));
+    }
+
+    void heldBytesStayBounded_data()
+    {
+        addScriptColumns();
+        QTest::newRow("settings answered again and again")
+            << qint64(0) << false << true << int(Hostile::After::RepeatedAnswers) << false;
+        QTest::newRow("data nobody reads") << qint64(0) << false << true << int(Hostile::After::Flood) << false;
+    }
+
+    // A port that is waited on but not read, while the server sends megabytes.
+    void heldBytesStayBounded()
+    {
+        constexpr qint64 Sent = 8 * 1024 * 1024;
+        constexpr int WaitMs = 20;
+        constexpr int LimitMs = 30000;
+        Hostile server(scriptOfRow());
+        QVERIFY(server.start());
+        rfc2217::Port port;
+        QVERIFY2(port.connectToPort(QStringLiteral("127.0.0.1"), server.port(), device::BaudRate, portname::ConnectTimeoutMs),
+                 qPrintable(port.errorString()));
+        QCOMPARE(port.write(protocol::request(protocol::Command::ReadVoltage)), qint64(2));
+        QVERIFY(port.flush());
+        QDeadlineTimer limit(LimitMs);
+        while (server.bytesSent() < Sent && !limit.hasExpired() && !port.isLost()) {
+            port.waitForReadyRead(WaitMs);
+            // The data not yet read, and at most a subnegotiation begun.
+            QVERIFY2(port.heldBytes() <= ports::ReadBufferBytes + ports::SubnegotiationLimitBytes,
+                     qPrintable(QString::number(port.heldBytes())));
+        }
+        QVERIFY(!port.isLost());
+        QVERIFY2(server.bytesSent() >= Sent, qPrintable(QString::number(server.bytesSent())));
+    }
+
+    void settleUnderAFlood_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<bool>("quiet");
+        const int flood = int(Hostile::After::Flood);
+        constexpr int SettleLimitMs = 300;
+        QTest::newRow("raw, flood") << qint64(0) << false << false << flood << false << SettleLimitMs << false << false;
+        QTest::newRow("RFC 2217, flood") << qint64(0) << false << true << flood << false << SettleLimitMs << false << false;
+        QTest::newRow("RFC 2217, settings answers are no data")
+            << qint64(0) << false << true << int(Hostile::After::RepeatedAnswers) << false << SettleLimitMs << false << true;
+        QTest::newRow("raw, silence") << qint64(0) << false << false << int(Hostile::After::Silence) << false << SettleLimitMs << false
+                                      << true;
+        // A limit far beyond the test's own time: only the stop can end it.
+        QTest::newRow("raw, flood, stop asked for") << qint64(0) << false << false << flood << false << 600000 << true
+                                                    << false;
+    }
+
+    // Waiting for late bytes to stop ends at its limit however long the peer talks, and
+    // tells whether the peer fell quiet.
+    void settleUnderAFlood()
+    {
+        // Far above any scheduling delay: what is checked is that the flood does not extend
+        // the limit without bound.
+        constexpr int MarginMs = 3000;
+        Hostile server(scriptOfRow());
+        QFETCH(int, limitMs);
+        QFETCH(bool, stopped);
+        QFETCH(bool, quiet);
+        QVERIFY(server.start());
+        const portname::Opened opened = portname::open(server.url());
+        QVERIFY2(opened.port, qPrintable(opened.reason));
+        // Any request sets the server off.
+        QCOMPARE(opened.port->device().write("x"), qint64(1));
+        opened.port->flush();
+        const std::atomic<bool> stop{stopped};
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(device::settle(*opened.port, limitMs, &stop), quiet);
+        QVERIFY2(clock.elapsed() < (stopped ? 0 : limitMs) + MarginMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!opened.port->isLost());
     }
 
     void readingsIntoInfluxDb_data()

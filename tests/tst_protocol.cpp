@@ -1,3 +1,4 @@
+#include "ports.h"
 #include "protocol.h"
 
 #include <QtTest>
@@ -115,6 +116,30 @@ private slots:
         QFETCH(int, command);
         QFETCH(int, length);
         QCOMPARE(protocol::replyLength(Command(command)), length);
+    }
+
+    // What a server says goes into a message as one printable line of bounded length.
+    void printableLine_data()
+    {
+        QTest::addColumn<QByteArray>("said");
+        QTest::addColumn<int>("maxChars");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("line ends and tabs become spaces") << QByteArray("\r\nport\tbusy\r\n\r\nbye\r\n") << 40
+                                                         << QStringLiteral("port busy bye");
+        QTest::newRow("control characters marked") << QByteArray("\x1b[2Jbusy\x07\0\x7f\x9b", 12) << 40
+                                                   << QStringLiteral("?[2Jbusy????");
+        QTest::newRow("Latin-1 letters kept") << QByteArray("K\xf6ln") << 40 << QStringLiteral("K\u00f6ln");
+        QTest::newRow("cut with an ellipsis") << QByteArray("0123456789") << 4 << QStringLiteral("0123\u2026");
+        QTest::newRow("cut after a space") << QByteArray("ab cd") << 3 << QStringLiteral("ab\u2026");
+        QTest::newRow("just fits") << QByteArray("abcd") << 4 << QStringLiteral("abcd");
+    }
+
+    void printableLine()
+    {
+        QFETCH(QByteArray, said);
+        QFETCH(int, maxChars);
+        QFETCH(QString, line);
+        QCOMPARE(ports::printableLine(said, maxChars), line);
     }
 
     void tableRowsKeepVoltageFirst()

@@ -1,4 +1,5 @@
 #include "portname.h"
+#include "ports.h"
 #include "rfc2217.h"
 
 #include <QtTest>
@@ -61,6 +62,17 @@ private slots:
                                                   << QStringList();
         QTest::newRow("negotiation cut after IAC") << QList<QByteArray>{hex("41ff"), hex("fd"), hex("1842")}
                                                    << hex("4142") << QStringList{"DO 24"};
+        // The longest subnegotiation taken is the option and 511 bytes (one of them a doubled
+        // 0xFF); one byte more is no real server's, and nothing after it is taken, its end
+        // included.
+        const QByteArray longest = QByteArray(510, 'x') + hex("ff");
+        QTest::newRow("subnegotiation at the limit, then one over it")
+            << QList<QByteArray>{hex("fffa2c") + QByteArray(510, 'x') + hex("fffffff041"),
+                                 hex("fffa2c") + QByteArray(512, 'x'), hex("fff042")}
+            << hex("41") << QStringList{QStringLiteral("SB 44 ") + QString::fromLatin1(longest.toHex())};
+        QTest::newRow("doubled 0xFF over the limit")
+            << QList<QByteArray>{hex("fffa2c") + QByteArray(510, 'x') + hex("ffffffff"), hex("fff041")} << QByteArray()
+            << QStringList();
     }
 
     void decode()
@@ -79,6 +91,30 @@ private slots:
         }
         QCOMPARE(decoded.toHex(), data.toHex());
         QCOMPARE(seen, commands);
+    }
+
+    // A subnegotiation that never ends holds no more than the limit, however long it goes.
+    void endlessSubnegotiation_data()
+    {
+        QTest::addColumn<QByteArray>("filler");
+        QTest::newRow("plain bytes") << QByteArray("x");
+        QTest::newRow("doubled 0xFF") << hex("ffff");
+    }
+
+    void endlessSubnegotiation()
+    {
+        QFETCH(QByteArray, filler);
+        constexpr int Pieces = 1000;
+        const QByteArray piece = filler.repeated(1024);
+        rfc2217::Decoder decoder;
+        decoder.feed(hex("41fffa2c"));
+        for (int i = 0; i < Pieces; ++i) {
+            decoder.feed(piece);
+            QVERIFY(decoder.heldBytes() <= 1 + ports::SubnegotiationLimitBytes);
+        }
+        QVERIFY(decoder.overflowed());
+        QCOMPARE(decoder.takeData(), QByteArray("A"));
+        QVERIFY(decoder.takeCommands().isEmpty());
     }
 
     void portNames_data()

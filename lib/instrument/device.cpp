@@ -1,10 +1,11 @@
 #include "device.h"
 
 #include "numbers.h"
+#include "ports.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QSerialPort>
+#include <QDeadlineTimer>
+#include <QIODevice>
 
 namespace device {
 
@@ -59,15 +60,6 @@ FindResult findInstrument()
                                                      : FindStatus::SeveralInstruments;
     }
     return result;
-}
-
-bool open(QSerialPort &port, const QString &name)
-{
-    port.setPortName(name);
-    port.setBaudRate(BaudRate, QSerialPort::AllDirections);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    return port.isOpen() || port.open(QIODevice::ReadWrite);
 }
 
 DeviceSet toDevice(const CalibrationSet &set)
@@ -249,20 +241,19 @@ QStringList describe(const QVector<Difference> &differences, int listed, Digits 
     return lines;
 }
 
-void settle(QIODevice &port, int limitMs, const std::atomic<bool> *stop)
+bool settle(ports::Port &port, int limitMs, const std::atomic<bool> *stop)
 {
     if (!port.isOpen())
-        return;
-    QElapsedTimer clock;
-    clock.start();
-    port.readAll();
-    while (clock.elapsed() < limitMs && !(stop && stop->load())) {
-        const int wait = int(qMin<qint64>(protocol::ReplyTimeoutMs, limitMs - clock.elapsed()));
-        if (!port.waitForReadyRead(wait))
-            break;
-        port.readAll();
+        return true;
+    const QDeadlineTimer deadline(limitMs);
+    port.dropHeld();
+    while (!deadline.hasExpired() && !(stop && stop->load())) {
+        const int wait = int(qMin<qint64>(protocol::ReplyTimeoutMs, deadline.remainingTime()));
+        if (!port.device().waitForReadyRead(wait))
+            return port.discardInput(deadline);
+        port.dropHeld();
     }
-    protocol::discardInput(port);
+    return false;
 }
 
 } // namespace device

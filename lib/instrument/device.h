@@ -13,8 +13,9 @@
 #include <atomic>
 #include <optional>
 
-class QIODevice;
-class QSerialPort;
+namespace ports {
+class Port;
+}
 
 // What one can do with the instrument, for the window and the command line alike: find and
 // open its port, take a live reading, read, write, read back and compare the calibration
@@ -38,10 +39,6 @@ struct FindResult
 // Applies the rule that an instrument is chosen automatically only when exactly one is
 // present.
 FindResult findInstrument();
-
-// Names the port, applies the instrument's settings and opens it for reading and writing.
-// False when it does not open; the port's errorString() says why.
-bool open(QSerialPort &port, const QString &name);
 
 // The calibration set as the instrument stores it: single precision.
 struct DeviceSet
@@ -127,9 +124,11 @@ enum class Digits { Window, Exact };
 // digits are the shortest that tell the single-precision values apart.
 QStringList describe(const QVector<Difference> &differences, int listed, Digits digits);
 
-// Waits until the instrument has been quiet for a whole reply time (at most `limitMs`),
-// dropping what arrives: after a failed exchange, a late reply may still be on its way and
-// must not meet the next request. A stop asked for through `stop` ends it at once.
-void settle(QIODevice &port, int limitMs, const std::atomic<bool> *stop = nullptr);
+// Waits until the instrument has been quiet for a whole reply time (at most `limitMs`, which
+// a peer that keeps sending cannot extend), dropping what arrives: after a failed exchange, a
+// late reply may still be on its way and must not meet the next request. True when it ended
+// quiet; false when the peer was still talking at the limit, or when a stop asked for
+// through `stop` ended it at once.
+bool settle(ports::Port &port, int limitMs, const std::atomic<bool> *stop = nullptr);
 
 } // namespace device

@@ -1,6 +1,7 @@
 #include "portname.h"
 
 #include "device.h"
+#include "ports.h"
 #include "rfc2217.h"
 
 #include <QDeadlineTimer>
@@ -14,10 +15,18 @@ namespace portname {
 namespace {
 
 const QLatin1String UrlSeparator("://");
-// A server passes on what it received before noticing that the client left only when
-// given a moment: ser2net may drop the last bytes (the EEPROM commit) otherwise. How long
-// closing waits after a write that nothing has answered.
-constexpr int CloseGraceMs = 100;
+// What a server said before the port was usable, kept to GreetingLimitBytes: the rest is
+// read in slices and dropped.
+void keepGreeting(QIODevice &socket, QByteArray &said)
+{
+    char slice[ports::DropSliceBytes];
+    while (socket.bytesAvailable() > 0) {
+        const qint64 got = socket.read(slice, sizeof slice);
+        if (got <= 0)
+            return;
+        said.append(slice, int(qMin<qint64>(got, ports::GreetingLimitBytes - said.size())));
+    }
+}
 
 // A raw connection that closes in good order: the last request reaches the instrument, and
 // the server sees an orderly end rather than a reset.
@@ -30,18 +39,9 @@ public:
         connect(this, &QIODevice::readyRead, this, [this] { m_unanswered = false; });
     }
 
-    ~RawPort() override
-    {
-        if (state() != QAbstractSocket::ConnectedState)
-            return;
-        while (bytesToWrite() > 0 && waitForBytesWritten(CloseGraceMs)) {
-        }
-        if (m_unanswered)
-            waitForDisconnected(CloseGraceMs);
-        disconnectFromHost();
-        if (state() != QAbstractSocket::UnconnectedState)
-            waitForDisconnected(CloseGraceMs);
-    }
+    ~RawPort() override { ports::closeGracefully(*this, m_unanswered); }
+
+    bool waitForBytesWritten(int msecs) override { return ports::waitForBytesWritten(*this, msecs); }
 
 protected:
     qint64 writeData(const char *data, qint64 size) override
@@ -83,7 +83,7 @@ Opened failure(OpenError error, const QString &reason)
 Opened openLocal(const QString &name)
 {
     auto port = std::make_unique<QSerialPort>();
-    if (!device::open(*port, name)) {
+    if (!openSerial(*port, name)) {
         switch (port->error()) {
         case QSerialPort::DeviceNotFoundError:
             return failure(OpenError::NotFound, port->errorString());
@@ -94,7 +94,7 @@ Opened openLocal(const QString &name)
         }
     }
     Opened opened;
-    opened.port = std::move(port);
+    opened.port = std::make_unique<ports::SerialPort>(std::move(port));
     return opened;
 }
 
@@ -113,26 +113,30 @@ Opened openRaw(const Address &address)
     if (!socket->waitForConnected(ConnectTimeoutMs))
         return failure(OpenError::Other, connectFailure(*socket));
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setReadBufferSize(ports::ReadBufferBytes);
 
     // Anything said before a request is the server's, not the instrument's: wait for the
-    // close that follows it, and report the words.
+    // close that follows it, and report the words. A server that goes on talking gets the
+    // port once the connect wait is over; the first reading then finds it still talking.
     QByteArray said;
     QDeadlineTimer quiet(RefusalWaitMs);
+    bool heard = false;
     while (socket->state() == QAbstractSocket::ConnectedState) {
-        const QDeadlineTimer &until = said.isEmpty() ? quiet : deadline;
+        const QDeadlineTimer &until = heard ? deadline : quiet;
         if (until.hasExpired() || !socket->waitForReadyRead(int(until.remainingTime())))
             break;
-        said += socket->readAll();
+        heard = true;
+        keepGreeting(*socket, said);
     }
-    said += socket->readAll();
+    keepGreeting(*socket, said);
     if (socket->state() != QAbstractSocket::ConnectedState) {
-        const QString words = QString::fromLatin1(said).simplified();
+        const QString words = ports::printableLine(said);
         return failure(OpenError::Other, words.isEmpty()
                                              ? QStringLiteral("the server closed the connection")
                                              : QStringLiteral("the server closed the connection: %1").arg(words));
     }
     Opened opened;
-    opened.port = std::move(socket);
+    opened.port = std::make_unique<ports::SocketPort>(std::move(socket));
     return opened;
 }
 
@@ -142,11 +146,28 @@ Opened openRfc2217(const Address &address)
     if (!port->connectToPort(address.host, address.port, device::BaudRate, ConnectTimeoutMs))
         return failure(OpenError::Other, port->errorString());
     Opened opened;
-    opened.port = std::move(port);
+    opened.port = std::make_unique<ports::Rfc2217Port>(std::move(port));
     return opened;
 }
 
 } // namespace
+
+Opened::Opened() = default;
+Opened::Opened(Opened &&) noexcept = default;
+Opened &Opened::operator=(Opened &&) noexcept = default;
+Opened::~Opened() = default;
+
+bool openSerial(QSerialPort &port, const QString &name)
+{
+    port.setPortName(name);
+    port.setBaudRate(device::BaudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    // A device that babbles while an event loop runs would otherwise fill memory between
+    // readings; beyond this the driver holds the bytes.
+    port.setReadBufferSize(ports::ReadBufferBytes);
+    return port.isOpen() || port.open(QIODevice::ReadWrite);
+}
 
 bool isUrl(const QString &name)
 {

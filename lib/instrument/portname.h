@@ -5,7 +5,11 @@
 #include <memory>
 #include <optional>
 
-class QIODevice;
+class QSerialPort;
+
+namespace ports {
+class Port;
+}
 
 // The instrument's port as the user names it: a local serial port (ttyACM1, /dev/ttyACM1, a
 // pseudo-terminal) or a port served on the network, socket://HOST:PORT for raw TCP or
@@ -39,15 +43,26 @@ enum class OpenError { None, BadName, NotFound, PermissionDenied, Other };
 
 struct Opened
 {
-    std::unique_ptr<QIODevice> port;  // open for reading and writing when there is no error
+    std::unique_ptr<ports::Port> port;  // open for reading and writing when there is no error
     OpenError error = OpenError::None;
-    QString reason;                   // why it did not open, as a phrase
+    QString reason;                     // why it did not open, as a phrase
+
+    Opened();
+    Opened(Opened &&) noexcept;
+    Opened &operator=(Opened &&) noexcept;
+    ~Opened();
 };
 
 // Opens whatever `name` names: a local port with the instrument's settings, or a connection
 // to a network port within ConnectTimeoutMs (for rfc2217:// with the instrument's line
 // settings agreed). Needs no running event loop, so any thread can call it; the port
-// belongs to the calling thread.
+// belongs to the calling thread. What a server says before the port is usable is kept to
+// ports::GreetingLimitBytes and reported as one printable line.
 Opened open(const QString &name);
+
+// The local step of open(), for a serial port that its owner keeps (the window's): names the
+// port, applies the instrument's settings and opens it for reading and writing. False when it
+// does not open; the port's errorString() says why.
+bool openSerial(QSerialPort &port, const QString &name);
 
 } // namespace portname

@@ -1,12 +1,11 @@
 #include "protocol.h"
 
-#include "rfc2217.h"
+#include "ports.h"
 
-#include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSerialPort>
+#include <QIODevice>
 #include <QTimer>
 #include <QtEndian>
 
@@ -126,73 +125,7 @@ QString message(LinkFailure failure)
     return {};
 }
 
-bool isFatalPortError(int serialPortError)
-{
-    return serialPortError == QSerialPort::ReadError || serialPortError == QSerialPort::WriteError
-        || serialPortError == QSerialPort::ResourceError;
-}
-
-bool isLost(const QIODevice &port)
-{
-    if (const auto *serial = qobject_cast<const QSerialPort *>(&port))
-        return isFatalPortError(serial->error());
-    if (const auto *socket = qobject_cast<const QAbstractSocket *>(&port))
-        return socket->state() != QAbstractSocket::ConnectedState;
-    if (const auto *telnet = qobject_cast<const rfc2217::Port *>(&port))
-        return telnet->isLost();
-    return false;
-}
-
-void flush(QIODevice &port)
-{
-    if (auto *serial = qobject_cast<QSerialPort *>(&port))
-        serial->flush();
-    else if (auto *socket = qobject_cast<QAbstractSocket *>(&port))
-        socket->flush();
-    else if (auto *telnet = qobject_cast<rfc2217::Port *>(&port))
-        telnet->flush();
-}
-
-void discardInput(QIODevice &port)
-{
-    port.readAll();
-    if (auto *serial = qobject_cast<QSerialPort *>(&port)) {
-        serial->clear(QSerialPort::Input);
-        return;
-    }
-    // A connection has no driver buffer to clear: take what the network has delivered
-    // without waiting for more.
-    while (!isLost(port) && port.waitForReadyRead(0))
-        port.readAll();
-}
-
-void closeOnFatalError(QIODevice &port)
-{
-    // The guard is the connection's context: it lives and dies with the port.
-    auto *guard = new QObject(&port);
-    const auto closeSoon = [&port, guard] {
-        QObject::disconnect(&port, nullptr, guard, nullptr);
-        QMetaObject::invokeMethod(
-            guard, [&port] {
-                if (port.isOpen())
-                    port.close();
-            },
-            Qt::QueuedConnection);
-    };
-    if (auto *serial = qobject_cast<QSerialPort *>(&port)) {
-        QObject::connect(serial, &QSerialPort::errorOccurred, guard,
-                         [closeSoon](QSerialPort::SerialPortError error) {
-                             if (isFatalPortError(error))
-                                 closeSoon();
-                         });
-    } else if (auto *socket = qobject_cast<QAbstractSocket *>(&port)) {
-        QObject::connect(socket, &QAbstractSocket::disconnected, guard, closeSoon);
-    } else {
-        QObject::connect(&port, &QIODevice::readChannelFinished, guard, closeSoon);
-    }
-}
-
-Link::Link(QIODevice *port, int replyTimeoutMs)
+Link::Link(ports::Port *port, int replyTimeoutMs)
     : m_port(port)
     , m_replyTimeoutMs(replyTimeoutMs)
     , m_wasOpen(port && port->isOpen())
@@ -216,7 +149,7 @@ bool Link::usable()
         return false;
     }
     // A fatal error whose queued close has not run yet: the device is already gone.
-    if (isLost(*m_port)) {
+    if (m_port->isLost()) {
         fail(LinkFailure::ConnectionLost);
         return false;
     }
@@ -225,9 +158,9 @@ bool Link::usable()
 
 bool Link::send(const QByteArray &request)
 {
-    const qint64 written = m_port->write(request);
-    flush(*m_port);
-    if (isLost(*m_port)) {
+    const qint64 written = m_port->device().write(request);
+    m_port->flush();
+    if (m_port->isLost()) {
         fail(LinkFailure::ConnectionLost);
         return false;
     }
@@ -244,7 +177,10 @@ std::optional<QVector<float>> Link::query(Command command)
         return std::nullopt;
 
     // What Qt has buffered and what the driver still holds both belong to earlier exchanges.
-    discardInput(*m_port);
+    if (!m_port->discardInput()) {
+        fail(LinkFailure::NoAnswer);
+        return std::nullopt;
+    }
 
     if (!send(request(command)))
         return std::nullopt;
@@ -254,14 +190,17 @@ std::optional<QVector<float>> Link::query(Command command)
     const int length = replyLength(command);
     QElapsedTimer clock;
     clock.start();
+    QIODevice &device = m_port->device();
     QByteArray reply;
+    // Only what the reply needs is taken, so a peer that sends more cannot make it grow.
+    reply += device.read(length);
     while (reply.size() < length) {
         const qint64 left = m_replyTimeoutMs - clock.elapsed();
-        if (left <= 0 || !m_port->waitForReadyRead(int(left)))
+        if (left <= 0 || !device.waitForReadyRead(int(left)))
             break;
-        reply += m_port->readAll();
+        reply += device.read(length - reply.size());
     }
-    if (isLost(*m_port)) {
+    if (m_port->isLost()) {
         fail(LinkFailure::ConnectionLost);
         return std::nullopt;
     }
@@ -283,9 +222,9 @@ void Link::pacedSend(const QByteArray &request)
     // On Linux waitForBytesWritten blocks for its whole timeout once nothing is left to
     // write, which would keep the window frozen for the whole pause; only wait while bytes
     // are still queued.
-    while (m_port->isOpen() && m_port->bytesToWrite() > 0) {
+    while (m_port->isOpen() && m_port->device().bytesToWrite() > 0) {
         const qint64 left = WritePacingMs - clock.elapsed();
-        if (left <= 0 || !m_port->waitForBytesWritten(int(left)))
+        if (left <= 0 || !m_port->device().waitForBytesWritten(int(left)))
             break;
     }
     // Let the window repaint and take input for the rest of the pause, without spinning.

@@ -9,7 +9,9 @@
 
 #include <optional>
 
-class QIODevice;
+namespace ports {
+class Port;
+}
 
 // The instrument's request-reply protocol: a request is a command code, a 0x00 byte (except
 // for the EEPROM commit) and, for the writing commands, single-precision numbers; a reply is
@@ -57,25 +59,6 @@ QVector<QPair<float, float>> decodeTable(const QVector<float> &values);
 enum class LinkFailure { None, NoAnswer, WriteFailed, ConnectionLost, NotConnected };
 QString message(LinkFailure failure);
 
-// True for the port errors that mean the device is gone (unplugged, or a pseudo-terminal
-// whose other end closed).
-bool isFatalPortError(int serialPortError);
-
-// What the exchanges need of the instrument's port beyond QIODevice, for each kind of port:
-// a serial port, a TCP connection (raw) or an RFC 2217 port.
-// True when the port has gone: a fatal serial port error, or a connection that failed or
-// that the server closed.
-bool isLost(const QIODevice &port);
-// Hands what was written to the driver or the network without blocking.
-void flush(QIODevice &port);
-// Drops every byte received so far, including what the driver or the network still holds.
-void discardInput(QIODevice &port);
-
-// Closes `port` once at its first fatal error or when its connection ends. The close is
-// queued, because closing inside the error signal's own emission is not safe, and without
-// it a dead serial port floods the event loop with read errors.
-void closeOnFatalError(QIODevice &port);
-
 // The exchanges of one device action on the instrument port. Each exchange goes ahead only
 // while the port is usable and no earlier exchange of the action has failed; failure()
 // tells the most important thing that went wrong.
@@ -83,12 +66,14 @@ class Link
 {
 public:
     // The reply time is fixed by the protocol; only fuzzing shortens it to go faster.
-    explicit Link(QIODevice *port, int replyTimeoutMs = ReplyTimeoutMs);
+    explicit Link(ports::Port *port, int replyTimeoutMs = ReplyTimeoutMs);
 
     // Sends a reading request and waits until its whole reply has arrived or the reply time
     // is up. Bytes waiting before the request (late fragments, answers to write commands)
-    // are discarded first so they are never taken for this reply; bytes beyond the reply's
-    // length are dropped. No value when the reply is incomplete.
+    // are discarded first so they are never taken for this reply; a peer that goes on
+    // talking past the discard's limits gets no request, and the query fails as unanswered.
+    // Bytes beyond the reply's length are left for the next discard. No value when the
+    // reply is incomplete.
     std::optional<QVector<float>> query(Command command);
     // Sends a write request and lets at least WritePacingMs pass, processing events, so the
     // window stays live while the instrument digests the request.
@@ -103,7 +88,7 @@ private:
     bool send(const QByteArray &request);
     void fail(LinkFailure failure);
 
-    QIODevice *m_port;
+    ports::Port *m_port;
     int m_replyTimeoutMs;
     bool m_wasOpen;  // tells a port that went away during the action from one already gone
     LinkFailure m_failure = LinkFailure::None;

@@ -3,6 +3,7 @@
 #include "device.h"
 #include "portdiscovery.h"
 #include "portname.h"
+#include "ports.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -34,9 +35,14 @@ int registerTypes()
 
 } // namespace
 
-QString lostMessage(const QString &port)
+QString lostMessage(const QString &port, const QString &reason, bool lookingAgain)
 {
-    return QCoreApplication::translate("readingloop", "%1: connection lost; looking for it once a second").arg(port);
+    QString line = QCoreApplication::translate("readingloop", "%1: connection lost").arg(port);
+    if (!reason.isEmpty())
+        line += QStringLiteral(" (%1)").arg(reason);
+    if (lookingAgain)
+        line += QCoreApplication::translate("readingloop", "; looking for it once a second");
+    return line;
 }
 
 QString reconnectedMessage(const QString &port)
@@ -80,17 +86,18 @@ Loop::Loop(const reconnect::Target &target, const Options &options, QObject *par
 
 Loop::~Loop() = default;
 
-void Loop::setPort(std::unique_ptr<QIODevice> port)
+void Loop::setPort(std::unique_ptr<ports::Port> port)
 {
     m_port = std::move(port);
     if (m_port)
-        protocol::closeOnFatalError(*m_port);
+        m_port->closeOnFatalError();
 }
 
 bool Loop::openPort(const QString &name)
 {
     m_port.reset();
     portname::Opened opened = portname::open(name);
+    m_openFailure = opened.reason;
     if (!opened.port)
         return false;
     setPort(std::move(opened.port));
@@ -107,7 +114,7 @@ void Loop::start()
     if ((m_port && m_port->isOpen()) || openPort(m_target.name))
         scheduleNext();
     else
-        lose(QDateTime::currentMSecsSinceEpoch());
+        lose(QDateTime::currentMSecsSinceEpoch(), m_openFailure);
 }
 
 void Loop::finish()
@@ -177,12 +184,12 @@ void Loop::takeReading()
         break;
     case protocol::LinkFailure::ConnectionLost:
     case protocol::LinkFailure::NotConnected:
-        lose(utcMs);
+        lose(utcMs, m_port ? m_port->device().errorString() : QString());
         return;
     }
     // The drain may have closed a port that went away meanwhile.
     if (!m_port || !m_port->isOpen()) {
-        lose(QDateTime::currentMSecsSinceEpoch());
+        lose(QDateTime::currentMSecsSinceEpoch(), m_port ? m_port->device().errorString() : QString());
         return;
     }
     scheduleNext();
@@ -194,11 +201,14 @@ void Loop::settle()
         device::settle(*m_port, SettleLimitMs, &m_stopRequested);
 }
 
-void Loop::lose(qint64 utcMs)
+void Loop::lose(qint64 utcMs, const QString &reason)
 {
     if (m_port && m_port->isOpen())
         m_port->close();
+    const bool wasLost = m_state == State::Disconnected;
     setState(State::Disconnected, utcMs);
+    if (!wasLost)
+        emit notice(lostMessage(m_target.name, reason, m_options.reconnect && !m_stopRequested));
     if (!m_options.reconnect) {
         end(End::Lost);
         return;
@@ -229,6 +239,7 @@ void Loop::tryReconnect()
         m_retry->stop();
         m_target.name = name;
         setState(State::Reading, QDateTime::currentMSecsSinceEpoch());
+        emit notice(reconnectedMessage(name));
         scheduleNext();
         return;
     }

@@ -12,8 +12,11 @@
 #include <memory>
 #include <optional>
 
-class QIODevice;
 class QTimer;
+
+namespace ports {
+class Port;
+}
 
 // Live readings of one instrument at fixed times, for every program that logs or watches
 // one: the schedule, the exchange, the drain after a failed one, and the loss and return of
@@ -47,8 +50,8 @@ enum class State { Reading, NoAnswer, Disconnected };
 // Why the loop ended.
 enum class End { Count, Lost, Stopped };
 
-// The lines that say a port went and came back.
-QString lostMessage(const QString &port);
+// The lines that say a port went (and why, when the port said) and came back.
+QString lostMessage(const QString &port, const QString &reason, bool lookingAgain);
 QString reconnectedMessage(const QString &port);
 
 // The reading that `failure` and the two answers make, with the rule above applied.
@@ -71,7 +74,7 @@ public:
     ~Loop() override;
 
     // A port already opened under the target's name; without one, start() opens it.
-    void setPort(std::unique_ptr<QIODevice> port);
+    void setPort(std::unique_ptr<ports::Port> port);
     // The port as it is named now (a found instrument may come back under another name).
     QString portName() const { return m_target.name; }
 
@@ -92,6 +95,8 @@ signals:
     void reading(const readingloop::Reading &reading);
     // `port`: the name now used; `utcMs`: when the state began.
     void stateChanged(readingloop::State state, const QString &port, qint64 utcMs);
+    // A line for the user: the port went, or came back.
+    void notice(const QString &line);
     void finished(readingloop::End end);
 
 private:
@@ -99,7 +104,7 @@ private:
     void takeReading();
     void scheduleNext();
     void settle();
-    void lose(qint64 utcMs);
+    void lose(qint64 utcMs, const QString &reason);
     void tryReconnect();
     void setState(State state, qint64 utcMs);
     void end(End why);
@@ -107,11 +112,12 @@ private:
     reconnect::Target m_target;
     Options m_options;
     ReadingSchedule m_schedule;
-    std::unique_ptr<QIODevice> m_port;
+    std::unique_ptr<ports::Port> m_port;
     QTimer *m_due;
     QTimer *m_retry;
     qint64 m_taken = 0;
     std::optional<State> m_state;
+    QString m_openFailure;  // why the last attempt to open the port failed
     bool m_ended = false;
     std::atomic<bool> m_stopRequested{false};
 };

@@ -1,5 +1,7 @@
 #include "rfc2217.h"
 
+#include "ports.h"
+
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -11,10 +13,6 @@ namespace rfc2217 {
 namespace {
 
 constexpr quint8 DataSize8 = 8;
-// How long closing waits for written bytes to leave and, after a request that nothing has
-// answered, for the server to pass it on: ser2net may drop what it holds when the client
-// leaves (the EEPROM commit is such a last request).
-constexpr int CloseGraceMs = 100;
 
 QByteArray byteValue(quint8 value)
 {
@@ -78,6 +76,8 @@ QByteArray negotiation(quint8 verb, quint8 option)
 void Decoder::feed(const QByteArray &bytes)
 {
     for (char c : bytes) {
+        if (m_overflowed)
+            return;
         const quint8 byte = quint8(c);
         switch (m_state) {
         case State::Data:
@@ -106,18 +106,28 @@ void Decoder::feed(const QByteArray &bytes)
             m_state = State::Data;
             break;
         case State::Subnegotiation:
-            if (byte == IacByte)
+            if (byte == IacByte) {
                 m_state = State::SubnegotiationCommand;
-            else
+            } else if (m_subnegotiation.size() >= ports::SubnegotiationLimitBytes) {
+                m_overflowed = true;
+                m_subnegotiation.clear();
+            } else {
                 m_subnegotiation.append(c);
+            }
             break;
         case State::SubnegotiationCommand:
             if (byte == IacByte) {
-                m_subnegotiation.append(c);
+                if (m_subnegotiation.size() >= ports::SubnegotiationLimitBytes) {
+                    m_overflowed = true;
+                    m_subnegotiation.clear();
+                } else {
+                    m_subnegotiation.append(c);
+                }
                 m_state = State::Subnegotiation;
             } else if (byte == Se) {
                 if (!m_subnegotiation.isEmpty())
                     m_commands.append({Sb, quint8(m_subnegotiation.at(0)), m_subnegotiation.mid(1)});
+                m_subnegotiation.clear();
                 m_state = State::Data;
             } else {
                 // Not allowed inside a subnegotiation; keep looking for its end.
@@ -140,6 +150,14 @@ QVector<TelnetCommand> Decoder::takeCommands()
     QVector<TelnetCommand> commands;
     commands.swap(m_commands);
     return commands;
+}
+
+int Decoder::heldBytes() const
+{
+    int held = m_data.size() + m_subnegotiation.size();
+    for (const TelnetCommand &command : m_commands)
+        held += int(sizeof command) + command.payload.size();
+    return held;
 }
 
 Port::Port(QObject *parent)
@@ -178,7 +196,9 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
                         : QStringLiteral("no connection within %1 s").arg(timeoutMs / 1000.0));
     // Small requests go out at once rather than waiting to be merged with the next.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setReadBufferSize(ports::ReadBufferBytes);
     QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    m_negotiating = true;
 
     // Binary both ways, so carriage returns travel as they are; then the port option.
     m_answered = {quint16(Will << 8 | BinaryOption), quint16(Do << 8 | BinaryOption),
@@ -198,8 +218,9 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
     const auto closedOrLate = [&](const QString &waitingFor) {
         // A server that takes the connection and closes it says why in plain text, as
         // ser2net does when another client holds the port.
-        QString said = QString::fromLatin1(m_decoder.takeData() + m_data).simplified();
-        m_data.clear();
+        const QString said = ports::printableLine(m_greeting);
+        if (m_decoder.overflowed())
+            return fail(errorString());
         if (isLost())
             return fail(said.isEmpty() ? QStringLiteral("the server closed the connection")
                                        : QStringLiteral("the server closed the connection: %1").arg(said));
@@ -225,16 +246,9 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
 
     for (const auto &setting : settings) {
         const quint8 reply = quint8(setting.first) + ServerReplyOffset;
-        const auto answer = [&]() -> const TelnetCommand * {
-            for (const TelnetCommand &command : qAsConst(m_portReplies)) {
-                if (!command.payload.isEmpty() && quint8(command.payload.at(0)) == reply)
-                    return &command;
-            }
-            return nullptr;
-        };
-        if (!waitFor([&] { return answer() != nullptr; }))
+        if (!waitFor([&] { return m_portReplies.contains(reply); }))
             return closedOrLate(QStringLiteral("the %1 setting").arg(settingName(setting.first)));
-        const QByteArray value = answer()->payload.mid(1);
+        const QByteArray value = m_portReplies.value(reply);
         if (value != setting.second) {
             const QString held = setting.first == PortCommand::SetBaudRate && value.size() == 4
                 ? QString::number(qFromBigEndian<quint32>(value.constData()))
@@ -243,6 +257,9 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
         }
     }
     // Whatever data came with the negotiation is not an answer to anything of ours.
+    m_negotiating = false;
+    m_portReplies.clear();
+    m_greeting.clear();
     m_data.clear();
     return true;
 }
@@ -250,6 +267,14 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
 bool Port::isLost() const
 {
     return m_socket->state() != QAbstractSocket::ConnectedState;
+}
+
+int Port::heldBytes() const
+{
+    int held = m_data.size() + m_greeting.size() + m_decoder.heldBytes();
+    for (const QByteArray &value : m_portReplies)
+        held += value.size();
+    return held;
 }
 
 bool Port::flush()
@@ -261,28 +286,49 @@ bool Port::pump()
 {
     if (!m_socket->isOpen())
         return false;
+    // As much as the socket's bounded buffer holds.
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
         return false;
     m_decoder.feed(bytes);
     for (const TelnetCommand &command : m_decoder.takeCommands())
         answer(command);
+    if (m_decoder.overflowed()) {
+        // The port closes through the end of its connection, as when the server closes it,
+        // never from inside a read.
+        setErrorString(QStringLiteral("the server sent a Telnet subnegotiation longer than %1 bytes")
+                           .arg(ports::SubnegotiationLimitBytes));
+        m_socket->abort();
+        return false;
+    }
     const QByteArray data = m_decoder.takeData();
+    if (data.isEmpty())
+        return false;
+    m_unanswered = false;
+    if (m_negotiating) {
+        m_greeting.append(data.left(ports::GreetingLimitBytes - m_greeting.size()));
+        return false;
+    }
     m_data += data;
-    if (!data.isEmpty())
-        m_unanswered = false;
-    return !data.isEmpty();
+    // A peer that sends faster than we read: only the newest bytes are kept, since what is
+    // older is dropped before the next request anyway.
+    if (m_data.size() > ports::ReadBufferBytes)
+        m_data.remove(0, m_data.size() - int(ports::ReadBufferBytes));
+    return true;
 }
 
 void Port::answer(const TelnetCommand &command)
 {
     if (command.verb == Sb) {
-        // Answers to our settings are kept; notifications of line and modem state, and
+        // Answers to our settings are kept while negotiating only, so a server that repeats
+        // them afterwards cannot fill memory; notifications of line and modem state, and
         // anything else, are not data and are dropped.
-        if (command.option == ComPortOption && !command.payload.isEmpty()
-            && quint8(command.payload.at(0)) > ServerReplyOffset
-            && quint8(command.payload.at(0)) <= ServerReplyOffset + quint8(PortCommand::SetControl))
-            m_portReplies.append(command);
+        if (!m_negotiating || command.option != ComPortOption || command.payload.isEmpty())
+            return;
+        const quint8 code = quint8(command.payload.at(0));
+        if (code > ServerReplyOffset && code <= ServerReplyOffset + quint8(PortCommand::SetControl)
+            && !m_portReplies.contains(code))
+            m_portReplies.insert(code, command.payload.mid(1));
         return;
     }
     if (command.option == ComPortOption && (command.verb == Do || command.verb == Dont)) {
@@ -349,24 +395,16 @@ bool Port::waitForReadyRead(int msecs)
 
 bool Port::waitForBytesWritten(int msecs)
 {
-    return m_socket->waitForBytesWritten(msecs);
+    return ports::waitForBytesWritten(*m_socket, msecs);
 }
 
 void Port::close()
 {
     if (!isOpen())
         return;
-    if (!isLost()) {
-        while (m_socket->bytesToWrite() > 0 && m_socket->waitForBytesWritten(CloseGraceMs)) {
-        }
-        // The server may drop what it has not passed on yet when the client leaves.
-        if (m_unanswered)
-            m_socket->waitForDisconnected(CloseGraceMs);
-        m_socket->disconnectFromHost();
-    }
-    if (m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->waitForDisconnected(CloseGraceMs);
-    m_socket->abort();
+    // The server may drop what it has not passed on yet when the client leaves (the EEPROM
+    // commit is such a last request).
+    ports::closeGracefully(*m_socket, m_unanswered && !isLost());
     QIODevice::close();
 }
 

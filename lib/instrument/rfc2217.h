@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QIODevice>
 #include <QString>
 #include <QVector>
@@ -65,6 +66,8 @@ struct TelnetCommand
 // Splits what the server sends into data bytes and Telnet commands. A command may be cut
 // anywhere by the TCP segments, so the decoder keeps its place between calls. Commands
 // other than negotiations and subnegotiations (NOP, GA, ...) are dropped.
+// A subnegotiation longer than ports::SubnegotiationLimitBytes is none a real server sends:
+// the decoder stops there, takes nothing more, and tells so through overflowed().
 class Decoder
 {
 public:
@@ -72,10 +75,14 @@ public:
     // The data bytes decoded so far, taken out of the decoder.
     QByteArray takeData();
     QVector<TelnetCommand> takeCommands();
+    bool overflowed() const { return m_overflowed; }
+    // The bytes the decoder holds: data and commands not yet taken, a subnegotiation begun.
+    int heldBytes() const;
 
 private:
     enum class State { Data, Command, Option, Subnegotiation, SubnegotiationCommand };
 
+    bool m_overflowed = false;
     State m_state = State::Data;
     quint8 m_verb = 0;
     QByteArray m_subnegotiation;
@@ -98,8 +105,12 @@ public:
     // server's answer. All within `timeoutMs`. False with the reason in errorString().
     bool connectToPort(const QString &host, quint16 port, qint32 baudRate, int timeoutMs);
 
-    // True once the connection has failed or the server has closed it.
+    // True once the connection has failed or the server has closed it, or was ended for a
+    // subnegotiation too long to be real (errorString() says so).
     bool isLost() const;
+    // The bytes the port holds of what the server sent: data not yet read, settings answers,
+    // what the decoder holds. Bounded whatever the server sends.
+    int heldBytes() const;
     bool flush();
 
     bool isSequential() const override { return true; }
@@ -124,7 +135,11 @@ private:
     QTcpSocket *m_socket;
     Decoder m_decoder;
     QByteArray m_data;
-    QVector<TelnetCommand> m_portReplies;   // the server's answers to the settings
+    // Until the port is usable: the server's answers to the settings (the first of each,
+    // by answer code) and, to report a refusal, the start of what it said.
+    bool m_negotiating = false;
+    QHash<quint8, QByteArray> m_portReplies;
+    QByteArray m_greeting;
     bool m_unanswered = false;               // a data write since the last data arrived
     bool m_comPortAgreed = false;
     bool m_comPortRefused = false;

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QString>
+
+#include <memory>
+
+class QAbstractSocket;
+class QIODevice;
+class QSerialPort;
+
+namespace rfc2217 {
+class Port;
+}
+
+// The instrument's port, whatever carries it: a serial port, a raw TCP connection or an RFC
+// 2217 connection. The exchanges read, write and wait on device(); what differs between the
+// kinds (how a port is lost, how its input is cleared, when it closes itself) is here, and
+// so is every limit on what a peer may make us hold or wait for.
+namespace ports {
+
+// Dropping old input before a request stops after this long or this many bytes, whichever
+// comes first: a peer that never stops talking must not hold the program. What is left then
+// counts as a failed reading.
+constexpr int DiscardLimitMs = 1000;
+constexpr qint64 DiscardLimitBytes = 64 * 1024;
+// How much a connection or a serial port may hold unread. The instrument's longest reply is
+// 800 bytes.
+constexpr qint64 ReadBufferBytes = 64 * 1024;
+// Input is dropped in slices of this size, so dropping never copies a whole buffer.
+constexpr int DropSliceBytes = 4096;
+// The longest Telnet subnegotiation taken; real ones (settings answers, notifications) are a
+// few bytes long.
+constexpr int SubnegotiationLimitBytes = 512;
+// How much of what a server says before the port is usable is kept to report, and how many
+// characters of it a message shows.
+constexpr int GreetingLimitBytes = 4 * 1024;
+constexpr int ShownGreetingChars = 200;
+
+// A server passes on what it received before noticing that the client left only when given
+// a moment: ser2net may drop the last bytes (the EEPROM commit) otherwise. How long closing
+// waits for written bytes to leave and, after a write that nothing has answered, for the
+// server to pass it on.
+constexpr int CloseGraceMs = 100;
+// How often a bounded wait for written bytes tries again.
+constexpr int WritePollMs = 1;
+
+// QAbstractSocket's own waits for written bytes and for the end of a connection go on for as
+// long as bytes keep arriving. These are bounded by the clock whatever the peer sends.
+// True when some of the bytes to write left within `msecs`.
+bool waitForBytesWritten(QAbstractSocket &socket, int msecs);
+// Ends a connection in good order: what was written leaves, the server gets CloseGraceMs to
+// pass on a request nothing has answered (`unanswered`), and it sees an orderly end rather
+// than a reset when it can.
+void closeGracefully(QAbstractSocket &socket, bool unanswered);
+
+// A peer's words fit for one line of a message: whitespace runs become one space, other
+// control characters '?', and text beyond `maxChars` is cut with an ellipsis.
+QString printableLine(const QByteArray &bytes, int maxChars = ShownGreetingChars);
+
+class Port
+{
+public:
+    Port(const Port &) = delete;
+    Port &operator=(const Port &) = delete;
+    virtual ~Port();
+
+    // What the exchanges read, write and wait on. Only for an open port.
+    QIODevice &device() const { return *m_device; }
+    bool isOpen() const;
+    void close();
+
+    // True when the port has gone: a fatal serial port error, or a connection that failed
+    // or that the server closed.
+    virtual bool isLost() const = 0;
+    // Hands what was written to the driver or the network without blocking.
+    virtual void flush() = 0;
+    // Closes the port once at its first fatal error or when its connection ends. The close
+    // is queued, because closing inside the error signal's own emission is not safe, and
+    // without it a dead serial port floods the event loop with read errors. The connection
+    // lives with the device, so a port lent for one action can set it up for good.
+    virtual void closeOnFatalError() = 0;
+
+    // Drops every byte received so far, including what the driver or the network still
+    // holds, until the input is quiet, `deadline` passes or more than `limitBytes` went. True
+    // when it ended quiet (or the port is gone); false when the peer is still talking.
+    bool discardInput(QDeadlineTimer deadline = QDeadlineTimer(DiscardLimitMs),
+                      qint64 limitBytes = DiscardLimitBytes);
+    // Drops what the device holds now, without waiting or reading more; how many bytes.
+    qint64 dropHeld();
+
+protected:
+    explicit Port(QIODevice *device);
+    // Drops what the driver holds beyond the device's buffer (a serial port's input queue).
+    virtual void clearDriverInput() {}
+
+private:
+    QIODevice *m_device;
+};
+
+// A local serial port, owned, or lent by its owner (the window keeps its own) for as long as
+// this object lives.
+class SerialPort : public Port
+{
+public:
+    explicit SerialPort(std::unique_ptr<QSerialPort> port);
+    // Not owned; may be null, which is a port that is not open.
+    explicit SerialPort(QSerialPort *port);
+    ~SerialPort() override;
+
+    bool isLost() const override;
+    void flush() override;
+    void closeOnFatalError() override;
+
+protected:
+    void clearDriverInput() override;
+
+private:
+    QSerialPort *m_serial;
+    std::unique_ptr<QSerialPort> m_owned;
+};
+
+// A raw TCP connection (socket://). Its read buffer is bounded by ReadBufferBytes.
+class SocketPort : public Port
+{
+public:
+    explicit SocketPort(std::unique_ptr<QAbstractSocket> socket);
+    ~SocketPort() override;
+
+    bool isLost() const override;
+    void flush() override;
+    void closeOnFatalError() override;
+
+private:
+    std::unique_ptr<QAbstractSocket> m_socket;
+};
+
+// A port on an RFC 2217 server (rfc2217://), connected and agreed.
+class Rfc2217Port : public Port
+{
+public:
+    explicit Rfc2217Port(std::unique_ptr<rfc2217::Port> port);
+    ~Rfc2217Port() override;
+
+    bool isLost() const override;
+    void flush() override;
+    void closeOnFatalError() override;
+
+private:
+    std::unique_ptr<rfc2217::Port> m_port;
+};
+
+} // namespace ports
