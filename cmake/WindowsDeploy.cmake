@@ -2,6 +2,8 @@
 # programs and plugins import, directly or through another DLL, found in
 # THERMOCAL_DLL_FOLDERS; reads the import tables with THERMOCAL_OBJDUMP. A DLL in none of
 # those folders is Windows' own (KERNEL32.dll, USER32.dll, ...) and stays out.
+cmake_policy(PUSH)
+cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 set(bindir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin")
 file(GLOB_RECURSE pending "${bindir}/*.exe" "${bindir}/*.dll")
 set(known)
@@ -42,3 +44,4 @@ while(pending)
     endforeach()
 endwhile()
 message(STATUS "Deployed ${copied} DLLs the programs import into ${bindir}")
+cmake_policy(POP)

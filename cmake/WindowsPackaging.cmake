@@ -59,6 +59,6 @@ set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 # A 64-bit installer: it runs where only 64-bit Windows programs do (Wine without its 32-bit
 # part) and writes to the 64-bit Program Files and registry.
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
