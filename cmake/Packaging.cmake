@@ -25,7 +25,7 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
 
 # The manual pages, compressed as Debian installs them.
-set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1 thermocal-monitor.1)
+set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1 thermocal-monitor.1 thermocal-server.1)
 set(compressed_pages)
 foreach(page ${THERMOCAL_MAN_PAGES})
     set(source ${PROJECT_SOURCE_DIR}/man/${page})
@@ -45,6 +45,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/70-thermocal.rules
     DESTINATION ${THERMOCAL_UDEV_RULES_DIR})
+# Installed, never enabled: each instance serves the instrument its options file names.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal-server@.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${changelog_gz}
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/thermocal)
 
@@ -64,6 +66,9 @@ thermocal-cli does the same from scripts, for instruments on USB or on the
 network through ser2net, and logs readings as CSV, JSON or InfluxDB lines.
 thermocal-monitor watches instruments live: readouts, a strip chart against
 clock time, CSV recording that survives a crash, and alarms.
+thermocal-server shares one instrument with many programs at once: its own
+protocol over TCP and pseudo-terminals, SCPI for lab frameworks (pyvisa,
+pymeasure, EPICS) and Prometheus metrics.
 
 Includes a udev rule that gives the dialout group access to the instrument and
 keeps ModemManager from probing it.")

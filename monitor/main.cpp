@@ -18,12 +18,8 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationName(QStringLiteral("thermocal-monitor"));
         parsed = parseMonitorOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
     }
-    if (parsed.outcome == ParsedOptions::Outcome::Exit) {
-        frontend::out(parsed.output);
-        if (!parsed.error.isEmpty())
-            frontend::message(parsed.error);
-        return frontend::finish(parsed.status);
-    }
+    if (parsed.outcome == ParsedOptions::Outcome::Exit)
+        return parsed.finish();
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("thermocal-monitor"));

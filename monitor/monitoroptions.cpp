@@ -1,7 +1,6 @@
 #include "monitoroptions.h"
 
 #include "frontend.h"
-#include "portname.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -13,10 +12,7 @@ namespace {
 
 constexpr double MsPerSecond = 1000.0;
 
-QString usageHint()
-{
-    return QStringLiteral("Try 'thermocal-monitor --help' for more information.");
-}
+const QString Program = QStringLiteral("thermocal-monitor");
 
 } // namespace
 
@@ -27,9 +23,6 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
     parser.setApplicationDescription(QStringLiteral(
         "Watches thermocal instruments: a live readout and a strip chart of temperature against\n"
         "clock time for each, recording to CSV, and alarms that wait until a condition has lasted."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
-    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
-                                           QStringLiteral("Displays version information."));
     const QCommandLineOption port(QStringLiteral("port"), frontend::portHelp(frontend::PortUse::Each),
                                   QStringLiteral("NAME"));
     const QCommandLineOption interval(QStringLiteral("interval"),
@@ -50,37 +43,22 @@ ParsedOptions parseMonitorOptions(const QStringList &arguments, const QString &v
     const QCommandLineOption command(QStringLiteral("alarm-command"),
                                      QStringLiteral("Runs COMMAND through /bin/sh -c when an alarm starts."),
                                      QStringLiteral("COMMAND"));
-    parser.addOptions({help, versionOption, port, interval, record, above, below, after, command});
+    parser.addOptions({port, interval, record, above, below, after, command});
 
     const auto usageError = [&parsed](const QString &message) {
-        parsed.outcome = ParsedOptions::Outcome::Exit;
-        parsed.status = frontend::UsageError;
-        parsed.error = QStringLiteral("%1\n%2").arg(message, usageHint());
+        static_cast<frontend::CommandLine &>(parsed) = frontend::usageError(Program, message);
         return parsed;
     };
-    if (!parser.parse(arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        parsed.outcome = ParsedOptions::Outcome::Exit;
-        parsed.output = parser.helpText();
+    static_cast<frontend::CommandLine &>(parsed) = frontend::parseCommandLine(parser, arguments, Program, version);
+    if (parsed.outcome == ParsedOptions::Outcome::Exit)
         return parsed;
-    }
-    if (parser.isSet(versionOption)) {
-        parsed.outcome = ParsedOptions::Outcome::Exit;
-        parsed.output = QStringLiteral("thermocal-monitor %1\n").arg(version);
-        return parsed;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("takes no arguments, not '%1'").arg(parser.positionalArguments().first()));
 
     MonitorOptions &options = parsed.options;
     options.ports = parser.values(port);
     for (const QString &name : options.ports) {
-        if (name.isEmpty())
-            return usageError(QStringLiteral("--port needs a port name"));
-        QString problem;
-        if (!portname::parse(name, &problem))
-            return usageError(QStringLiteral("--port: %1").arg(problem));
+        const QString problem = frontend::portProblem(name);
+        if (!problem.isEmpty())
+            return usageError(problem);
     }
     const auto number = [&parser](const QCommandLineOption &option, double *value) {
         bool ok = false;

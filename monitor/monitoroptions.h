@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarm.h"
+#include "commandline.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,13 +18,8 @@ struct MonitorOptions
     alarms::Settings alarms;
 };
 
-struct ParsedOptions
+struct ParsedOptions : frontend::CommandLine
 {
-    enum class Outcome { Run, Exit };
-    Outcome outcome = Outcome::Run;
-    int status = 0;      // the exit status when not running
-    QString output;      // for stdout (help, version)
-    QString error;       // for stderr, after the program's name
     MonitorOptions options;
 };
 

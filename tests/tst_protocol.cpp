@@ -39,6 +39,9 @@ private slots:
         QFETCH(QVector<float>, payload);
         QFETCH(QByteArray, bytes);
         QCOMPARE(protocol::request(Command(command), payload).toHex(' '), bytes.toHex(' '));
+        // A server frames a client's requests by the length the code fixes.
+        QCOMPARE(protocol::commandOf(quint8(command)), std::optional<Command>(Command(command)));
+        QCOMPARE(protocol::requestLength(Command(command)), bytes.size());
     }
 
     void tableRequestLayout()

@@ -51,6 +51,36 @@ int payloadValueCount(Command command)
     }
 }
 
+std::optional<Command> commandOf(quint8 code)
+{
+    switch (Command(code)) {
+    case Command::ReadVoltage:
+    case Command::ReadTemperature:
+    case Command::ReadAdc:
+    case Command::WriteAdc:
+    case Command::ReadDac:
+    case Command::WriteDac:
+    case Command::ReadTable:
+    case Command::WriteTable:
+    case Command::CommitEeprom:
+        return Command(code);
+    }
+    return std::nullopt;
+}
+
+int requestLength(Command command)
+{
+    if (command == Command::CommitEeprom)
+        return 1;
+    return 2 + FloatSize * payloadValueCount(command);
+}
+
+bool isWrite(Command command)
+{
+    return command == Command::WriteAdc || command == Command::WriteDac || command == Command::WriteTable
+        || command == Command::CommitEeprom;
+}
+
 void appendFloat(QByteArray &bytes, float value)
 {
     quint32 bits;

@@ -43,6 +43,14 @@ int replyLength(Command command);
 // How many numbers a writing command carries (2, 2 or 200; 0 for the other commands).
 int payloadValueCount(Command command);
 
+// The command that `code` names, if it is one of the nine.
+std::optional<Command> commandOf(quint8 code);
+// The request's length in bytes: the code, the argument byte and the payload (1 for the
+// commit, 2 for the reading commands, 10, 10 or 802 for the writing ones).
+int requestLength(Command command);
+// True for the three writes and the commit: what changes the instrument's set.
+bool isWrite(Command command);
+
 void appendFloat(QByteArray &bytes, float value);
 // The first `count` numbers of `bytes`; empty when `bytes` is shorter than that.
 QVector<float> decodeFloats(const QByteArray &bytes, int count);

@@ -75,6 +75,9 @@ public:
 
     // A port already opened under the target's name; without one, start() opens it.
     void setPort(std::unique_ptr<ports::Port> port);
+    // The open port, for exchanges taken between the loop's readings on its thread; null or
+    // closed while the port is gone.
+    ports::Port *port() const { return m_port.get(); }
     // The port as it is named now (a found instrument may come back under another name).
     QString portName() const { return m_target.name; }
 

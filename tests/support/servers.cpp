@@ -166,6 +166,32 @@ bool Influxd::start()
     return false;
 }
 
+bool Prometheus::start(const QString &target)
+{
+    m_webPort = freePort();
+    const QByteArray config = "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                              "scrape_configs:\n  - job_name: thermocal\n    static_configs:\n"
+                              "      - targets: ['" + target.toUtf8() + "']\n";
+    const QString path = m_dir.filePath(QStringLiteral("prometheus.yml"));
+    if (!m_dir.isValid() || !writeFile(path, config)) {
+        m_error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return launch(QStringLiteral("prometheus"),
+                  {QStringLiteral("--config.file=") + path, QStringLiteral("--storage.tsdb.path=") + m_dir.filePath(QStringLiteral("data")),
+                   QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_webPort), QStringLiteral("--log.level=warn")},
+                  {m_webPort});
+}
+
+bool Prometheus::query(const QString &expression, QByteArray *answer) const
+{
+    QString problem;
+    return curl({QStringLiteral("-fsG"), QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(m_webPort),
+                 QStringLiteral("--data-urlencode"), QStringLiteral("query=") + expression},
+                answer, &problem)
+        && answer->contains("\"result\":[{");
+}
+
 QString Influxd::url() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_httpPort);

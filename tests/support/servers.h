@@ -70,6 +70,20 @@ private:
     quint16 m_httpPort = 0;
 };
 
+// Prometheus with its data in a temporary directory, scraping one target every second, its
+// web API on 127.0.0.1.
+class Prometheus : public Server
+{
+public:
+    // `target`: HOST:PORT of a /metrics page.
+    bool start(const QString &target);
+    // The query API's answer to `expression`, as JSON; false when there is none.
+    bool query(const QString &expression, QByteArray *answer) const;
+
+private:
+    quint16 m_webPort = 0;
+};
+
 // What curl got from `url`: the body, and false with the reason when the request failed.
 bool curl(const QStringList &arguments, QByteArray *body, QString *error);
 

@@ -1,0 +1,134 @@
+// thermocal-server's figures: reading the calibration set (what get does) through --raw
+// beside the local port, in this process and as whole thermocal-cli get runs; eight
+// clients each reading at 10 Hz through it (worst lateness, missing readings); a /metrics
+// scrape; the server's resident memory.
+#include "benchutil.h"
+#include "device.h"
+#include "portname.h"
+#include "ports.h"
+#include "servers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int GetRuns = 20;
+constexpr int Clients = 8;
+constexpr int ClientReadings = 100;
+constexpr int ClientIntervalMs = 100;
+constexpr int Scrapes = 200;
+constexpr double KibPerMib = 1024.0;
+
+double residentMibOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / KibPerMib;
+    }
+    return -1;
+}
+
+bool waitForPort(quint16 port)
+{
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100))
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+// The three queries of get on one open port, each run timed.
+QVector<double> readSets(const QString &name)
+{
+    portname::Opened opened = portname::open(name);
+    if (!opened.port)
+        qFatal("%s: %s", qPrintable(name), qPrintable(opened.reason));
+    QVector<double> times;
+    for (int run = 0; run < GetRuns; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        protocol::Link link(opened.port.get());
+        if (device::readSet(link))
+            times.append(clock.nsecsElapsed() / 1e6);
+    }
+    return times;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    Simulator local(QStringLiteral(SIM_PATH));
+    Simulator shared(QStringLiteral(SIM_PATH));
+    const quint16 raw = testsupport::freePort();
+    const quint16 metrics = testsupport::freePort();
+    QProcess server;
+    server.start(QStringLiteral(SERVER_PATH), {QStringLiteral("--port"), shared.port(), QStringLiteral("--raw"),
+                                               QString::number(raw), QStringLiteral("--metrics"), QString::number(metrics)});
+    if (!server.waitForStarted() || !waitForPort(raw) || !waitForPort(metrics))
+        qFatal("thermocal-server did not start");
+    const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(raw);
+
+    printFigures("Reading the set, local port", readSets(local.port()), "the baseline");
+    printFigures("Reading the set, through --raw", readSets(url), "within 2 ms of the local port");
+    // A whole run adds the client's connect, and for socket:// its watch for a server that
+    // refuses in words (100 ms), which is the client's and not the server's.
+    printFigures("get, local port", timeRuns(QStringLiteral(CLI_PATH), {QStringLiteral("get"), QStringLiteral("--port"), local.port()}, GetRuns),
+                 "the baseline");
+    printFigures("get, through --raw", timeRuns(QStringLiteral(CLI_PATH), {QStringLiteral("get"), QStringLiteral("--port"), url}, GetRuns),
+                 "the local port's and the connect");
+
+    std::vector<std::unique_ptr<QProcess>> readers;
+    QElapsedTimer clock;
+    clock.start();
+    for (int client = 0; client < Clients; ++client) {
+        readers.push_back(std::make_unique<QProcess>());
+        readers.back()->start(QStringLiteral(CLI_PATH),
+                              {QStringLiteral("read"), QStringLiteral("--interval"), QString::number(ClientIntervalMs / 1000.0),
+                               QStringLiteral("--count"), QString::number(ClientReadings), QStringLiteral("--csv"),
+                               QStringLiteral("--port"), url});
+    }
+    for (int client = 0; client < Clients; ++client) {
+        QProcess &reader = *readers.at(size_t(client));
+        reader.waitForFinished(60000);
+        const QByteArray label = "8 clients at 10 Hz through --raw, client " + QByteArray::number(client + 1);
+        printSchedule(label.constData(), reader.readAllStandardOutput(), ClientReadings, ClientIntervalMs,
+                      clock.nsecsElapsed() / 1e6, "under 5 ms, none missing");
+    }
+
+    QVector<double> scrapes;
+    for (int scrape = 0; scrape < Scrapes; ++scrape) {
+        QElapsedTimer one;
+        one.start();
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, metrics);
+        socket.waitForConnected(1000);
+        socket.write("GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        QByteArray response;
+        while (socket.waitForReadyRead(1000))
+            response += socket.readAll();
+        response += socket.readAll();
+        if (response.startsWith("HTTP/1.1 200"))
+            scrapes.append(one.nsecsElapsed() / 1e6);
+    }
+    printFigures("A /metrics scrape", scrapes, "under 2 ms");
+    std::printf("%-44s %.1f MiB   (target: under 30 MiB)\n", "Server resident memory", residentMibOf(server.processId()));
+    ::kill(pid_t(server.processId()), SIGTERM);
+    server.waitForFinished(5000);
+    return 0;
+}

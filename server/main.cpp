@@ -1,0 +1,89 @@
+// thermocal-server: one instrument served to many programs at once.
+#include "endpoints.h"
+#include "instrumentowner.h"
+#include "serveroptions.h"
+
+#include "device.h"
+#include "frontend.h"
+#include "portdiscovery.h"
+#include "stopsignals.h"
+#include "streams.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace {
+
+// The port's USB serial number when the system lists it.
+QString serialOf(const QString &name)
+{
+    for (const portdiscovery::Port &port : portdiscovery::availablePorts()) {
+        if (port.name == name || QStringLiteral("/dev/") + port.name == name)
+            return port.serialNumber;
+    }
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("thermocal-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(THERMOCAL_VERSION));
+    frontend::setProgramName(QStringLiteral("thermocal-server"));
+    const ParsedServerOptions parsed = parseServerOptions(QCoreApplication::arguments(), QStringLiteral(THERMOCAL_VERSION));
+    if (parsed.outcome == ParsedServerOptions::Outcome::Exit)
+        return parsed.finish();
+    const ServerOptions &options = parsed.options;
+
+    reconnect::Target target;
+    if (options.port.isEmpty()) {
+        const device::FindResult found = device::findInstrument();
+        if (found.status != device::FindStatus::Found) {
+            frontend::message(found.status == device::FindStatus::NoInstrument
+                                  ? QStringLiteral("no instrument found; name its port with --port NAME")
+                                  : QStringLiteral("%1 instruments found; choose one with --port NAME").arg(found.instruments.size()));
+            return frontend::finish(frontend::NoInstrument);
+        }
+        target = reconnect::foundPort(found.instruments.first());
+    } else {
+        target = reconnect::namedPort(options.port);
+        target.serialNumber = serialOf(options.port);
+    }
+    const QString serial = target.serialNumber;
+    const QString identity = QStringLiteral("thermocal,instrument,%1,%2")
+                                 .arg(serial.isEmpty() ? target.name : serial, QStringLiteral(THERMOCAL_VERSION));
+
+    readingloop::Options loopOptions;
+    loopOptions.intervalNs = qint64(options.intervalSeconds * 1e9);
+    auto *owner = new InstrumentOwner(target, loopOptions, identity, options.allowWrites);
+    QThread instrumentThread;
+    owner->moveToThread(&instrumentThread);
+    QObject::connect(&instrumentThread, &QThread::started, owner, &InstrumentOwner::start);
+    QObject::connect(owner, &InstrumentOwner::log, &application, [](const QString &line) { frontend::message(line); });
+
+    Endpoints endpoints(options, owner, target.name, serial);
+    QObject::connect(&endpoints, &Endpoints::log, &application, [](const QString &line) { frontend::message(line); });
+    QString error;
+    if (!endpoints.start(&error)) {
+        frontend::message(error);
+        delete owner;
+        return frontend::finish(frontend::UsageError);
+    }
+    // SIGTERM and SIGINT: the owner is asked to stop at once, even inside an exchange.
+    frontend::catchStopSignals(&application, [owner] {
+        owner->requestStop();
+        QCoreApplication::quit();
+    });
+    instrumentThread.start();
+    const int status = application.exec();
+
+    endpoints.stop();
+    owner->requestStop();
+    QMetaObject::invokeMethod(owner, &InstrumentOwner::finish, Qt::BlockingQueuedConnection);
+    instrumentThread.quit();
+    instrumentThread.wait();
+    delete owner;
+    return frontend::finish(status);
+}

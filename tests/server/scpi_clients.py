@@ -1,0 +1,51 @@
+"""pyvisa (with the pyvisa-py backend) and the example pymeasure driver against a running
+thermocal-server --scpi. Arguments: the SCPI port, "writes" or "no-writes" (whether the
+server takes them), the temperature the instrument reads, the examples folder. Prints what
+failed and exits 1, or exits 0."""
+import sys
+
+import pyvisa
+
+port, writes, kelvin, examples = sys.argv[1], sys.argv[2] == "writes", float(sys.argv[3]), sys.argv[4]
+sys.path.insert(0, examples + "/pymeasure")
+from thermocal import Thermocal  # noqa: E402
+
+resource = "TCPIP0::127.0.0.1::%s::SOCKET" % port
+failures = []
+
+
+def check(what, ok, got):
+    if not ok:
+        failures.append("%s: got %r" % (what, got))
+
+
+manager = pyvisa.ResourceManager("@py")
+visa = manager.open_resource(resource, read_termination="\n", write_termination="\n", timeout=5000)
+identity = visa.query("*IDN?")
+check("*IDN?", identity.startswith("thermocal,instrument,"), identity)
+temperature = float(visa.query("MEAS:TEMP?"))
+check("MEAS:TEMP?", abs(temperature - kelvin) < 1e-4, temperature)
+table = visa.query_ascii_values("CAL:TABL?")
+check("CAL:TABL? holds 200 numbers", len(table) == 200, len(table))
+visa.write("BOGus:HEADer?")
+error = visa.query("SYST:ERR?")
+check("an undefined header", error.startswith('-113,"Undefined header'), error)
+check("the queue empties", visa.query("SYST:ERR?") == '0,"No error"', None)
+visa.close()
+
+driver = Thermocal(resource)
+check("pymeasure temperature", abs(driver.temperature - kelvin) < 1e-4, driver.temperature)
+before = driver.adc
+driver.adc = (2.5, -0.125)
+code, message = driver.next_error()
+if writes:
+    check("a write taken", code == 0, (code, message))
+    check("and read back", driver.adc == [2.5, -0.125], driver.adc)
+else:
+    check("a write refused", code == -203, (code, message))
+    check("nothing changed", driver.adc == before, driver.adc)
+check("the table's rows", len(driver.table) == 100, len(driver.table))
+
+for failure in failures:
+    print(failure)
+sys.exit(1 if failures else 0)
