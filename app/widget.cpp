@@ -118,11 +118,26 @@ void Widget::show()
         failStartup(tr("There is no any connected devices"));
     if (found.status == device::FindStatus::SeveralInstruments)
         failStartup(tr("Too much available ports. Must be only one."));
-    if (!portname::openSerial(*serialPort, found.portName))
-        failStartup(tr("Can't open Virtual Com port."));
-    ports::SerialPort(serialPort).closeOnFatalError();
+    if (portname::isUrl(found.portName)) {
+        portname::Opened opened = portname::open(found.portName);
+        if (!opened.port) {
+            qWarning().noquote() << QStringLiteral("%1: %2").arg(found.portName, opened.reason);
+            failStartup(tr("Can't open Virtual Com port."));
+        }
+        networkPort = std::move(opened.port);
+        networkPort->closeOnFatalError();
+    } else {
+        if (!portname::openSerial(*serialPort, found.portName))
+            failStartup(tr("Can't open Virtual Com port."));
+        ports::SerialPort(serialPort).closeOnFatalError();
+    }
 
     QWidget::show();
+}
+
+ports::Port *Widget::portFor(ports::SerialPort &lent) const
+{
+    return networkPort ? networkPort.get() : &lent;
 }
 
 void Widget::failStartup(const QString &text)
@@ -190,7 +205,7 @@ std::optional<CalibrationSet> Widget::readCalibration(numbers::Precision precisi
 void Widget::on_pbUpdateData_clicked()
 {
     ports::SerialPort lent(serialPort);
-    protocol::Link link(&lent);
+    protocol::Link link(portFor(lent));
     const device::Reading reading = device::readLive(link);
     if (reading.voltage)
         ui->leVoltage->setText(numbers::format(*reading.voltage));
@@ -202,7 +217,7 @@ void Widget::on_pbUpdateData_clicked()
 void Widget::on_pbGetConstants_clicked()
 {
     ports::SerialPort lent(serialPort);
-    protocol::Link link(&lent);
+    protocol::Link link(portFor(lent));
     const device::PartialSet parts = device::readParts(link);
     if (parts.adc) {
         ui->leADCslope->setText(numbers::format(parts.adc->first));
@@ -254,7 +269,7 @@ void Widget::on_pbSetConstants_clicked()
     }
 
     ports::SerialPort lent(serialPort);
-    protocol::Link link(&lent);
+    protocol::Link link(portFor(lent));
     std::optional<QVector<device::Difference>> differences;
     {
         // The pauses between the writes keep the window live; no other action may slip its
@@ -275,7 +290,7 @@ void Widget::on_pbSetConstants_clicked()
 void Widget::on_pbWriteEeprom_clicked()
 {
     ports::SerialPort lent(serialPort);
-    protocol::Link link(&lent);
+    protocol::Link link(portFor(lent));
     device::commit(link);
     reportLinkFailure(link);
 }

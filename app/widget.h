@@ -10,11 +10,17 @@
 #include <QPair>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QLineEdit;
 class QSerialPort;
 class Ui_Widget;
+
+namespace ports {
+class Port;
+class SerialPort;
+}
 
 namespace protocol {
 class Link;
@@ -32,6 +38,7 @@ public:
 
     // Finds and opens the one instrument, then shows the window. Without exactly one
     // instrument whose port opens, tells the operator and ends the process with status 1.
+    // A network port named with --port (socket://, rfc2217://) is connected to instead.
     void show();
 
     // Writes one row of the calibration table, shown with 6 significant digits.
@@ -58,6 +65,12 @@ private:
     // a number.
     std::optional<CalibrationSet> readCalibration(numbers::Precision precision);
 
+    // The port an action runs on: the network port when one was named, else the window's
+    // serial port, lent for the action as `lent`.
+    ports::Port *portFor(ports::SerialPort &lent) const;
+
     Ui_Widget *ui;
     QSerialPort *serialPort;
+    // A socket:// or rfc2217:// port named with --port; serialPort then stays closed.
+    std::unique_ptr<ports::Port> networkPort;
 };

@@ -30,7 +30,7 @@ QString usage()
                           "\n"
                           "thermocal-cli reads, writes and compares calibration sets from scripts.\n")
         .arg(frontend::usbIds(portdiscovery::InstrumentVendorId, portdiscovery::InstrumentProductId),
-             frontend::wrapped(frontend::portHelp(frontend::PortUse::LocalOnly), DescriptionColumn));
+             frontend::wrapped(frontend::portHelp(frontend::PortUse::One), DescriptionColumn));
 }
 
 // The options QGuiApplication and QApplication take for themselves, with and without a value.
@@ -79,14 +79,11 @@ Options parse(int argc, char *argv[])
         frontend::message(problem + QLatin1Char('\n') + usage().trimmed());
         return {frontend::UsageError, {}};
     }
-    if (parser.isSet(port) && portname::isUrl(parser.value(port))) {
-        // The window's port is a serial port; a network port reaches it as a local terminal.
-        frontend::message(QStringLiteral("%1: the window opens local ports only. Make a local terminal of a raw\n"
-                                         "network port with socat, then name that terminal:\n"
-                                         "  socat pty,link=$HOME/instrument,rawer tcp:HOST:PORT &\n"
-                                         "  thermocal --port $HOME/instrument\n"
-                                         "(thermocal-cli takes socket:// and rfc2217:// URLs itself.)")
-                              .arg(parser.value(port)));
+    // A network port is checked here as the other programs check it: a URL that is not well
+    // formed, or of a kind no opener serves, is a usage error rather than a port that fails.
+    QString problem;
+    if (parser.isSet(port) && !portname::parse(parser.value(port), &problem)) {
+        frontend::message(QStringLiteral("--port: %1.").arg(problem));
         return {frontend::UsageError, {}};
     }
     return {std::nullopt, parser.value(port)};

@@ -1,6 +1,8 @@
 #include "lineprotocol.h"
 
-#include <ctime>
+#include <chrono>
+#include <limits>
+#include <utility>
 
 namespace lineprotocol {
 
@@ -70,14 +72,29 @@ QString line(const QString &measurement, const Pairs &tags, const Pairs &fields,
     return text + QLatin1Char(' ') + QString::number(nanoseconds) + QLatin1Char('\n');
 }
 
+qint64 systemNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+UniqueTimestamps::UniqueTimestamps(std::function<qint64()> clock)
+    : m_clock(std::move(clock))
+    , m_last(std::numeric_limits<qint64>::min())
+{
+}
+
+qint64 UniqueTimestamps::next()
+{
+    const qint64 now = m_clock();
+    m_last = now > m_last ? now : m_last + 1;
+    return m_last;
+}
+
 qint64 uniqueNow()
 {
-    static qint64 last = 0;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 ns = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-    last = ns > last ? ns : last + 1;
-    return last;
+    static UniqueTimestamps timestamps;
+    return timestamps.next();
 }
 
 } // namespace lineprotocol

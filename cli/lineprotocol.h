@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // InfluxDB's line protocol, one point per line:
 //   measurement,tag=value,... field=value,... nanoseconds-since-1970
 namespace lineprotocol {
@@ -25,8 +27,24 @@ QString measurementProblem(const QString &name);
 // One point; the field values are written as given (numbers).
 QString line(const QString &measurement, const Pairs &tags, const Pairs &fields, qint64 nanoseconds);
 
-// The system clock in nanoseconds since 1970, never the same or earlier twice in a process:
-// InfluxDB merges points of one series that share a timestamp.
+// The system clock in nanoseconds since 1970.
+qint64 systemNs();
+
+// Timestamps from a clock, never the same or earlier twice: InfluxDB merges points of one
+// series that share a timestamp. A clock that has not moved since the last one (Windows'
+// advances in steps of up to 15.6 ms), or that was set back, gives the last one plus 1 ns.
+class UniqueTimestamps
+{
+public:
+    explicit UniqueTimestamps(std::function<qint64()> clock = systemNs);
+    qint64 next();
+
+private:
+    std::function<qint64()> m_clock;
+    qint64 m_last;
+};
+
+// The system clock's unique timestamps, shared by the whole process.
 qint64 uniqueNow();
 
 } // namespace lineprotocol

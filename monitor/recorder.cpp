@@ -9,7 +9,12 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 const char Recorder::Header[] = "time,port,voltage_V,temperature_K\n";
 
@@ -79,10 +84,16 @@ bool Recorder::sync()
 {
     if (!m_file.isOpen() || !m_unsynced)
         return true;
-    // A pipe or a terminal has nothing to sync (EINVAL); everything else that fails is a
-    // failed write.
+    // A pipe or a terminal has nothing to sync (EINVAL; on Windows, not a disk file);
+    // everything else that fails is a failed write.
+#ifdef Q_OS_WIN
+    const auto handle = HANDLE(::_get_osfhandle(m_file.handle()));
+    if (!::FlushFileBuffers(handle) && ::GetFileType(handle) == FILE_TYPE_DISK)
+        return fail(qt_error_string(int(::GetLastError())));
+#else
     if (::fdatasync(m_file.handle()) != 0 && errno != EINVAL)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
+#endif
     m_unsynced = false;
     return true;
 }

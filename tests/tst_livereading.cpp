@@ -1,7 +1,9 @@
+#include "servers.h"
 #include "windowsupport.h"
 #include "widget.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSerialPort>
 #include <QtTest>
 
@@ -66,6 +68,45 @@ private slots:
         QCOMPARE(bench.field("leTemperature")->text(), temperatureText);
         QCOMPARE(requestBytes(bench.instrument), LiveRequests);
         QVERIFY(bench.modals.boxes.isEmpty());
+    }
+
+    void showsTheReadingsThroughTheNetwork_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("socket://") << "raw";
+        QTest::newRow("rfc2217://") << "telnet";
+    }
+
+    // The window named a port on the network: "Update Data" runs through the connection, here
+    // a real ser2net on the loopback address.
+    void showsTheReadingsThroughTheNetwork()
+    {
+        QFETCH(QString, kind);
+        sim::Instrument rawInstrument;
+        sim::Instrument telnetInstrument;
+        QVERIFY(rawInstrument.start());
+        QVERIFY(telnetInstrument.start());
+        testsupport::Ser2net ser2net;
+        QVERIFY2(ser2net.start(rawInstrument.portName(), telnetInstrument.portName()), qPrintable(ser2net.error()));
+        const bool raw = kind == QLatin1String("raw");
+        sim::Instrument &instrument = raw ? rawInstrument : telnetInstrument;
+        instrument.withFirmware([](sim::Firmware &firmware) {
+            firmware.voltage = 1.5f;
+            firmware.temperature = 300.0f;
+        });
+
+        testsupport::presentPorts({portdiscovery::instrumentPort(raw ? ser2net.rawUrl() : ser2net.rfc2217Url())});
+        testsupport::ModalDriver modals;
+        {
+            Widget window;
+            window.show();
+            window.findChild<QPushButton *>(QStringLiteral("pbUpdateData"))->click();
+            QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("leVoltage"))->text(), QStringLiteral("1.5"));
+            QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("leTemperature"))->text(), QStringLiteral("300"));
+        }
+        portdiscovery::setPortSource({});
+        QCOMPARE(requestBytes(instrument), LiveRequests);
+        QVERIFY2(modals.boxes.isEmpty(), qPrintable(modals.boxTexts().join(QLatin1Char('\n'))));
     }
 
     // Replies that arrive whole in the end, however they travel, are read whole.

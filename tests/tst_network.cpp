@@ -1,6 +1,7 @@
 #include "device.h"
 #include "hostileserver.h"
 #include "instrument.h"
+#include "lineprotocol.h"
 #include "portname.h"
 #include "ports.h"
 #include "rfc2217.h"
@@ -532,6 +533,35 @@ private slots:
             for (auto tag = expectedTags.cbegin(); tag != expectedTags.cend(); ++tag)
                 QCOMPARE(point.at(columns.indexOf(tag.key())).toString(), tag.value());
         }
+    }
+
+    void timestampsNeverRepeat_data()
+    {
+        constexpr qint64 T = 1796649425597000000;  // 2026-12-07T13:17:05.597Z
+        constexpr qint64 WindowsTickNs = 15625000;  // 1/64 s, the default timer resolution
+        QTest::addColumn<QVector<qint64>>("clock");
+        QTest::addColumn<QVector<qint64>>("expected");
+        QTest::newRow("advancing") << QVector<qint64>{T, T + 1000, T + 2000} << QVector<qint64>{T, T + 1000, T + 2000};
+        QTest::newRow("standing still") << QVector<qint64>{T, T, T, T} << QVector<qint64>{T, T + 1, T + 2, T + 3};
+        QTest::newRow("coarse steps")
+            << QVector<qint64>{T, T, T, T + WindowsTickNs, T + WindowsTickNs}
+            << QVector<qint64>{T, T + 1, T + 2, T + WindowsTickNs, T + WindowsTickNs + 1};
+        QTest::newRow("set back") << QVector<qint64>{T, T - 1000000000, T - 999999990, T + 5}
+                                  << QVector<qint64>{T, T + 1, T + 2, T + 5};
+    }
+
+    // Two points with one timestamp are one point to InfluxDB: however coarse the clock, or
+    // when it is set back, each timestamp is later than the one before.
+    void timestampsNeverRepeat()
+    {
+        QFETCH(QVector<qint64>, clock);
+        QFETCH(QVector<qint64>, expected);
+        int calls = 0;
+        lineprotocol::UniqueTimestamps timestamps([&] { return clock.at(calls++); });
+        QVector<qint64> given;
+        for (int i = 0; i < clock.size(); ++i)
+            given.append(timestamps.next());
+        QCOMPARE(given, expected);
     }
 
     void serverStoppedDuringALog_data()

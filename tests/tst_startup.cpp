@@ -1,4 +1,5 @@
 #include "instrument.h"
+#include "servers.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -116,6 +117,46 @@ private slots:
         QVERIFY2(result.err.contains(port), qPrintable(result.err));
     }
 
+    // A port served on the network is connected to at start-up, through a real ser2net on
+    // the loopback address; one that cannot be reached fails the start-up as a local port
+    // that cannot be opened does, with the reason on stderr.
+    void networkPortOption_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("socket:// through ser2net") << "raw" << 0 << QStringLiteral("SHOWN tab=0") << QString();
+        QTest::newRow("rfc2217:// through ser2net") << "telnet" << 0 << QStringLiteral("SHOWN tab=0") << QString();
+        QTest::newRow("nothing listening") << "refused" << 1 << QStringLiteral("BOX Error|Can't open Virtual Com port.")
+                                           << QStringLiteral("Connection refused");
+    }
+
+    void networkPortOption()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, reason);
+
+        sim::Instrument rawInstrument;
+        sim::Instrument telnetInstrument;
+        QVERIFY(rawInstrument.start());
+        QVERIFY(telnetInstrument.start());
+        testsupport::Ser2net ser2net;
+        QVERIFY2(ser2net.start(rawInstrument.portName(), telnetInstrument.portName()), qPrintable(ser2net.error()));
+        const QString url = kind == QLatin1String("raw") ? ser2net.rawUrl()
+            : kind == QLatin1String("telnet")            ? ser2net.rfc2217Url()
+                                                         : QStringLiteral("socket://127.0.0.1:%1").arg(testsupport::freePort());
+
+        const Run result = run(QString(), false, true, {QStringLiteral("--port"), url});
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, exitCode);
+        QCOMPARE(QString::fromUtf8(result.out).trimmed(), out);
+        QVERIFY2(result.err.contains(url), qPrintable(result.err));
+        QVERIFY2(result.err.contains(reason), qPrintable(result.err));
+    }
+
     // The real program answers these without a display and without looking for a port.
     void informationAndUsageErrors_data()
     {
@@ -136,8 +177,12 @@ private slots:
         QTest::newRow("Qt's own option let through")
             << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--bogus")} << 2 << ""
             << "thermocal: Unknown option 'bogus'.";
-        QTest::newRow("network port") << QStringList{QStringLiteral("--port"), QStringLiteral("rfc2217://lab-pi:2217")} << 2
-                                      << "" << "thermocal: rfc2217://lab-pi:2217: the window opens local ports only";
+        QTest::newRow("network port without a port number")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("rfc2217://lab-pi")} << 2 << ""
+            << "thermocal: --port: rfc2217://lab-pi: the port number is missing (HOST:PORT).";
+        QTest::newRow("network port of an unknown kind")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("ftp://lab-pi:21")} << 2 << ""
+            << "thermocal: --port: 'ftp' is not a kind of port URL";
     }
 
     void informationAndUsageErrors()

@@ -52,7 +52,11 @@ QString intervalRange()
 
 QString portHelp(PortUse use)
 {
+#ifdef Q_OS_WIN
+    const QString local = QStringLiteral("COM3, \\\\.\\COM10");
+#else
     const QString local = QStringLiteral("ttyACM1, /dev/ttyACM1, a pseudo-terminal");
+#endif
     const QString network = QStringLiteral("rfc2217://HOST:PORT, socket://HOST:PORT");
     switch (use) {
     case PortUse::One:
@@ -60,16 +64,12 @@ QString portHelp(PortUse use)
                               "the network (%2). Without it, exactly one instrument must be connected.")
             .arg(local, network);
     case PortUse::Each:
-        return QStringLiteral("Watches the instrument on port NAME (repeatable: one trace each): a local port (%1), "
-                              "or a port served on the network (%2). Without it, every port with the instrument's "
-                              "USB identifiers.")
-            .arg(local, network);
-    case PortUse::LocalOnly:
         break;
     }
-    return QStringLiteral("Opens this port (%1) as the instrument, whatever its USB identifiers. Without it, exactly "
-                          "one instrument must be connected.")
-        .arg(local);
+    return QStringLiteral("Watches the instrument on port NAME (repeatable: one trace each): a local port (%1), "
+                          "or a port served on the network (%2). Without it, every port with the instrument's "
+                          "USB identifiers.")
+        .arg(local, network);
 }
 
 QString wrapped(const QString &text, int indent)

@@ -40,9 +40,8 @@ QString intervalRange();
 
 // How a program takes --port, for the help text that describes it.
 enum class PortUse {
-    One,        // one port, local or on the network (thermocal-cli)
-    Each,       // repeatable, one instrument each (thermocal-monitor)
-    LocalOnly,  // a local port only (the window)
+    One,   // one port, local or on the network (thermocal-cli, the window)
+    Each,  // repeatable, one instrument each (thermocal-monitor)
 };
 // The help text of --port NAME.
 QString portHelp(PortUse use);

@@ -1,14 +1,70 @@
 #include "stopsignals.h"
 
 #include <QPointer>
+
+#ifdef Q_OS_WIN
+#include <mutex>
+
+#include <windows.h>
+#else
 #include <QSocketNotifier>
 
 #include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace frontend {
+
+#ifdef Q_OS_WIN
+namespace {
+
+// Windows runs the console's handler on a thread of its own: it sets the flag and posts the
+// handler to the context's thread, under a lock that releaseStopSignals takes too, so the
+// catch never outlives its release.
+std::mutex catchMutex;
+QPointer<QObject> catchContext;
+std::function<void()> catchHandler;
+std::atomic<bool> *catchFlag = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    // Ctrl+C and Ctrl+Break; closing the console or logging off ends the program as before.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    const std::lock_guard<std::mutex> lock(catchMutex);
+    if (!catchContext)
+        return FALSE;
+    if (catchFlag)
+        catchFlag->store(true);
+    QMetaObject::invokeMethod(catchContext.data(), catchHandler, Qt::QueuedConnection);
+    return TRUE;
+}
+
+} // namespace
+
+void catchStopSignals(QObject *context, std::function<void()> handler, std::atomic<bool> *flag)
+{
+    {
+        const std::lock_guard<std::mutex> lock(catchMutex);
+        catchContext = context;
+        catchHandler = std::move(handler);
+        catchFlag = flag;
+    }
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void releaseStopSignals()
+{
+    ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    const std::lock_guard<std::mutex> lock(catchMutex);
+    catchContext = nullptr;
+    catchHandler = nullptr;
+    catchFlag = nullptr;
+}
+
+#else
 
 namespace {
 
@@ -56,5 +112,7 @@ void releaseStopSignals()
     stopFlag = nullptr;
     delete notifier;
 }
+
+#endif
 
 } // namespace frontend

@@ -5,7 +5,8 @@
 #include <atomic>
 #include <functional>
 
-// How the programs end when asked from outside: SIGTERM, or SIGINT from Ctrl-C.
+// How the programs end when asked from outside: SIGTERM, or SIGINT from Ctrl-C; on Windows,
+// Ctrl+C and Ctrl+Break in the console.
 namespace frontend {
 
 // From now on a stop signal sets `flag` at once, from the signal handler itself (so a wait in

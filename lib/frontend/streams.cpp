@@ -5,6 +5,14 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <cstdio>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace frontend {
 
 namespace {
@@ -40,6 +48,25 @@ struct Stream
 
 struct Streams
 {
+#ifdef Q_OS_WIN
+    // The same bytes as on every system: a calibration file or a CSV log sent to a file must
+    // not gain a carriage return before each line feed.
+    Streams()
+    {
+        // A windowed program (the window, the monitor) has no console of its own: its help
+        // and messages go to the console it was started from, unless they are redirected.
+        const auto unattached = [](FILE *file) { return ::_get_osfhandle(::_fileno(file)) < 0; };
+        if ((unattached(stdout) || unattached(stderr)) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+            if (unattached(stdout))
+                std::freopen("CONOUT$", "w", stdout);
+            if (unattached(stderr))
+                std::freopen("CONOUT$", "w", stderr);
+        }
+        ::_setmode(::_fileno(stdout), _O_BINARY);
+        ::_setmode(::_fileno(stderr), _O_BINARY);
+    }
+#endif
+
     QString programName;
     Stream output{stdout};
     Stream error{stderr};

@@ -159,7 +159,16 @@ Opened::~Opened() = default;
 
 bool openSerial(QSerialPort &port, const QString &name)
 {
+#ifdef Q_OS_WIN
+    // Windows' own name from COM10 up is the device path \\.\COM10; Qt makes that path of a
+    // name that starts with "COM", so com10 and \\.\com10 are written COM10 first.
+    static const QRegularExpression comPort(QStringLiteral("^(\\\\\\\\\\.\\\\)?COM([0-9]+)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch com = comPort.match(name);
+    port.setPortName(com.hasMatch() ? QStringLiteral("COM") + com.captured(2) : name);
+#else
     port.setPortName(name);
+#endif
     port.setBaudRate(device::BaudRate, QSerialPort::AllDirections);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);

@@ -1,8 +1,7 @@
 #include "schedule.h"
 
+#include <QDeadlineTimer>
 #include <QtGlobal>
-
-#include <time.h>
 
 ReadingSchedule::ReadingSchedule(qint64 intervalNs, qint64 startNs)
     : m_intervalNs(qMax<qint64>(1, intervalNs))
@@ -32,8 +31,6 @@ qint64 ReadingSchedule::next(qint64 nowNs)
 
 qint64 monotonicNs()
 {
-    constexpr qint64 NsPerSecond = 1000000000;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * NsPerSecond + now.tv_nsec;
+    // CLOCK_MONOTONIC on Linux, the performance counter on Windows.
+    return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
 }
