@@ -30,21 +30,8 @@ namespace {
 constexpr qint64 WeekReadings = 6048000;
 constexpr qint64 ReadingMs = 100;
 constexpr int Instruments = 2;
-constexpr double KibPerMib = 1024.0;
 constexpr int FramesPerSpan = 10;
 constexpr qint64 MsPerHour = 60 * 60 * 1000;
-
-double residentMib()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / KibPerMib;
-    }
-    return -1;
-}
 
 void historyAndFrames()
 {

@@ -25,19 +25,6 @@ constexpr int Clients = 8;
 constexpr int ClientReadings = 100;
 constexpr int ClientIntervalMs = 100;
 constexpr int Scrapes = 200;
-constexpr double KibPerMib = 1024.0;
-
-double residentMibOf(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / KibPerMib;
-    }
-    return -1;
-}
 
 bool waitForPort(quint16 port)
 {
@@ -127,7 +114,7 @@ int main(int argc, char *argv[])
             scrapes.append(one.nsecsElapsed() / 1e6);
     }
     printFigures("A /metrics scrape", scrapes, "under 2 ms");
-    std::printf("%-44s %.1f MiB   (target: under 30 MiB)\n", "Server resident memory", residentMibOf(server.processId()));
+    std::printf("%-44s %.1f MiB   (target: under 30 MiB)\n", "Server resident memory", residentMib(QString::number(server.processId())));
     ::kill(pid_t(server.processId()), SIGTERM);
     server.waitForFinished(5000);
     return 0;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QVector>
@@ -20,6 +21,20 @@ inline void printFigures(const char *what, QVector<double> ms, const char *targe
     std::printf("%-44s n=%-4d median %8.2f ms  worst %8.2f ms   (target: %s)\n", what,
                 int(ms.size()), median, worst, target);
     std::fflush(stdout);
+}
+
+// The resident memory of a process in MiB ("self" for this one); -1 when unknown.
+inline double residentMib(const QString &process = QStringLiteral("self"))
+{
+    constexpr double KibPerMib = 1024.0;
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / KibPerMib;
+    }
+    return -1;
 }
 
 // Runs `program` with `arguments` `runs` times; the milliseconds of each run that ended with

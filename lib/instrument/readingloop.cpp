@@ -107,10 +107,8 @@ bool Loop::openPort(const QString &name)
 void Loop::start()
 {
     m_schedule = ReadingSchedule(m_options.intervalNs, monotonicNs());
-    if (m_stopRequested) {
-        end(End::Stopped);
+    if (endIfStopped())
         return;
-    }
     if ((m_port && m_port->isOpen()) || openPort(m_target.name))
         scheduleNext();
     else
@@ -121,6 +119,13 @@ void Loop::finish()
 {
     m_stopRequested = true;
     end(End::Stopped);
+}
+
+bool Loop::endIfStopped()
+{
+    if (m_stopRequested)
+        end(End::Stopped);
+    return m_ended;
 }
 
 void Loop::end(End why)
@@ -137,12 +142,8 @@ void Loop::end(End why)
 
 void Loop::scheduleNext()
 {
-    if (m_ended)
+    if (endIfStopped())
         return;
-    if (m_stopRequested) {
-        end(End::Stopped);
-        return;
-    }
     if (m_options.count > 0 && m_taken >= m_options.count) {
         end(End::Count);
         return;
@@ -156,12 +157,8 @@ void Loop::scheduleNext()
 
 void Loop::takeReading()
 {
-    if (m_ended)
+    if (endIfStopped())
         return;
-    if (m_stopRequested) {
-        end(End::Stopped);
-        return;
-    }
     const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 monotonicMs = monotonicNs() / NsPerMs;
     // A port closed since the last reading was closed at its fatal error: it went away.
@@ -213,21 +210,15 @@ void Loop::lose(qint64 utcMs, const QString &reason)
         end(End::Lost);
         return;
     }
-    if (m_stopRequested) {
-        end(End::Stopped);
+    if (endIfStopped())
         return;
-    }
     m_retry->start();
 }
 
 void Loop::tryReconnect()
 {
-    if (m_ended)
+    if (endIfStopped())
         return;
-    if (m_stopRequested) {
-        end(End::Stopped);
-        return;
-    }
     const QList<portdiscovery::Port> present
         = m_target.named ? QList<portdiscovery::Port>() : portdiscovery::availablePorts();
     for (const QString &name : reconnect::candidates(m_target, present)) {

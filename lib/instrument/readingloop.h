@@ -111,6 +111,8 @@ private:
     void tryReconnect();
     void setState(State state, qint64 utcMs);
     void end(End why);
+    // Ends the loop when a stop was asked for; true once it has ended, for whatever reason.
+    bool endIfStopped();
 
     reconnect::Target m_target;
     Options m_options;
