@@ -7,7 +7,7 @@ if(NOT THERMOCAL_WINDOWS_QT)
     get_filename_component(THERMOCAL_WINDOWS_QT "${Qt6_DIR}/../../.." ABSOLUTE)
 endif()
 
-install(TARGETS thermocal thermocal-cli thermocal-monitor RUNTIME DESTINATION bin)
+install(TARGETS thermocal thermocal-cli thermocal-monitor thermocal-server RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
 # The plugins Qt loads by name rather than imports: the windows platform, the offscreen one

@@ -1,22 +1,18 @@
 #include "endpoints.h"
 
 #include "instrumentowner.h"
+#include "pseudoterminal.h"
 #include "schedule.h"
 
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
-#include <fcntl.h>
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
+#endif
 
 namespace {
 
@@ -26,6 +22,16 @@ constexpr int ReadSliceBytes = 4096;
 // How long an HTTP client may take to close after its response.
 constexpr int HttpLingerMs = 2000;
 const QByteArray HttpHeadEnd("\r\n\r\n");
+
+// Ends the sending side of a connected socket; what the peer sends can still be read.
+void endSending(qintptr descriptor)
+{
+#ifdef Q_OS_WIN
+    ::shutdown(SOCKET(descriptor), SD_SEND);
+#else
+    ::shutdown(int(descriptor), SHUT_WR);
+#endif
+}
 
 qint64 nowMs()
 {
@@ -55,13 +61,8 @@ struct Endpoints::Client
     QByteArray input;               // a SCPI line or an HTTP head not yet whole
     int inFlight = 0;
     bool answered = false;          // HTTP: the response is on its way; what comes is dropped
-    // A pseudo-terminal: the master side served here, the slave side held open so the master
-    // never reads a hang-up while no program has the terminal open.
-    int master = -1;
-    int slave = -1;
-    QString link;
-    QString terminal;
-    QSocketNotifier *notifier = nullptr;
+    std::unique_ptr<PseudoTerminal> pty;
+    QSocketNotifier *notifier = nullptr;    // the terminal's; owned by the endpoints
 };
 
 Endpoints::Endpoints(const ServerOptions &options, InstrumentOwner *owner, const QString &port, const QString &serial,
@@ -127,44 +128,13 @@ bool Endpoints::listen(Kind kind, quint16 port, QString *error)
 
 bool Endpoints::makePty(const QString &link, QString *error)
 {
-    const QByteArray linkPath = QFile::encodeName(link);
-    const auto fail = [&](const QString &what) {
-        *error = QStringLiteral("--pty %1: %2: %3").arg(link, what, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    };
-    // Only a link may be replaced: a file of someone else's under that name stays.
-    const QFileInfo existing(link);
-    if (existing.exists() || existing.isSymLink()) {
-        if (!existing.isSymLink()) {
-            *error = QStringLiteral("--pty %1: a file that is not a link is in the way").arg(link);
-            return false;
-        }
-        ::unlink(linkPath.constData());
-    }
     auto client = std::make_unique<Client>();
     client->kind = Kind::Pty;
-    client->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (client->master < 0 || ::grantpt(client->master) != 0 || ::unlockpt(client->master) != 0)
-        return fail(QStringLiteral("no pseudo-terminal"));
-    const char *name = ::ptsname(client->master);
-    if (!name)
-        return fail(QStringLiteral("no pseudo-terminal"));
-    client->terminal = QString::fromLocal8Bit(name);
-    client->slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (client->slave < 0)
-        return fail(QStringLiteral("cannot open %1").arg(client->terminal));
-    termios raw{};
-    if (::tcgetattr(client->slave, &raw) == 0) {
-        ::cfmakeraw(&raw);
-        ::tcsetattr(client->slave, TCSANOW, &raw);
-    }
-    if (::chmod(name, mode_t(m_options.ptyMode)) != 0)
-        return fail(QStringLiteral("cannot set the permissions of %1").arg(client->terminal));
-    if (::symlink(name, linkPath.constData()) != 0)
-        return fail(QStringLiteral("cannot make the link"));
-    client->link = link;
+    client->pty = std::make_unique<PseudoTerminal>();
+    if (!client->pty->open(link, m_options.ptyMode, error))
+        return false;
     client->id = m_nextId++;
-    client->notifier = new QSocketNotifier(client->master, QSocketNotifier::Read, this);
+    client->notifier = new QSocketNotifier(client->pty->descriptor(), QSocketNotifier::Read, this);
     const quint64 id = client->id;
     connect(client->notifier, &QSocketNotifier::activated, this, [this, id] { take(id); });
     m_clients.emplace(id, std::move(client));
@@ -219,8 +189,8 @@ void Endpoints::take(quint64 id)
     case Kind::Pty: {
         char bytes[ReadSliceBytes];
         while (client.inFlight < MaxInFlight) {
-            const ssize_t got = ::read(client.master, bytes, sizeof bytes);
-            if (got <= 0)
+            const qint64 got = client.pty->read(bytes, sizeof bytes);
+            if (got == 0)
                 break;
             takeRequests(client, QByteArray(bytes, int(got)));
         }
@@ -280,7 +250,7 @@ void Endpoints::respond(Client &client, const QByteArray &response)
     QTcpSocket *socket = client.socket;
     connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
         if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState)
-            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+            endSending(socket->socketDescriptor());
     });
     const quint64 id = client.id;
     QTimer::singleShot(HttpLingerMs, this, [this, id] { drop(id); });
@@ -320,14 +290,7 @@ void Endpoints::send(Client &client, const QByteArray &bytes)
             drop(client.id, QStringLiteral("it leaves its replies unread"));
         return;
     }
-    // A pseudo-terminal nobody reads fills up; what does not fit is lost, as on a serial line.
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(client.master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (wrote <= 0)
-            break;
-        done += wrote;
-    }
+    client.pty->write(bytes);
 }
 
 void Endpoints::onReplied(quint64 id, const QByteArray &reply)
@@ -398,12 +361,6 @@ void Endpoints::drop(quint64 id, const QString &why)
         client->socket->abort();
         client->socket->deleteLater();
     }
-    if (client->master >= 0) {
-        delete client->notifier;
-        // The link goes only while it still points at this terminal.
-        if (QFileInfo(client->link).symLinkTarget() == client->terminal)
-            ::unlink(QFile::encodeName(client->link).constData());
-        ::close(client->slave);
-        ::close(client->master);
-    }
+    // The notifier goes before the terminal it watches.
+    delete client->notifier;
 }

@@ -57,7 +57,6 @@ signals:
 private:
     enum class Kind { Raw, Scpi, Http, Pty };
     struct Client;
-    struct Pty;
 
     bool listen(Kind kind, quint16 port, QString *error);
     bool makePty(const QString &link, QString *error);

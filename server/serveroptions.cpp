@@ -79,6 +79,10 @@ ParsedServerOptions parseServerOptions(const QStringList &arguments, const QStri
         *endpoint.second = *number;
     }
     options.ptys = parser.values(pty);
+#ifdef Q_OS_WIN
+    if (!options.ptys.isEmpty())
+        return usageError(QStringLiteral("--pty: Windows has no pseudo-terminals; use --raw"));
+#endif
     for (const QString &link : options.ptys) {
         if (link.isEmpty())
             return usageError(QStringLiteral("--pty needs a path for the link"));
