@@ -9,8 +9,10 @@
 
 #include <csignal>
 #include <limits>
+#ifndef Q_OS_WIN
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 using namespace calibrationfile;
 using Table = QVector<QPair<double, double>>;
@@ -133,6 +135,10 @@ class TinyTmpfs
 public:
     explicit TinyTmpfs(const QString &path) : m_path(path)
     {
+#ifdef Q_OS_WIN
+        m_reason = "Windows has no tmpfs";
+        return;
+#else
         if (geteuid() != 0) {
             m_reason = "mounting a tmpfs needs root";
             return;
@@ -141,6 +147,7 @@ public:
         m_mounted = QProcess::execute("mount", args) == 0;
         if (!m_mounted)
             m_reason = "mount -t tmpfs failed (no mount permission in this environment?)";
+#endif
     }
     ~TinyTmpfs()
     {
@@ -159,6 +166,16 @@ private:
     QByteArray m_reason;
 };
 
+#ifdef Q_OS_WIN
+// Windows has no file size limit to lower; the rows that need one are skipped there.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64) {}
+    bool active() const { return false; }
+};
+
+#else
 // Lowers this process's file size limit; writes beyond it fail with EFBIG instead of
 // raising SIGXFSZ, which is ignored meanwhile. Both are restored on destruction.
 class FileSizeLimit
@@ -189,6 +206,7 @@ private:
     void (*m_oldHandler)(int) = SIG_DFL;
     bool m_active = false;
 };
+#endif
 
 // Writes until the file system refuses more; false if it never did.
 static bool fillFileSystem(const QString &path)

@@ -23,15 +23,6 @@ sim::Constants sampleConstants()
     return constants;
 }
 
-QByteArray requestCodes(const sim::Instrument &instrument)
-{
-    QByteArray codes;
-    const auto requests = instrument.requests();
-    for (const sim::Request &request : requests)
-        codes.append(char(request.command()));
-    return codes;
-}
-
 QString writeFile(const QString &directory, const QString &name, const QByteArray &bytes)
 {
     const QString path = QDir(directory).filePath(name);

@@ -17,8 +17,16 @@ extern const char *const ConstantFields[4];
 // A calibration set whose values all show exactly with six digits, as the window shows them.
 sim::Constants sampleConstants();
 
-// The command byte of each request the instrument received, in order.
-QByteArray requestCodes(const sim::Instrument &instrument);
+// The command byte of each request the instrument received, in order. Inline, so that the
+// helpers link without the instrument's pseudo-terminal host where it does not exist.
+inline QByteArray requestCodes(const sim::Instrument &instrument)
+{
+    QByteArray codes;
+    const auto requests = instrument.requests();
+    for (const sim::Request &request : requests)
+        codes.append(char(request.command()));
+    return codes;
+}
 
 // Writes `bytes` as the file `name` in `directory` (a fatal error when it cannot); its path.
 QString writeFile(const QString &directory, const QString &name, const QByteArray &bytes);
