@@ -74,7 +74,10 @@ Endpoints::Endpoints(const ServerOptions &options, InstrumentOwner *owner, const
     m_snapshot.port = port;
     m_snapshot.serial = serial;
     connect(owner, &InstrumentOwner::replied, this, &Endpoints::onReplied);
-    connect(owner, &InstrumentOwner::scpiReplied, this, &Endpoints::onScpiReplied);
+    // A SCPI reply is a line; a line without a query gets none.
+    connect(owner, &InstrumentOwner::scpiReplied, this, [this](quint64 id, const QString &line) {
+        onReplied(id, line.isEmpty() ? QByteArray() : line.toUtf8() + '\n');
+    });
     connect(owner, &InstrumentOwner::reading, this, &Endpoints::onReading);
     m_expiry.setInterval(ExpiryCheckMs);
     connect(&m_expiry, &QTimer::timeout, this, &Endpoints::expireRequests);
@@ -303,19 +306,6 @@ void Endpoints::onReplied(quint64 id, const QByteArray &reply)
     if (!reply.isEmpty())
         send(client, reply);
     // Bytes left waiting while the client had its fill of requests in flight.
-    if (m_clients.count(id))
-        QMetaObject::invokeMethod(this, [this, id] { take(id); }, Qt::QueuedConnection);
-}
-
-void Endpoints::onScpiReplied(quint64 id, const QString &line)
-{
-    const auto found = m_clients.find(id);
-    if (found == m_clients.end())
-        return;
-    Client &client = *found->second;
-    --client.inFlight;
-    if (!line.isEmpty())
-        send(client, line.toUtf8() + '\n');
     if (m_clients.count(id))
         QMetaObject::invokeMethod(this, [this, id] { take(id); }, Qt::QueuedConnection);
 }

@@ -69,7 +69,6 @@ private:
     void drop(quint64 id, const QString &why = QString());
     void send(Client &client, const QByteArray &bytes);
     void onReplied(quint64 id, const QByteArray &reply);
-    void onScpiReplied(quint64 id, const QString &line);
     void onReading(const readingloop::Reading &reading);
     void expireRequests();
     int clientsOf(Kind kind) const;
