@@ -82,20 +82,16 @@ private slots:
     void showsTheReadingsThroughTheNetwork()
     {
         QFETCH(QString, kind);
-        sim::Instrument rawInstrument;
-        sim::Instrument telnetInstrument;
-        QVERIFY(rawInstrument.start());
-        QVERIFY(telnetInstrument.start());
-        testsupport::Ser2net ser2net;
-        QVERIFY2(ser2net.start(rawInstrument.portName(), telnetInstrument.portName()), qPrintable(ser2net.error()));
-        const bool raw = kind == QLatin1String("raw");
-        sim::Instrument &instrument = raw ? rawInstrument : telnetInstrument;
+        testsupport::Ser2netInstruments served;
+        QString error;
+        QVERIFY2(served.start(&error), qPrintable(error));
+        sim::Instrument &instrument = served.instrument(kind);
         instrument.withFirmware([](sim::Firmware &firmware) {
             firmware.voltage = 1.5f;
             firmware.temperature = 300.0f;
         });
 
-        testsupport::presentPorts({portdiscovery::instrumentPort(raw ? ser2net.rawUrl() : ser2net.rfc2217Url())});
+        testsupport::presentPorts({portdiscovery::instrumentPort(served.url(kind))});
         testsupport::ModalDriver modals;
         {
             Widget window;

@@ -117,30 +117,16 @@ class TestNetwork : public QObject
     Q_OBJECT
 
 private:
-    sim::Instrument m_rawInstrument;
-    sim::Instrument m_rfc2217Instrument;
-    testsupport::Ser2net m_ser2net;
+    testsupport::Ser2netInstruments m_served;
     // Started by the first test that writes into it; each write goes into a database of its own.
     testsupport::Influxd m_influxd;
     int m_databases = 0;
-
-    QString urlOf(const QString &kind) const
-    {
-        return kind == QLatin1String("raw") ? m_ser2net.rawUrl() : m_ser2net.rfc2217Url();
-    }
-    sim::Instrument &instrumentOf(const QString &kind)
-    {
-        return kind == QLatin1String("raw") ? m_rawInstrument : m_rfc2217Instrument;
-    }
 
 private slots:
     void initTestCase()
     {
         QString error;
-        QVERIFY2(m_rawInstrument.start(&error), qPrintable(error));
-        QVERIFY2(m_rfc2217Instrument.start(&error), qPrintable(error));
-        QVERIFY2(m_ser2net.start(m_rawInstrument.portName(), m_rfc2217Instrument.portName()),
-                 qPrintable(m_ser2net.error()));
+        QVERIFY2(m_served.start(&error), qPrintable(error));
     }
 
     void getSetAndRead_data()
@@ -154,8 +140,8 @@ private slots:
     void getSetAndRead()
     {
         QFETCH(QString, kind);
-        sim::Instrument &instrument = instrumentOf(kind);
-        const QString url = urlOf(kind);
+        sim::Instrument &instrument = m_served.instrument(kind);
+        const QString url = m_served.url(kind);
         const sim::Constants original = constantsFullOfFF();
         instrument.withFirmware([&](sim::Firmware &firmware) {
             firmware.constants = original;
@@ -186,11 +172,11 @@ private slots:
     // A reading worker opens and reads on its own thread, which runs no event loop.
     void openedAndReadOnAnotherThread()
     {
-        m_rfc2217Instrument.withFirmware([](sim::Firmware &firmware) { firmware.temperature = 77.35f; });
+        m_served.telnet.withFirmware([](sim::Firmware &firmware) { firmware.temperature = 77.35f; });
         QString reason;
         std::optional<float> temperature;
         std::unique_ptr<QThread> worker(QThread::create([&] {
-            const portname::Opened opened = portname::open(m_ser2net.rfc2217Url());
+            const portname::Opened opened = portname::open(m_served.ser2net.rfc2217Url());
             reason = opened.reason;
             if (!opened.port)
                 return;
@@ -226,10 +212,10 @@ private slots:
             QVERIFY(silent.port() != 0);
             url = QStringLiteral("socket://127.0.0.1:%1").arg(silent.port());
         } else if (!url.contains(QLatin1String("://"))) {
-            portname::Opened first = portname::open(urlOf(url));
+            portname::Opened first = portname::open(m_served.url(url));
             QVERIFY2(first.port, qPrintable(first.reason));
             holder = std::move(first.port);
-            url = urlOf(url);
+            url = m_served.url(url);
         }
         QElapsedTimer clock;
         clock.start();
@@ -457,14 +443,14 @@ private slots:
         QFETCH(QStringList, tags);
         QFETCH(QStringList, stored);
         constexpr int Readings = 3;
-        m_rfc2217Instrument.withFirmware([](sim::Firmware &firmware) {
+        m_served.telnet.withFirmware([](sim::Firmware &firmware) {
             firmware.voltage = 1.0015106f;
             firmware.temperature = 77.44232f;
         });
         QStringList arguments{QStringLiteral("read"), QStringLiteral("--format"), QStringLiteral("influx"),
                               QStringLiteral("--count"), QString::number(Readings), QStringLiteral("--interval"),
                               QStringLiteral("0.01"), QStringLiteral("--measurement"), measurement,
-                              QStringLiteral("--port"), m_ser2net.rfc2217Url()};
+                              QStringLiteral("--port"), m_served.ser2net.rfc2217Url()};
         for (const QString &tag : qAsConst(tags))
             arguments << QStringLiteral("--tag") << tag;
         const Run read = cli(arguments);
@@ -512,7 +498,7 @@ private slots:
             columns.append(column.toString());
         QStringList expectedColumns{QStringLiteral("time"), QStringLiteral("port"), QStringLiteral("temperature_K"),
                                     QStringLiteral("voltage_V")};
-        QMap<QString, QString> expectedTags{{QStringLiteral("port"), m_ser2net.rfc2217Url()}};
+        QMap<QString, QString> expectedTags{{QStringLiteral("port"), m_served.ser2net.rfc2217Url()}};
         for (const QString &tag : qAsConst(stored)) {
             if (tag.isEmpty())
                 continue;
@@ -576,27 +562,27 @@ private slots:
     void serverStoppedDuringALog()
     {
         QFETCH(bool, reconnect);
-        const QString url = m_ser2net.rfc2217Url();
-        m_rfc2217Instrument.clearRequests();
+        const QString url = m_served.ser2net.rfc2217Url();
+        m_served.telnet.clearRequests();
         QProcess process;
         process.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("read"), QStringLiteral("--interval"),
                                                             QStringLiteral("0.02"), QStringLiteral("--count"), QStringLiteral("0"),
                                                             QStringLiteral("--csv"), QStringLiteral("--port"), url}
                                                     + (reconnect ? QStringList{QStringLiteral("--reconnect")} : QStringList()));
         QVERIFY(process.waitForStarted());
-        QVERIFY(m_rfc2217Instrument.waitForRequests(10, 10000));
-        m_ser2net.stop();
+        QVERIFY(m_served.telnet.waitForRequests(10, 10000));
+        m_served.ser2net.stop();
         bool resumed = true;
         if (reconnect) {
-            QVERIFY2(m_ser2net.restart(), qPrintable(m_ser2net.error()));
-            m_rfc2217Instrument.clearRequests();
+            QVERIFY2(m_served.ser2net.restart(), qPrintable(m_served.ser2net.error()));
+            m_served.telnet.clearRequests();
             // Readings arrive again: the log found the server back.
-            resumed = m_rfc2217Instrument.waitForRequests(10, 10000);
+            resumed = m_served.telnet.waitForRequests(10, 10000);
             ::kill(pid_t(process.processId()), SIGTERM);
         }
         const Run run = testsupport::finishProcess(process);
         // The server serves the tests that follow, whatever this one finds.
-        QVERIFY2(m_ser2net.isRunning() || m_ser2net.restart(), qPrintable(m_ser2net.error()));
+        QVERIFY2(m_served.ser2net.isRunning() || m_served.ser2net.restart(), qPrintable(m_served.ser2net.error()));
         QVERIFY2(resumed, qPrintable(run.err));
         QVERIFY2(run.exitCode == (reconnect ? 0 : 4), qPrintable(run.err));
         QVERIFY2(run.err.contains(QLatin1String("The connection to the instrument was lost.")), qPrintable(run.err));

@@ -139,15 +139,11 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, reason);
 
-        sim::Instrument rawInstrument;
-        sim::Instrument telnetInstrument;
-        QVERIFY(rawInstrument.start());
-        QVERIFY(telnetInstrument.start());
-        testsupport::Ser2net ser2net;
-        QVERIFY2(ser2net.start(rawInstrument.portName(), telnetInstrument.portName()), qPrintable(ser2net.error()));
-        const QString url = kind == QLatin1String("raw") ? ser2net.rawUrl()
-            : kind == QLatin1String("telnet")            ? ser2net.rfc2217Url()
-                                                         : QStringLiteral("socket://127.0.0.1:%1").arg(testsupport::freePort());
+        testsupport::Ser2netInstruments served;
+        QString error;
+        QVERIFY2(served.start(&error), qPrintable(error));
+        const QString url = kind == QLatin1String("refused") ? QStringLiteral("socket://127.0.0.1:%1").arg(testsupport::freePort())
+                                                             : served.url(kind);
 
         const Run result = run(QString(), false, true, {QStringLiteral("--port"), url});
         QCOMPARE(result.exitStatus, QProcess::NormalExit);

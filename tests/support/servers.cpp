@@ -120,6 +120,17 @@ bool Ser2net::restart()
                   {m_rawPort, m_telnetPort});
 }
 
+bool Ser2netInstruments::start(QString *error)
+{
+    if (!raw.start(error) || !telnet.start(error))
+        return false;
+    if (!ser2net.start(raw.portName(), telnet.portName())) {
+        *error = ser2net.error();
+        return false;
+    }
+    return true;
+}
+
 QString Ser2net::rawUrl() const
 {
     return QStringLiteral("socket://127.0.0.1:%1").arg(m_rawPort);

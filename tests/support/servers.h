@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "instrument.h"
+
 // Real servers for the tests that reach the instrument or a database over the network:
 // ser2net and InfluxDB, each started on the loopback address on ports found free at run
 // time, with its files in a temporary directory, and stopped when the object goes.
@@ -57,6 +59,23 @@ private:
     QString m_rfc2217Device;
     quint16 m_rawPort = 0;
     quint16 m_telnetPort = 0;
+};
+
+// Two simulated instruments served by one ser2net: "raw" as socket://, "telnet" as
+// rfc2217://. A test row names the kind; the instrument and the URL follow from it.
+struct Ser2netInstruments
+{
+    sim::Instrument raw;
+    sim::Instrument telnet;
+    Ser2net ser2net;
+
+    // Starts both instruments and ser2net; false with the reason otherwise.
+    bool start(QString *error);
+    sim::Instrument &instrument(const QString &kind) { return kind == QLatin1String("raw") ? raw : telnet; }
+    QString url(const QString &kind) const
+    {
+        return kind == QLatin1String("raw") ? ser2net.rawUrl() : ser2net.rfc2217Url();
+    }
 };
 
 // InfluxDB 1.x with its data in a temporary directory and its HTTP API on 127.0.0.1.
