@@ -1,6 +1,7 @@
 // thermocal-server's figures: reading the calibration set (what get does) through --raw
 // beside the local port, in this process and as whole thermocal-cli get runs; eight
-// clients each reading at 10 Hz through it (worst lateness, missing readings); a /metrics
+// clients each reading at 10 Hz through it (worst lateness, missing readings) while a ninth
+// floods it with requests, and the server's own scheduled readings meanwhile; a /metrics
 // scrape; the server's resident memory.
 #include "benchutil.h"
 #include "device.h"
@@ -15,7 +16,9 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -25,6 +28,45 @@ constexpr int Clients = 8;
 constexpr int ClientReadings = 100;
 constexpr int ClientIntervalMs = 100;
 constexpr int Scrapes = 200;
+constexpr int ScheduleIntervalMs = 100;
+
+// The server's count of scheduled readings so far, from its metrics page; -1 when unknown.
+qint64 scheduledReadings(quint16 metrics)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, metrics);
+    if (!socket.waitForConnected(1000))
+        return -1;
+    socket.write("GET /metrics HTTP/1.1\r\n\r\n");
+    QByteArray page;
+    while (socket.waitForReadyRead(1000))
+        page += socket.readAll();
+    qint64 total = 0;
+    for (const QByteArray &line : page.split('\n')) {
+        if (line.startsWith("thermocal_readings_total{"))
+            total += line.mid(line.lastIndexOf(' ') + 1).toLongLong();
+    }
+    return total;
+}
+
+// A client that sends temperature requests as fast as the server takes them, sixteen at a
+// time, until told to stop; how many were answered.
+void flood(quint16 port, const std::atomic<bool> &stop, qint64 *answered)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(1000))
+        return;
+    const QByteArray burst = QByteArray::fromHex("0200").repeated(16);
+    while (!stop.load()) {
+        socket.write(burst);
+        socket.waitForBytesWritten(1000);
+        qint64 got = 0;
+        while (got < 16 * 4 && socket.waitForReadyRead(1000))
+            got += socket.readAll().size();
+        *answered += got / 4;
+    }
+}
 
 bool waitForPort(quint16 port)
 {
@@ -66,7 +108,8 @@ int main(int argc, char *argv[])
     const quint16 metrics = testsupport::freePort();
     QProcess server;
     server.start(QStringLiteral(SERVER_PATH), {QStringLiteral("--port"), shared.port(), QStringLiteral("--raw"),
-                                               QString::number(raw), QStringLiteral("--metrics"), QString::number(metrics)});
+                                               QString::number(raw), QStringLiteral("--metrics"), QString::number(metrics),
+                                               QStringLiteral("--interval"), QString::number(ScheduleIntervalMs / 1000.0)});
     if (!server.waitForStarted() || !waitForPort(raw) || !waitForPort(metrics))
         qFatal("thermocal-server did not start");
     const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(raw);
@@ -80,6 +123,10 @@ int main(int argc, char *argv[])
     printFigures("get, through --raw", timeRuns(QStringLiteral(CLI_PATH), {QStringLiteral("get"), QStringLiteral("--port"), url}, GetRuns),
                  "the local port's and the connect");
 
+    std::atomic<bool> stopFlood{false};
+    qint64 flooded = 0;
+    std::thread flooder(flood, raw, std::cref(stopFlood), &flooded);
+    const qint64 scheduledBefore = scheduledReadings(metrics);
     std::vector<std::unique_ptr<QProcess>> readers;
     QElapsedTimer clock;
     clock.start();
@@ -93,10 +140,17 @@ int main(int argc, char *argv[])
     for (int client = 0; client < Clients; ++client) {
         QProcess &reader = *readers.at(size_t(client));
         reader.waitForFinished(60000);
-        const QByteArray label = "8 clients at 10 Hz through --raw, client " + QByteArray::number(client + 1);
+        const QByteArray label = "8 clients at 10 Hz beside a flood, client " + QByteArray::number(client + 1);
         printSchedule(label.constData(), reader.readAllStandardOutput(), ClientReadings, ClientIntervalMs,
-                      clock.nsecsElapsed() / 1e6, "under 5 ms, none missing");
+                      clock.nsecsElapsed() / 1e6, "under 20 ms, none missing");
     }
+    const double floodSeconds = clock.nsecsElapsed() / 1e9;
+    const qint64 scheduled = scheduledReadings(metrics) - scheduledBefore;
+    stopFlood = true;
+    flooder.join();
+    std::printf("%-44s %lld answered in %.1f s\n", "The flooding client", static_cast<long long>(flooded), floodSeconds);
+    std::printf("%-44s %lld of %lld due   (target: none missing)\n", "The server's scheduled readings meanwhile",
+                static_cast<long long>(scheduled), static_cast<long long>(floodSeconds * 1000 / ScheduleIntervalMs));
 
     QVector<double> scrapes;
     for (int scrape = 0; scrape < Scrapes; ++scrape) {

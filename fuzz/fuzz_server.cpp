@@ -25,18 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         return 0;
     }
-    scpi::Session session(QStringLiteral("thermocal,instrument,FUZZ,0"), data[0] & 2,
-                          [](const QByteArray &request, int replyLength) {
-                              const auto command = protocol::commandOf(quint8(request.at(0)));
-                              if (!command || request.size() != protocol::requestLength(*command))
-                                  std::abort();
-                              scpi::Outcome outcome;
-                              outcome.ok = true;
-                              outcome.reply = QByteArray(replyLength, '\x01');
-                              return outcome;
-                          });
+    scpi::Session session(QStringLiteral("thermocal,instrument,FUZZ,0"), data[0] & 2);
+    const scpi::Exchange exchange = [](const QByteArray &request, int replyLength) {
+        const auto command = protocol::commandOf(quint8(request.at(0)));
+        if (!command || request.size() != protocol::requestLength(*command))
+            std::abort();
+        scpi::Outcome outcome;
+        outcome.ok = true;
+        outcome.reply = QByteArray(replyLength, '\x01');
+        return outcome;
+    };
     for (const QByteArray &line : bytes.split('\n')) {
-        session.handle(QString::fromUtf8(line));
+        session.handle(QString::fromUtf8(line), exchange);
         if (session.errors().size() > scpi::ErrorQueue::Capacity)
             std::abort();
     }

@@ -1,11 +1,7 @@
 #include "instrumentowner.h"
 
-#include "device.h"
-#include "ports.h"
 #include "protocol.h"
 #include "schedule.h"
-
-#include <QThread>
 
 namespace {
 
@@ -27,6 +23,8 @@ InstrumentOwner::InstrumentOwner(const reconnect::Target &target, const readingl
 {
     connect(m_loop, &readingloop::Loop::reading, this, &InstrumentOwner::reading);
     connect(m_loop, &readingloop::Loop::notice, this, &InstrumentOwner::log);
+    connect(m_loop, &readingloop::Loop::stateChanged, this,
+            [this](readingloop::State state) { emit stateChanged(state); });
 }
 
 InstrumentOwner::~InstrumentOwner() = default;
@@ -47,69 +45,68 @@ void InstrumentOwner::finish()
     m_sessions.clear();
 }
 
-scpi::Outcome InstrumentOwner::exchange(quint64 client, const QByteArray &request, int replyLength, bool mayWrite)
+scpi::Outcome InstrumentOwner::exchange(readingloop::Turn &turn, const QByteArray &request, bool mayWrite)
 {
     scpi::Outcome outcome;
+    if (turn.expired()) {
+        outcome.error = turn.exchange(request).error();
+        return outcome;
+    }
     const std::optional<protocol::Command> command = protocol::commandOf(quint8(request.at(0)));
-    if (!command) {
-        outcome.error = QStringLiteral("not a request");
-        return outcome;
-    }
-    const bool writing = protocol::isWrite(*command);
-    if (writing && (!mayWrite || !m_right.claim(client, nowMs()))) {
+    if (command && protocol::isWrite(*command) && (!mayWrite || !m_right.claim(turn.client(), nowMs()))) {
         outcome.refused = true;
+        const QString code = QString::fromLatin1(request.left(1).toHex());
         emit log(mayWrite ? QStringLiteral("client %1: write %2 dropped: another client holds the right to write")
-                                .arg(client)
-                                .arg(QString::fromLatin1(request.left(1).toHex()))
-                          : QStringLiteral("client %1: write %2 dropped: writes need --allow-writes")
-                                .arg(client)
-                                .arg(QString::fromLatin1(request.left(1).toHex())));
+                                .arg(turn.client())
+                                .arg(code)
+                          : QStringLiteral("client %1: write %2 dropped: writes need --allow-writes").arg(turn.client()).arg(code));
+        emit writeRefused();
         return outcome;
     }
-    ports::Port *port = m_loop->port();
-    protocol::Link link(port);
-    if (replyLength > 0) {
-        const std::optional<QVector<float>> values = link.query(*command);
-        for (float value : values.value_or(QVector<float>()))
-            protocol::appendFloat(outcome.reply, value);
-    } else {
-        link.plainSend(request);
-        // The instrument digests a write before it takes the next request: nothing else
-        // reaches it meanwhile, neither a client nor a scheduled reading. The commit goes
-        // as the window sends it, with no wait.
-        if (*command != protocol::Command::CommitEeprom && link.failure() == protocol::LinkFailure::None)
-            QThread::msleep(protocol::WritePacingMs);
-    }
-    outcome.ok = link.failure() == protocol::LinkFailure::None;
-    outcome.error = protocol::message(link.failure());
-    // A late reply must not meet the next client's request.
-    if (link.failure() == protocol::LinkFailure::NoAnswer && port)
-        device::settle(*port, readingloop::SettleLimitMs);
+    const readingloop::ExchangeResult result = turn.exchange(request);
+    outcome.ok = result.ok();
+    outcome.reply = result.reply;
+    outcome.error = result.error();
     return outcome;
 }
 
 void InstrumentOwner::request(quint64 client, const QByteArray &request, bool local)
 {
-    const std::optional<protocol::Command> command = protocol::commandOf(quint8(request.at(0)));
-    const int replyLength = command ? protocol::replyLength(*command) : 0;
-    const scpi::Outcome outcome = exchange(client, request, replyLength, local || m_allowNetworkWrites);
-    emit replied(client, outcome.ok ? outcome.reply : QByteArray());
+    const bool mayWrite = local || m_allowNetworkWrites;
+    const bool queued = m_loop->submit(client, [this, request, mayWrite](readingloop::Turn &turn) {
+        const scpi::Outcome outcome = exchange(turn, request, mayWrite);
+        emit replied(turn.client(), outcome.ok ? outcome.reply : QByteArray());
+    });
+    if (!queued)
+        emit replied(client, QByteArray());
 }
 
 void InstrumentOwner::scpiLine(quint64 client, const QString &line)
 {
-    auto &session = m_sessions[client];
-    if (!session) {
-        session = std::make_unique<scpi::Session>(m_identity, m_allowNetworkWrites,
-                                                  [this, client](const QByteArray &request, int replyLength) {
-                                                      return exchange(client, request, replyLength, true);
-                                                  });
-    }
-    emit scpiReplied(client, session->handle(line));
+    const bool queued = m_loop->submit(client, [this, line](readingloop::Turn &turn) {
+        std::unique_ptr<scpi::Session> &session = m_sessions[turn.client()];
+        if (!session)
+            session = std::make_unique<scpi::Session>(m_identity, m_allowNetworkWrites);
+        // The session has refused a write without --allow-writes already; what reaches
+        // the instrument is a write it has let through.
+        const scpi::Exchange exchangeOnTurn = [this, &turn](const QByteArray &request, int) {
+            return exchange(turn, request, true);
+        };
+        emit scpiReplied(turn.client(), session->handle(line, exchangeOnTurn));
+    });
+    if (!queued)
+        emit scpiReplied(client, QString());
 }
 
 void InstrumentOwner::clientGone(quint64 client)
 {
-    m_right.release(client);
-    m_sessions.erase(client);
+    m_loop->cancel(client);
+    // On the loop's thread, after the client's job in progress, if any, has ended.
+    QMetaObject::invokeMethod(
+        this,
+        [this, client] {
+            m_right.release(client);
+            m_sessions.erase(client);
+        },
+        Qt::QueuedConnection);
 }

@@ -9,11 +9,12 @@
 #include <map>
 #include <memory>
 
-// The one owner of the instrument's port, in a thread of its own: the reading loop's
-// scheduled readings and every client's exchanges take their turn on it, one whole exchange
-// at a time (the protocol has no framing, so two exchanges must never interleave). After
-// each of the three writes the instrument is kept to itself for its pacing. A reply goes
-// only to the client that asked.
+// The server's side of the instrument: the reading loop that owns its port, and what the
+// server adds to each client's requests before the loop sends them (the right to write,
+// the SCPI session). It lives on the loop's thread; request(), scpiLine() and clientGone()
+// may be called from any thread. Every exchange, a client's or a scheduled reading, goes
+// through the loop, one whole exchange at a time, and a reply goes only to the client that
+// asked.
 class InstrumentOwner : public QObject
 {
     Q_OBJECT
@@ -26,29 +27,39 @@ public:
     // Asks the owner to end as soon as it can, from any thread.
     void requestStop();
 
+    // A whole request of the instrument's protocol from `client`; replied() follows once,
+    // unless the client goes first. `local`: through a pseudo-terminal, guarded by its file
+    // permissions rather than by --allow-writes.
+    void request(quint64 client, const QByteArray &request, bool local);
+    // One SCPI line from `client`; scpiReplied() follows once, unless the client goes first.
+    void scpiLine(quint64 client, const QString &line);
+    // The client has gone: what it still had waiting is dropped, its session and any right
+    // to write it held are let go.
+    void clientGone(quint64 client);
+
 public slots:
     void start();
     void finish();
-    // A whole request of the instrument's protocol from `client`. `local`: through a
-    // pseudo-terminal, guarded by its file permissions rather than by --allow-writes.
-    void request(quint64 client, const QByteArray &request, bool local);
-    void scpiLine(quint64 client, const QString &line);
-    void clientGone(quint64 client);
 
 signals:
     // The reply to a request: empty when the instrument gave none (a write, or no answer).
     void replied(quint64 client, const QByteArray &reply);
+    // The reply line to a SCPI line, without its line break; empty when it held no query.
     void scpiReplied(quint64 client, const QString &line);
     void reading(const readingloop::Reading &reading);
+    void stateChanged(readingloop::State state);
+    // A write refused: without --allow-writes, or while another client holds the right.
+    void writeRefused();
     // A line for the server's log: a port that went or came back, a write refused.
     void log(const QString &line);
 
 private:
-    scpi::Outcome exchange(quint64 client, const QByteArray &request, int replyLength, bool mayWrite);
+    scpi::Outcome exchange(readingloop::Turn &turn, const QByteArray &request, bool mayWrite);
 
     readingloop::Loop *m_loop;
     QString m_identity;
     bool m_allowNetworkWrites;
+    // Touched only on the loop's thread.
     WriteRight m_right;
     std::map<quint64, std::unique_ptr<scpi::Session>> m_sessions;
 };

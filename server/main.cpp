@@ -14,6 +14,9 @@
 
 namespace {
 
+// An endpoint that could not be had: a port in use, a pseudo-terminal's folder missing.
+constexpr int StartFailed = 1;
+
 // The port's USB serial number when the system lists it.
 QString serialOf(const QString &name)
 {
@@ -68,8 +71,11 @@ int main(int argc, char *argv[])
     QString error;
     if (!endpoints.start(&error)) {
         frontend::message(error);
+        // The endpoints let go of their clients (and remove the links they made) while the
+        // owner they call is still there.
+        endpoints.stop();
         delete owner;
-        return frontend::finish(frontend::UsageError);
+        return frontend::finish(StartFailed);
     }
     // SIGTERM and SIGINT: the owner is asked to stop at once, even inside an exchange.
     frontend::catchStopSignals(&application, [owner] {

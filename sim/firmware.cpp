@@ -85,7 +85,7 @@ Firmware::Handled Firmware::handle(const QByteArray &request)
         }
         break;
     case Command::WriteAdc:
-        constants.adcSlope = values.at(0);
+        constants.adcSlope = values.at(0) + storeFaults.adcSlopeError;
         constants.adcIntercept = values.at(1);
         done.isWrite = true;
         break;

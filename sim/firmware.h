@@ -43,6 +43,7 @@ struct StoreFaults
     int corruptColumn = 0;        // 0 voltage, 1 temperature
     float corruptValue = 0.0f;    // what gets stored instead
     int dropLastRows = 0;         // rows at the end of a table write that are not stored
+    float adcSlopeError = 0.0f;   // added to the ADC slope an ADC write stores
 };
 
 // The instrument's firmware as far as the protocol shows it: it splits the byte stream into

@@ -266,11 +266,14 @@ void Instrument::reply(const Firmware::Handled &handled, const Faults &faults)
 {
     const quint8 command = handled.request.command();
     if (handled.isWrite) {
+        m_lastWriteNs = handled.request.receivedNs;
         if (!faults.afterWrite.isEmpty())
             writeAll(faults.afterWrite);
         return;
     }
     if (handled.reply.isEmpty() || faults.silent || faults.silentCommands.contains(command))
+        return;
+    if (m_lastWriteNs >= 0 && handled.request.receivedNs - m_lastWriteNs < qint64(faults.busyAfterWriteMs) * 1000000)
         return;
     const bool delayed = faults.delayedCommands.isEmpty() || faults.delayedCommands.contains(command);
     if (faults.replyDelayMs > 0 && delayed && takeDelay(faults))

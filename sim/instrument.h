@@ -29,6 +29,9 @@ struct Faults
     int truncateTo = -1;             // cuts every reply to this many bytes (-1: whole)
     QByteArray afterWrite;           // sent unasked after each write command and the commit
     int unplugAfterRequests = -1;    // closes its end once this many requests have arrived
+    // Digests a write this long: a request that arrives sooner after one gets no reply, as an
+    // instrument that is not given its pause after a write.
+    int busyAfterWriteMs = 0;
 };
 
 // The instrument on a pseudo-terminal: the program opens portName() as it would open the
@@ -85,6 +88,7 @@ private:
     std::unique_ptr<Firmware> m_firmware;
     Faults m_faults;
     int m_delayedSoFar = 0;              // replies delayed since the faults were set
+    qint64 m_lastWriteNs = -1;           // when the latest write arrived; the serving thread's
     QVector<Request> m_requests;
     mutable std::mutex m_mutex;          // firmware, faults, requests
     mutable std::condition_variable m_requestArrived;

@@ -27,6 +27,8 @@ namespace {
 using Run = testsupport::ProcessRun;
 
 constexpr int ReadyWaitMs = 10000;
+// The server's limit of clients per endpoint.
+constexpr int MaxClientsPerEndpoint = 16;
 constexpr float Kelvin = 77.35f;
 constexpr float Volts = 1.0015106f;
 
@@ -427,6 +429,128 @@ private slots:
 #endif
         QCOMPARE(ask(good, "MEAS:TEMP?"), numbers::shortest(Kelvin));
         QCOMPARE(server.stop(), 0);
+    }
+
+    // What lab scripts, frameworks and scrapers send beyond the README's examples: a script
+    // that pipelines its lines, HEAD and other methods, connections that never send a
+    // request, and a raw client that floods an instrument which does not answer it, while
+    // another client reads; SIGTERM ends the server promptly with all that queued.
+    void realClientLoad()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        setReadings(instrument);
+        sim::Faults faults;
+        faults.silentCommands = {0x01};
+        instrument.setFaults(faults);
+        Server server;
+        QVERIFY(server.start(instrument.portName()));
+
+        // Forty queries in one write, as a here-document through socat sends them: forty
+        // answers, in order.
+        constexpr int Pipelined = 40;
+        QTcpSocket script;
+        script.connectToHost(QHostAddress::LocalHost, server.scpi);
+        QVERIFY(script.waitForConnected(1000));
+        QByteArray lines;
+        for (int index = 0; index < Pipelined; ++index)
+            lines += index % 2 ? "*OPC?\n" : "MEAS:TEMP?\n";
+        script.write(lines);
+        QList<QByteArray> answers;
+        QTRY_VERIFY_WITH_TIMEOUT((answers += [&] {
+                                      QList<QByteArray> got;
+                                      while (script.canReadLine())
+                                          got.append(script.readLine().trimmed());
+                                      return got;
+                                  }())
+                                         .size()
+                                     >= Pipelined,
+                                 10000);
+        QCOMPARE(answers.size(), Pipelined);
+        for (int index = 0; index < Pipelined; ++index)
+            QCOMPARE(answers.at(index), index % 2 ? QByteArray("1") : numbers::shortest(Kelvin).toUtf8());
+
+        // HEAD gets the head alone; another method is refused with what is allowed.
+        const auto exchangeHttp = [&server](const QByteArray &request) {
+            QTcpSocket http;
+            http.connectToHost(QHostAddress::LocalHost, server.metrics);
+            if (!http.waitForConnected(1000))
+                return QByteArray("(no connection)");
+            http.write(request);
+            QByteArray response;
+            while (http.waitForReadyRead(3000))
+                response += http.readAll();
+            return response + http.readAll();
+        };
+        const QByteArray head = exchangeHttp("HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+        QVERIFY2(head.startsWith("HTTP/1.1 200 OK\r\n") && head.endsWith("\r\n\r\n") && !head.contains("thermocal_up"), head.constData());
+        QVERIFY2(!head.contains("Content-Length: 0\r\n"), head.constData());
+        const QByteArray post = exchangeHttp("POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+        QVERIFY2(post.startsWith("HTTP/1.1 405 ") && post.contains("\r\nAllow: GET, HEAD\r\n"), post.constData());
+
+        // Sixteen connections that never send a request are closed once their time is up,
+        // and a scrape gets its page within six seconds.
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int index = 0; index < MaxClientsPerEndpoint; ++index) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, server.metrics);
+            QVERIFY(idle.back()->waitForConnected(1000));
+        }
+        QElapsedTimer scraping;
+        scraping.start();
+        QByteArray page;
+        QString error;
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::curl({QStringLiteral("-s"), QStringLiteral("http://127.0.0.1:%1/metrics").arg(server.metrics)}, &page, &error)
+                                     && page.contains("thermocal_up"),
+                                 10000);
+        QVERIFY2(scraping.elapsed() < 6000 + 2000, qPrintable(QString::number(scraping.elapsed())));
+        QVERIFY2(page.contains("thermocal_server_clients{endpoint=\"scpi\"} 1\n"), page.constData());
+        QVERIFY2(page.contains("thermocal_server_requests_total{endpoint=\"scpi\"} 40\n"), page.constData());
+        QVERIFY2(page.contains("thermocal_build_info{version=\""), page.constData());
+        idle.clear();
+
+        // 3000 voltage requests that the instrument leaves unanswered, in one write: another
+        // client's reading is answered all the same, in its turn.
+        QTcpSocket flood;
+        flood.connectToHost(QHostAddress::LocalHost, server.raw);
+        QVERIFY(flood.waitForConnected(1000));
+        QByteArray requests;
+        for (int index = 0; index < 3000; ++index)
+            requests += QByteArray::fromHex("0100");
+        flood.write(requests);
+        QVERIFY(flood.waitForBytesWritten(1000));
+        QTest::qWait(300);
+        QTcpSocket reader;
+        reader.connectToHost(QHostAddress::LocalHost, server.raw);
+        QVERIFY(reader.waitForConnected(1000));
+        QElapsedTimer asked;
+        asked.start();
+        reader.write(QByteArray::fromHex("0200"));
+        QTRY_COMPARE_WITH_TIMEOUT(reader.bytesAvailable(), qint64(4), 3000);
+        QCOMPARE(reader.readAll(), QByteArray(reinterpret_cast<const char *>(&Kelvin), 4));
+        qInfo("the reading beside the flood took %lld ms", asked.elapsed());
+
+        QElapsedTimer stopping;
+        stopping.start();
+        QCOMPARE(server.stop(), 0);
+        // The server ends within its second; the margin is the test's.
+        QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
+    }
+
+    // An endpoint that cannot be had after others were made: the message, status 1, and no
+    // link left behind by the terminal that was made.
+    void startError()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        QTemporaryDir dir;
+        const QString made = dir.filePath(QStringLiteral("first"));
+        const QString missing = dir.filePath(QStringLiteral("missing/second"));
+        const Run run = runProgram(QStringLiteral(SERVER_PATH), {QStringLiteral("--port"), instrument.portName(), QStringLiteral("--pty"),
+                                                                 made, QStringLiteral("--pty"), missing});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(missing), qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(made) && !QFileInfo(made).isSymLink());
     }
 
     // The instrument unplugged: clients get no answer (SCPI an error), and when it is back

@@ -45,3 +45,13 @@ class Thermocal(Instrument):
         """The oldest error in the queue, as (code, message)."""
         code, message = self.ask("SYST:ERR?").split(",", 1)
         return int(code), message.strip('"')
+
+    def check_errors(self):
+        """Empties the error queue; its errors as (code, message), oldest first."""
+        errors = []
+        for _ in range(int(self.ask("SYST:ERR:COUN?"))):
+            code, message = self.next_error()
+            if code == 0:
+                break
+            errors.append((code, message))
+        return errors

@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QMutexLocker>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -65,6 +67,16 @@ Reading makeReading(qint64 utcMs, qint64 monotonicMs, std::optional<float> volta
         reading.failure = protocol::LinkFailure::NoAnswer;
     }
     return reading;
+}
+
+ExchangeResult Turn::exchange(const QByteArray &request)
+{
+    if (m_expired) {
+        ExchangeResult result;
+        result.expired = true;
+        return result;
+    }
+    return m_loop.clientExchange(request);
 }
 
 Loop::Loop(const reconnect::Target &target, const Options &options, QObject *parent)
@@ -135,6 +147,12 @@ void Loop::end(End why)
     m_ended = true;
     m_due->stop();
     m_retry->stop();
+    {
+        // Requests still waiting are dropped with the loop: nothing will send them.
+        QMutexLocker locker(&m_queueMutex);
+        m_accepting = false;
+        m_queue.clear();
+    }
     if (m_port && m_port->isOpen())
         m_port->close();
     emit finished(why);
@@ -149,10 +167,121 @@ void Loop::scheduleNext()
         return;
     }
     const qint64 now = monotonicNs();
-    const qint64 due = m_schedule.next(now);
+    m_dueNs = m_schedule.next(now);
     // Timers count in whole milliseconds; the due time is rounded up so a reading never
     // comes early.
-    m_due->start(int(std::max<qint64>(0, (due - now + NsPerMs - 1) / NsPerMs)));
+    m_due->start(int(std::max<qint64>(0, (m_dueNs - now + NsPerMs - 1) / NsPerMs)));
+}
+
+void Loop::takeDueReading()
+{
+    if (m_due->isActive() && monotonicNs() >= m_dueNs) {
+        m_due->stop();
+        takeReading();
+    }
+}
+
+void Loop::waitForPacing()
+{
+    for (;;) {
+        const qint64 leftNs = m_quietUntilNs - monotonicNs();
+        if (leftNs <= 0 || m_stopRequested)
+            return;
+        QThread::msleep(ulong(std::min<qint64>(StopCheckMs, (leftNs + NsPerMs - 1) / NsPerMs)));
+    }
+}
+
+bool Loop::submit(quint64 client, Job job, int deadlineMs)
+{
+    QMutexLocker locker(&m_queueMutex);
+    if (!m_accepting || !m_queue.push({client, monotonicNs() / NsPerMs + deadlineMs, std::move(job)}))
+        return false;
+    if (!m_runPosted) {
+        m_runPosted = true;
+        QMetaObject::invokeMethod(this, &Loop::runNextRequest, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void Loop::cancel(quint64 client)
+{
+    QMutexLocker locker(&m_queueMutex);
+    m_queue.cancel(client);
+}
+
+// One request per event, so that the loop's own events (a due reading, a stop, a client
+// that went) come between two requests rather than behind the whole queue.
+void Loop::runNextRequest()
+{
+    std::optional<RequestQueue::Entry> entry;
+    {
+        QMutexLocker locker(&m_queueMutex);
+        m_runPosted = false;
+        entry = m_queue.take();
+    }
+    if (endIfStopped())
+        return;
+    if (entry) {
+        Turn turn(*this, entry->client, monotonicNs() / NsPerMs > entry->deadlineMs);
+        entry->job(turn);
+    }
+    QMutexLocker locker(&m_queueMutex);
+    if (m_accepting && !m_runPosted && !m_queue.isEmpty()) {
+        m_runPosted = true;
+        QMetaObject::invokeMethod(this, &Loop::runNextRequest, Qt::QueuedConnection);
+    }
+}
+
+ExchangeResult Loop::clientExchange(const QByteArray &request)
+{
+    ExchangeResult result;
+    const std::optional<protocol::Command> command
+        = request.isEmpty() ? std::nullopt : protocol::commandOf(quint8(request.at(0)));
+    if (!command || request.size() != protocol::requestLength(*command)) {
+        result.failure = protocol::LinkFailure::WriteFailed;
+        return result;
+    }
+    if (!m_stopRequested && !m_ended)
+        takeDueReading();
+    waitForPacing();
+    if (m_stopRequested || m_ended || !m_port || !m_port->isOpen()) {
+        result.failure = protocol::LinkFailure::NotConnected;
+        return result;
+    }
+    protocol::Link link(m_port.get());
+    if (protocol::replyLength(*command) > 0) {
+        const std::optional<QVector<float>> values = link.query(*command);
+        for (float value : values.value_or(QVector<float>()))
+            protocol::appendFloat(result.reply, value);
+    } else {
+        link.plainSend(request);
+        // The instrument digests a write before it takes the next request: nothing else
+        // reaches it meanwhile, neither a client nor a scheduled reading. The commit goes
+        // as the window sends it, with no wait.
+        if (link.failure() == protocol::LinkFailure::None && *command != protocol::Command::CommitEeprom)
+            m_quietUntilNs = monotonicNs() + qint64(protocol::WritePacingMs) * NsPerMs;
+    }
+    result.failure = link.failure();
+    switch (result.failure) {
+    case protocol::LinkFailure::None:
+        break;
+    case protocol::LinkFailure::NoAnswer:
+    case protocol::LinkFailure::WriteFailed:
+        // A late reply must not meet the next request, whoever sends it.
+        settle();
+        break;
+    case protocol::LinkFailure::ConnectionLost:
+    case protocol::LinkFailure::NotConnected:
+        // A port lost to a client's exchange is lost to the readings too: the same state,
+        // notice and search for it again.
+        lose(QDateTime::currentMSecsSinceEpoch(), m_port->device().errorString());
+        return result;
+    }
+    // The drain may have closed a port that went away meanwhile, or its close may still be
+    // on its way.
+    if (!m_port->isOpen() || m_port->isLost())
+        lose(QDateTime::currentMSecsSinceEpoch(), m_port->device().errorString());
+    return result;
 }
 
 void Loop::takeReading()
@@ -163,6 +292,8 @@ void Loop::takeReading()
     const qint64 monotonicMs = monotonicNs() / NsPerMs;
     // A port closed since the last reading was closed at its fatal error: it went away.
     const bool gone = m_port && !m_port->isOpen();
+    if (!gone)
+        waitForPacing();
     protocol::Link link(m_port.get());
     const device::Reading answer = gone ? device::Reading() : device::readLive(link);
     const protocol::LinkFailure failure = gone ? protocol::LinkFailure::ConnectionLost : link.failure();
@@ -200,6 +331,7 @@ void Loop::settle()
 
 void Loop::lose(qint64 utcMs, const QString &reason)
 {
+    m_due->stop();
     if (m_port && m_port->isOpen())
         m_port->close();
     const bool wasLost = m_state == State::Disconnected;

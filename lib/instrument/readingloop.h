@@ -2,9 +2,11 @@
 
 #include "protocol.h"
 #include "reconnect.h"
+#include "requestqueue.h"
 #include "schedule.h"
 
 #include <QMetaType>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 
@@ -20,13 +22,51 @@ class Port;
 
 // Live readings of one instrument at fixed times, for every program that logs or watches
 // one: the schedule, the exchange, the drain after a failed one, and the loss and return of
-// the port. It runs on the thread it lives on, driven by that thread's event loop, and needs
-// nothing else of it; a silent or flooding instrument holds up only that thread.
+// the port. Programs that share the instrument with clients (the server) hand the loop
+// their clients' requests too, so that one part drives the port: every exchange, a reading
+// or a client's, goes whole and alone, with the same drain after it fails and the same
+// pause after a write. It runs on the thread it lives on, driven by that thread's event
+// loop, and needs nothing else of it; a silent or flooding instrument holds up only that
+// thread.
 namespace readingloop {
 
-// How long, after a reading without an answer, late bytes may take to arrive and be dropped
-// before the next request.
+// How long, after an exchange without an answer, late bytes may take to arrive and be
+// dropped before the next request.
 constexpr int SettleLimitMs = 1000;
+// How long a client's request may wait for the instrument: a client that asked that long
+// ago has given up on its reply, and a later request must not wait behind it.
+constexpr int RequestDeadlineMs = 2000;
+// How long a pause for a write or a drain sleeps before it looks at the stop flag again.
+constexpr int StopCheckMs = 10;
+
+class Loop;
+
+// A client's turn at the instrument, handed to its job: its exchanges go one at a time, a
+// scheduled reading that fell due meanwhile going first.
+class Turn
+{
+public:
+    quint64 client() const { return m_client; }
+    // The request waited past its deadline: every exchange fails without being sent.
+    bool expired() const { return m_expired; }
+    // One whole exchange: a request of the instrument's protocol, and for a query its reply.
+    // Fails without touching the instrument once the request expired, the loop is stopping
+    // or the port is gone.
+    ExchangeResult exchange(const QByteArray &request);
+
+private:
+    friend class Loop;
+    Turn(Loop &loop, quint64 client, bool expired)
+        : m_loop(loop)
+        , m_client(client)
+        , m_expired(expired)
+    {
+    }
+
+    Loop &m_loop;
+    quint64 m_client;
+    bool m_expired;
+};
 
 // One reading that fell due. A reading counts only whole: when either exchange failed, both
 // values are empty, so a half-answered reading looks the same in every output (a gap).
@@ -75,9 +115,6 @@ public:
 
     // A port already opened under the target's name; without one, start() opens it.
     void setPort(std::unique_ptr<ports::Port> port);
-    // The open port, for exchanges taken between the loop's readings on its thread; null or
-    // closed while the port is gone.
-    ports::Port *port() const { return m_port.get(); }
     // The port as it is named now (a found instrument may come back under another name).
     QString portName() const { return m_target.name; }
 
@@ -87,6 +124,13 @@ public:
     // The flag requestStop() sets, for a signal handler, which may do no more than set it.
     std::atomic<bool> *stopFlag() { return &m_stopRequested; }
     bool stopRequested() const { return m_stopRequested.load(); }
+
+    // The one way a client's requests reach the instrument, from any thread: `job` runs on
+    // the loop's thread in the client's turn, between scheduled readings. False, and the job
+    // never runs, when the queue has no room for it or the loop has ended.
+    bool submit(quint64 client, Job job, int deadlineMs = RequestDeadlineMs);
+    // The client has gone: its waiting requests are dropped. From any thread.
+    void cancel(quint64 client);
 
 public slots:
     // Opens the port when none was given and takes the first reading at once.
@@ -103,8 +147,16 @@ signals:
     void finished(readingloop::End end);
 
 private:
+    friend class Turn;
+
     bool openPort(const QString &name);
     void takeReading();
+    void runNextRequest();
+    ExchangeResult clientExchange(const QByteArray &request);
+    // Takes the scheduled reading first when it fell due while clients kept the port busy.
+    void takeDueReading();
+    // Lets the pause after a write run out before the next request.
+    void waitForPacing();
     void scheduleNext();
     void settle();
     void lose(qint64 utcMs, const QString &reason);
@@ -125,6 +177,13 @@ private:
     QString m_openFailure;  // why the last attempt to open the port failed
     bool m_ended = false;
     std::atomic<bool> m_stopRequested{false};
+    qint64 m_dueNs = 0;         // when the scheduled reading falls due
+    qint64 m_quietUntilNs = 0;  // no request reaches the instrument before this
+
+    QMutex m_queueMutex;  // guards what follows: clients submit from their own threads
+    RequestQueue m_queue;
+    bool m_runPosted = false;
+    bool m_accepting = true;
 };
 
 } // namespace readingloop

@@ -46,6 +46,33 @@ else:
     check("nothing changed", driver.adc == before, driver.adc)
 check("the table's rows", len(driver.table) == 100, len(driver.table))
 
+
+def framework(name):
+    """What the framework's own SCPI property asks; pymeasure 0.9 keeps it on the instance
+    as a property object, later versions on the class."""
+    value = getattr(driver, name)
+    return value.fget(driver) if isinstance(value, property) else value
+
+
+# What frameworks send on their own: pymeasure's reset(), clear(), complete, status and
+# check_errors(); QCoDeS's *RST and *OPC? at start-up.
+driver.reset()
+check("complete", framework("complete") == 1, framework("complete"))
+driver.write("BOGus")
+driver.write("MEAS:TEMP? 5")
+check("status: errors waiting", int(framework("status")) & 4 == 4, framework("status"))
+errors = driver.check_errors()
+check("check_errors", [code for code, _ in errors] == [-113, -108], errors)
+check("status: the queue read", int(framework("status")) == 0, framework("status"))
+driver.write("BOGus")
+driver.clear()
+check("clear", driver.check_errors() == [], None)
+visa = manager.open_resource(resource, read_termination="\n", write_termination="\n", timeout=5000)
+visa.write("*RST")
+check("*OPC? after *RST", visa.query("*OPC?") == "1", None)
+check("*ESR? after *RST", visa.query("*ESR?") == "0", None)
+visa.close()
+
 for failure in failures:
     print(failure)
 sys.exit(1 if failures else 0)
