@@ -4,6 +4,8 @@
 #include "demofirmware.h"
 #include "instrument.h"
 #include "portdiscovery.h"
+#include "protocol.h"
+#include "readingloop.h"
 #include "streams.h"
 #include "testsupport.h"
 
@@ -567,6 +569,36 @@ private slots:
             QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
     }
 
+    // A stop while the drain after a failed reading waits out an instrument that keeps
+    // talking ends the log at once, not when the drain's second is up.
+    void readStopsDuringADrain()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        sim::Faults chattering;
+        chattering.chunkSize = 1;
+        chattering.chunkGapUs = 60000;
+        chattering.trailingBytes = QByteArray(16, '\x55');
+        instrument.setFaults(chattering);
+        QProcess process;
+        process.setProcessEnvironment(headless());
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("read"), QStringLiteral("--interval"), QStringLiteral("1"),
+                                                 QStringLiteral("--count"), QStringLiteral("0"), QStringLiteral("--csv"),
+                                                 QStringLiteral("--port"), instrument.portName()});
+        QVERIFY(process.waitForStarted());
+        QVERIFY(instrument.waitForRequests(1, 10000));
+        // The reply's pieces come 60 ms apart: past its 100 ms the reading has failed and
+        // the drain has begun.
+        QThread::msleep(protocol::ReplyTimeoutMs + 50);
+        QElapsedTimer stopping;
+        stopping.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
+        // A quarter of the drain's limit, against the three quarters it would still wait.
+        QVERIFY2(stopping.elapsed() < readingloop::SettleLimitMs / 4, qPrintable(QString::number(stopping.elapsed())));
+    }
+
     // Readings without an answer: a late reply is drained, never taken for the next value; the
     // reading's values are left empty; a lost connection ends the log with status 4.
     void readWithoutAnswers_data()
@@ -591,6 +623,13 @@ private slots:
         lateTemperature.delayedCommands = {0x02};
         QTest::newRow("late temperature drained")
             << lateTemperature << QStringList{QStringLiteral("--interval"), QStringLiteral("0.05"), QStringLiteral("--csv")}
+            << 0 << QStringList{QStringLiteral(","), answered, answered, answered} << "The instrument did not answer.";
+        // Later than the interval: without the drain it would land in the next reading's
+        // voltage exchange, after that exchange had dropped what waited before it.
+        sim::Faults laterThanTheInterval = lateTemperature;
+        laterThanTheInterval.replyDelayMs = 250;
+        QTest::newRow("temperature later than the interval, drained")
+            << laterThanTheInterval << QStringList{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--csv")}
             << 0 << QStringList{QStringLiteral(","), answered, answered, answered} << "The instrument did not answer.";
         sim::Faults unplugged;
         unplugged.unplugAfterRequests = 3;

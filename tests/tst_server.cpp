@@ -285,25 +285,29 @@ private slots:
     // without --allow-writes, and taken and verified with it.
     void scpiClients_data()
     {
-        QTest::addColumn<bool>("allowWrites");
-        QTest::newRow("without --allow-writes") << false;
-        QTest::newRow("with --allow-writes") << true;
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("without --allow-writes") << "no-writes";
+        QTest::newRow("with --allow-writes") << "writes";
+        QTest::newRow("a value stored wrongly") << "stored-wrongly";
     }
 
     void scpiClients()
     {
-        QFETCH(bool, allowWrites);
+        QFETCH(QString, mode);
+        const bool allowWrites = mode != QLatin1String("no-writes");
         sim::Instrument instrument;
         QVERIFY(instrument.start());
         setReadings(instrument);
+        if (mode == QLatin1String("stored-wrongly"))
+            instrument.withFirmware([](sim::Firmware &firmware) { firmware.storeFaults.adcSlopeError = 1.0f / 1024; });
         Server server;
         QVERIFY(server.start(instrument.portName(), allowWrites ? QStringList{QStringLiteral("--allow-writes")} : QStringList{}));
         const Run run = runProgram(QStringLiteral("/usr/bin/python3"),
                                    {QStringLiteral(SOURCE_DIR "/tests/server/scpi_clients.py"), QString::number(server.scpi),
-                                    allowWrites ? QStringLiteral("writes") : QStringLiteral("no-writes"),
+                                    mode,
                                     numbers::shortest(Kelvin), QStringLiteral(SOURCE_DIR "/examples")});
         QVERIFY2(run.exitCode == 0, qPrintable(QString::fromUtf8(run.out) + run.err));
-        QCOMPARE(instrument.constants().adcSlope == 2.5f, allowWrites);
+        QCOMPARE(instrument.constants().adcSlope == 2.5f, mode == QLatin1String("writes"));
         QCOMPARE(server.stop(), 0);
     }
 

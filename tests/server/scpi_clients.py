@@ -1,12 +1,14 @@
 """pyvisa (with the pyvisa-py backend) and the example pymeasure driver against a running
-thermocal-server --scpi. Arguments: the SCPI port, "writes" or "no-writes" (whether the
-server takes them), the temperature the instrument reads, the examples folder. Prints what
-failed and exits 1, or exits 0."""
+thermocal-server --scpi. Arguments: the SCPI port, "writes", "no-writes" (whether the
+server takes them) or "stored-wrongly" (it takes them, and the instrument stores another
+ADC slope), the temperature the instrument reads, the examples folder. Prints what failed
+and exits 1, or exits 0."""
 import sys
 
 import pyvisa
 
-port, writes, kelvin, examples = sys.argv[1], sys.argv[2] == "writes", float(sys.argv[3]), sys.argv[4]
+port, mode, kelvin, examples = sys.argv[1], sys.argv[2], float(sys.argv[3]), sys.argv[4]
+writes = mode == "writes"
 sys.path.insert(0, examples + "/pymeasure")
 from thermocal import Thermocal  # noqa: E402
 
@@ -37,13 +39,17 @@ driver = Thermocal(resource)
 check("pymeasure temperature", abs(driver.temperature - kelvin) < 1e-4, driver.temperature)
 before = driver.adc
 driver.adc = (2.5, -0.125)
-code, message = driver.next_error()
-if writes:
-    check("a write taken", code == 0, (code, message))
-    check("and read back", driver.adc == [2.5, -0.125], driver.adc)
+if mode == "stored-wrongly":
+    errors = driver.check_errors()
+    check("the read-back's difference", [code for code, _ in errors] == [-240] and "read back" in errors[0][1], errors)
 else:
-    check("a write refused", code == -203, (code, message))
-    check("nothing changed", driver.adc == before, driver.adc)
+    code, message = driver.next_error()
+    if writes:
+        check("a write taken", code == 0, (code, message))
+        check("and read back", driver.adc == [2.5, -0.125], driver.adc)
+    else:
+        check("a write refused", code == -203, (code, message))
+        check("nothing changed", driver.adc == before, driver.adc)
 check("the table's rows", len(driver.table) == 100, len(driver.table))
 
 
