@@ -2,21 +2,8 @@
 
 #include "instrumentowner.h"
 #include "pseudoterminal.h"
-#include "schedule.h"
 
 #include <QSocketNotifier>
-
-namespace {
-
-constexpr qint64 NsPerMs = 1000000;
-constexpr int ExpiryCheckMs = 100;
-
-qint64 nowMs()
-{
-    return monotonicNs() / NsPerMs;
-}
-
-} // namespace
 
 struct PtyEndpoint::Terminal
 {
@@ -28,7 +15,7 @@ struct PtyEndpoint::Terminal
 PtyEndpoint::PtyEndpoint(ClientTable &clients, InstrumentOwner *owner, QObject *parent)
     : Endpoint(QStringLiteral("pty"), QStringLiteral("pty"), clients, owner, parent)
 {
-    m_expiry.setInterval(ExpiryCheckMs);
+    m_expiry.setInterval(RequestStream::ExpiryCheckMs);
     connect(&m_expiry, &QTimer::timeout, this, &PtyEndpoint::expire);
     m_expiry.start();
 }
@@ -66,7 +53,7 @@ void PtyEndpoint::readable(quint64 client)
             counted();
             m_owner->request(client, request, true);
         },
-        nowMs());
+        RequestStream::nowMs());
     for (const QString &line : dropped)
         emit log(QStringLiteral("client %1: %2").arg(client).arg(line));
     // While the client has its fill in flight, its bytes wait in the terminal.
@@ -95,7 +82,7 @@ void PtyEndpoint::stop()
 
 void PtyEndpoint::expire()
 {
-    const qint64 now = nowMs();
+    const qint64 now = RequestStream::nowMs();
     for (auto &entry : m_terminals) {
         for (const QString &line : entry.second->stream.expire(now))
             emit log(QStringLiteral("client %1: %2").arg(entry.first).arg(line));

@@ -1,27 +1,13 @@
 #include "rawendpoint.h"
 
 #include "instrumentowner.h"
-#include "schedule.h"
 
 #include <QTcpSocket>
-
-namespace {
-
-constexpr qint64 NsPerMs = 1000000;
-// How often requests that stalled half-way are looked for.
-constexpr int ExpiryCheckMs = 100;
-
-qint64 nowMs()
-{
-    return monotonicNs() / NsPerMs;
-}
-
-} // namespace
 
 RawEndpoint::RawEndpoint(ClientTable &clients, InstrumentOwner *owner, QObject *parent)
     : TcpEndpoint(QStringLiteral("raw"), QStringLiteral("raw"), clients, owner, parent)
 {
-    m_expiry.setInterval(ExpiryCheckMs);
+    m_expiry.setInterval(RequestStream::ExpiryCheckMs);
     connect(&m_expiry, &QTimer::timeout, this, &RawEndpoint::expire);
     m_expiry.start();
 }
@@ -43,7 +29,7 @@ void RawEndpoint::readable(quint64 client)
             counted();
             m_owner->request(client, request, false);
         },
-        nowMs());
+        RequestStream::nowMs());
     for (const QString &line : dropped)
         emit log(QStringLiteral("client %1: %2").arg(client).arg(line));
 }
@@ -67,7 +53,7 @@ void RawEndpoint::closed(quint64 client)
 
 void RawEndpoint::expire()
 {
-    const qint64 now = nowMs();
+    const qint64 now = RequestStream::nowMs();
     for (auto &entry : m_streams) {
         for (const QString &line : entry.second.expire(now))
             emit log(QStringLiteral("client %1: %2").arg(entry.first).arg(line));

@@ -1,5 +1,13 @@
 #include "requeststream.h"
 
+#include "schedule.h"
+
+qint64 RequestStream::nowMs()
+{
+    constexpr qint64 NsPerMs = 1000000;
+    return monotonicNs() / NsPerMs;
+}
+
 QStringList RequestStream::pump(const Read &read, const Submit &submit, qint64 nowMs)
 {
     QStringList dropped;

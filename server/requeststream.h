@@ -19,6 +19,11 @@ class RequestStream
 public:
     static constexpr int MaxInFlight = 16;
     static constexpr int ReadSliceBytes = 4096;
+    // How often an endpoint looks for requests that stalled half-way.
+    static constexpr int ExpiryCheckMs = 100;
+
+    // The monotonic clock the framer's deadlines count on.
+    static qint64 nowMs();
 
     // Reads at most this many bytes at a time; empty when nothing waits.
     using Read = std::function<QByteArray(qint64 maxBytes)>;
