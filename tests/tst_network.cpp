@@ -4,6 +4,7 @@
 #include "lineprotocol.h"
 #include "portname.h"
 #include "ports.h"
+#include "reconnect.h"
 #include "rfc2217.h"
 #include "servers.h"
 #include "testsupport.h"
@@ -21,6 +22,7 @@
 #include <cstring>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -298,6 +300,69 @@ private slots:
         const qint64 took = clock.elapsed();
         if (!ended)
             process.kill();
+        QVERIFY2(ended, "still running 10 s after SIGTERM");
+        qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    }
+
+    void stopWhileReconnecting_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("withinMs");
+        QTest::newRow("read --reconnect") << QStringLiteral(CLI_PATH) << 1000;
+        QTest::newRow("monitor") << QStringLiteral(MONITOR_PATH) << 2000;
+    }
+
+    // SIGTERM while a lost network port is being looked for ends a log within a second and
+    // the monitor within two, even while a connect waits for a host that does not answer.
+    void stopWhileReconnecting()
+    {
+        QFETCH(QString, program);
+        QFETCH(int, withinMs);
+        // A listening queue of one: once the program's connection has been taken and a filler
+        // waits in the queue, the kernel drops every further connection request.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(listener, 0) == 0
+                && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        QStringList arguments{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--port"), url};
+        if (program == QLatin1String(CLI_PATH))
+            arguments = QStringList{QStringLiteral("read"), QStringLiteral("--reconnect"), QStringLiteral("--count"),
+                                    QStringLiteral("0")} + arguments;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY(process.waitForStarted());
+        const int taken = ::accept(listener, nullptr, nullptr);
+        QVERIFY(taken >= 0);
+        QVERIFY(::connect(filler, reinterpret_cast<sockaddr *>(&address), length) == 0);
+        // The port is open once its first request comes.
+        pollfd request{taken, POLLIN, 0};
+        QVERIFY(::poll(&request, 1, 10000) == 1);
+        ::close(taken);
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(process.readAllStandardError())).contains(QLatin1String(" lost")),
+                                 10000);
+        // The first retry comes a second after the loss and waits up to three for its connect.
+        QTest::qWait(reconnect::RetryIntervalMs + 500);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        const bool ended = process.waitForFinished(10000);
+        const qint64 took = clock.elapsed();
+        if (!ended)
+            process.kill();
+        ::close(filler);
+        ::close(listener);
         QVERIFY2(ended, "still running 10 s after SIGTERM");
         qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -98,20 +98,13 @@ Opened openLocal(const QString &name)
     return opened;
 }
 
-QString connectFailure(const QTcpSocket &socket)
-{
-    if (socket.state() != QAbstractSocket::UnconnectedState || socket.error() == QAbstractSocket::SocketTimeoutError)
-        return QStringLiteral("no connection within %1 s").arg(ConnectTimeoutMs / 1000.0);
-    return socket.errorString();
-}
-
-Opened openRaw(const Address &address)
+Opened openRaw(const Address &address, const std::atomic<bool> *stop)
 {
     QDeadlineTimer deadline(ConnectTimeoutMs);
     auto socket = std::make_unique<RawPort>();
-    socket->connectToHost(address.host, address.port);
-    if (!socket->waitForConnected(ConnectTimeoutMs))
-        return failure(OpenError::Other, connectFailure(*socket));
+    QString error;
+    if (!ports::connectSocket(*socket, address.host, address.port, ConnectTimeoutMs, stop, &error))
+        return failure(OpenError::Other, error);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->setReadBufferSize(ports::ReadBufferBytes);
 
@@ -140,10 +133,10 @@ Opened openRaw(const Address &address)
     return opened;
 }
 
-Opened openRfc2217(const Address &address)
+Opened openRfc2217(const Address &address, const std::atomic<bool> *stop)
 {
     auto port = std::make_unique<rfc2217::Port>();
-    if (!port->connectToPort(address.host, address.port, device::BaudRate, ConnectTimeoutMs))
+    if (!port->connectToPort(address.host, address.port, device::BaudRate, ConnectTimeoutMs, stop))
         return failure(OpenError::Other, port->errorString());
     Opened opened;
     opened.port = std::make_unique<ports::Rfc2217Port>(std::move(port));
@@ -239,7 +232,7 @@ std::optional<Address> parse(const QString &name, QString *error)
     return address;
 }
 
-Opened open(const QString &name)
+Opened open(const QString &name, const std::atomic<bool> *stop)
 {
     QString error;
     const std::optional<Address> address = parse(name, &error);
@@ -249,9 +242,9 @@ Opened open(const QString &name)
     case Kind::Local:
         break;
     case Kind::Socket:
-        return openRaw(*address);
+        return openRaw(*address, stop);
     case Kind::Rfc2217:
-        return openRfc2217(*address);
+        return openRfc2217(*address, stop);
     }
     return openLocal(name);
 }

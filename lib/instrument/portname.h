@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -57,8 +58,9 @@ struct Opened
 // to a network port within ConnectTimeoutMs (for rfc2217:// with the instrument's line
 // settings agreed). Needs no running event loop, so any thread can call it; the port
 // belongs to the calling thread. What a server says before the port is usable is kept to
-// ports::GreetingLimitBytes and reported as one printable line.
-Opened open(const QString &name);
+// ports::GreetingLimitBytes and reported as one printable line. A network port's connect
+// ends early, failed, once `*stop` is set.
+Opened open(const QString &name, const std::atomic<bool> *stop = nullptr);
 
 // The local step of open(), for a serial port that its owner keeps (the window's): names the
 // port, applies the instrument's settings and opens it for reading and writing. False when it

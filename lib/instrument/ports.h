@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QAbstractSocket;
@@ -45,6 +46,16 @@ constexpr int ShownGreetingChars = 200;
 constexpr int CloseGraceMs = 100;
 // How often a bounded wait for written bytes tries again.
 constexpr int WritePollMs = 1;
+
+// A connect wait looks at the stop flag this often, so that a program asked to end while a
+// host does not answer ends well within a second.
+constexpr int StopPollMs = 50;
+
+// Connects `socket` to `host`:`port` within `timeoutMs`, or until `*stop` is set: Qt's own
+// connect wait cannot be cut short without giving up the connection, so on POSIX systems
+// the connection is made here and handed to the socket. False with the reason in `error`.
+bool connectSocket(QAbstractSocket &socket, const QString &host, quint16 port, int timeoutMs,
+                   const std::atomic<bool> *stop, QString *error);
 
 // QAbstractSocket's own waits for written bytes and for the end of a connection go on for as
 // long as bytes keep arriving. These are bounded by the clock whatever the peer sends.
