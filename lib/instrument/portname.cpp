@@ -15,18 +15,6 @@ namespace portname {
 namespace {
 
 const QLatin1String UrlSeparator("://");
-// What a server said before the port was usable, kept to GreetingLimitBytes: the rest is
-// read in slices and dropped.
-void keepGreeting(QIODevice &socket, QByteArray &said)
-{
-    char slice[ports::DropSliceBytes];
-    while (socket.bytesAvailable() > 0) {
-        const qint64 got = socket.read(slice, sizeof slice);
-        if (got <= 0)
-            return;
-        said.append(slice, int(qMin<qint64>(got, ports::GreetingLimitBytes - said.size())));
-    }
-}
 
 // A raw connection that closes in good order: the last request reaches the instrument, and
 // the server sees an orderly end rather than a reset.
@@ -100,34 +88,14 @@ Opened openLocal(const QString &name)
 
 Opened openRaw(const Address &address, const std::atomic<bool> *stop)
 {
-    QDeadlineTimer deadline(ConnectTimeoutMs);
     auto socket = std::make_unique<RawPort>();
     QString error;
     if (!ports::connectSocket(*socket, address.host, address.port, ConnectTimeoutMs, stop, &error))
         return failure(OpenError::Other, error);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->setReadBufferSize(ports::ReadBufferBytes);
-
-    // Anything said before a request is the server's, not the instrument's: wait for the
-    // close that follows it, and report the words. A server that goes on talking gets the
-    // port once the connect wait is over; the first reading then finds it still talking.
-    QByteArray said;
-    QDeadlineTimer quiet(RefusalWaitMs);
-    bool heard = false;
-    while (socket->state() == QAbstractSocket::ConnectedState) {
-        const QDeadlineTimer &until = heard ? deadline : quiet;
-        if (until.hasExpired() || !socket->waitForReadyRead(int(until.remainingTime())))
-            break;
-        heard = true;
-        keepGreeting(*socket, said);
-    }
-    keepGreeting(*socket, said);
-    if (socket->state() != QAbstractSocket::ConnectedState) {
-        const QString words = ports::printableLine(said);
-        return failure(OpenError::Other, words.isEmpty()
-                                             ? QStringLiteral("the server closed the connection")
-                                             : QStringLiteral("the server closed the connection: %1").arg(words));
-    }
+    // No wait for a server that refuses the client in words: the instrument never speaks
+    // unasked, so there is nothing to wait for. A refusal shows when the first action fails
+    // (SocketPort::refusal()).
     Opened opened;
     opened.port = std::make_unique<ports::SocketPort>(std::move(socket));
     return opened;
@@ -238,15 +206,21 @@ Opened open(const QString &name, const std::atomic<bool> *stop)
     const std::optional<Address> address = parse(name, &error);
     if (!address)
         return failure(OpenError::BadName, error);
+    Opened opened;
     switch (address->kind) {
     case Kind::Local:
+        opened = openLocal(name);
         break;
     case Kind::Socket:
-        return openRaw(*address, stop);
+        opened = openRaw(*address, stop);
+        break;
     case Kind::Rfc2217:
-        return openRfc2217(*address, stop);
+        opened = openRfc2217(*address, stop);
+        break;
     }
-    return openLocal(name);
+    if (opened.port)
+        opened.port->setName(name);
+    return opened;
 }
 
 } // namespace portname

@@ -238,6 +238,18 @@ void Port::close()
         m_device->close();
 }
 
+void Port::keepUnasked(const QByteArray &bytes)
+{
+    if (!m_answered)
+        m_unasked.append(bytes.left(GreetingLimitBytes - m_unasked.size()));
+}
+
+void Port::noteAnswered()
+{
+    m_answered = true;
+    m_unasked.clear();
+}
+
 qint64 Port::dropHeld()
 {
     if (!isOpen())
@@ -248,6 +260,7 @@ qint64 Port::dropHeld()
         const qint64 got = m_device->read(slice, sizeof slice);
         if (got <= 0)
             break;
+        keepUnasked(QByteArray::fromRawData(slice, int(got)));
         dropped += got;
     }
     return dropped;
@@ -330,6 +343,24 @@ bool SocketPort::isLost() const
 void SocketPort::flush()
 {
     m_socket->flush();
+}
+
+// A server that refuses says so and closes at once; one still talking gets until the limit
+// to close, a quiet one a moment.
+QString SocketPort::refusal()
+{
+    if (answered())
+        return {};
+    const QDeadlineTimer deadline(RefusalLimitMs);
+    while (m_socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()
+           && m_socket->waitForReadyRead(int(qMin<qint64>(RefusalQuietMs, deadline.remainingTime()))))
+        dropHeld();
+    dropHeld();
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        return {};
+    const QString words = printableLine(unasked());
+    return words.isEmpty() ? QStringLiteral("the server closed the connection")
+                           : QStringLiteral("the server closed the connection: %1").arg(words);
 }
 
 void SocketPort::closeOnFatalError()
