@@ -12,10 +12,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const QString cli = QStringLiteral(CLI_PATH);
+    // ser2net serves one device through one connection: the raw port serves the instrument
+    // that is also read locally, the RFC 2217 port a second one.
     const Simulator simulator(QStringLiteral(SIM_PATH));
+    const Simulator second(QStringLiteral(SIM_PATH));
     const QString terminal = simulator.port();
     testsupport::Ser2net ser2net;
-    if (!ser2net.start(terminal, terminal))
+    if (!ser2net.start(terminal, second.port()))
         qFatal("ser2net did not start: %s", qPrintable(ser2net.error()));
     const QStringList local{QStringLiteral("--port"), terminal};
     const QStringList network{QStringLiteral("--port"), ser2net.rfc2217Url()};

@@ -5,6 +5,7 @@
 #include <QAbstractSocket>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QNetworkInterface>
 #include <QSerialPort>
 #include <QThread>
 
@@ -52,12 +53,12 @@ QString noConnectionWithin(int timeoutMs)
     return QStringLiteral("no connection within %1 s").arg(timeoutMs / 1000.0);
 }
 
+#ifndef Q_OS_WIN
 bool stopped(const std::atomic<bool> *stop)
 {
     return stop && stop->load();
 }
 
-#ifndef Q_OS_WIN
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -76,6 +77,10 @@ int connectDescriptor(const QHostAddress &address, quint16 port, const QDeadline
         six->sin6_port = htons(port);
         const Q_IPV6ADDR bytes = address.toIPv6Address();
         std::memcpy(&six->sin6_addr, bytes.c, sizeof bytes.c);
+        // A link-local address names its interface by number or by name.
+        bool numbered = false;
+        const uint scope = address.scopeId().toUInt(&numbered);
+        six->sin6_scope_id = numbered ? scope : uint(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
         length = sizeof *six;
     } else {
         auto *four = reinterpret_cast<sockaddr_in *>(&storage);
@@ -128,7 +133,6 @@ int connectDescriptor(const QHostAddress &address, quint16 port, const QDeadline
 bool connectSocket(QAbstractSocket &socket, const QString &host, quint16 port, int timeoutMs,
                    const std::atomic<bool> *stop, QString *error)
 {
-    const QDeadlineTimer deadline(timeoutMs);
 #ifdef Q_OS_WIN
     Q_UNUSED(stop)
     socket.connectToHost(host, port);
@@ -139,6 +143,7 @@ bool connectSocket(QAbstractSocket &socket, const QString &host, quint16 port, i
         : socket.errorString();
     return false;
 #else
+    const QDeadlineTimer deadline(timeoutMs);
     QList<QHostAddress> addresses;
     QHostAddress literal;
     if (literal.setAddress(host)) {
