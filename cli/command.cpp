@@ -1,5 +1,7 @@
 #include "command.h"
 
+#include "commandline.h"
+
 #include <algorithm>
 
 namespace cli {
@@ -117,14 +119,10 @@ int execute(const Command &command, const QStringList &arguments)
     if (!parser.parse(own))
         return invocation.usageError(parser.errorText());
     if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        // Qt's usage line names the executable's path; ours names the command.
-        const int endOfUsage = text.indexOf(QLatin1Char('\n'));
-        QString usage = QStringLiteral("Usage: %1 %2 [options]").arg(programName(), command.name);
+        QString usage = QStringLiteral("%1 %2 [options]").arg(programName(), command.name);
         if (!command.arguments.isEmpty())
             usage += QLatin1Char(' ') + command.argumentsUsage();
-        text.replace(0, endOfUsage, usage);
-        out(text + QLatin1Char('\n') + exitStatusText());
+        out(frontend::helpText(parser, usage) + QLatin1Char('\n') + exitStatusText());
         return Success;
     }
     if (parser.isSet(versionOption)) {

@@ -96,7 +96,7 @@ int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *
     protocol::Link link(port.get());
     const std::optional<device::DeviceSet> held = device::readSet(link);
     if (!held)
-        return reportLinkFailure(link.failure());
+        return reportLinkFailure(link.failure(), port.get());
     *set = *held;
     return Success;
 }
@@ -110,12 +110,17 @@ int commitToEeprom(ports::Port &port)
            && port.device().waitForBytesWritten(protocol::ReplyTimeoutMs)) {
     }
     if (link.failure() != protocol::LinkFailure::None)
-        return reportLinkFailure(link.failure());
+        return reportLinkFailure(link.failure(), &port);
     return Success;
 }
 
-int reportLinkFailure(protocol::LinkFailure failure)
+int reportLinkFailure(protocol::LinkFailure failure, ports::Port *port)
 {
+    const QString refused = port ? port->refusal() : QString();
+    if (!refused.isEmpty()) {
+        err(QStringLiteral("cannot open %1: %2.").arg(port->name(), refused));
+        return NoInstrument;
+    }
     err(protocol::message(failure));
     return NoAnswer;
 }

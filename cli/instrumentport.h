@@ -31,7 +31,9 @@ int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *
 // Sends the EEPROM commit and lets it leave before the port closes; the exit status.
 int commitToEeprom(ports::Port &port);
 
-// Reports a failed device action and returns NoAnswer.
-int reportLinkFailure(protocol::LinkFailure failure);
+// Reports a failed device action and returns NoAnswer; or, when it was the first action on
+// `port` and the server closed the connection (a refusal in words), that the port cannot be
+// opened, and NoInstrument.
+int reportLinkFailure(protocol::LinkFailure failure, ports::Port *port = nullptr);
 
 } // namespace cli

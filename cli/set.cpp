@@ -120,7 +120,7 @@ int run(const Invocation &invocation)
     device::writeSet(link, wanted);
     const std::optional<QVector<device::Difference>> differences = device::verify(link, wanted);
     if (link.failure() != protocol::LinkFailure::None) {
-        reportLinkFailure(link.failure());
+        reportLinkFailure(link.failure(), port.get());
         err(QStringLiteral("the instrument's set may be partly written; nothing was committed."));
         return NoAnswer;
     }

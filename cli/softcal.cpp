@@ -50,7 +50,7 @@ int measure(ports::Port &port, double kelvin, double *volts)
         protocol::Link link(&port);
         const device::Reading reading = device::readLive(link);
         if (!reading.voltage)
-            return reportLinkFailure(link.failure());
+            return reportLinkFailure(link.failure(), &port);
         const double value = *reading.voltage;
         lowest = i == 0 ? value : std::min(lowest, value);
         highest = i == 0 ? value : std::max(highest, value);

@@ -76,7 +76,7 @@ QVector<Event> Rule::evaluate(const Stamp &now)
     QVector<Event> events;
     if (!m_settings.armed()) {
         if (m_active)
-            events.append({false, *m_active, shownMs, {}});
+            events.append({false, *m_active, shownMs, {}, {}});
         m_active.reset();
         return events;
     }
@@ -87,17 +87,15 @@ QVector<Event> Rule::evaluate(const Stamp &now)
         held = m_run;
 
     if (held && held != m_active) {
-        if (m_active)
-            events.append({false, *m_active, shownMs, {}});
+        Event started{true, *held, shownMs, {}, m_active};
         m_active = held;
         // Clearing needs a whole hold time of readings inside the limits from now on.
         m_insideSinceMs.reset();
-        Event started{true, *held, shownMs, {}};
         if (*held != Condition::NoReading)
             started.temperature = m_lastTemperature;
         events.append(started);
     } else if (!held && m_active && m_insideSinceMs && timeMs - *m_insideSinceMs >= m_settings.holdMs) {
-        events.append({false, *m_active, shownMs, {}});
+        events.append({false, *m_active, shownMs, {}, {}});
         m_active.reset();
     }
     return events;
@@ -113,6 +111,7 @@ bool runCommand(const QString &command, const QString &port, const Event &event)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("THERMOCAL_PORT"), port);
     environment.insert(QStringLiteral("THERMOCAL_ALARM"), key(event.condition));
+    environment.insert(QStringLiteral("THERMOCAL_ALARM_WAS"), event.was ? key(*event.was) : QString());
     environment.insert(QStringLiteral("THERMOCAL_TEMPERATURE_K"),
                        event.temperature ? numbers::shortest(*event.temperature) : QString());
     process.setProcessEnvironment(environment);
@@ -120,21 +119,36 @@ bool runCommand(const QString &command, const QString &port, const Event &event)
     return process.startDetached();
 }
 
+namespace {
+
+// "temperature above 90 K", or with `was`, "temperature was above 90 K".
+QString conditionText(Condition condition, const Settings &settings, bool was = false)
+{
+    switch (condition) {
+    case Condition::Above:
+        return (was ? QCoreApplication::translate("Monitor", "temperature was above %1 K")
+                    : QCoreApplication::translate("Monitor", "temperature above %1 K"))
+            .arg(settings.above.value_or(0.0));
+    case Condition::Below:
+        return (was ? QCoreApplication::translate("Monitor", "temperature was below %1 K")
+                    : QCoreApplication::translate("Monitor", "temperature below %1 K"))
+            .arg(settings.below.value_or(0.0));
+    case Condition::NoReading:
+        break;
+    }
+    return was ? QCoreApplication::translate("Monitor", "there was no reading")
+               : QCoreApplication::translate("Monitor", "no reading");
+}
+
+} // namespace
+
 QString describe(const QString &port, const Event &event, const Settings &settings)
 {
     const QString time = QDateTime::fromMSecsSinceEpoch(event.timeMs).toString(QStringLiteral("HH:mm:ss"));
-    QString condition;
-    switch (event.condition) {
-    case Condition::Above:
-        condition = QCoreApplication::translate("Monitor", "temperature above %1 K").arg(settings.above.value_or(0.0));
-        break;
-    case Condition::Below:
-        condition = QCoreApplication::translate("Monitor", "temperature below %1 K").arg(settings.below.value_or(0.0));
-        break;
-    case Condition::NoReading:
-        condition = QCoreApplication::translate("Monitor", "no reading");
-        break;
-    }
+    const QString condition = conditionText(event.condition, settings);
+    if (event.started && event.was)
+        return QCoreApplication::translate("Monitor", "alarm: %1: %2 since %3 (%4)")
+            .arg(port, condition, time, conditionText(*event.was, settings, true));
     if (event.started)
         return QCoreApplication::translate("Monitor", "alarm: %1: %2 since %3").arg(port, condition, time);
     return QCoreApplication::translate("Monitor", "alarm cleared: %1: %2, at %3").arg(port, condition, time);

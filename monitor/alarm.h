@@ -7,7 +7,9 @@
 
 // Alarms that do not cry wolf: a condition raises an alarm only once it has held for every
 // reading during a whole hold time, and the alarm clears only once the readings have been
-// back inside the limits for as long. One start and one clear per episode. Hold times run
+// back inside the limits for as long. One start and one clear per episode; an episode whose
+// condition changes (above the limit, then no reading) starts again under the new condition
+// without clearing, since nothing cleared. Hold times run
 // on the monotonic clock, so a step of the wall clock (a board without a clock chip setting
 // its time at boot) neither raises nor delays an alarm; the times shown are wall-clock.
 namespace alarms {
@@ -43,6 +45,7 @@ struct Event
     Condition condition = Condition::Above;
     qint64 timeMs = 0;                 // wall clock, milliseconds since 1970
     std::optional<float> temperature;  // the reading that started it, none for no-reading
+    std::optional<Condition> was;      // a start that changed the condition of an active alarm: the one before
 };
 
 // The alarm state of one instrument.
@@ -79,11 +82,13 @@ private:
 };
 
 // Runs `settings.command` once through /bin/sh -c, without waiting for it, with
-// THERMOCAL_PORT, THERMOCAL_ALARM and THERMOCAL_TEMPERATURE_K in its environment. False
+// THERMOCAL_PORT, THERMOCAL_ALARM, THERMOCAL_ALARM_WAS (the condition it changed from, or
+// empty) and THERMOCAL_TEMPERATURE_K in its environment. False
 // when it could not be started.
 bool runCommand(const QString &command, const QString &port, const Event &event);
 
-// "ttyACM0: temperature above 90 K since 12:03:04" and so on, for the banner and stderr.
+// "ttyACM0: temperature above 90 K since 12:03:04", "ttyACM0: no reading since 12:03:14
+// (temperature was above 90 K)" and so on, for the banner and stderr.
 QString describe(const QString &port, const Event &event, const Settings &settings);
 
 } // namespace alarms

@@ -35,6 +35,7 @@ MonitorSession::MonitorSession(const MonitorOptions &options, QObject *parent)
     connect(&m_discovery, &QTimer::timeout, this, &MonitorSession::lookForInstruments);
     m_alarmClock.setInterval(AlarmClockMs);
     connect(&m_alarmClock, &QTimer::timeout, this, &MonitorSession::checkAlarms);
+    connect(&m_recording, &RecordingThread::failed, this, &MonitorSession::recordingFailed);
 }
 
 MonitorSession::~MonitorSession()
@@ -77,7 +78,11 @@ void MonitorSession::stop()
         one->thread = nullptr;
         one->loop = nullptr;
     }
-    m_recorder.stop();
+    const bool recording = isRecording();
+    m_recordingNumber = 0;
+    const QString error = m_recording.finish();
+    if (recording && !error.isEmpty())
+        errLine(error);
 }
 
 void MonitorSession::addInstrument(const reconnect::Target &target)
@@ -134,10 +139,8 @@ void MonitorSession::onReading(int index, const readingloop::Reading &reading)
     Instrument &one = *m_instruments.at(size_t(index));
     one.latest = reading;
     one.history.add(reading.utcMs, reading.temperature);
-    if (m_recorder.isRecording() && !m_recorder.write(reading.utcMs, one.port, reading.voltage, reading.temperature)) {
-        errLine(m_recorder.error());
-        emit recordingChanged(false, m_recorder.error());
-    }
+    if (isRecording())
+        m_recording.write(reading.utcMs, one.port, reading.voltage, reading.temperature);
     handle(index, one.alarmRule->reading({reading.monotonicMs, reading.utcMs}, reading.temperature));
     emit readingArrived(index);
 }
@@ -160,10 +163,8 @@ void MonitorSession::onStateChanged(int index, PortState state, const QString &p
 
 void MonitorSession::checkAlarms()
 {
-    if (!m_recorder.sync()) {
-        errLine(m_recorder.error());
-        emit recordingChanged(false, m_recorder.error());
-    }
+    if (isRecording())
+        m_recording.sync();
     const alarms::Stamp now = stampNow();
     for (int index = 0; index < count(); ++index)
         handle(index, m_instruments.at(size_t(index))->alarmRule->tick(now));
@@ -212,19 +213,30 @@ qint64 MonitorSession::oldestMs() const
     return oldest;
 }
 
-bool MonitorSession::startRecording(const QString &path)
+void MonitorSession::startRecording(const QString &path)
 {
-    const bool started = m_recorder.start(path);
-    if (!started)
-        errLine(m_recorder.error());
-    emit recordingChanged(started, started ? QString() : m_recorder.error());
-    return started;
+    if (isRecording())
+        m_recording.stop();
+    m_recordingPath = path;
+    m_recordingNumber = m_recording.start(path);
+    emit recordingChanged(true, QString());
 }
 
 void MonitorSession::stopRecording()
 {
-    m_recorder.stop();
+    m_recordingNumber = 0;
+    m_recording.stop();
     emit recordingChanged(false, QString());
+}
+
+void MonitorSession::recordingFailed(int recording, const QString &error)
+{
+    errLine(error);
+    // A recording stopped since, or replaced by another, has nothing left to end.
+    if (recording != m_recordingNumber)
+        return;
+    m_recordingNumber = 0;
+    emit recordingChanged(false, error);
 }
 
 void MonitorSession::setAlarms(const alarms::Settings &settings)

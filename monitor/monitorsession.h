@@ -60,10 +60,14 @@ public:
     qint64 newestMs() const;
     qint64 oldestMs() const;
 
-    bool startRecording(const QString &path);
+    // The file is opened on the recording's thread: one that cannot be opened is reported
+    // through recordingChanged().
+    void startRecording(const QString &path);
     void stopRecording();
-    bool isRecording() const { return m_recorder.isRecording(); }
-    QString recordingPath() const { return m_recorder.path(); }
+    // Recording as far as this thread knows: a failure on the recording's own thread reaches
+    // it a moment later, through recordingChanged().
+    bool isRecording() const { return m_recordingNumber != 0; }
+    QString recordingPath() const { return m_recordingPath; }
 
     void setAlarms(const alarms::Settings &settings);
     std::optional<alarms::Condition> activeAlarm(int index) const;
@@ -86,10 +90,13 @@ private:
     bool isWatched(const portdiscovery::Port &port) const;
     void checkAlarms();
     void handle(int index, const QVector<alarms::Event> &events);
+    void recordingFailed(int recording, const QString &error);
 
     MonitorOptions m_options;
     std::vector<std::unique_ptr<Instrument>> m_instruments;
-    Recorder m_recorder;
+    RecordingThread m_recording;
+    int m_recordingNumber = 0;     // the recording in progress; 0: none
+    QString m_recordingPath;
     QTimer m_discovery;
     QTimer m_alarmClock;
 };

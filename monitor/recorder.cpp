@@ -20,6 +20,12 @@ const char Recorder::Header[] = "time,port,voltage_V,temperature_K\n";
 
 namespace {
 
+std::function<void()> &syncHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
 // Whether the file at `path` ends in the middle of a row.
 bool endsInsideRow(const QString &path)
 {
@@ -80,10 +86,17 @@ void Recorder::stop()
     }
 }
 
+void Recorder::setSyncHook(std::function<void()> hook)
+{
+    syncHook() = std::move(hook);
+}
+
 bool Recorder::sync()
 {
     if (!m_file.isOpen() || !m_unsynced)
         return true;
+    if (syncHook())
+        syncHook()();
     // A pipe or a terminal has nothing to sync (EINVAL; on Windows, not a disk file);
     // everything else that fails is a failed write.
 #ifdef Q_OS_WIN
@@ -118,4 +131,88 @@ bool Recorder::fail(const QString &reason)
                   .arg(QDir::toNativeSeparators(m_file.fileName()), reason);
     m_file.close();
     return false;
+}
+
+RecordingThread::RecordingThread()
+    : m_worker(new QObject)
+    , m_recorder(std::make_unique<Recorder>())
+{
+    m_worker->moveToThread(&m_thread);
+    m_thread.setObjectName(QStringLiteral("recording"));
+    m_thread.start();
+}
+
+RecordingThread::~RecordingThread()
+{
+    finish();
+    // Its thread has ended, so nothing else can touch it now.
+    delete m_worker;
+}
+
+void RecordingThread::post(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(m_worker, std::move(work), Qt::QueuedConnection);
+}
+
+int RecordingThread::start(const QString &path)
+{
+    const int recording = ++m_started;
+    Recorder *recorder = m_recorder.get();
+    post([this, recorder, recording, path] {
+        recorder->stop();
+        if (!recorder->start(path))
+            emit failed(recording, recorder->error());
+    });
+    return recording;
+}
+
+void RecordingThread::write(qint64 utcMs, const QString &port, std::optional<float> voltage,
+                            std::optional<float> temperature)
+{
+    Recorder *recorder = m_recorder.get();
+    const int recording = m_started;
+    post([this, recorder, recording, utcMs, port, voltage, temperature] {
+        // Rows that come after a failure are dropped: that recording has stopped.
+        if (recorder->isRecording() && !recorder->write(utcMs, port, voltage, temperature))
+            emit failed(recording, recorder->error());
+    });
+}
+
+void RecordingThread::sync()
+{
+    Recorder *recorder = m_recorder.get();
+    const int recording = m_started;
+    post([this, recorder, recording] {
+        if (!recorder->sync())
+            emit failed(recording, recorder->error());
+    });
+}
+
+void RecordingThread::stop()
+{
+    Recorder *recorder = m_recorder.get();
+    const int recording = m_started;
+    post([this, recorder, recording] {
+        if (recorder->isRecording() && !recorder->sync())
+            emit failed(recording, recorder->error());
+        recorder->stop();
+    });
+}
+
+QString RecordingThread::finish()
+{
+    if (!m_thread.isRunning())
+        return m_stopError;
+    Recorder *recorder = m_recorder.get();
+    // Blocking: the work queued before it, and the last sync, are done when it returns.
+    QMetaObject::invokeMethod(
+        m_worker, [this, recorder] {
+            if (recorder->isRecording() && !recorder->sync())
+                m_stopError = recorder->error();
+            recorder->stop();
+        },
+        Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    return m_stopError;
 }

@@ -7,9 +7,14 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -159,6 +164,7 @@ private slots:
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--alarm-after <SECONDS>" << QString();
+        QTest::newRow("help names the program") << QStringList{"--help"} << 0 << "Usage: thermocal-monitor [options]" << QString();
         QTest::newRow("version") << QStringList{"--version"} << 0 << "thermocal-monitor " THERMOCAL_VERSION << QString();
         QTest::newRow("interval out of range") << QStringList{"--interval", "0"} << 2 << QString()
                                                << "thermocal-monitor: --interval takes seconds from 0.01 to 86400, not '0'";
@@ -241,6 +247,90 @@ private slots:
         QVERIFY(contentOf(path).endsWith('\n'));
         QVERIFY(contentOf(path).contains("\n2026-12-0\n"));
         QVERIFY(rowsOf(path, true).size() > rowsBefore + 10);
+    }
+
+    // A disk that takes long to sync holds up neither the window nor the readings: the syncs
+    // run on a thread of their own, at least one per second of rows and one at the stop,
+    // after the last row. Rows stay whole and in order, and a file that cannot be opened is
+    // still reported.
+    void recordingOnASlowDisk()
+    {
+        constexpr int SlowSyncMs = 400;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("slow.csv"));
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        setTemperature(instrument, 300.0f);
+        struct Sync
+        {
+            QThread *thread;
+            qint64 atMs;
+            qint64 fileSize;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        std::mutex mutex;
+        QVector<Sync> syncs;
+        Recorder::setSyncHook([&] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                syncs.append({QThread::currentThread(), clock.elapsed(), QFileInfo(path).size()});
+            }
+            QThread::msleep(SlowSyncMs);
+        });
+        // The longest time the window's event loop went without running a timer.
+        QTimer beat;
+        beat.setInterval(10);
+        qint64 lastBeat = clock.elapsed();
+        qint64 longestStall = 0;
+        connect(&beat, &QTimer::timeout, [&] {
+            longestStall = std::max(longestStall, clock.elapsed() - lastBeat);
+            lastBeat = clock.elapsed();
+        });
+
+        MonitorOptions options;
+        options.intervalSeconds = IntervalSeconds;
+        options.recordPath = path;
+        options.ports = QStringList{instrument.portName()};
+        MonitorSession session(options);
+        MonitorWindow window(session);
+        session.start();
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(rowsOf(path, true).size() >= 10, 5000);
+        lastBeat = clock.elapsed();
+        beat.start();
+        QTest::qWait(3000);
+        beat.stop();
+        const qint64 stopAt = clock.elapsed();
+        session.stop();
+        Recorder::setSyncHook({});
+
+        qInfo("the window's longest stall: %lld ms; %d syncs", static_cast<long long>(longestStall), syncs.size());
+        QVERIFY2(longestStall < SlowSyncMs, qPrintable(QStringLiteral("the window stalled %1 ms").arg(longestStall)));
+        const QVector<Row> rows = rowsOf(path);
+        QVERIFY(rows.size() >= 40);
+        for (int index = 1; index < rows.size(); ++index)
+            QVERIFY(rows.at(index).timeMs > rows.at(index - 1).timeMs);
+        const qint64 spanMs = rows.last().timeMs - rows.first().timeMs;
+        std::lock_guard<std::mutex> lock(mutex);
+        int beforeStop = 0;
+        for (const Sync &sync : qAsConst(syncs)) {
+            QVERIFY(sync.thread != QThread::currentThread());
+            beforeStop += sync.atMs < stopAt ? 1 : 0;
+        }
+        QVERIFY2(beforeStop >= spanMs / 1000, qPrintable(QStringLiteral("%1 syncs in %2 ms").arg(beforeStop).arg(spanMs)));
+        QVERIFY(syncs.last().atMs >= stopAt);
+        QCOMPARE(syncs.last().fileSize, QFileInfo(path).size());
+
+        // Opened on the recording's thread, a file that cannot be had is reported all the same.
+        const QString missing = dir.filePath(QStringLiteral("missing/slow.csv"));
+        MonitorSession idle{MonitorOptions()};
+        QSignalSpy changed(&idle, &MonitorSession::recordingChanged);
+        idle.startRecording(missing);
+        QTRY_VERIFY_WITH_TIMEOUT(!idle.isRecording(), 5000);
+        QCOMPARE(changed.last().at(0).toBool(), false);
+        QVERIFY2(changed.last().at(1).toString().startsWith(QStringLiteral("Couldn't open \"%1\" for recording").arg(missing)),
+                 qPrintable(changed.last().at(1).toString()));
     }
 
     // A silent instrument beside a prompt one holds up none of the prompt one's readings.

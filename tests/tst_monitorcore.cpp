@@ -123,14 +123,15 @@ private slots:
         row("no reading at all", {77, Missing, Missing, Missing, Missing, 77, 77, 77, 77},
             {"+no-reading@3", "-no-reading@8"});
         row("missing readings shorter than the hold", {77, Missing, Missing, 77, Missing, Missing, 77}, {});
-        row("a dead sensor then a hot one", {Missing, Missing, Missing, Missing, 95, 95, 95, 95},
-            {"+no-reading@3", "-no-reading@7", "+above@7"});
+        row("a dead sensor then a hot one: one episode", {Missing, Missing, Missing, Missing, 95, 95, 95, 95},
+            {"+no-reading@3", "+above@7<no-reading"});
         row("due readings further apart than the hold", {77, 77, 77, 77, 77}, {}, 12000, 10000);
         row("one unanswered reading further apart than the hold", {77, Missing, 77, 77}, {"+no-reading@12", "-no-reading@34"}, 12000, 10000);
         row("a hold of 0: at the first reading beyond", {77, 95, 77, 40}, {"+above@1", "-above@2", "+below@3"}, 1000, 0);
         row("a hold of 0 on a healthy instrument", inside, {}, 1000, 0);
-        row("nan neither clears nor keeps an alarm", {95, 95, 95, 95, nan, nan, nan, nan, nan},
-            {"+above@3", "-above@6", "+no-reading@6"});
+        row("above then nan: one episode that changes its condition", {95, 95, 95, 95, nan, nan, nan, nan, nan, 77, 77, 77, 77},
+            {"+above@3", "+no-reading@6<above", "-no-reading@12"});
+        row("above then below: one episode", {95, 95, 95, 95, 40, 40, 40, 40}, {"+above@3", "+below@7<above"});
         row("nan from the start", {nan, nan, nan, nan, nan}, {"+no-reading@3"});
         row("infinity is no reading either", {infinite, infinite, infinite, infinite}, {"+no-reading@3"});
         row("the wall clock jumps ahead", inside, {}, 1000, 3000, 3600);
@@ -156,7 +157,11 @@ private slots:
         QStringList seen;
         const auto note = [&seen](const QVector<alarms::Event> &happened) {
             for (const alarms::Event &event : happened)
-                seen << QStringLiteral("%1%2@%3").arg(event.started ? '+' : '-').arg(alarms::key(event.condition)).arg(event.timeMs / 1000);
+                seen << QStringLiteral("%1%2@%3%4")
+                            .arg(event.started ? '+' : '-')
+                            .arg(alarms::key(event.condition))
+                            .arg(event.timeMs / 1000)
+                            .arg(event.was ? QLatin1Char('<') + alarms::key(*event.was) : QString());
         };
         for (int index = 0; index < readings.size(); ++index) {
             const qint64 due = qint64(index) * stepMs;
@@ -171,6 +176,18 @@ private slots:
             note(happened);
         }
         QCOMPARE(seen, events);
+    }
+
+    // The line for a start that changed an episode's condition says what it was before.
+    void alarmChangeSaysWhatItWas()
+    {
+        alarms::Settings settings;
+        settings.above = 90.0;
+        const alarms::Event changed{true, alarms::Condition::NoReading, 0, {}, alarms::Condition::Above};
+        const QString text = alarms::describe(QStringLiteral("ttyACM0"), changed, settings);
+        QVERIFY2(text.startsWith(QLatin1String("alarm: ttyACM0: no reading since "))
+                     && text.endsWith(QLatin1String(" (temperature was above 90 K)")),
+                 qPrintable(text));
     }
 
     // Without a limit nothing is watched, not even for missing readings.

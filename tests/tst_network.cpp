@@ -4,6 +4,7 @@
 #include "lineprotocol.h"
 #include "portname.h"
 #include "ports.h"
+#include "reconnect.h"
 #include "rfc2217.h"
 #include "servers.h"
 #include "testsupport.h"
@@ -21,6 +22,7 @@
 #include <cstring>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -305,23 +307,98 @@ private slots:
         QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
     }
 
+    void stopWhileReconnecting_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("withinMs");
+        QTest::newRow("read --reconnect") << QStringLiteral(CLI_PATH) << 1000;
+        QTest::newRow("monitor") << QStringLiteral(MONITOR_PATH) << 2000;
+    }
+
+    // SIGTERM while a lost network port is being looked for ends a log within a second and
+    // the monitor within two, even while a connect waits for a host that does not answer.
+    void stopWhileReconnecting()
+    {
+        QFETCH(QString, program);
+        QFETCH(int, withinMs);
+        // A listening queue of one: once the program's connection has been taken and a filler
+        // waits in the queue, the kernel drops every further connection request.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(listener, 0) == 0
+                && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        const QString url = QStringLiteral("socket://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        QStringList arguments{QStringLiteral("--interval"), QStringLiteral("0.1"), QStringLiteral("--port"), url};
+        if (program == QLatin1String(CLI_PATH))
+            arguments = QStringList{QStringLiteral("read"), QStringLiteral("--reconnect"), QStringLiteral("--count"),
+                                    QStringLiteral("0")} + arguments;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY(process.waitForStarted());
+        const int taken = ::accept(listener, nullptr, nullptr);
+        QVERIFY(taken >= 0);
+        QVERIFY(::connect(filler, reinterpret_cast<sockaddr *>(&address), length) == 0);
+        // The port is open once its first request comes.
+        pollfd request{taken, POLLIN, 0};
+        QVERIFY(::poll(&request, 1, 10000) == 1);
+        ::close(taken);
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(process.readAllStandardError())).contains(QLatin1String(" lost")),
+                                 10000);
+        // The first retry comes a second after the loss and waits up to three for its connect.
+        QTest::qWait(reconnect::RetryIntervalMs + 500);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        const bool ended = process.waitForFinished(10000);
+        const qint64 took = clock.elapsed();
+        if (!ended)
+            process.kill();
+        ::close(filler);
+        ::close(listener);
+        QVERIFY2(ended, "still running 10 s after SIGTERM");
+        qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    }
+
     void beforeThePortIsUsable_data()
     {
         addScriptColumns();
         QTest::addColumn<QString>("reason");
         const int silence = int(Hostile::After::Silence);
+        QTest::addColumn<bool>("onRequest");
         const QString closed = QStringLiteral("the server closed the connection: port busy ?[2J? server says");
-        QTest::newRow("raw, 20 MB then closed") << qint64(20000000) << true << false << silence << false << closed;
-        QTest::newRow("RFC 2217, 4 MB then closed") << qint64(4000000) << true << true << silence << false << closed;
+        QTest::newRow("raw, 20 MB then closed") << qint64(20000000) << true << false << silence << false << closed << false;
+        QTest::newRow("RFC 2217, 4 MB then closed") << qint64(4000000) << true << true << silence << false << closed << false;
         QTest::newRow("RFC 2217, subnegotiation without end")
             << qint64(0) << false << true << int(Hostile::After::EndlessSubnegotiation) << true
-            << QStringLiteral("the server sent a Telnet subnegotiation longer than %1 bytes").arg(ports::SubnegotiationLimitBytes);
+            << QStringLiteral("the server sent a Telnet subnegotiation longer than %1 bytes").arg(ports::SubnegotiationLimitBytes)
+            << false;
+        // Words that come only after the first request, as they may from a server slow to
+        // refuse: no wait at connect can see them, the failed first action does.
+        const QString words = QStringLiteral("the server closed the connection: %1").arg(ports::printableLine(Hostile::greeting(60)));
+        QTest::newRow("raw, refused in words once asked") << qint64(60) << true << false << silence << false << words << true;
+        QTest::newRow("raw, refused in few words once asked")
+            << qint64(6) << true << false << silence << false
+            << QStringLiteral("the server closed the connection: %1").arg(ports::printableLine(Hostile::greeting(6))) << true;
     }
 
     // What a server says before the port is usable comes out as one short printable line.
     void beforeThePortIsUsable()
     {
-        Hostile server(scriptOfRow());
+        Hostile::Script script = scriptOfRow();
+        QFETCH(bool, onRequest);
+        script.greetingOnRequest = onRequest;
+        Hostile server(script);
         QFETCH(QString, reason);
         QVERIFY(server.start());
         const Run run = cli({QStringLiteral("get"), QStringLiteral("--port"), server.url()});
@@ -398,9 +475,13 @@ private slots:
         QVERIFY(server.start());
         const portname::Opened opened = portname::open(server.url());
         QVERIFY2(opened.port, qPrintable(opened.reason));
-        // Any request sets the server off.
+        const qint64 sentAtOpen = server.bytesSent();
+        // Any request sets the server off; the settle starts once it talks, since a server
+        // slower than the settle's quiet time to start (on a loaded machine) is quiet indeed.
         QCOMPARE(opened.port->device().write("x"), qint64(1));
         opened.port->flush();
+        if (!quiet)
+            QTRY_VERIFY_WITH_TIMEOUT(server.bytesSent() > sentAtOpen, 10000);
         const std::atomic<bool> stop{stopped};
         QElapsedTimer clock;
         clock.start();

@@ -16,9 +16,9 @@ class Thermocal(Instrument):
 
     temperature = Instrument.measurement("MEAS:TEMP?", "The temperature now, in kelvin (a fresh reading).")
     voltage = Instrument.measurement("MEAS:VOLT?", "The sensor voltage now, in volts (a fresh reading).")
-    adc = Instrument.control("CAL:ADC?", "CAL:ADC %g,%g", "The ADC slope and intercept.",
+    adc = Instrument.control("CAL:ADC?", "CAL:ADC %.9g,%.9g", "The ADC slope and intercept.",
                              get_process=_floats)
-    dac = Instrument.control("CAL:DAC?", "CAL:DAC %g,%g", "The DAC slope and intercept.",
+    dac = Instrument.control("CAL:DAC?", "CAL:DAC %.9g,%.9g", "The DAC slope and intercept.",
                              get_process=_floats)
 
     def __init__(self, adapter, **kwargs):

@@ -26,6 +26,13 @@ CommandLine usageError(const QString &program, const QString &message)
     return line;
 }
 
+QString helpText(const QCommandLineParser &parser, const QString &usage)
+{
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: ") + usage);
+    return text;
+}
+
 CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, const QString &program,
                              const QString &version)
 {
@@ -39,7 +46,7 @@ CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &argu
     CommandLine line;
     if (parser.isSet(help)) {
         line.outcome = CommandLine::Outcome::Exit;
-        line.output = parser.helpText();
+        line.output = helpText(parser, QStringLiteral("%1 [options]").arg(program));
     } else if (parser.isSet(versionOption)) {
         line.outcome = CommandLine::Outcome::Exit;
         line.output = QStringLiteral("%1 %2\n").arg(program, version);

@@ -29,6 +29,9 @@ struct CommandLine
 // Outcome::Run when the program goes on with the parser's values.
 CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, const QString &program,
                              const QString &version);
+// The parser's help with its usage line saying "Usage: " and `usage`: Qt's names the path the
+// program was started from.
+QString helpText(const QCommandLineParser &parser, const QString &usage);
 // A usage error: the message and where to find help.
 CommandLine usageError(const QString &program, const QString &message);
 // Why `name`, given with --port, names no port; empty when it names one.

@@ -247,10 +247,14 @@ bool settle(ports::Port &port, int limitMs, const std::atomic<bool> *stop)
         return true;
     const QDeadlineTimer deadline(limitMs);
     port.dropHeld();
+    // Quiet means no byte for a whole reply time (or the whole limit, when that is shorter).
+    // The last wait, cut short by the limit, proves nothing: a peer that keeps sending may
+    // just be between two packets.
+    const int quietMs = qMin(protocol::ReplyTimeoutMs, limitMs);
     while (!deadline.hasExpired() && !(stop && stop->load())) {
         const int wait = int(qMin<qint64>(protocol::ReplyTimeoutMs, deadline.remainingTime()));
         if (!port.device().waitForReadyRead(wait))
-            return port.discardInput(deadline);
+            return wait >= quietMs && port.discardInput(deadline);
         port.dropHeld();
     }
     return false;

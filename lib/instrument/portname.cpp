@@ -15,18 +15,6 @@ namespace portname {
 namespace {
 
 const QLatin1String UrlSeparator("://");
-// What a server said before the port was usable, kept to GreetingLimitBytes: the rest is
-// read in slices and dropped.
-void keepGreeting(QIODevice &socket, QByteArray &said)
-{
-    char slice[ports::DropSliceBytes];
-    while (socket.bytesAvailable() > 0) {
-        const qint64 got = socket.read(slice, sizeof slice);
-        if (got <= 0)
-            return;
-        said.append(slice, int(qMin<qint64>(got, ports::GreetingLimitBytes - said.size())));
-    }
-}
 
 // A raw connection that closes in good order: the last request reaches the instrument, and
 // the server sees an orderly end rather than a reset.
@@ -98,52 +86,25 @@ Opened openLocal(const QString &name)
     return opened;
 }
 
-QString connectFailure(const QTcpSocket &socket)
+Opened openRaw(const Address &address, const std::atomic<bool> *stop)
 {
-    if (socket.state() != QAbstractSocket::UnconnectedState || socket.error() == QAbstractSocket::SocketTimeoutError)
-        return QStringLiteral("no connection within %1 s").arg(ConnectTimeoutMs / 1000.0);
-    return socket.errorString();
-}
-
-Opened openRaw(const Address &address)
-{
-    QDeadlineTimer deadline(ConnectTimeoutMs);
     auto socket = std::make_unique<RawPort>();
-    socket->connectToHost(address.host, address.port);
-    if (!socket->waitForConnected(ConnectTimeoutMs))
-        return failure(OpenError::Other, connectFailure(*socket));
+    QString error;
+    if (!ports::connectSocket(*socket, address.host, address.port, ConnectTimeoutMs, stop, &error))
+        return failure(OpenError::Other, error);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->setReadBufferSize(ports::ReadBufferBytes);
-
-    // Anything said before a request is the server's, not the instrument's: wait for the
-    // close that follows it, and report the words. A server that goes on talking gets the
-    // port once the connect wait is over; the first reading then finds it still talking.
-    QByteArray said;
-    QDeadlineTimer quiet(RefusalWaitMs);
-    bool heard = false;
-    while (socket->state() == QAbstractSocket::ConnectedState) {
-        const QDeadlineTimer &until = heard ? deadline : quiet;
-        if (until.hasExpired() || !socket->waitForReadyRead(int(until.remainingTime())))
-            break;
-        heard = true;
-        keepGreeting(*socket, said);
-    }
-    keepGreeting(*socket, said);
-    if (socket->state() != QAbstractSocket::ConnectedState) {
-        const QString words = ports::printableLine(said);
-        return failure(OpenError::Other, words.isEmpty()
-                                             ? QStringLiteral("the server closed the connection")
-                                             : QStringLiteral("the server closed the connection: %1").arg(words));
-    }
+    // No wait for a server that refuses the client in words: the instrument never speaks
+    // unasked, so there is nothing to wait for. A refusal shows when the first action fails
+    // (SocketPort::refusal()).
     Opened opened;
     opened.port = std::make_unique<ports::SocketPort>(std::move(socket));
     return opened;
 }
 
-Opened openRfc2217(const Address &address)
+Opened openRfc2217(const Address &address, const std::atomic<bool> *stop)
 {
     auto port = std::make_unique<rfc2217::Port>();
-    if (!port->connectToPort(address.host, address.port, device::BaudRate, ConnectTimeoutMs))
+    if (!port->connectToPort(address.host, address.port, device::BaudRate, ConnectTimeoutMs, stop))
         return failure(OpenError::Other, port->errorString());
     Opened opened;
     opened.port = std::make_unique<ports::Rfc2217Port>(std::move(port));
@@ -239,21 +200,27 @@ std::optional<Address> parse(const QString &name, QString *error)
     return address;
 }
 
-Opened open(const QString &name)
+Opened open(const QString &name, const std::atomic<bool> *stop)
 {
     QString error;
     const std::optional<Address> address = parse(name, &error);
     if (!address)
         return failure(OpenError::BadName, error);
+    Opened opened;
     switch (address->kind) {
     case Kind::Local:
+        opened = openLocal(name);
         break;
     case Kind::Socket:
-        return openRaw(*address);
+        opened = openRaw(*address, stop);
+        break;
     case Kind::Rfc2217:
-        return openRfc2217(*address);
+        opened = openRfc2217(*address, stop);
+        break;
     }
-    return openLocal(name);
+    if (opened.port)
+        opened.port->setName(name);
+    return opened;
 }
 
 } // namespace portname

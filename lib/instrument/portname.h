@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -17,12 +18,8 @@ class Port;
 // a name, an IPv4 address or an IPv6 address in brackets.
 namespace portname {
 
-// The longest wait for a connection, its refusal, or the port's settings to be agreed.
+// The longest wait for a connection, or for the port's settings to be agreed.
 constexpr int ConnectTimeoutMs = 3000;
-// After a raw connection is made, how long to watch for a server that refuses the client
-// in words and closes (ser2net does while another client holds the port). The instrument
-// itself never speaks unasked.
-constexpr int RefusalWaitMs = 100;
 
 enum class Kind { Local, Socket, Rfc2217 };
 
@@ -56,9 +53,12 @@ struct Opened
 // Opens whatever `name` names: a local port with the instrument's settings, or a connection
 // to a network port within ConnectTimeoutMs (for rfc2217:// with the instrument's line
 // settings agreed). Needs no running event loop, so any thread can call it; the port
-// belongs to the calling thread. What a server says before the port is usable is kept to
-// ports::GreetingLimitBytes and reported as one printable line.
-Opened open(const QString &name);
+// belongs to the calling thread. What an RFC 2217 server says before the port is usable is
+// kept to ports::GreetingLimitBytes and reported as one printable line; a raw connection is
+// used at once, and a server's refusal in words shows through ports::Port::refusal() when
+// the first action fails. A network port's connect
+// ends early, failed, once `*stop` is set.
+Opened open(const QString &name, const std::atomic<bool> *stop = nullptr);
 
 // The local step of open(), for a serial port that its owner keeps (the window's): names the
 // port, applies the instrument's settings and opens it for reading and writing. False when it

@@ -3,8 +3,22 @@
 #include "rfc2217.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QSerialPort>
 #include <QThread>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace ports {
 
@@ -34,7 +48,132 @@ void closeSoon(QIODevice *device, QObject *guard)
         Qt::QueuedConnection);
 }
 
+QString noConnectionWithin(int timeoutMs)
+{
+    return QStringLiteral("no connection within %1 s").arg(timeoutMs / 1000.0);
+}
+
+#ifndef Q_OS_WIN
+bool stopped(const std::atomic<bool> *stop)
+{
+    return stop && stop->load();
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A connected descriptor for `address`, or -1 with `error` set. The wait is a poll in
+// slices that look at `stop`.
+int connectDescriptor(const QHostAddress &address, quint16 port, const QDeadlineTimer &deadline,
+                      const std::atomic<bool> *stop, QString *error)
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *six = reinterpret_cast<sockaddr_in6 *>(&storage);
+        six->sin6_family = AF_INET6;
+        six->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&six->sin6_addr, bytes.c, sizeof bytes.c);
+        // A link-local address names its interface by number or by name.
+        bool numbered = false;
+        const uint scope = address.scopeId().toUInt(&numbered);
+        six->sin6_scope_id = numbered ? scope : uint(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
+        length = sizeof *six;
+    } else {
+        auto *four = reinterpret_cast<sockaddr_in *>(&storage);
+        four->sin_family = AF_INET;
+        four->sin_port = htons(port);
+        four->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof *four;
+    }
+    const int descriptor = ::socket(storage.ss_family, SOCK_STREAM, 0);
+    if (descriptor < 0) {
+        *error = systemError(errno);
+        return -1;
+    }
+    const auto fail = [&](const QString &reason) {
+        ::close(descriptor);
+        *error = reason;
+        return -1;
+    };
+    if (::fcntl(descriptor, F_SETFD, FD_CLOEXEC) != 0
+        || ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK) != 0)
+        return fail(systemError(errno));
+    if (::connect(descriptor, reinterpret_cast<sockaddr *>(&storage), length) == 0)
+        return descriptor;
+    if (errno != EINPROGRESS)
+        return fail(systemError(errno));
+    for (;;) {
+        if (stopped(stop))
+            return fail(QStringLiteral("stopped"));
+        if (deadline.hasExpired())
+            return fail(QString());
+        pollfd watched{descriptor, POLLOUT, 0};
+        const int ready = ::poll(&watched, 1, int(qMin<qint64>(StopPollMs, deadline.remainingTime())));
+        if (ready < 0 && errno != EINTR)
+            return fail(systemError(errno));
+        if (ready <= 0)
+            continue;
+        int result = 0;
+        socklen_t size = sizeof result;
+        if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &result, &size) != 0)
+            return fail(systemError(errno));
+        if (result != 0)
+            return fail(systemError(result));
+        return descriptor;
+    }
+}
+#endif
+
 } // namespace
+
+bool connectSocket(QAbstractSocket &socket, const QString &host, quint16 port, int timeoutMs,
+                   const std::atomic<bool> *stop, QString *error)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(stop)
+    socket.connectToHost(host, port);
+    if (socket.waitForConnected(timeoutMs))
+        return true;
+    *error = socket.state() != QAbstractSocket::UnconnectedState || socket.error() == QAbstractSocket::SocketTimeoutError
+        ? noConnectionWithin(timeoutMs)
+        : socket.errorString();
+    return false;
+#else
+    const QDeadlineTimer deadline(timeoutMs);
+    QList<QHostAddress> addresses;
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        addresses.append(literal);
+    } else {
+        const QHostInfo found = QHostInfo::fromName(host);
+        if (found.error() != QHostInfo::NoError) {
+            *error = found.errorString();
+            return false;
+        }
+        addresses = found.addresses();
+    }
+    // Each address in turn, as Qt does, with the reason of the last one that failed.
+    for (const QHostAddress &address : qAsConst(addresses)) {
+        if (stopped(stop) || deadline.hasExpired())
+            break;
+        const int descriptor = connectDescriptor(address, port, deadline, stop, error);
+        if (descriptor < 0)
+            continue;
+        if (socket.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
+            return true;
+        ::close(descriptor);
+        *error = socket.errorString();
+        return false;
+    }
+    if (deadline.hasExpired() || error->isEmpty())
+        *error = noConnectionWithin(timeoutMs);
+    return false;
+#endif
+}
 
 bool waitForBytesWritten(QAbstractSocket &socket, int msecs)
 {
@@ -104,6 +243,18 @@ void Port::close()
         m_device->close();
 }
 
+void Port::keepUnasked(const QByteArray &bytes)
+{
+    if (!m_answered)
+        m_unasked.append(bytes.left(GreetingLimitBytes - m_unasked.size()));
+}
+
+void Port::noteAnswered()
+{
+    m_answered = true;
+    m_unasked.clear();
+}
+
 qint64 Port::dropHeld()
 {
     if (!isOpen())
@@ -114,6 +265,7 @@ qint64 Port::dropHeld()
         const qint64 got = m_device->read(slice, sizeof slice);
         if (got <= 0)
             break;
+        keepUnasked(QByteArray::fromRawData(slice, int(got)));
         dropped += got;
     }
     return dropped;
@@ -196,6 +348,24 @@ bool SocketPort::isLost() const
 void SocketPort::flush()
 {
     m_socket->flush();
+}
+
+// A server that refuses says so and closes at once; one still talking gets until the limit
+// to close, a quiet one a moment.
+QString SocketPort::refusal()
+{
+    if (answered())
+        return {};
+    const QDeadlineTimer deadline(RefusalLimitMs);
+    while (m_socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()
+           && m_socket->waitForReadyRead(int(qMin<qint64>(RefusalQuietMs, deadline.remainingTime()))))
+        dropHeld();
+    dropHeld();
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        return {};
+    const QString words = printableLine(unasked());
+    return words.isEmpty() ? QStringLiteral("the server closed the connection")
+                           : QStringLiteral("the server closed the connection: %1").arg(words);
 }
 
 void SocketPort::closeOnFatalError()

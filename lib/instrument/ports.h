@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QAbstractSocket;
@@ -37,6 +38,10 @@ constexpr int SubnegotiationLimitBytes = 512;
 // characters of it a message shows.
 constexpr int GreetingLimitBytes = 4 * 1024;
 constexpr int ShownGreetingChars = 200;
+// After a failed first action on a raw connection, how long a server that is still talking
+// gets to close it (a refusal in words ends with the close), and how long a quiet one.
+constexpr int RefusalLimitMs = 3000;
+constexpr int RefusalQuietMs = 100;
 
 // A server passes on what it received before noticing that the client left only when given
 // a moment: ser2net may drop the last bytes (the EEPROM commit) otherwise. How long closing
@@ -45,6 +50,16 @@ constexpr int ShownGreetingChars = 200;
 constexpr int CloseGraceMs = 100;
 // How often a bounded wait for written bytes tries again.
 constexpr int WritePollMs = 1;
+
+// A connect wait looks at the stop flag this often, so that a program asked to end while a
+// host does not answer ends well within a second.
+constexpr int StopPollMs = 50;
+
+// Connects `socket` to `host`:`port` within `timeoutMs`, or until `*stop` is set: Qt's own
+// connect wait cannot be cut short without giving up the connection, so on POSIX systems
+// the connection is made here and handed to the socket. False with the reason in `error`.
+bool connectSocket(QAbstractSocket &socket, const QString &host, quint16 port, int timeoutMs,
+                   const std::atomic<bool> *stop, QString *error);
 
 // QAbstractSocket's own waits for written bytes and for the end of a connection go on for as
 // long as bytes keep arriving. These are bounded by the clock whatever the peer sends.
@@ -70,6 +85,19 @@ public:
     QIODevice &device() const { return *m_device; }
     bool isOpen() const;
     void close();
+    // The port as the user named it, for messages.
+    QString name() const { return m_name; }
+    void setName(const QString &name) { m_name = name; }
+
+    // Until a device action has gone through, what a network port receives may be its
+    // server refusing the client in words (ser2net's "port in use") rather than the
+    // instrument answering: those bytes are kept, to GreetingLimitBytes, for refusal().
+    void keepUnasked(const QByteArray &bytes);
+    // A device action went through: the peer is the instrument.
+    void noteAnswered();
+    // After a failed action on a port that never had one go through: when its server
+    // closed the connection, why, with its words; otherwise empty.
+    virtual QString refusal() { return {}; }
 
     // True when the port has gone: a fatal serial port error, or a connection that failed
     // or that the server closed.
@@ -94,9 +122,14 @@ protected:
     explicit Port(QIODevice *device);
     // Drops what the driver holds beyond the device's buffer (a serial port's input queue).
     virtual void clearDriverInput() {}
+    bool answered() const { return m_answered; }
+    QByteArray unasked() const { return m_unasked; }
 
 private:
     QIODevice *m_device;
+    QString m_name;
+    bool m_answered = false;
+    QByteArray m_unasked;
 };
 
 // A local serial port, owned, or lent by its owner (the window keeps its own) for as long as
@@ -131,6 +164,7 @@ public:
     bool isLost() const override;
     void flush() override;
     void closeOnFatalError() override;
+    QString refusal() override;
 
 private:
     std::unique_ptr<QAbstractSocket> m_socket;

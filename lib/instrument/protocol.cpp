@@ -162,6 +162,12 @@ Link::Link(ports::Port *port, int replyTimeoutMs)
 {
 }
 
+Link::~Link()
+{
+    if (m_answered && m_failure == LinkFailure::None)
+        m_port->noteAnswered();
+}
+
 void Link::fail(LinkFailure failure)
 {
     if (failure > m_failure)
@@ -230,6 +236,8 @@ std::optional<QVector<float>> Link::query(Command command)
             break;
         reply += device.read(length - reply.size());
     }
+    // Until an action has gone through, this may be a server's refusal rather than a reply.
+    m_port->keepUnasked(reply);
     if (m_port->isLost()) {
         fail(LinkFailure::ConnectionLost);
         return std::nullopt;
@@ -238,6 +246,7 @@ std::optional<QVector<float>> Link::query(Command command)
         fail(LinkFailure::NoAnswer);
         return std::nullopt;
     }
+    m_answered = true;
     return decodeFloats(reply, replyValueCount(command));
 }
 

@@ -75,6 +75,11 @@ class Link
 public:
     // The reply time is fixed by the protocol; only fuzzing shortens it to go faster.
     explicit Link(ports::Port *port, int replyTimeoutMs = ReplyTimeoutMs);
+    Link(const Link &) = delete;
+    Link &operator=(const Link &) = delete;
+    // An action whose queries were all answered tells the port that its peer is the
+    // instrument (ports::Port::noteAnswered()).
+    ~Link();
 
     // Sends a reading request and waits until its whole reply has arrived or the reply time
     // is up. Bytes waiting before the request (late fragments, answers to write commands)
@@ -99,6 +104,7 @@ private:
     ports::Port *m_port;
     int m_replyTimeoutMs;
     bool m_wasOpen;  // tells a port that went away during the action from one already gone
+    bool m_answered = false;  // a query got its whole reply
     LinkFailure m_failure = LinkFailure::None;
 };
 

@@ -108,7 +108,7 @@ void Loop::setPort(std::unique_ptr<ports::Port> port)
 bool Loop::openPort(const QString &name)
 {
     m_port.reset();
-    portname::Opened opened = portname::open(name);
+    portname::Opened opened = portname::open(name, &m_stopRequested);
     m_openFailure = opened.reason;
     if (!opened.port)
         return false;

@@ -185,15 +185,13 @@ bool Port::fail(const QString &reason)
     return false;
 }
 
-bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int timeoutMs)
+bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int timeoutMs,
+                         const std::atomic<bool> *stop)
 {
     QDeadlineTimer deadline(timeoutMs);
-    m_socket->connectToHost(host, port);
-    if (!m_socket->waitForConnected(int(deadline.remainingTime())))
-        return fail(m_socket->state() == QAbstractSocket::UnconnectedState
-                            && m_socket->error() != QAbstractSocket::SocketTimeoutError
-                        ? m_socket->errorString()
-                        : QStringLiteral("no connection within %1 s").arg(timeoutMs / 1000.0));
+    QString error;
+    if (!ports::connectSocket(*m_socket, host, port, timeoutMs, stop, &error))
+        return fail(error);
     // Small requests go out at once rather than waiting to be merged with the next.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket->setReadBufferSize(ports::ReadBufferBytes);
@@ -208,9 +206,9 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
     const auto waitFor = [&](const std::function<bool()> &done) {
         pump();
         while (!done() && !m_comPortRefused) {
-            if (isLost() || deadline.hasExpired())
+            if (isLost() || deadline.hasExpired() || (stop && stop->load()))
                 return false;
-            if (m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            if (m_socket->waitForReadyRead(int(qBound<qint64>(1, deadline.remainingTime(), ports::StopPollMs))))
                 pump();
         }
         return done();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+
 class QTcpSocket;
 
 // A serial port served over Telnet with the COM-PORT-OPTION (RFC 2217), as ser2net serves
@@ -102,8 +104,10 @@ public:
 
     // Connects, agrees on the COM-PORT-OPTION and sets the instrument's line: `baudRate`,
     // 8 data bits, no parity, one stop bit, no flow control, each checked against the
-    // server's answer. All within `timeoutMs`. False with the reason in errorString().
-    bool connectToPort(const QString &host, quint16 port, qint32 baudRate, int timeoutMs);
+    // server's answer. All within `timeoutMs`, or until `*stop` is set. False with the reason
+    // in errorString().
+    bool connectToPort(const QString &host, quint16 port, qint32 baudRate, int timeoutMs,
+                       const std::atomic<bool> *stop = nullptr);
 
     // True once the connection has failed or the server has closed it, or was ended for a
     // subnegotiation too long to be real (errorString() says so).

@@ -3,6 +3,7 @@ thermocal-server --scpi. Arguments: the SCPI port, "writes", "no-writes" (whethe
 server takes them) or "stored-wrongly" (it takes them, and the instrument stores another
 ADC slope), the temperature the instrument reads, the examples folder. Prints what failed
 and exits 1, or exits 0."""
+import struct
 import sys
 
 import pyvisa
@@ -14,6 +15,10 @@ from thermocal import Thermocal  # noqa: E402
 
 resource = "TCPIP0::127.0.0.1::%s::SOCKET" % port
 failures = []
+
+
+def single(value):
+    return struct.unpack("f", struct.pack("f", value))[0]
 
 
 def check(what, ok, got):
@@ -38,6 +43,13 @@ visa.close()
 driver = Thermocal(resource)
 check("pymeasure temperature", abs(driver.temperature - kelvin) < 1e-4, driver.temperature)
 before = driver.adc
+if writes:
+    # Single precision needs 9 significant digits; with fewer another value is stored.
+    exact = (3.81469727e-05, -1.23456791e-03)
+    driver.adc = exact
+    driver.dac = exact
+    for name, got in (("ADC", driver.adc), ("DAC", driver.dac)):
+        check(name + " constants to 9 digits", [single(value) for value in got] == [single(value) for value in exact], got)
 driver.adc = (2.5, -0.125)
 if mode == "stored-wrongly":
     errors = driver.check_errors()

@@ -130,6 +130,11 @@ bool HostileServer::receive(int client, QByteArray *bytes, int waitMs)
 
 void HostileServer::serveClient(int client)
 {
+    QByteArray request;
+    while (m_script.greetingOnRequest && request.isEmpty() && !m_stop) {
+        if (!receive(client, &request, PollMs))
+            return;
+    }
     // The greeting goes in slices, so that a huge one costs the test no memory.
     for (qint64 left = m_script.greetingBytes; left > 0; left -= ChunkBytes) {
         if (!sendAll(client, greeting(qMin<qint64>(left, ChunkBytes))))

@@ -17,8 +17,9 @@
 //     ... portname::open(server.url()) ...
 //
 // A connection goes through up to three steps:
-//  1. at connect, `greetingBytes` bytes of text with line ends and control characters
-//     (then the connection closes when `closeAfterGreeting`);
+//  1. at connect, or with `greetingOnRequest` once the client has sent something,
+//     `greetingBytes` bytes of text with line ends and control characters (then the
+//     connection closes when `closeAfterGreeting`);
 //  2. with `rfc2217`, just enough of the COM-PORT-OPTION for a client to agree its settings:
 //     DO COM-PORT-OPTION, and each setting answered with the value asked for;
 //  3. once the client has sent a data byte (or at once, with `afterAtConnect`), `after`,
@@ -42,6 +43,7 @@ public:
         bool rfc2217 = false;
         After after = After::Silence;
         bool afterAtConnect = false;
+        bool greetingOnRequest = false;
     };
 
     explicit HostileServer(const Script &script);
