@@ -122,6 +122,7 @@ QJsonObject fitJson(const procedure::Procedure &procedure, const analysis::Analy
                        {QStringLiteral("centre_K"), number(sensor.centre)},
                        {QStringLiteral("half_span_K"), number(sensor.halfSpan)},
                        {QStringLiteral("range_K"), numbers({sensor.low, sensor.high})},
+                       {QStringLiteral("held_from_K"), numbers({sensor.holdLow, sensor.holdHigh})},
                        {QStringLiteral("interpolation_mK"), number(sensor.interpolationMk)}};
 }
 
