@@ -219,7 +219,7 @@ bool Bench::waitForRequests(Device device, int count, int timeoutMs) const
                                      [&] { return m_requests[int(device)].size() >= count; });
 }
 
-QByteArray Bench::handle(Device device, const QByteArray &line)
+QByteArray Bench::handle(Device device, const QByteArray &line, scpi::ErrorQueue &errors)
 {
     QByteArray reply;
     {
@@ -235,7 +235,7 @@ QByteArray Bench::handle(Device device, const QByteArray &line)
             QByteArrayList replies;
             for (const scpi::Command &command : scpi::parse(QString::fromLatin1(line))) {
                 bool answered = false;
-                const QByteArray one = run(device, command.header, command.query, command.arguments, &answered);
+                const QByteArray one = run(device, command, errors, &answered);
                 if (answered)
                     replies.append(one);
             }
@@ -246,10 +246,12 @@ QByteArray Bench::handle(Device device, const QByteArray &line)
     return reply;
 }
 
-QByteArray Bench::run(Device device, const QString &header, bool query, const QStringList &arguments, bool *answered)
+QByteArray Bench::run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered)
 {
     const bool calibrator = m_settings.source == BenchSource::Calibrator;
-    scpi::ErrorQueue &errors = m_errors[int(device)];
+    const QString &header = command.header;
+    const QStringList &arguments = command.arguments;
+    const bool query = command.query;
     *answered = query;
     if (scpi::matches(header, QStringLiteral("*IDN?"))) {
         if (device == Device::Reference)

@@ -107,9 +107,9 @@ public:
     // gets the bench's error.
     void attach(DemoFirmware &firmware);
 
-    // The reply to one line sent to `device`, without a line end; empty when the line held
-    // no query or the device is silent.
-    QByteArray handle(Device device, const QByteArray &line);
+    // The reply to one line sent to `device` by a client whose error queue is `errors`,
+    // without a line end; empty when the line held no query or the device is silent.
+    QByteArray handle(Device device, const QByteArray &line, scpi::ErrorQueue &errors);
 
     void setFaults(const BenchFaults &faults);
     BenchFaults faults() const;
@@ -131,8 +131,7 @@ private:
     double kelvinAt(double seconds, double *rate = nullptr) const;
     double trueKelvinLocked(double seconds) const;
     void approach(double kelvin);
-    QByteArray run(Device device, const QString &header, bool query, const QStringList &arguments,
-                   bool *answered);
+    QByteArray run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered);
     QByteArray readReference(bool voltage);
     QByteArray formatReading(double value, double resolution, const char *unit) const;
 
@@ -147,7 +146,6 @@ private:
     QByteArray m_lastReading;
     std::mt19937 m_referenceNoise;
     QVector<Request> m_requests[2];
-    scpi::ErrorQueue m_errors[2];
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
 };
