@@ -171,16 +171,24 @@ void Bench::setAppliedVolts(double volts)
     m_appliedVolts = volts;
 }
 
+double Bench::instrumentNoiseVolts() const
+{
+    return m_settings.instrumentNoiseVolts
+        * noiseAt(InstrumentNoiseSlots + qint64(std::floor(seconds() * NoiseSlotsPerSecond)));
+}
+
 void Bench::attach(DemoFirmware &firmware)
 {
     firmware.temperatureSource = [this] { return trueKelvin(); };
     firmware.sensorDeviation = [this](double kelvin) {
-        const double deviation = m_settings.sensorDeviates ? sensorDeviationVolts(kelvin) : 0.0;
-        const double noise = m_settings.instrumentNoiseVolts
-            * noiseAt(InstrumentNoiseSlots + qint64(std::floor(seconds() * NoiseSlotsPerSecond)));
-        return deviation + noise;
+        return (m_settings.sensorDeviates ? sensorDeviationVolts(kelvin) : 0.0) + instrumentNoiseVolts();
     };
-    firmware.appliedVoltage = [this] { return appliedVolts(); };
+    firmware.appliedVoltage = [this]() -> std::optional<double> {
+        const std::optional<double> applied = appliedVolts();
+        if (!applied)
+            return std::nullopt;
+        return *applied + instrumentNoiseVolts();
+    };
     if (m_settings.adcError) {
         firmware.adcVoltsPerCount = AdcErrorVoltsPerCount;
         firmware.adcZeroVolts = AdcErrorZeroVolts;
@@ -229,7 +237,11 @@ QByteArray Bench::handle(Device device, const QByteArray &line, scpi::ErrorQueue
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count();
         request.bytes = line;
-        m_requests[int(device)].append(request);
+        QVector<Request> &record = m_requests[int(device)];
+        // A client that talks for ever must not take all the memory: the oldest half goes.
+        if (record.size() >= MostRecorded)
+            record.remove(0, MostRecorded / 2);
+        record.append(request);
         const bool silent = device == Device::Bath ? m_faults.bathSilent : m_faults.referenceSilent;
         if (!silent) {
             QByteArrayList replies;

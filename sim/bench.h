@@ -80,6 +80,8 @@ public:
     static constexpr double HighestVolts = 2.5;
     // The longest line a device takes; the servers drop longer ones.
     static constexpr int LongestLine = 1024;
+    // The most requests recorded per device; beyond, the oldest are forgotten.
+    static constexpr int MostRecorded = 100000;
 
     static const QByteArray BathIdentity;
     static const QByteArray CalibratorIdentity;
@@ -130,6 +132,7 @@ private:
     double nowLocked() const;
     double kelvinAt(double seconds, double *rate = nullptr) const;
     double trueKelvinLocked(double seconds) const;
+    double instrumentNoiseVolts() const;
     void approach(double kelvin);
     QByteArray run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered);
     QByteArray readReference(bool voltage);

@@ -4,6 +4,7 @@
 #include "demofirmware.h"
 #include "device.h"
 #include "portname.h"
+#include "testsupport.h"
 
 #include <QtTest>
 
@@ -349,6 +350,76 @@ private slots:
         const double expected = adcError ? (volts - Bench::AdcErrorZeroVolts) / (1.0 + 2e-4) : volts;
         QVERIFY2(std::fabs(double(*reading.voltage) - expected) < sim::DemoFirmware::AdcVoltsPerCount + settings.instrumentNoiseVolts,
                  qPrintable(QStringLiteral("%1 V read, %2 V expected").arg(double(*reading.voltage), 0, 'g', 8).arg(expected, 0, 'g', 8)));
+    }
+
+    // thermocal-sim --bench as the demo and scripts run it: three labelled lines, each device
+    // answering at its address, and a prompt end on SIGTERM.
+    void thermocalSimServesTheBench_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("sourceLabel");
+        QTest::addColumn<QByteArray>("sourceIdentity");
+        QTest::addColumn<QByteArray>("reading");
+        QTest::newRow("dry-well") << QStringList{QStringLiteral("--time-constant"), QStringLiteral("0.5")}
+                                  << QByteArray("bath") << Bench::BathIdentity << QByteArray("MEAS:TEMP?");
+        QTest::newRow("calibrator") << QStringList{QStringLiteral("--calibrator"), QStringLiteral("--adc-error")}
+                                    << QByteArray("calibrator") << Bench::CalibratorIdentity << QByteArray("MEAS:VOLT?");
+    }
+
+    void thermocalSimServesTheBench()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, sourceLabel);
+        QFETCH(QByteArray, sourceIdentity);
+        QFETCH(QByteArray, reading);
+        QProcess sim;
+        sim.start(QStringLiteral(SIM_PATH), QStringList{QStringLiteral("--bench")} + options);
+        QByteArray printed;
+        while (printed.count('\n') < 3 && sim.waitForReadyRead(10000))
+            printed += sim.readAllStandardOutput();
+        const QByteArrayList lines = printed.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].startsWith("instrument: /dev/pts/"));
+        QVERIFY(lines[1].startsWith(sourceLabel + ": socket://127.0.0.1:"));
+        QVERIFY(lines[2].startsWith("reference: socket://127.0.0.1:"));
+        const auto valueOf = [](const QByteArray &line) { return QString::fromLatin1(line.mid(line.indexOf(": ") + 2)); };
+
+        QCOMPARE(testsupport::ask(valueOf(lines[1]), "*IDN?"), sourceIdentity);
+        QCOMPARE(testsupport::ask(valueOf(lines[2]), "*IDN?"), Bench::ReferenceIdentity);
+        QVERIFY(std::isfinite(numberIn(testsupport::ask(valueOf(lines[2]), reading))));
+        QVERIFY(readInstrument(valueOf(lines[0])).voltage);
+
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
+    void thermocalSimRefusesBadOptions_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("bench option alone") << QStringList{QStringLiteral("--calibrator")} << QStringLiteral("--calibrator needs --bench");
+        QTest::newRow("no time constant") << QStringList{QStringLiteral("--bench"), QStringLiteral("--time-constant"), QStringLiteral("0")}
+                                          << QStringLiteral("--time-constant takes seconds");
+        QTest::newRow("bad port") << QStringList{QStringLiteral("--bench"), QStringLiteral("--bath-port"), QStringLiteral("70000")}
+                                  << QStringLiteral("take a TCP port number");
+        QTest::newRow("bad unit") << QStringList{QStringLiteral("--bench"), QStringLiteral("--reference-unit"), QStringLiteral("F")}
+                                  << QStringLiteral("--reference-unit takes K or C");
+        QTest::newRow("bad format") << QStringList{QStringLiteral("--bench"), QStringLiteral("--reference-format"), QStringLiteral("csv")}
+                                    << QStringLiteral("--reference-format takes plain, labelled or logged");
+    }
+
+    void thermocalSimRefusesBadOptions()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, message);
+        QProcess sim;
+        sim.start(QStringLiteral(SIM_PATH), options);
+        const testsupport::ProcessRun run = testsupport::finishProcess(sim);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
     }
 };
 
