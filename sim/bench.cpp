@@ -32,6 +32,16 @@ constexpr double MostOvershoot = 0.9;
 // The well's own display: hundredths of a degree.
 constexpr double BathResolution = 0.01;
 
+// The bench sensor's deviation from the diode curve: an offset and a slow swing in
+// temperature, smooth enough for a low-order fit to follow.
+constexpr double DeviationOffsetVolts = 0.002;
+constexpr double DeviationSwingVolts = 0.003;
+constexpr double DeviationKelvinPerRadian = 120.0;
+
+constexpr int DataTypeErrorCode = -104;
+// A logging readout's record names its input channel.
+constexpr char ReadoutChannel[] = "1";
+
 // A reading's decimals for a resolution such as 0.001.
 int decimalsFor(double resolution)
 {
@@ -50,7 +60,7 @@ QByteArray number(double value, int decimals)
 
 scpi::Error dataTypeError(const QString &detail)
 {
-    return {-104, QStringLiteral("Data type error"), detail.left(64)};
+    return {DataTypeErrorCode, QStringLiteral("Data type error"), detail.left(64)};
 }
 
 std::optional<double> oneNumber(const QStringList &arguments)
@@ -89,7 +99,7 @@ Bench::Bench(const BenchSettings &settings, Clock clock)
 
 double Bench::sensorDeviationVolts(double kelvin)
 {
-    return 0.002 + 0.003 * std::sin(kelvin / 120.0);
+    return DeviationOffsetVolts + DeviationSwingVolts * std::sin(kelvin / DeviationKelvinPerRadian);
 }
 
 double Bench::nowLocked() const
@@ -352,7 +362,7 @@ QByteArray Bench::formatReading(double value, double resolution, const char *uni
     case ReadoutFormat::Labelled:
         return (qstrcmp(unit, "V") == 0 ? "v: " : "t: ") + text + ' ' + unit;
     case ReadoutFormat::Logged:
-        return text + ',' + unit + ",1,"
+        return text + ',' + unit + ',' + ReadoutChannel + ','
             + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
     }
     return text;
