@@ -280,6 +280,35 @@ private slots:
         QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
     }
 
+    // Without a source the run asks for each set point on the terminal and reads the answer
+    // from standard input: here the test sets the bath when asked.
+    void operatorSetsTheBath()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{200, 250});
+        procedure.remove(QStringLiteral("source"));
+        QProcess process;
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                                 bench->instrumentPort(), QStringLiteral("--record"), dir.filePath(QStringLiteral("r.json"))});
+        QVERIFY(process.waitForStarted());
+        QString said;
+        for (const QString &prompt : {QStringLiteral("point 1 of 2: set the bath to 200 K, then press Enter"),
+                                      QStringLiteral("point 2 of 2: set the bath to 250 K, then press Enter")}) {
+            QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(process.readAllStandardError())).contains(prompt), 30000);
+            bench->bench().setSetPointKelvin(prompt.contains(QStringLiteral("200")) ? 200.0 : 250.0);
+            process.write("\n");
+        }
+        QVERIFY(process.waitForFinished(60000));
+        said += QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(process.exitCode() == 0, qPrintable(said));
+        const QJsonArray points = readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray();
+        QCOMPARE(points.size(), 2);
+        QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 250.0) < 0.1);
+    }
+
     // SIGTERM during the second point ends the program at once with the first point kept;
     // --resume measures the second again and goes on.
     void sigtermThenResume()

@@ -161,7 +161,7 @@ Outcome Run::prepare()
     }
     m_record.software = m_options.software;
     m_record.port = m_options.portName;
-    m_record.write = m_options.write;
+    m_record.write = m_options.write || m_written;
     m_record.allowExpiredReference = m_options.allowExpiredReference && certificate.due < m_options.today;
     m_record.state = record::State::Running;
     m_record.finished.clear();
@@ -451,7 +451,8 @@ Outcome Run::exec()
                 .arg(analysed.sensor.table.first().second).arg(analysed.sensor.table.last().second)
                 .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(value(largest, 3)).arg(value(analysed.sensor.interpolationMk, 3)));
 
-    if (!m_options.write)
+    // A resumed run that wrote already goes on to its as-left points.
+    if (!m_options.write && !m_written)
         return finish(Ending::Complete, message(QT_TRANSLATE_NOOP("procedure", "the proposed set is in the record; nothing was sent (use --write).")),
                       record::State::Complete);
     if (!m_written) {

@@ -93,7 +93,7 @@ public:
                double points = SmallPoints)
     {
         const double height = lineHeight(points) * 1.25;
-        room(height * std::min(rows.size() + 1, 4));
+        room(height * std::min(int(rows.size()) + 1, 4));
         const auto drawRow = [&](const QStringList &cells, bool bold) {
             room(height);
             setFont(points, bold);
