@@ -162,6 +162,8 @@ int run(const Invocation &invocation)
     if (status == Success)
         err(QStringLiteral("record: %1 (sha256 %2)")
                 .arg(QDir::toNativeSeparators(options.recordPath), record::toJson(calibration.record()).value(QStringLiteral("sha256")).toString()));
+    if (invocation.isSet(Certificate) && status != Success)
+        err(QStringLiteral("no certificate: the calibration did not complete."));
     if (invocation.isSet(Certificate) && status == Success) {
         const QString error = certificate::writePdf(invocation.value(Certificate), calibration.record());
         if (!error.isEmpty()) {
