@@ -12,6 +12,7 @@
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <atomic>
@@ -116,6 +117,12 @@ int run(const Invocation &invocation)
     options.recordPath = invocation.isSet(Record) ? invocation.value(Record)
                        : invocation.isSet(Resume) ? invocation.value(Resume)
                                                   : defaultRecordName(procedure);
+    // A record is the evidence of a calibration: a new run never replaces one.
+    if (!invocation.isSet(Resume) && QFile::exists(options.recordPath)) {
+        err(QStringLiteral("the record %1 exists already; go on with it with --resume %1, or name another with --record.")
+                .arg(QDir::toNativeSeparators(options.recordPath)));
+        return FileProblem;
+    }
     if (invocation.isSet(Resume)) {
         QString error;
         const std::optional<QJsonObject> resumed = record::load(invocation.value(Resume), &error);

@@ -153,6 +153,12 @@ private slots:
         }
 
         QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).out, QByteArray("record verified\n"));
+        // A second run never replaces the record.
+        const Run again = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                     bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        QCOMPARE(again.exitCode, 5);
+        QVERIFY2(again.err.contains(QStringLiteral("exists already")), qPrintable(again.err));
+        QCOMPARE(readRecord(recordPath), record);
         // One reading changed by a millikelvin is found.
         QJsonObject tampered = record;
         QJsonArray points = tampered.value(QStringLiteral("points")).toArray();
