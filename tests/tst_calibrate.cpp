@@ -315,6 +315,48 @@ private slots:
         QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 250.0) < 0.1);
     }
 
+    // A manual reference: each reading is typed, as an operator reads a display; here the
+    // test types the bench's own temperature to the readout's millikelvin.
+    void operatorTypesTheReference()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{293.15, 295});
+        QJsonObject reference = procedure.value(QStringLiteral("reference")).toObject();
+        reference.insert(QStringLiteral("port"), QStringLiteral("manual"));
+        procedure.insert(QStringLiteral("reference"), reference);
+        QJsonObject stability = procedure.value(QStringLiteral("stability")).toObject();
+        stability.insert(QStringLiteral("samples"), 5);
+        procedure.insert(QStringLiteral("stability"), stability);
+        QProcess process;
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                                 bench->instrumentPort(), QStringLiteral("--record"), dir.filePath(QStringLiteral("r.json"))});
+        QVERIFY(process.waitForStarted());
+        int answered = 0;
+        QString pending;
+        QElapsedTimer limit;
+        limit.start();
+        while (process.state() != QProcess::NotRunning && limit.elapsed() < 60000) {
+            process.waitForReadyRead(100);
+            pending += QString::fromUtf8(process.readAllStandardError());
+            // One answer per prompt; a text without a number is asked again.
+            while (pending.contains(QStringLiteral("reference reading in K:"))) {
+                pending.remove(0, pending.indexOf(QStringLiteral("reference reading in K:")) + 23);
+                process.write(answered == 0 ? QByteArray("no idea\n")
+                                            : QByteArray::number(std::round(bench->bench().trueKelvin() * 1000.0) / 1000.0, 'f', 3) + '\n');
+                ++answered;
+            }
+        }
+        QVERIFY(process.state() == QProcess::NotRunning || process.waitForFinished(5000));
+        QVERIFY2(process.exitCode() == 0, qPrintable(pending + QString::fromUtf8(process.readAllStandardError())));
+        QVERIFY(answered > 10);
+        const QJsonArray points = readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray();
+        QCOMPARE(points.size(), 2);
+        QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 295.0) < 0.1);
+    }
+
     // SIGTERM during the second point ends the program at once with the first point kept;
     // --resume measures the second again and goes on.
     void sigtermThenResume()
