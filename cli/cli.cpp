@@ -16,7 +16,8 @@ const QVector<Command> &commands()
 {
     static const QVector<Command> list{portsCommand(), readCommand(),   getCommand(),    setCommand(),
                                        commitCommand(), diffCommand(),  importCommand(), exportCommand(),
-                                       plotCommand(),   softcalCommand()};
+                                       plotCommand(),   softcalCommand(), calibrateCommand(),
+                                       verifyRecordCommand()};
     return list;
 }
 

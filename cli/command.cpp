@@ -175,7 +175,9 @@ QString exitStatusText()
         "  3  after set, the instrument holds other values; nothing was committed\n"
         "  4  the instrument did not answer, or the connection was lost\n"
         "  5  a file could not be read, is not valid for the command, or could not be written\n"
-        "  6  no instrument, several instruments without --port, or the port could not be opened\n");
+        "  6  no instrument, several instruments without --port, or the port could not be opened\n"
+        "  7  calibrate: a point did not become stable in time\n"
+        "  8  calibrate: stopped (SIGTERM, Ctrl-C, or the end of its input) before the end\n");
 }
 
 } // namespace cli

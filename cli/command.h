@@ -24,6 +24,8 @@ using frontend::NotVerified;
 using frontend::NoAnswer;
 using frontend::FileProblem;
 using frontend::NoInstrument;
+using frontend::NotStable;
+using frontend::Stopped;
 
 // Whether a command takes --port to reach the instrument.
 enum class PortOption { None, Offered };

@@ -15,5 +15,7 @@ Command importCommand();
 Command exportCommand();
 Command plotCommand();
 Command softcalCommand();
+Command calibrateCommand();
+Command verifyRecordCommand();
 
 } // namespace cli

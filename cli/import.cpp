@@ -55,7 +55,7 @@ int run(const Invocation &invocation)
     status = readSource(invocation.value(ConstantsFrom), invocation.port(), port, Slopes::NonZero, &constants);
     if (status != Success)
         return status;
-    const device::DeviceSet set = withTable(constants, table.rows);
+    const device::DeviceSet set = device::withTable(constants, table.rows);
     describeResampling(curve, set);
     return writeCalibrationFile(set, invocation.output());
 }

@@ -5,6 +5,7 @@
 #include "portdiscovery.h"
 #include "portname.h"
 #include "ports.h"
+#include "sendset.h"
 
 #include <QIODevice>
 
@@ -103,15 +104,8 @@ int readInstrument(const QString &requestedPort, Port &port, device::DeviceSet *
 
 int commitToEeprom(ports::Port &port)
 {
-    protocol::Link link(&port);
-    device::commit(link);
-    // The commit is one byte sent without waiting for an answer.
-    while (link.failure() == protocol::LinkFailure::None && port.device().bytesToWrite() > 0
-           && port.device().waitForBytesWritten(protocol::ReplyTimeoutMs)) {
-    }
-    if (link.failure() != protocol::LinkFailure::None)
-        return reportLinkFailure(link.failure(), &port);
-    return Success;
+    const protocol::LinkFailure failure = sendset::commitToEeprom(port);
+    return failure == protocol::LinkFailure::None ? Success : reportLinkFailure(failure, &port);
 }
 
 int reportLinkFailure(protocol::LinkFailure failure, ports::Port *port)

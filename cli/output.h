@@ -11,9 +11,6 @@ struct DeviceSet;
 // once complete.
 namespace cli {
 
-// Names the first value of `set` that a calibration file cannot hold (NaN, infinity); empty
-// when there is none.
-QString firstNonFinite(const device::DeviceSet &set);
 // Writes `set` as a calibration file to `path`, or to stdout when `path` is empty.
 int writeCalibrationFile(const device::DeviceSet &set, const QString &path);
 // Writes `bytes` to `path`, replacing a file there only once complete, or to stdout when

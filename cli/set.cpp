@@ -8,10 +8,9 @@
 #include "device.h"
 #include "numbers.h"
 #include "protocol.h"
+#include "sendset.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QIODevice>
 
 namespace cli {
@@ -21,38 +20,21 @@ namespace {
 // Differences listed after a failed verification; the rest are counted.
 constexpr int ListedDifferences = 10;
 
-QString defaultBackupName()
-{
-    return QStringLiteral("thermocal-backup-%1.json")
-        .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")));
-}
-
-// Writes the backup into a file that must not exist yet, so no earlier backup (or any other
-// file) is ever overwritten by one.
+// The backup, which never replaces a file; a set a file cannot hold stops the command.
 int writeBackup(const device::DeviceSet &held, const QString &path)
 {
-    const QString nonFinite = firstNonFinite(held);
+    const QString nonFinite = sendset::firstNonFinite(held);
     if (!nonFinite.isEmpty()) {
         err(QStringLiteral("the instrument holds a value that a backup file cannot hold (%1); "
                            "nothing was sent. Use --no-backup to send the file anyway.")
                 .arg(nonFinite));
         return FileProblem;
     }
-    const QByteArray bytes = calibrationfile::serialize(device::toCalibrationSet(held));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        err(QStringLiteral("cannot write the backup %1: %2; nothing was sent.")
-                .arg(QDir::toNativeSeparators(path),
-                     QFile::exists(path) ? QStringLiteral("the file exists already") : file.errorString()));
+    const QString error = sendset::writeBackup(held, path);
+    if (!error.isEmpty()) {
+        err(QStringLiteral("%1; nothing was sent.").arg(error));
         return FileProblem;
     }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        err(QStringLiteral("cannot write the backup %1: %2; nothing was sent.")
-                .arg(QDir::toNativeSeparators(path), file.errorString()));
-        file.remove();
-        return FileProblem;
-    }
-    file.close();
     return Success;
 }
 
@@ -109,25 +91,25 @@ int run(const Invocation &invocation)
         return Success;
     }
     if (!invocation.isSet(NoBackup)) {
-        const QString backupPath = invocation.isSet(Backup) ? invocation.value(Backup) : defaultBackupName();
+        const QString backupPath = invocation.isSet(Backup) ? invocation.value(Backup) : sendset::defaultBackupName();
         status = writeBackup(held, backupPath);
         if (status != Success)
             return status;
         err(QStringLiteral("backup of the instrument's set: %1").arg(QDir::toNativeSeparators(backupPath)));
     }
 
-    protocol::Link link(port.get());
-    device::writeSet(link, wanted);
-    const std::optional<QVector<device::Difference>> differences = device::verify(link, wanted);
-    if (link.failure() != protocol::LinkFailure::None) {
-        reportLinkFailure(link.failure(), port.get());
+    const sendset::Result sent = sendset::send(*port, wanted, invocation.isSet(CommitName));
+    if (sent.outcome == sendset::Outcome::LinkFailed) {
+        reportLinkFailure(sent.failure, port.get());
         err(QStringLiteral("the instrument's set may be partly written; nothing was committed."));
         return NoAnswer;
     }
-    if (!differences->isEmpty()) {
+    if (sent.outcome == sendset::Outcome::CommitFailed)
+        return reportLinkFailure(sent.failure, port.get());
+    if (sent.outcome == sendset::Outcome::Different) {
         err(QStringLiteral("the instrument holds other values than were sent (%1 differences); nothing was committed:")
-                .arg(differences->size()));
-        const QStringList lines = device::describe(*differences, ListedDifferences, device::Digits::Exact);
+                .arg(sent.differences.size()));
+        const QStringList lines = device::describe(sent.differences, ListedDifferences, device::Digits::Exact);
         for (const QString &line : lines)
             err(QStringLiteral("  %1").arg(line));
         return NotVerified;
@@ -137,9 +119,6 @@ int run(const Invocation &invocation)
                 .arg(programName()));
         return Success;
     }
-    status = commitToEeprom(*port);
-    if (status != Success)
-        return status;
     err(QStringLiteral("sent, verified and committed to EEPROM."));
     return Success;
 }

@@ -151,7 +151,7 @@ int run(const Invocation &invocation)
     status = readSource(invocation.value(ConstantsFrom), invocation.port(), port, Slopes::NonZero, &constants);
     if (status != Success)
         return status;
-    return writeCalibrationFile(withTable(constants, table.rows), invocation.output());
+    return writeCalibrationFile(device::withTable(constants, table.rows), invocation.output());
 }
 
 } // namespace

@@ -61,14 +61,6 @@ int readCurve(const QString &path, curveimport::Curve *curve)
     return Success;
 }
 
-device::DeviceSet withTable(const device::DeviceSet &constants, const QVector<curveimport::Point> &rows)
-{
-    device::DeviceSet set = constants;
-    for (int row = 0; row < TableRows && row < rows.size(); ++row)
-        set.table[row] = {float(rows.at(row).first), float(rows.at(row).second)};
-    return set;
-}
-
 QVector<QPair<double, double>> tableOf(const device::DeviceSet &set)
 {
     return device::toCalibrationSet(set).table;

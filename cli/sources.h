@@ -36,9 +36,6 @@ int readSource(const QString &source, const QString &requestedPort, Port &port, 
 // A sensor curve file read with the import's rules; prints nothing on success.
 int readCurve(const QString &path, curveimport::Curve *curve);
 
-// The constants of `constants` with the table `rows` (resampled, 100 rows), narrowed to single
-// precision as the window's grid holds it.
-device::DeviceSet withTable(const device::DeviceSet &constants, const QVector<curveimport::Point> &rows);
 // The table of `set` as (voltage, temperature) rows, each value the double that the
 // shortest decimal of its single-precision value spells.
 QVector<QPair<double, double>> tableOf(const device::DeviceSet &set);

@@ -31,6 +31,8 @@ constexpr double DiodeVoltsPerKelvin = 0.00215;
 constexpr double DiodeRiseVolts = 0.52;
 constexpr double DiodeRiseKelvin = 15.0;
 
+} // namespace
+
 // A well-mixed 64-bit hash (splitmix64's finaliser) spread onto [-1, 1].
 double noiseAt(qint64 slot)
 {
@@ -40,8 +42,6 @@ double noiseAt(qint64 slot)
     z ^= z >> 31;
     return double(z >> 11) / double(1ULL << 53) * 2.0 - 1.0;
 }
-
-} // namespace
 
 DemoFirmware::DemoFirmware(Clock clock)
     : m_clock(std::move(clock))
@@ -101,13 +101,24 @@ double DemoFirmware::seconds() const
 
 double DemoFirmware::sensorTemperature() const
 {
-    return sensorTemperatureAt(seconds());
+    return temperatureSource ? temperatureSource() : sensorTemperatureAt(seconds());
+}
+
+double DemoFirmware::inputVoltage() const
+{
+    if (appliedVoltage) {
+        if (const std::optional<double> applied = appliedVoltage())
+            return *applied;
+    }
+    const double kelvin = sensorTemperature();
+    const double deviation = sensorDeviation ? sensorDeviation(kelvin) : 0.0;
+    return diodeVoltage(kelvin) + deviation + sensorOffsetVolts;
 }
 
 int DemoFirmware::rawReading() const
 {
     constexpr int FullScale = (1 << AdcBits) - 1;
-    const double counts = std::round((diodeVoltage(sensorTemperature()) + sensorOffsetVolts) / AdcVoltsPerCount);
+    const double counts = std::round((inputVoltage() - adcZeroVolts) / adcVoltsPerCount);
     return int(std::clamp(counts, 0.0, double(FullScale)));
 }
 

@@ -6,8 +6,13 @@
 #include <QVector>
 
 #include <functional>
+#include <optional>
 
 namespace sim {
+
+// Noise for a time slot, on [-1, 1]: a pure function of the slot, so the same moment always
+// reads the same.
+double noiseAt(qint64 slot);
 
 // An instrument with a silicon-diode sensor sitting in boiling liquid nitrogen (the usual
 // bath for a one-point fit of a standard curve), for showing the program without hardware. The sensor's true temperature
@@ -47,9 +52,23 @@ public:
     // factory calibrated, about 0.01 for a second, uncalibrated diode of the same type.
     double sensorOffsetVolts = 0.0;
 
+    // A calibration bench replaces the nitrogen bath: where the sensor's true temperature
+    // comes from, how far this sensor's voltage lies from the diode curve at a temperature
+    // (in volts), and a voltage a calibrator applies at the input in place of the sensor
+    // (nothing while the sensor is connected). Each left empty keeps the demo's own.
+    std::function<double()> temperatureSource;
+    std::function<double(double kelvin)> sensorDeviation;
+    std::function<std::optional<double>()> appliedVoltage;
+    // What the converter really does: the voltage of one count and of count zero. The factory
+    // ADC constants claim exactly these unless a bench gives the converter an error.
+    double adcVoltsPerCount = AdcVoltsPerCount;
+    double adcZeroVolts = 0.0;
+
     static double sensorTemperatureAt(double seconds);
     double sensorTemperature() const;
-    // What the ADC reads now: the diode's voltage in counts, clipped to the converter's range.
+    // The voltage at the ADC's input now.
+    double inputVoltage() const;
+    // What the ADC reads now: the input voltage in counts, clipped to the converter's range.
     int rawReading() const;
     // The live readings as the firmware reports them, from its present constants.
     float reportedVoltage() const;

@@ -20,6 +20,8 @@ enum Status {
     NoAnswer = 4,         // the instrument did not answer, or the connection was lost
     FileProblem = 5,      // a file could not be read, is not valid here, or could not be written
     NoInstrument = 6,     // none, several without --port, or the port would not open
+    NotStable = 7,        // calibrate: a point did not become stable in time
+    Stopped = 8,          // calibrate: stopped (a signal, or its input ended) before the end
 };
 
 // The reading schedule's interval, for `thermocal-cli read --interval` and

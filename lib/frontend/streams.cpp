@@ -5,6 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 #ifdef Q_OS_WIN
 #include <cstdio>
 
@@ -68,6 +72,7 @@ struct Streams
 #endif
 
     QString programName;
+    bool statusShown = false; // a status line without its line end stands on the terminal
     Stream output{stdout};
     Stream error{stderr};
 };
@@ -100,8 +105,34 @@ bool out(const QString &text)
     return out(text.toUtf8());
 }
 
+bool statusRewrites()
+{
+    if (streams().error.buffer)
+        return false;
+#ifdef Q_OS_WIN
+    return ::_isatty(::_fileno(stderr));
+#else
+    return ::isatty(::fileno(stderr));
+#endif
+}
+
+void statusLine(const QString &text)
+{
+    if (!statusRewrites()) {
+        message(text);
+        return;
+    }
+    // Carriage return, then the erase-to-end-of-line control, so a shorter line leaves no tail.
+    streams().error.write(QStringLiteral("\r\033[K%1: %2").arg(programName(), text).toUtf8());
+    streams().statusShown = true;
+}
+
 void message(const QString &text)
 {
+    if (streams().statusShown) {
+        streams().statusShown = false;
+        streams().error.write("\n");
+    }
     // Nothing is left to tell a failure of the message stream to; the data's own failure
     // still decides the exit status.
     streams().error.write(QStringLiteral("%1: %2\n").arg(programName(), text).toUtf8());

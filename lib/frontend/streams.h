@@ -22,6 +22,13 @@ bool out(const QString &text);
 // Writes "program: message" and a line end to standard error.
 void message(const QString &text);
 
+// A status line on standard error that the next one replaces: on a terminal it is rewritten
+// in place (a message written after it starts on a line of its own); elsewhere (a log file,
+// a test's buffer) it is written as a line of its own.
+void statusLine(const QString &text);
+// True when standard error is a terminal, where status lines are rewritten in place.
+bool statusRewrites();
+
 // Whether some data could not be written, and why ("cannot write to standard output: No
 // space left on device").
 bool outputFailed();

@@ -133,6 +133,14 @@ std::optional<Field> zeroSlope(const DeviceSet &set)
     return std::nullopt;
 }
 
+DeviceSet withTable(const DeviceSet &constants, const QVector<QPair<double, double>> &rows)
+{
+    DeviceSet set = constants;
+    for (int row = 0; row < TableRows && row < rows.size(); ++row)
+        set.table[row] = {float(rows.at(row).first), float(rows.at(row).second)};
+    return set;
+}
+
 void writeSet(protocol::Link &link, const DeviceSet &set)
 {
     link.pacedSend(protocol::request(Command::WriteAdc, {set.adcSlope, set.adcIntercept}));

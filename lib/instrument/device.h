@@ -56,6 +56,10 @@ DeviceSet toDevice(const CalibrationSet &set);
 // so a file written from it reads back as exactly the same set.
 CalibrationSet toCalibrationSet(const DeviceSet &set);
 
+// The constants of `constants` with the table `rows` (resampled, 100 rows), narrowed to single
+// precision as the window's grid holds it.
+DeviceSet withTable(const DeviceSet &constants, const QVector<QPair<double, double>> &rows);
+
 struct Reading
 {
     std::optional<float> voltage;

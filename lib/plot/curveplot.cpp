@@ -48,6 +48,7 @@ struct Drawn
 {
     QString name;
     QVector<QPointF> points; // (K, y), in the order given
+    QVector<double> bars;    // beside points, for Mode::Errors
     bool markers = false;
 };
 
@@ -57,7 +58,7 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
     for (int index = 0; index < series.size(); ++index) {
         Drawn one;
         one.name = series.at(index).name;
-        one.markers = series.at(index).markers;
+        one.markers = series.at(index).markers || mode == Mode::Errors;
         // Curves are drawn as given, in any order (the line is reduced to pixel columns, which
         // orders it): a million-point curve is held once more, not twice, and never sorted.
         const QVector<Point> shown = mode == Mode::Difference
@@ -66,8 +67,11 @@ QVector<Drawn> drawnSeries(const QVector<Series> &series, Mode mode)
         one.points.reserve(shown.size());
         for (const Point &point : shown) {
             // The temperature axis is logarithmic: only temperatures above 0 K have a place.
-            if (point.second > 0.0 && std::isfinite(point.first) && std::isfinite(point.second))
+            if (point.second > 0.0 && std::isfinite(point.first) && std::isfinite(point.second)) {
+                if (mode == Mode::Errors)
+                    one.bars.append(std::fabs(series.at(index).bars.value(int(&point - shown.constData()))));
                 one.points.append(QPointF(point.second, point.first));
+            }
         }
         drawn.append(one);
     }
@@ -208,7 +212,7 @@ QVector<double> niceTicks(double low, double high, int count)
     return ticks;
 }
 
-void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, Mode mode)
+void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, Mode mode, const Titles &titles)
 {
     const QVector<Drawn> drawn = drawnSeries(series, mode);
     double lowKelvin = std::numeric_limits<double>::infinity();
@@ -216,11 +220,13 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
     double lowY = std::numeric_limits<double>::infinity();
     double highY = -std::numeric_limits<double>::infinity();
     for (const Drawn &one : drawn) {
-        for (const QPointF &point : one.points) {
+        for (int i = 0; i < one.points.size(); ++i) {
+            const QPointF &point = one.points.at(i);
+            const double bar = one.bars.value(i);
             lowKelvin = std::min(lowKelvin, point.x());
             highKelvin = std::max(highKelvin, point.x());
-            lowY = std::min(lowY, point.y());
-            highY = std::max(highY, point.y());
+            lowY = std::min(lowY, point.y() - bar);
+            highY = std::max(highY, point.y() + bar);
         }
     }
     if (!std::isfinite(lowKelvin)) {
@@ -290,12 +296,14 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
 
     painter.drawText(QRectF(axes.frame.left(), area.bottom() - metrics.height() - Gap, axes.frame.width(),
                             metrics.height()),
-                     Qt::AlignCenter, message(QT_TRANSLATE_NOOP("curveplot", "Temperature (K)")));
+                     Qt::AlignCenter, titles.x.isEmpty() ? message(QT_TRANSLATE_NOOP("curveplot", "Temperature (K)")) : titles.x);
     painter.save();
     painter.translate(area.left() + Gap, axes.frame.center().y());
     painter.rotate(-90);
     painter.drawText(QRectF(-axes.frame.height() / 2, 0, axes.frame.height(), metrics.height()), Qt::AlignCenter,
-                     mode == Mode::Difference ? message(QT_TRANSLATE_NOOP("curveplot", "Temperature error (mK)")) : message(QT_TRANSLATE_NOOP("curveplot", "Voltage (V)")));
+                     !titles.y.isEmpty() ? titles.y
+                     : mode == Mode::Curves ? message(QT_TRANSLATE_NOOP("curveplot", "Voltage (V)"))
+                                            : message(QT_TRANSLATE_NOOP("curveplot", "Temperature error (mK)")));
     painter.restore();
 
     // One path per curve; markers as separate ellipses.
@@ -312,7 +320,17 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, 
             path.lineTo(reduced.at(point));
         painter.setPen(QPen(colourOf(index), CurvePenWidth));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPath(path);
+        // Errors at separate points are not a curve: bars, not a line between them.
+        if (mode != Mode::Errors)
+            painter.drawPath(path);
+        for (int point = 0; point < one.bars.size(); ++point) {
+            const QPointF centre = axes.at(one.points.at(point));
+            const double top = axes.y(one.points.at(point).y() + one.bars.at(point));
+            const double bottom = axes.y(one.points.at(point).y() - one.bars.at(point));
+            painter.drawLine(QPointF(centre.x(), top), QPointF(centre.x(), bottom));
+            painter.drawLine(QPointF(centre.x() - MarkerRadius * 1.5, top), QPointF(centre.x() + MarkerRadius * 1.5, top));
+            painter.drawLine(QPointF(centre.x() - MarkerRadius * 1.5, bottom), QPointF(centre.x() + MarkerRadius * 1.5, bottom));
+        }
         if (one.markers && one.points.size() <= axes.frame.width()) {
             painter.setBrush(colourOf(index));
             painter.setPen(Qt::NoPen);

@@ -32,11 +32,21 @@ struct Series
     // Mark each point: a curve file's own points, rather than a table. Only while the points
     // are no more than the plot's pixel columns; denser marks would merge into a band.
     bool markers = false;
+    // Mode::Errors: the half-length of each point's vertical bar (an uncertainty), in y units.
+    QVector<double> bars = {};
 };
 
 enum class Mode {
     Curves,     // voltage against temperature
     Difference, // each curve's temperature error in mK against the first, over temperature
+    Errors,     // points as given, (error, temperature), marked, with their bars
+};
+
+// The axes' titles; empty ones take the mode's own.
+struct Titles
+{
+    QString x;
+    QString y;
 };
 
 // Each curve's temperature error in mK against the reference curve at the curve's own
@@ -63,7 +73,7 @@ void drawLegend(QPainter &painter, const QFontMetricsF &metrics, const QStringLi
 
 // Draws the plot into `area` of the painter's device. Each series becomes exactly one path
 // (plus markers), so an SVG holds one path element per curve.
-void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, Mode mode);
+void draw(QPainter &painter, const QRectF &area, const QVector<Series> &series, Mode mode, const Titles &titles = {});
 
 struct Written
 {

@@ -1,0 +1,216 @@
+#include "commands.h"
+
+#include "instrumentport.h"
+
+#include "calibrationrun.h"
+#include "certificate.h"
+#include "record.h"
+#include "stopsignals.h"
+#include "streams.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <atomic>
+#include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace cli {
+
+namespace {
+
+// Off a terminal, a waiting point's status is written once in this long.
+constexpr qint64 StatusEveryMs = 10000;
+constexpr int LongestAnswer = 1024;
+constexpr int InputPollMs = 100;
+
+const QString Record = QStringLiteral("record");
+const QString Certificate = QStringLiteral("certificate");
+const QString Write = QStringLiteral("write");
+const QString Resume = QStringLiteral("resume");
+const QString AllowExpired = QStringLiteral("allow-expired-reference");
+const QString Backup = QStringLiteral("backup");
+
+// The record's default name: the certificate's number, with what a file name cannot hold
+// replaced.
+QString defaultRecordName(const procedure::Procedure &procedure)
+{
+    QString name = procedure.certificate.number;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return name + QStringLiteral(".json");
+}
+
+// One line from standard input, waiting no longer than a stop allows; nothing at its end.
+std::optional<QString> readAnswer(const std::atomic<bool> &stop)
+{
+#ifndef Q_OS_WIN
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (!stop.load()) {
+        const int ready = ::poll(&input, 1, InputPollMs);
+        if (ready > 0)
+            break;
+    }
+    if (stop.load())
+        return std::nullopt;
+#endif
+    char line[LongestAnswer];
+    if (!std::fgets(line, sizeof line, stdin))
+        return std::nullopt;
+    return QString::fromLocal8Bit(line).trimmed();
+}
+
+int statusOf(procedure::Ending ending)
+{
+    switch (ending) {
+    case procedure::Ending::Complete:
+        return Success;
+    case procedure::Ending::Refused:
+        return UsageError;
+    case procedure::Ending::NotVerified:
+        return NotVerified;
+    case procedure::Ending::NoAnswer:
+        return NoAnswer;
+    case procedure::Ending::FileProblem:
+        return FileProblem;
+    case procedure::Ending::NoDevice:
+        return NoInstrument;
+    case procedure::Ending::NotStable:
+        return NotStable;
+    case procedure::Ending::Stopped:
+        return Stopped;
+    }
+    return FileProblem;
+}
+
+// Calibrates the instrument against a reference as the procedure file says, writing the
+// record after every point, and the certificate at the end.
+int run(const Invocation &invocation)
+{
+    const QString procedurePath = invocation.arguments().first();
+    const procedure::Parsed parsed = procedure::readFile(procedurePath);
+    if (!parsed.procedure) {
+        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(procedurePath), parsed.error));
+        return parsed.error.startsWith(QLatin1String("cannot be read")) ? FileProblem : UsageError;
+    }
+    const procedure::Procedure &procedure = *parsed.procedure;
+    for (const QString &option : {Record, Certificate, Resume, Backup}) {
+        if (invocation.isSet(option) && invocation.value(option).isEmpty())
+            return invocation.usageError(QStringLiteral("--%1 needs a file name").arg(option));
+    }
+    if (invocation.isSet(Backup) && !invocation.isSet(Write))
+        return invocation.usageError(QStringLiteral("--backup goes with --write"));
+
+    procedure::RunOptions options;
+    options.write = invocation.isSet(Write);
+    options.allowExpiredReference = invocation.isSet(AllowExpired);
+    options.backupPath = invocation.value(Backup);
+    options.software = QStringLiteral("%1 %2").arg(programName(), version());
+    options.today = QDate::currentDate();
+    options.recordPath = invocation.isSet(Record) ? invocation.value(Record)
+                       : invocation.isSet(Resume) ? invocation.value(Resume)
+                                                  : defaultRecordName(procedure);
+    // A record is the evidence of a calibration: a new run never replaces one.
+    if (!invocation.isSet(Resume) && QFile::exists(options.recordPath)) {
+        err(QStringLiteral("the record %1 exists already; go on with it with --resume %1, or name another with --record.")
+                .arg(QDir::toNativeSeparators(options.recordPath)));
+        return FileProblem;
+    }
+    if (invocation.isSet(Resume)) {
+        QString error;
+        const std::optional<QJsonObject> resumed = record::load(invocation.value(Resume), &error);
+        if (!resumed) {
+            err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(invocation.value(Resume)), error));
+            return FileProblem;
+        }
+        const record::Verified verified = record::verify(*resumed);
+        if (!verified.ok) {
+            err(QStringLiteral("%1 does not verify, so it is not resumed: %2")
+                    .arg(QDir::toNativeSeparators(invocation.value(Resume)), verified.difference));
+            return NotVerified;
+        }
+        options.resume = resumed;
+    }
+
+    Port port;
+    int status = openInstrument(invocation.port(), port, &options.portName);
+    if (status != Success)
+        return status;
+
+    std::atomic<bool> stop(false);
+    procedure::Run calibration(procedure, std::move(port), options);
+    calibration.setStopFlag(&stop);
+    QElapsedTimer sinceStatus;
+    calibration.report = [&sinceStatus](const QString &text, bool isStatus) {
+        if (!isStatus) {
+            err(text);
+            sinceStatus.invalidate();
+        } else if (frontend::statusRewrites() || !sinceStatus.isValid() || sinceStatus.elapsed() >= StatusEveryMs) {
+            frontend::statusLine(text);
+            sinceStatus.start();
+        }
+    };
+    calibration.ask = [&stop](const QString &prompt) {
+        err(prompt);
+        return readAnswer(stop);
+    };
+    frontend::catchStopSignals(QCoreApplication::instance(), [] {}, &stop);
+    const procedure::Outcome outcome = calibration.exec();
+    frontend::releaseStopSignals();
+    err(outcome.message);
+    status = statusOf(outcome.ending);
+    if (status == Success)
+        err(QStringLiteral("record: %1 (sha256 %2)")
+                .arg(QDir::toNativeSeparators(options.recordPath), record::toJson(calibration.record()).value(QStringLiteral("sha256")).toString()));
+    if (invocation.isSet(Certificate) && status != Success)
+        err(QStringLiteral("no certificate: the calibration did not complete."));
+    if (invocation.isSet(Certificate) && status == Success) {
+        const QString error = certificate::writePdf(invocation.value(Certificate), calibration.record());
+        if (!error.isEmpty()) {
+            err(error);
+            return FileProblem;
+        }
+        err(QStringLiteral("certificate: %1").arg(QDir::toNativeSeparators(invocation.value(Certificate))));
+    }
+    return status;
+}
+
+} // namespace
+
+Command calibrateCommand()
+{
+    return {QStringLiteral("calibrate"),
+            QStringLiteral("calibrate the sensor's table or the ADC against a reference"),
+            {{QStringLiteral("PROCEDURE"), QStringLiteral("The procedure file (JSON; see 'man thermocal-cli').")}},
+            {QCommandLineOption(Record,
+                                QStringLiteral("The record: every reading, the results and their SHA-256, written after "
+                                               "every point (default: the certificate number .json here)."),
+                                QStringLiteral("FILE")),
+             QCommandLineOption(Certificate, QStringLiteral("Writes the calibration certificate as a PDF."), QStringLiteral("FILE")),
+             QCommandLineOption(Write,
+                                QStringLiteral("Sends the new set as 'set --commit' does (backup, write, read-back, commit) "
+                                               "and measures the as-left points. Without it nothing is sent.")),
+             QCommandLineOption(Backup,
+                                QStringLiteral("With --write: the backup of the instrument's set, which must not exist "
+                                               "(default: thermocal-backup-<UTC time>.json here)."),
+                                QStringLiteral("FILE")),
+             QCommandLineOption(Resume,
+                                QStringLiteral("Goes on with the run of this record: the point in progress is measured "
+                                               "again from its start."),
+                                QStringLiteral("RECORD")),
+             QCommandLineOption(AllowExpired,
+                                QStringLiteral("Runs with a reference whose certificate is past its due date; the "
+                                               "certificate says so."))},
+            run,
+            PortOption::Offered,
+            Application::Gui};
+}
+
+} // namespace cli

@@ -1,0 +1,207 @@
+#include "analysis.h"
+
+#include "curvemath.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+namespace analysis {
+
+namespace {
+
+constexpr double MillikelvinPerKelvin = 1000.0;
+
+QString message(const char *text)
+{
+    return QCoreApplication::translate("analysis", text);
+}
+
+QVector<fit::Point> tableRows(const device::DeviceSet &set)
+{
+    return device::toCalibrationSet(set).table;
+}
+
+// K per V of the curve at a temperature: what a voltage term is multiplied by.
+double kelvinPerVolt(const QVector<fit::Point> &table, double kelvin)
+{
+    const double slope = curvemath::slopeAt(curveimport::sortedAndMerged(table), kelvin);
+    return std::isfinite(slope) && slope != 0.0 ? 1.0 / slope : 0.0;
+}
+
+int indexOfNominal(const QVector<double> &values, double nominal)
+{
+    for (int i = 0; i < values.size(); ++i) {
+        if (values.at(i) == nominal)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+QString decisionText(Decision decision)
+{
+    switch (decision) {
+    case Decision::Pass:
+        return QStringLiteral("pass");
+    case Decision::Fail:
+        return QStringLiteral("fail");
+    case Decision::ConditionalPass:
+        return QStringLiteral("conditional pass");
+    case Decision::ConditionalFail:
+        return QStringLiteral("conditional fail");
+    }
+    return QString();
+}
+
+double referenceValue(const procedure::Procedure &procedure, double reading)
+{
+    // inUnit() goes from K to the unit; a reading comes the other way.
+    return procedure.reference.unit == procedure::Unit::Celsius ? reading - procedure::inUnit(0.0, procedure::Unit::Celsius)
+                                                                : reading;
+}
+
+stability::Reading judged(const procedure::Procedure &procedure, const Sample &sample)
+{
+    return {sample.ms, referenceValue(procedure, sample.reference),
+            procedure.kind == procedure::Kind::Adc ? sample.volts : sample.kelvin};
+}
+
+Decision decide(procedure::DecisionRule rule, double error, double expanded, double tolerance)
+{
+    const double size = std::fabs(error);
+    if (rule == procedure::DecisionRule::Simple)
+        return size <= tolerance ? Decision::Pass : Decision::Fail;
+    if (size + expanded <= tolerance)
+        return Decision::Pass;
+    if (size - expanded > tolerance)
+        return Decision::Fail;
+    return size <= tolerance ? Decision::ConditionalPass : Decision::ConditionalFail;
+}
+
+Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet &asFound, const QVector<RawPoint> &points)
+{
+    Analysis result;
+    const bool adc = procedure.kind == procedure::Kind::Adc;
+    const QString unit = procedure::pointUnit(procedure.kind);
+
+    // The statistics of each captured point first: the fit needs the as-found ones.
+    for (const RawPoint &raw : points) {
+        if (!raw.captured())
+            continue;
+        PointResult point;
+        point.nominal = raw.nominal;
+        point.phase = raw.phase;
+        QVector<stability::Reading> before;
+        for (int i = 0; i < raw.capturedFrom && i < raw.samples.size(); ++i)
+            before.append(judged(procedure, raw.samples.at(i)));
+        if (!before.isEmpty())
+            point.stability = stability::judge(before, procedure.stability, before.last().ms);
+        QVector<double> seconds;
+        QVector<double> references;
+        QVector<double> instruments;
+        QVector<double> volts;
+        QVector<double> differences;
+        for (int i = raw.capturedFrom; i < raw.samples.size(); ++i) {
+            const stability::Reading reading = judged(procedure, raw.samples.at(i));
+            seconds.append(double(reading.ms - raw.samples.at(raw.capturedFrom).ms) / 1000.0);
+            references.append(reading.reference);
+            instruments.append(reading.instrument);
+            volts.append(raw.samples.at(i).volts);
+            differences.append(reading.instrument - reading.reference);
+        }
+        point.n = references.size();
+        point.reference = stability::statistics(seconds, references).mean;
+        point.instrument = stability::statistics(seconds, instruments).mean;
+        point.volts = stability::statistics(seconds, volts).mean;
+        point.error = point.instrument - point.reference;
+        point.differenceSd = stability::statistics(seconds, differences).sd;
+        if (!std::isfinite(point.differenceSd))
+            point.differenceSd = 0.0;
+        result.points.append(point);
+    }
+
+    // The fit, once every as-found point is in.
+    QVector<const PointResult *> asFoundPoints;
+    for (const PointResult &point : qAsConst(result.points)) {
+        if (point.phase == Phase::AsFound)
+            asFoundPoints.append(&point);
+    }
+    if (asFoundPoints.size() == procedure.points.size()) {
+        if (adc) {
+            QVector<double> instrumentVolts;
+            QVector<double> referenceVolts;
+            for (const PointResult *point : qAsConst(asFoundPoints)) {
+                instrumentVolts.append(point->volts);
+                referenceVolts.append(point->reference);
+            }
+            result.adc = fit::fitAdc(asFound.adcSlope, asFound.adcIntercept, instrumentVolts, referenceVolts);
+            if (result.adc.ok()) {
+                result.proposed = asFound;
+                result.proposed.adcSlope = float(result.adc.slope);
+                result.proposed.adcIntercept = float(result.adc.intercept);
+                result.fitted = true;
+            } else {
+                result.error = result.adc.error;
+            }
+        } else {
+            QVector<fit::SensorPoint> measured;
+            for (const PointResult *point : qAsConst(asFoundPoints))
+                measured.append({point->reference, point->volts});
+            result.sensor = fit::fitSensor(tableRows(asFound), measured, procedure::fitDegree(procedure));
+            if (result.sensor.ok()) {
+                result.proposed = device::withTable(asFound, result.sensor.table);
+                result.fitted = true;
+            } else {
+                result.error = result.sensor.error;
+            }
+        }
+    }
+
+    // The budgets and decisions.
+    const auto &reference = procedure.reference;
+    for (PointResult &point : result.points) {
+        QVector<budget::Term> terms;
+        terms.append(budget::typeB(QStringLiteral("reference certificate"), procedure::Distribution::Normal,
+                                   reference.certificate.expandedUncertainty, reference.certificate.k, unit));
+        terms.append(budget::typeB(QStringLiteral("reference drift"), procedure::Distribution::Rectangular, reference.drift, 0, unit));
+        terms.append(budget::typeB(QStringLiteral("reference resolution"), procedure::Distribution::Rectangular,
+                                   reference.resolution / 2, 0, unit));
+        terms.append(budget::repeatability(QStringLiteral("repeatability"), point.differenceSd, point.n, unit));
+        for (const procedure::Component &component : procedure.uncertainty)
+            terms.append(budget::typeB(component.name, component.distribution, component.value, component.k, unit));
+        if (point.phase == Phase::AsLeft && result.fitted) {
+            const int index = indexOfNominal(procedure.points, point.nominal);
+            const double residual = adc ? result.adc.residuals.value(index) : result.sensor.residuals.value(index);
+            budget::Term term = budget::typeB(QStringLiteral("fit residual"), procedure::Distribution::Rectangular,
+                                              std::fabs(residual), 0, QStringLiteral("V"));
+            if (!adc) {
+                term.sensitivity = kelvinPerVolt(result.sensor.table, point.reference);
+                terms.append(term);
+                terms.append(budget::typeB(QStringLiteral("table interpolation"), procedure::Distribution::Rectangular,
+                                           result.sensor.interpolationMk / MillikelvinPerKelvin, 0, unit));
+            } else {
+                terms.append(term);
+            }
+        }
+        point.budget = budget::combine(terms);
+        point.decision = decide(procedure.rule, point.error, point.budget.expanded, procedure.tolerance);
+    }
+    if (result.error.isEmpty() && !result.fitted && asFoundPoints.size() == procedure.points.size())
+        result.error = message(QT_TRANSLATE_NOOP("analysis", "The fit could not be made."));
+    return result;
+}
+
+double predictedError(const procedure::Procedure &procedure, const Analysis &analysis, const PointResult &point)
+{
+    if (!analysis.fitted)
+        return std::numeric_limits<double>::quiet_NaN();
+    if (procedure.kind == procedure::Kind::Adc) {
+        const int index = indexOfNominal(procedure.points, point.nominal);
+        return -analysis.adc.residuals.value(index);
+    }
+    return curvemath::tableTemperature(tableRows(analysis.proposed), point.volts) - point.reference;
+}
+
+} // namespace analysis

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "budget.h"
+#include "device.h"
+#include "fit.h"
+#include "procedurefile.h"
+#include "stability.h"
+
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// Everything a calibration computes from its raw readings: each point's statistics, error,
+// uncertainty budget and decision, the fit and the set it proposes. One function of the
+// procedure, the set found and the readings, so a record can be checked by computing it
+// again.
+namespace analysis {
+
+enum class Phase { AsFound, AsLeft };
+
+// One reading of both channels: the reference as it answered (in its own unit), the
+// instrument's voltage and temperature as it holds them (single precision).
+struct Sample
+{
+    qint64 ms = 0; // since the epoch
+    double reference = 0.0;
+    double volts = 0.0;
+    double kelvin = 0.0;
+};
+
+struct RawPoint
+{
+    double nominal = 0.0;
+    Phase phase = Phase::AsFound;
+    QVector<Sample> samples;
+    int capturedFrom = -1; // the first captured sample; -1 while the point never became stable
+    bool captured() const { return capturedFrom >= 0; }
+};
+
+enum class Decision { Pass, Fail, ConditionalPass, ConditionalFail };
+QString decisionText(Decision decision);
+
+struct PointResult
+{
+    double nominal = 0.0;
+    Phase phase = Phase::AsFound;
+    int n = 0;
+    double reference = 0.0;   // mean, in the point's unit (K or V)
+    double instrument = 0.0;  // mean of the instrument's temperature (sensor) or voltage (adc)
+    double volts = 0.0;       // mean of the instrument's voltage
+    double error = 0.0;       // instrument minus reference
+    double differenceSd = 0.0;
+    stability::Judgement stability; // as judged when the capture began
+    budget::Budget budget;
+    Decision decision = Decision::Fail;
+};
+
+struct Analysis
+{
+    QVector<PointResult> points; // one per captured point, in the record's order
+    bool fitted = false;         // every as-found point captured, and the fit made
+    fit::SensorFit sensor;
+    fit::AdcFit adc;
+    device::DeviceSet proposed;
+    QString error;               // why there is no fit although every point was captured
+};
+
+// The reading in the point's unit: a reference in C becomes K.
+double referenceValue(const procedure::Procedure &procedure, double reading);
+// What the judge sees of a sample.
+stability::Reading judged(const procedure::Procedure &procedure, const Sample &sample);
+
+Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet &asFound,
+                 const QVector<RawPoint> &points);
+
+// The error the proposed set would give at an as-found point: its reading of the voltage
+// measured there, minus the reference.
+double predictedError(const procedure::Procedure &procedure, const Analysis &analysis, const PointResult &point);
+// The decision rule applied to one error and its expanded uncertainty.
+Decision decide(procedure::DecisionRule rule, double error, double expanded, double tolerance);
+
+} // namespace analysis

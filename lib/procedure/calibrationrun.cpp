@@ -1,0 +1,481 @@
+#include "calibrationrun.h"
+
+#include "curvemath.h"
+#include "device.h"
+#include "portdiscovery.h"
+#include "ports.h"
+#include "protocol.h"
+#include "scpiclient.h"
+#include "sendset.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QThread>
+
+#include <cmath>
+
+namespace procedure {
+
+namespace {
+
+constexpr int SleepSliceMs = 100; // a stop is noticed within this, beyond a reading in progress
+constexpr double MsPerSecond = 1000.0;
+constexpr double MillisPerUnit = 1000.0; // mK per K, mV per V
+constexpr int InstrumentAttempts = 3;
+constexpr int ReferenceAttempts = 2;
+constexpr int SettleLimitMs = 1000;
+
+QString message(const char *text)
+{
+    return QCoreApplication::translate("procedure", text);
+}
+
+qint64 now()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString isoNow()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QString value(double number, int decimals = 4)
+{
+    return std::isfinite(number) ? QString::number(number, 'f', decimals) : QStringLiteral("?");
+}
+
+QString serialNumberOf(const QString &portName)
+{
+    const QList<portdiscovery::Port> present = portdiscovery::availablePorts();
+    for (const portdiscovery::Port &port : present) {
+        if (port.name == portName || QStringLiteral("/dev/") + port.name == portName)
+            return port.serialNumber;
+    }
+    return QString();
+}
+
+} // namespace
+
+Run::Run(const Procedure &procedure, std::unique_ptr<ports::Port> instrument, const RunOptions &options)
+    : m_procedure(procedure)
+    , m_instrument(std::move(instrument))
+    , m_options(options)
+{
+}
+
+Run::~Run() = default;
+
+void Run::say(const QString &text) const
+{
+    if (report)
+        report(text, false);
+}
+
+void Run::status(const QString &text) const
+{
+    if (report)
+        report(text, true);
+}
+
+bool Run::hasCaptured(double nominal, analysis::Phase phase) const
+{
+    for (const analysis::RawPoint &point : m_record.points) {
+        if (point.nominal == nominal && point.phase == phase && point.captured())
+            return true;
+    }
+    return false;
+}
+
+Outcome Run::save()
+{
+    const QString error = record::save(m_options.recordPath, m_record);
+    if (!error.isEmpty())
+        return {Ending::FileProblem, message(QT_TRANSLATE_NOOP("procedure", "cannot write the record %1: %2"))
+                                         .arg(QDir::toNativeSeparators(m_options.recordPath), error)};
+    return {Ending::Complete, QString()};
+}
+
+Outcome Run::finish(Ending ending, const QString &text, record::State state)
+{
+    if (!m_started)
+        return {ending, text};
+    m_record.state = state;
+    m_record.finished = isoNow();
+    m_record.note = text;
+    const Outcome saved = save();
+    QString said = text;
+    if (ending != Ending::Complete) {
+        said += m_written ? message(QT_TRANSLATE_NOOP("procedure", " The instrument holds the new set, committed to EEPROM."))
+                          : message(QT_TRANSLATE_NOOP("procedure", " The instrument's EEPROM holds the set as found."));
+        said += message(QT_TRANSLATE_NOOP("procedure", " The record is kept: %1")).arg(QDir::toNativeSeparators(m_options.recordPath));
+    }
+    if (saved.ending != Ending::Complete)
+        return {ending == Ending::Complete ? Ending::FileProblem : ending, said + QLatin1Char(' ') + saved.message};
+    return {ending, said};
+}
+
+bool Run::sleepUntil(qint64 msSinceEpoch)
+{
+    while (true) {
+        if (stopped())
+            return false;
+        const qint64 left = msSinceEpoch - now();
+        if (left <= 0)
+            return true;
+        QThread::msleep(ulong(std::min<qint64>(left, SleepSliceMs)));
+    }
+}
+
+Outcome Run::prepare()
+{
+    const ReferenceCertificate &certificate = m_procedure.reference.certificate;
+    if (certificate.due < m_options.today) {
+        if (!m_options.allowExpiredReference)
+            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; "
+                                                                            "recalibrate the reference, or run with --allow-expired-reference, which the certificate will state"))
+                                         .arg(certificate.number, certificate.due.toString(Qt::ISODate))};
+        say(message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; going on as asked, and the certificate says so"))
+                .arg(certificate.number, certificate.due.toString(Qt::ISODate)));
+    }
+
+    if (m_options.resume) {
+        QString error;
+        std::optional<record::Record> resumed = record::fromJson(*m_options.resume, &error);
+        if (!resumed)
+            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: %1")).arg(error)};
+        if (resumed->procedure != m_procedure.json)
+            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record was made with another procedure"))};
+        QVector<analysis::RawPoint> kept;
+        for (const analysis::RawPoint &point : qAsConst(resumed->points)) {
+            if (point.captured())
+                kept.append(point);
+        }
+        resumed->points = kept;
+        m_record = *resumed;
+        m_written = m_record.asLeft.has_value();
+    } else {
+        m_record.procedure = m_procedure.json;
+        m_record.started = isoNow();
+    }
+    m_record.software = m_options.software;
+    m_record.port = m_options.portName;
+    m_record.write = m_options.write || m_written;
+    m_record.allowExpiredReference = m_options.allowExpiredReference && certificate.due < m_options.today;
+    m_record.state = record::State::Running;
+    m_record.finished.clear();
+    m_record.serialNumber = serialNumberOf(m_options.portName);
+
+    QString error;
+    if (m_procedure.reference.port != ManualPort) {
+        m_reference = scpiclient::Client::open(m_procedure.reference.port, &error);
+        if (!m_reference)
+            return {Ending::NoDevice, message(QT_TRANSLATE_NOOP("procedure", "cannot open the reference %1: %2"))
+                                          .arg(m_procedure.reference.port, error)};
+        if (m_procedure.reference.identify) {
+            const std::optional<QByteArray> idn = m_reference->ask("*IDN?", m_stop, &error);
+            if (!idn)
+                return {stopped() ? Ending::Stopped : Ending::NoAnswer,
+                        message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
+            m_record.referenceIdn = ports::printableLine(*idn, scpiclient::LongestReply);
+        }
+    }
+    if (m_procedure.source) {
+        m_source = scpiclient::Client::open(m_procedure.source->port, &error);
+        if (!m_source)
+            return {Ending::NoDevice, message(QT_TRANSLATE_NOOP("procedure", "cannot open the source %1: %2"))
+                                          .arg(m_procedure.source->port, error)};
+    }
+
+    protocol::Link link(m_instrument.get());
+    const std::optional<device::DeviceSet> held = device::readSet(link);
+    if (!held)
+        return {Ending::NoAnswer, protocol::message(link.failure())};
+    if (m_options.resume) {
+        const device::DeviceSet expected = m_written ? *m_record.asLeft : m_record.asFound;
+        if (!device::compare(*held, expected).isEmpty())
+            return {Ending::NotVerified, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the instrument holds another set than the record says it %1"))
+                                             .arg(m_written ? message(QT_TRANSLATE_NOOP("procedure", "was left with"))
+                                                            : message(QT_TRANSLATE_NOOP("procedure", "was found with")))};
+        say(message(QT_TRANSLATE_NOOP("procedure", "resuming: %1 points kept from the record")).arg(m_record.points.size()));
+    } else {
+        m_record.asFound = *held;
+    }
+    m_started = true;
+
+    if (m_procedure.kind == Kind::Sensor) {
+        const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(device::toCalibrationSet(m_record.asFound).table);
+        for (double point : qAsConst(m_procedure.points)) {
+            if (sorted.size() < 2 || point < sorted.first().second || point > sorted.last().second)
+                return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the point %1 K lies outside the instrument's table (%2 K to %3 K)"))
+                                             .arg(point).arg(sorted.value(0).second).arg(sorted.value(sorted.size() - 1).second)};
+        }
+    }
+    return save();
+}
+
+Outcome Run::setPoint(double nominal, int index, int count)
+{
+    const QString unit = pointUnit(m_procedure.kind);
+    if (m_source) {
+        QString error;
+        const QByteArray command = scpiclient::setCommand(m_procedure.source->set, nominal);
+        if (!m_source->send(command, &error))
+            return {Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the source: %1")).arg(error)};
+        say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: %3 %4 (%5)")).arg(index).arg(count).arg(nominal).arg(unit)
+                .arg(QString::fromLatin1(command)));
+        status(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: settling for %3 s")).arg(index).arg(count).arg(m_procedure.source->settle));
+        if (!sleepUntil(now() + qint64(m_procedure.source->settle * MsPerSecond)))
+            return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped."))};
+        return {Ending::Complete, QString()};
+    }
+    const QString what = m_procedure.kind == Kind::Adc ? message(QT_TRANSLATE_NOOP("procedure", "apply %1 V at the sensor input"))
+                                                       : message(QT_TRANSLATE_NOOP("procedure", "set the bath to %1 K"));
+    if (!ask || !ask(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: %3, then press Enter"))
+                         .arg(index).arg(count).arg(what.arg(nominal))))
+        return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "no answer from the operator (the input ended)."))};
+    return {Ending::Complete, QString()};
+}
+
+Outcome Run::takeReading(analysis::Sample *sample)
+{
+    sample->ms = now();
+    QString error;
+    if (m_reference) {
+        std::optional<QByteArray> reply;
+        for (int attempt = 0; attempt < ReferenceAttempts && !reply && !stopped(); ++attempt)
+            reply = m_reference->ask(m_procedure.reference.query.toLatin1(), m_stop, &error);
+        if (!reply)
+            return {stopped() ? Ending::Stopped : Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
+        const std::optional<double> reading = scpiclient::reading(*reply, m_procedure.reference.unit, &error);
+        if (!reading)
+            return {Ending::NoAnswer, error};
+        sample->reference = *reading;
+    } else {
+        while (true) {
+            const std::optional<QString> answer
+                = ask ? ask(message(QT_TRANSLATE_NOOP("procedure", "reference reading in %1: ")).arg(unitSymbol(m_procedure.reference.unit)))
+                      : std::nullopt;
+            if (!answer)
+                return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "no answer from the operator (the input ended)."))};
+            const std::optional<double> reading = scpiclient::firstNumber(answer->toLatin1());
+            if (reading) {
+                sample->reference = *reading;
+                break;
+            }
+            say(message(QT_TRANSLATE_NOOP("procedure", "'%1' holds no number; type the reference's reading.")).arg(*answer));
+        }
+        sample->ms = now();
+    }
+    // One reply lost on a busy machine must not end a run of hours: a reading is tried again
+    // after the late bytes are drained, a lost connection is not.
+    device::Reading reading;
+    protocol::LinkFailure failure = protocol::LinkFailure::None;
+    for (int attempt = 0; attempt < InstrumentAttempts; ++attempt) {
+        protocol::Link link(m_instrument.get());
+        reading = device::readLive(link);
+        failure = link.failure();
+        if ((reading.voltage && reading.temperature) || failure != protocol::LinkFailure::NoAnswer || stopped())
+            break;
+        device::settle(*m_instrument, SettleLimitMs, m_stop);
+    }
+    if (!reading.voltage || !reading.temperature)
+        return {stopped() ? Ending::Stopped : Ending::NoAnswer, protocol::message(failure)};
+    if (!std::isfinite(*reading.voltage) || !std::isfinite(*reading.temperature))
+        return {Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the instrument reads %1 V, %2 K: not a number (a sensor beyond its table?)"))
+                                      .arg(double(*reading.voltage)).arg(double(*reading.temperature))};
+    sample->volts = double(*reading.voltage);
+    sample->kelvin = double(*reading.temperature);
+    return {Ending::Complete, QString()};
+}
+
+Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count)
+{
+    Outcome set = setPoint(nominal, index, count);
+    if (set.ending != Ending::Complete)
+        return set;
+    const Stability &limits = m_procedure.stability;
+    const QString unit = pointUnit(m_procedure.kind);
+    const qint64 intervalMs = qint64(limits.interval * MsPerSecond);
+    const qint64 deadline = now() + qint64(limits.timeout * MsPerSecond);
+    analysis::RawPoint point;
+    point.nominal = nominal;
+    point.phase = phase;
+    QVector<stability::Reading> readings;
+    bool stale = false;
+    qint64 next = now();
+    while (true) {
+        if (!sleepUntil(next))
+            return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped during point %1 of %2."))
+                                         .arg(index).arg(count)};
+        analysis::Sample sample;
+        const Outcome read = takeReading(&sample);
+        if (read.ending != Ending::Complete)
+            return read;
+        point.samples.append(sample);
+        const QString head = message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2, %3 %4: reference %5, instrument %6"))
+                                 .arg(index).arg(count).arg(nominal).arg(unit)
+                                 .arg(value(analysis::referenceValue(m_procedure, sample.reference)))
+                                 .arg(value(m_procedure.kind == Kind::Adc ? sample.volts : sample.kelvin, m_procedure.kind == Kind::Adc ? 6 : 4));
+        if (point.captured()) {
+            const int captured = point.samples.size() - point.capturedFrom;
+            status(message(QT_TRANSLATE_NOOP("procedure", "%1; capturing %2 of %3")).arg(head).arg(captured).arg(limits.samples));
+            if (captured >= limits.samples)
+                break;
+        } else {
+            readings.append(analysis::judged(m_procedure, sample));
+            const stability::Judgement judged = stability::judge(readings, limits, sample.ms);
+            QString state;
+            if (judged.stable)
+                state = message(QT_TRANSLATE_NOOP("procedure", "stable"));
+            else if (judged.stale)
+                state = message(QT_TRANSLATE_NOOP("procedure", "stale"));
+            else if (std::isfinite(judged.secondsToStable))
+                state = message(QT_TRANSLATE_NOOP("procedure", "stable in about %1 s")).arg(std::ceil(judged.secondsToStable));
+            else
+                state = message(QT_TRANSLATE_NOOP("procedure", "not stable"));
+            status(message(QT_TRANSLATE_NOOP("procedure", "%1; slope %2 and %3 (limit %4) %5/min; SD %6 and %7 (limit %8) %5; %9"))
+                       .arg(head, value(judged.reference.slopePerMinute), value(judged.instrument.slopePerMinute),
+                            value(limits.slope), unit, value(judged.reference.sd), value(judged.instrument.sd), value(limits.sd), state));
+            if (judged.stale && !stale)
+                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for the whole window: stale, not stable."))
+                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12));
+            stale = judged.stale;
+            if (judged.stable) {
+                point.capturedFrom = point.samples.size();
+            } else if (sample.ms >= deadline) {
+                m_record.points.append(point);
+                return {Ending::NotStable, message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4) did not become stable within %5 s%6."))
+                                               .arg(index).arg(count).arg(nominal).arg(unit).arg(limits.timeout)
+                                               .arg(stale ? message(QT_TRANSLATE_NOOP("procedure", " (the reference is stale)")) : QString())};
+            }
+        }
+        next += intervalMs;
+        // Readings that fell due during a slow one are skipped, never made up in a burst.
+        while (next < now())
+            next += intervalMs;
+    }
+    m_record.points.append(point);
+    say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4, %5) captured.")).arg(index).arg(count).arg(nominal).arg(unit)
+            .arg(phase == analysis::Phase::AsLeft ? message(QT_TRANSLATE_NOOP("procedure", "as left"))
+                                                  : message(QT_TRANSLATE_NOOP("procedure", "as found"))));
+    return save();
+}
+
+Outcome Run::writeProposed(const analysis::Analysis &analysed)
+{
+    protocol::Link link(m_instrument.get());
+    const std::optional<device::DeviceSet> held = device::readSet(link);
+    if (!held)
+        return {Ending::NoAnswer, protocol::message(link.failure())};
+    if (!device::compare(*held, m_record.asFound).isEmpty())
+        return {Ending::NotVerified, message(QT_TRANSLATE_NOOP("procedure", "the instrument's set changed during the run; nothing was sent."))};
+    const QString nonFinite = sendset::firstNonFinite(*held);
+    if (!nonFinite.isEmpty())
+        return {Ending::FileProblem, message(QT_TRANSLATE_NOOP("procedure", "the instrument holds a value that a backup file cannot hold (%1); nothing was sent."))
+                                         .arg(nonFinite)};
+    const QString backupPath = m_options.backupPath.isEmpty() ? sendset::defaultBackupName() : m_options.backupPath;
+    const QString backupError = sendset::writeBackup(*held, backupPath);
+    if (!backupError.isEmpty())
+        return {Ending::FileProblem, message(QT_TRANSLATE_NOOP("procedure", "%1; nothing was sent.")).arg(backupError)};
+    say(message(QT_TRANSLATE_NOOP("procedure", "backup of the instrument's set: %1")).arg(QDir::toNativeSeparators(backupPath)));
+    m_record.backup = backupPath;
+
+    const sendset::Result sent = sendset::send(*m_instrument, analysed.proposed, true);
+    switch (sent.outcome) {
+    case sendset::Outcome::Verified:
+        m_written = true;
+        m_record.asLeft = analysed.proposed;
+        m_record.writeOutcome = message(QT_TRANSLATE_NOOP("procedure", "sent, verified and committed to EEPROM"));
+        say(m_record.writeOutcome + QLatin1Char('.'));
+        return save();
+    case sendset::Outcome::LinkFailed:
+        m_record.writeOutcome = message(QT_TRANSLATE_NOOP("procedure", "%1 The set may be partly written in the instrument's memory; nothing was committed."))
+                                    .arg(protocol::message(sent.failure));
+        return {Ending::NoAnswer, m_record.writeOutcome};
+    case sendset::Outcome::Different:
+        m_record.writeOutcome = message(QT_TRANSLATE_NOOP("procedure", "the instrument holds other values than were sent (%1 differences); nothing was committed."))
+                                    .arg(sent.differences.size());
+        return {Ending::NotVerified, m_record.writeOutcome};
+    case sendset::Outcome::CommitFailed:
+        m_record.writeOutcome = message(QT_TRANSLATE_NOOP("procedure", "%1 The set was verified, but the commit may not have reached the EEPROM."))
+                                    .arg(protocol::message(sent.failure));
+        return {Ending::NoAnswer, m_record.writeOutcome};
+    }
+    return {Ending::NoAnswer, QString()};
+}
+
+Outcome Run::exec()
+{
+    Outcome outcome = prepare();
+    if (outcome.ending != Ending::Complete)
+        return finish(outcome.ending, outcome.message, outcome.ending == Ending::Stopped ? record::State::Stopped : record::State::Failed);
+
+    const auto ended = [this](const Outcome &o) {
+        const record::State state = o.ending == Ending::NotStable ? record::State::NotStable
+                                  : o.ending == Ending::Stopped   ? record::State::Stopped
+                                                                 : record::State::Failed;
+        return finish(o.ending, o.message, state);
+    };
+    const int count = m_procedure.points.size();
+    for (int i = 0; i < count; ++i) {
+        if (hasCaptured(m_procedure.points.at(i), analysis::Phase::AsFound))
+            continue;
+        outcome = measure(m_procedure.points.at(i), analysis::Phase::AsFound, i + 1, count);
+        if (outcome.ending != Ending::Complete)
+            return ended(outcome);
+    }
+
+    const analysis::Analysis analysed = analysis::analyse(m_procedure, m_record.asFound, m_record.points);
+    if (!analysed.fitted)
+        return finish(Ending::Refused, analysed.error, record::State::Failed);
+    const bool adc = m_procedure.kind == Kind::Adc;
+    say(adc ? message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new constants, change (mV):"))
+            : message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new table, change (mK):")));
+    double largest = 0.0;
+    for (const analysis::PointResult &point : analysed.points) {
+        if (point.phase != analysis::Phase::AsFound)
+            continue;
+        const double predicted = point.reference + analysis::predictedError(m_procedure, analysed, point);
+        const double change = (predicted - point.instrument) * MillisPerUnit;
+        largest = std::max(largest, std::fabs(change));
+        say(QStringLiteral("  %1  %2  %3  %4  %5").arg(point.nominal).arg(value(point.reference, 6), value(point.instrument, 6),
+                                                        value(predicted, 6), value(change, 3)));
+    }
+    if (adc)
+        say(message(QT_TRANSLATE_NOOP("procedure", "new ADC slope %1 V per count, intercept %2 V; largest change %3 mV."))
+                .arg(analysed.adc.slope, 0, 'g', 9).arg(analysed.adc.intercept, 0, 'g', 9).arg(value(largest, 3)));
+    else
+        say(message(QT_TRANSLATE_NOOP("procedure", "new table from %1 K to %2 K (calibrated %3 K to %4 K); largest change %5 mK; table interpolation within %6 mK."))
+                .arg(analysed.sensor.table.first().second).arg(analysed.sensor.table.last().second)
+                .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(value(largest, 3)).arg(value(analysed.sensor.interpolationMk, 3)));
+
+    // A resumed run that wrote already goes on to its as-left points.
+    if (!m_options.write && !m_written)
+        return finish(Ending::Complete, message(QT_TRANSLATE_NOOP("procedure", "the proposed set is in the record; nothing was sent (use --write).")),
+                      record::State::Complete);
+    if (!m_written) {
+        if (stopped())
+            return ended({Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped before writing."))});
+        outcome = writeProposed(analysed);
+        if (outcome.ending != Ending::Complete)
+            return ended(outcome);
+    }
+    QVector<double> asLeft;
+    for (double point : qAsConst(m_procedure.points)) {
+        if (m_procedure.asLeftPoints.contains(point))
+            asLeft.append(point);
+    }
+    for (int i = 0; i < asLeft.size(); ++i) {
+        if (hasCaptured(asLeft.at(i), analysis::Phase::AsLeft))
+            continue;
+        outcome = measure(asLeft.at(i), analysis::Phase::AsLeft, i + 1, asLeft.size());
+        if (outcome.ending != Ending::Complete)
+            return ended(outcome);
+    }
+    return finish(Ending::Complete, message(QT_TRANSLATE_NOOP("procedure", "calibration complete; the new set is committed to EEPROM.")),
+                  record::State::Complete);
+}
+
+} // namespace procedure

@@ -1,0 +1,445 @@
+#include "certificate.h"
+
+#include "curveplot.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+#include <cmath>
+#include <functional>
+
+namespace certificate {
+
+namespace {
+
+constexpr int Resolution = 300;      // dots per inch of the page's coordinates
+constexpr double MarginMm = 18.0;
+constexpr double BodyPoints = 9.0;
+constexpr double SmallPoints = 7.5;
+constexpr double HeadingPoints = 12.0;
+constexpr double TitlePoints = 18.0;
+constexpr double PlotHeightShare = 0.38; // of the body's height
+constexpr double MillisPerUnit = 1000.0;
+
+QString message(const char *text)
+{
+    return QCoreApplication::translate("certificate", text);
+}
+
+QString fixed(double value, int decimals)
+{
+    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-");
+}
+
+// Lays text and tables out down the pages, starting a new page when a block would not fit;
+// each page gets the header (lab, certificate number) and the footer (page X of Y).
+class Pages
+{
+public:
+    Pages(QPdfWriter &writer, const QString &lab, const QString &number, int total)
+        : m_writer(writer), m_lab(lab), m_number(number), m_total(total)
+    {
+        m_painter.begin(&m_writer);
+        m_body = QRectF(QPointF(0, 0), QSizeF(m_writer.width(), m_writer.height()));
+        startPage();
+    }
+    ~Pages() { m_painter.end(); }
+
+    bool ok() const { return m_painter.isActive(); }
+    int pages() const { return m_page; }
+    QPainter &painter() { return m_painter; }
+    double width() const { return m_body.width(); }
+
+    void title(const QString &text) { block(text, TitlePoints, true, Qt::AlignLeft); }
+    // A heading stays on the page of what follows it: `keep` is how much of that must fit.
+    void heading(const QString &text, double keep = 0.0)
+    {
+        m_y += lineHeight(BodyPoints) * 0.6;
+        block(text, HeadingPoints, true, Qt::AlignLeft, std::max(keep, lineHeight(HeadingPoints) * 3));
+    }
+    void paragraph(const QString &text, double points = BodyPoints) { block(text, points, false, Qt::AlignLeft); }
+    void centred(const QString &text) { block(text, BodyPoints, true, Qt::AlignHCenter); }
+
+    // Label: value lines, the labels in a column of their own.
+    void fields(const QVector<QPair<QString, QString>> &rows)
+    {
+        // The labels are bold: measured so.
+        setFont(BodyPoints, true);
+        const QFontMetricsF metrics(m_painter.font());
+        double labelWidth = 0.0;
+        for (const auto &row : rows)
+            labelWidth = std::max(labelWidth, metrics.horizontalAdvance(row.first + QStringLiteral(":  ")));
+        for (const auto &row : rows) {
+            const QRectF valueRect(m_body.left() + labelWidth, 0, m_body.width() - labelWidth, 1e6);
+            const double height = m_painter.boundingRect(valueRect, Qt::TextWordWrap, row.second.isEmpty() ? QStringLiteral("-") : row.second).height();
+            room(height);
+            setFont(BodyPoints, true);
+            m_painter.drawText(QRectF(m_body.left(), m_y, labelWidth, height), Qt::AlignLeft | Qt::AlignTop, row.first + QLatin1Char(':'));
+            setFont(BodyPoints, false);
+            m_painter.drawText(QRectF(valueRect.left(), m_y, valueRect.width(), height), Qt::TextWordWrap,
+                               row.second.isEmpty() ? QStringLiteral("-") : row.second);
+            m_y += height;
+        }
+    }
+
+    // A table with a header row; column widths in shares of the body's width.
+    void table(const QStringList &header, const QVector<QStringList> &rows, const QVector<double> &shares,
+               double points = SmallPoints)
+    {
+        const double height = lineHeight(points) * 1.25;
+        room(height * std::min(int(rows.size()) + 1, 4));
+        const auto drawRow = [&](const QStringList &cells, bool bold) {
+            room(height);
+            setFont(points, bold);
+            double x = m_body.left();
+            for (int c = 0; c < cells.size() && c < shares.size(); ++c) {
+                const double w = shares.at(c) * m_body.width();
+                m_painter.drawText(QRectF(x + 2, m_y, w - 4, height), (c == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
+                                   cells.at(c));
+                x += w;
+            }
+            m_y += height;
+            m_painter.setPen(QPen(Qt::gray, 1));
+            m_painter.drawLine(QPointF(m_body.left(), m_y), QPointF(m_body.right(), m_y));
+            m_painter.setPen(Qt::black);
+        };
+        drawRow(header, true);
+        for (const QStringList &row : rows)
+            drawRow(row, false);
+        m_y += height / 2;
+    }
+
+    // A drawing of the given height, drawn by `draw` into its rectangle.
+    void figure(double height, const std::function<void(QPainter &, const QRectF &)> &draw)
+    {
+        room(height);
+        draw(m_painter, QRectF(m_body.left(), m_y, m_body.width(), height));
+        m_y += height;
+    }
+
+    double bodyHeight() const { return m_body.height(); }
+
+private:
+    void setFont(double points, bool bold)
+    {
+        QFont font = m_painter.font();
+        font.setPointSizeF(points);
+        font.setBold(bold);
+        m_painter.setFont(font);
+    }
+
+    double lineHeight(double points)
+    {
+        setFont(points, false);
+        return QFontMetricsF(m_painter.font()).lineSpacing();
+    }
+
+    void block(const QString &text, double points, bool bold, Qt::Alignment alignment, double keepWithNext = 0.0)
+    {
+        setFont(points, bold);
+        const QRectF bounds = m_painter.boundingRect(QRectF(m_body.left(), 0, m_body.width(), 1e6),
+                                                     Qt::TextWordWrap | alignment, text);
+        room(bounds.height() + keepWithNext);
+        setFont(points, bold);
+        m_painter.drawText(QRectF(m_body.left(), m_y, m_body.width(), bounds.height()), Qt::TextWordWrap | alignment, text);
+        m_y += bounds.height() + lineHeight(points) * 0.25;
+    }
+
+    void room(double height)
+    {
+        if (m_y + height > m_bottom) {
+            m_writer.newPage();
+            ++m_page;
+            startPage();
+        }
+    }
+
+    void startPage()
+    {
+        const double small = lineHeight(SmallPoints);
+        setFont(SmallPoints, false);
+        const QString header = message(QT_TRANSLATE_NOOP("certificate", "%1 - Calibration certificate %2")).arg(m_lab, m_number);
+        const QString footer = message(QT_TRANSLATE_NOOP("certificate", "Certificate %1 - page %2 of %3"))
+                                   .arg(m_number).arg(m_page).arg(m_total > 0 ? QString::number(m_total) : QStringLiteral("?"));
+        m_painter.drawText(QRectF(m_body.left(), m_body.top(), m_body.width(), small), Qt::AlignLeft, header);
+        m_painter.drawLine(QPointF(m_body.left(), m_body.top() + small * 1.2), QPointF(m_body.right(), m_body.top() + small * 1.2));
+        m_painter.drawText(QRectF(m_body.left(), m_body.bottom() - small, m_body.width(), small), Qt::AlignHCenter, footer);
+        m_y = m_body.top() + small * 2;
+        m_bottom = m_body.bottom() - small * 2;
+    }
+
+    QPdfWriter &m_writer;
+    QPainter m_painter;
+    QString m_lab;
+    QString m_number;
+    int m_total;
+    int m_page = 1;
+    QRectF m_body;
+    double m_y = 0.0;
+    double m_bottom = 0.0;
+};
+
+QString ruleInWords(const procedure::Procedure &p)
+{
+    const QString unit = procedure::pointUnit(p.kind);
+    if (p.rule == procedure::DecisionRule::Guarded)
+        return message(QT_TRANSLATE_NOOP("certificate", "Guarded acceptance (ILAC-G8): a point passes when |error| + U <= %1 %2, "
+                                                        "fails when |error| - U > %1 %2; otherwise it is a conditional pass "
+                                                        "(|error| <= %1 %2) or a conditional fail. U is the expanded uncertainty "
+                                                        "at a coverage probability of about 95 %."))
+            .arg(p.tolerance).arg(unit);
+    return message(QT_TRANSLATE_NOOP("certificate", "Simple acceptance (ILAC-G8, no guard band): a point passes when |error| <= %1 %2. "
+                                                    "The uncertainty is stated but not taken into the decision; the risk of a "
+                                                    "false accept can reach 50 % for a result at the tolerance."))
+        .arg(p.tolerance).arg(unit);
+}
+
+void results(Pages &pages, const procedure::Procedure &p, const analysis::Analysis &analysed, analysis::Phase phase,
+             bool predicted)
+{
+    const bool adc = p.kind == procedure::Kind::Adc;
+    const QString unit = procedure::pointUnit(p.kind);
+    const QString errorUnit = adc ? QStringLiteral("mV") : QStringLiteral("mK");
+    QVector<QStringList> rows;
+    for (const analysis::PointResult &point : analysed.points) {
+        if (point.phase != phase)
+            continue;
+        const double error = predicted ? analysis::predictedError(p, analysed, point) : point.error;
+        rows.append({QString::number(point.nominal), fixed(point.reference, adc ? 6 : 4),
+                     fixed(predicted ? point.reference + error : point.instrument, adc ? 6 : 4),
+                     fixed(error * MillisPerUnit, 2), fixed(point.budget.expanded * MillisPerUnit, 2), fixed(point.budget.k, 2),
+                     QString::number(p.tolerance * MillisPerUnit),
+                     predicted ? message(QT_TRANSLATE_NOOP("certificate", "(not made)"))
+                               : analysis::decisionText(analysis::decide(p.rule, error, point.budget.expanded, p.tolerance))});
+    }
+    pages.table({message(QT_TRANSLATE_NOOP("certificate", "Nominal (%1)")).arg(unit),
+                 message(QT_TRANSLATE_NOOP("certificate", "Reference (%1)")).arg(unit),
+                 message(QT_TRANSLATE_NOOP("certificate", "Instrument (%1)")).arg(unit),
+                 message(QT_TRANSLATE_NOOP("certificate", "Error (%1)")).arg(errorUnit),
+                 message(QT_TRANSLATE_NOOP("certificate", "U (%1)")).arg(errorUnit), QStringLiteral("k"),
+                 message(QT_TRANSLATE_NOOP("certificate", "Tolerance (%1)")).arg(errorUnit),
+                 message(QT_TRANSLATE_NOOP("certificate", "Decision"))},
+                rows, {0.1, 0.14, 0.14, 0.11, 0.1, 0.07, 0.13, 0.21});
+}
+
+void budgets(Pages &pages, const procedure::Procedure &p, const analysis::Analysis &analysed)
+{
+    const QString unit = procedure::pointUnit(p.kind);
+    for (const analysis::PointResult &point : analysed.points) {
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "%1 %2, %3: combined standard uncertainty %4 %2, effective degrees of "
+                                                                 "freedom %5, k = %6, U = %7 %2"))
+                            .arg(point.nominal).arg(unit)
+                            .arg(point.phase == analysis::Phase::AsLeft ? message(QT_TRANSLATE_NOOP("certificate", "as left"))
+                                                                        : message(QT_TRANSLATE_NOOP("certificate", "as found")))
+                            .arg(point.budget.combined, 0, 'g', 3)
+                            .arg(std::isfinite(point.budget.effectiveDof) ? QString::number(point.budget.effectiveDof, 'f', 1)
+                                                                          : message(QT_TRANSLATE_NOOP("certificate", "infinite")))
+                            .arg(fixed(point.budget.k, 2)).arg(point.budget.expanded, 0, 'g', 2),
+                        SmallPoints);
+        QVector<QStringList> rows;
+        for (const budget::Term &term : point.budget.terms) {
+            rows.append({term.name, term.typeA ? QStringLiteral("A") : QStringLiteral("B"),
+                         procedure::distributionName(term.distribution),
+                         QStringLiteral("%1 %2").arg(term.value, 0, 'g', 3).arg(term.valueUnit), fixed(term.divisor, 3),
+                         term.sensitivity == 1.0 ? QStringLiteral("1") : QStringLiteral("%1 K/V").arg(term.sensitivity, 0, 'g', 4),
+                         QString::number(term.standard(), 'g', 3),
+                         std::isfinite(term.dof) ? QString::number(term.dof) : QStringLiteral("inf")});
+        }
+        pages.table({message(QT_TRANSLATE_NOOP("certificate", "Component")), message(QT_TRANSLATE_NOOP("certificate", "Type")),
+                     message(QT_TRANSLATE_NOOP("certificate", "Distribution")), message(QT_TRANSLATE_NOOP("certificate", "Value")),
+                     message(QT_TRANSLATE_NOOP("certificate", "Divisor")), message(QT_TRANSLATE_NOOP("certificate", "Sensitivity")),
+                     message(QT_TRANSLATE_NOOP("certificate", "u (%1)")).arg(unit), message(QT_TRANSLATE_NOOP("certificate", "DoF"))},
+                    rows, {0.25, 0.06, 0.13, 0.14, 0.09, 0.13, 0.12, 0.08});
+    }
+}
+
+void deviationPlot(Pages &pages, const procedure::Procedure &p, const analysis::Analysis &analysed, bool asLeftMeasured)
+{
+    const bool adc = p.kind == procedure::Kind::Adc;
+    QVector<curveplot::Series> series;
+    for (const analysis::Phase phase : {analysis::Phase::AsFound, analysis::Phase::AsLeft}) {
+        curveplot::Series one;
+        one.name = phase == analysis::Phase::AsFound ? message(QT_TRANSLATE_NOOP("certificate", "as found"))
+                                                     : message(QT_TRANSLATE_NOOP("certificate", "as left"));
+        for (const analysis::PointResult &point : analysed.points) {
+            if (point.phase != phase)
+                continue;
+            one.points.append({point.error * MillisPerUnit, point.nominal});
+            one.bars.append(point.budget.expanded * MillisPerUnit);
+        }
+        if (!one.points.isEmpty() || (phase == analysis::Phase::AsLeft && asLeftMeasured))
+            series.append(one);
+    }
+    const curveplot::Titles titles{adc ? message(QT_TRANSLATE_NOOP("certificate", "Reference voltage (V)"))
+                                       : message(QT_TRANSLATE_NOOP("certificate", "Temperature (K)")),
+                                   adc ? message(QT_TRANSLATE_NOOP("certificate", "Error with U (mV)"))
+                                       : message(QT_TRANSLATE_NOOP("certificate", "Error with U (mK)"))};
+    pages.figure(pages.bodyHeight() * PlotHeightShare, [&](QPainter &painter, const QRectF &area) {
+        painter.save();
+        QFont font = painter.font();
+        font.setPointSizeF(SmallPoints);
+        painter.setFont(font);
+        curveplot::draw(painter, area, series, curveplot::Mode::Errors, titles);
+        painter.restore();
+    });
+}
+
+// The whole certificate into `writer`; the number of pages it took.
+int render(QPdfWriter &writer, const record::Record &record, int total)
+{
+    const procedure::Parsed parsed = record::procedureOf(record);
+    const procedure::Procedure &p = *parsed.procedure;
+    const analysis::Analysis analysed = analysis::analyse(p, record.asFound, record.points);
+    const QString hash = record::toJson(record).value(QStringLiteral("sha256")).toString();
+    const bool adc = p.kind == procedure::Kind::Adc;
+    const QString unit = procedure::pointUnit(p.kind);
+    const bool written = record.asLeft.has_value();
+    bool asLeftMeasured = false;
+    for (const analysis::PointResult &point : analysed.points)
+        asLeftMeasured = asLeftMeasured || point.phase == analysis::Phase::AsLeft;
+
+    Pages pages(writer, p.certificate.lab, p.certificate.number, total);
+    if (!pages.ok())
+        return 0;
+    pages.title(message(QT_TRANSLATE_NOOP("certificate", "Calibration certificate")));
+    pages.fields({{message(QT_TRANSLATE_NOOP("certificate", "Certificate number")), p.certificate.number},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Calibration laboratory")), p.certificate.lab},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Address")), p.certificate.address},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Customer")), p.certificate.customer},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Item calibrated")), p.certificate.item},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Instrument serial number")), record.serialNumber},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Instrument port")), record.port},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Calibrated")),
+                   adc ? message(QT_TRANSLATE_NOOP("certificate", "the ADC constants (slope and intercept)"))
+                       : message(QT_TRANSLATE_NOOP("certificate", "the sensor's calibration table"))},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Procedure")), p.certificate.procedure},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Date of calibration")),
+                   QStringLiteral("%1 to %2").arg(record.started, record.finished)},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Date of issue")), QDate::currentDate().toString(Qt::ISODate)},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Performed by")), p.certificate.operatorName},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Ambient conditions")), p.certificate.ambient},
+                  {message(QT_TRANSLATE_NOOP("certificate", "Software")), record.software}});
+
+    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Method and traceability")));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Calibration by comparison with a reference %1 in the same %2. "
+                                                             "At each point both were read every %3 s; a point counted as stable when, over "
+                                                             "the last %4 s, the least-squares slope of both stayed within %5 %6/min and "
+                                                             "their standard deviation within %7 %6; then %8 paired readings were taken. "
+                                                             "The error is the instrument's mean reading minus the reference's."))
+                        .arg(adc ? message(QT_TRANSLATE_NOOP("certificate", "voltmeter")) : message(QT_TRANSLATE_NOOP("certificate", "thermometer")),
+                             adc ? message(QT_TRANSLATE_NOOP("certificate", "voltage source")) : message(QT_TRANSLATE_NOOP("certificate", "bath")))
+                        .arg(p.stability.interval).arg(p.stability.window).arg(p.stability.slope).arg(unit).arg(p.stability.sd)
+                        .arg(p.stability.samples));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Traceability: the reference (%1) is calibrated under certificate %2, "
+                                                             "expanded uncertainty %3 %4 (k = %5), due for recalibration on %6."))
+                        .arg(record.referenceIdn.isEmpty() ? p.reference.port : record.referenceIdn, p.reference.certificate.number)
+                        .arg(p.reference.certificate.expandedUncertainty).arg(unit).arg(p.reference.certificate.k)
+                        .arg(p.reference.certificate.due.toString(Qt::ISODate)));
+    if (record.allowExpiredReference)
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Note: the reference's certificate was past its due date (%1) when this "
+                                                                 "calibration was made; it was run with --allow-expired-reference."))
+                            .arg(p.reference.certificate.due.toString(Qt::ISODate)));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Decision rule: %1")).arg(ruleInWords(p)));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "The expanded uncertainty U is the combined standard uncertainty "
+                                                             "multiplied by the coverage factor k from Student's t for a coverage "
+                                                             "probability of 95.45 % at the effective degrees of freedom "
+                                                             "(Welch-Satterthwaite), as the GUM sets out; U is rounded up to two "
+                                                             "significant digits.")));
+
+    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Results as found")));
+    results(pages, p, analysed, analysis::Phase::AsFound, false);
+
+    if (written) {
+        pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Adjustment made")));
+    } else {
+        pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Proposed adjustment (not made)")));
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "The adjustment below was computed but not sent to the instrument; "
+                                                                 "the errors it would give at the points are predicted, not measured.")));
+        results(pages, p, analysed, analysis::Phase::AsFound, true);
+    }
+    if (analysed.fitted && adc) {
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "ADC slope %1 V per count (was %2), intercept %3 V (was %4); "
+                                                                 "least-squares line through %5 points."))
+                            .arg(double(analysed.proposed.adcSlope), 0, 'g', 9).arg(double(record.asFound.adcSlope), 0, 'g', 9)
+                            .arg(double(analysed.proposed.adcIntercept), 0, 'g', 9).arg(double(record.asFound.adcIntercept), 0, 'g', 9)
+                            .arg(p.points.size()));
+    } else if (analysed.fitted) {
+        const fit::SensorFit &sensor = analysed.sensor;
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "New calibration table: %1 rows from %2 K to %3 K, the present curve "
+                                                                 "corrected by the sensor's measured voltage offset (%4). Calibrated range: "
+                                                                 "%5 K to %6 K; beyond it the correction is held at its end value. The "
+                                                                 "table's linear interpolation stays within %7 mK of the fitted curve."))
+                            .arg(sensor.table.size()).arg(sensor.table.first().second).arg(sensor.table.last().second)
+                            .arg(sensor.degree > 0 ? message(QT_TRANSLATE_NOOP("certificate", "least-squares polynomial of degree %1")).arg(sensor.degree)
+                                                   : message(QT_TRANSLATE_NOOP("certificate", "interpolated between the points")))
+                            .arg(sensor.low).arg(sensor.high).arg(fixed(sensor.interpolationMk, 3)));
+    }
+    if (written) {
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Written to the instrument: %1. SHA-256 of the set as found %2, as left %3."))
+                            .arg(record.writeOutcome, record::setHash(record.asFound), record::setHash(*record.asLeft)));
+        pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Results as left")));
+        results(pages, p, analysed, analysis::Phase::AsLeft, false);
+    }
+
+    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Deviation")), pages.bodyHeight() * PlotHeightShare);
+    deviationPlot(pages, p, analysed, asLeftMeasured);
+
+    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Uncertainty budgets")));
+    budgets(pages, p, analysed);
+
+    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Record")));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Every reading of both channels is kept in the calibration record, from "
+                                                             "which '%1 verify-record' recomputes these results. Its SHA-256: %2"))
+                        .arg(QStringLiteral("thermocal-cli"), hash));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "The results relate only to the item calibrated. This certificate shall "
+                                                             "not be reproduced except in full without the written approval of the laboratory.")));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Authorised by: ______________________    Date: ____________")));
+    pages.centred(message(QT_TRANSLATE_NOOP("certificate", "- End of certificate -")));
+    return pages.pages();
+}
+
+} // namespace
+
+QString writePdf(const QString &path, const record::Record &record)
+{
+    const procedure::Parsed parsed = record::procedureOf(record);
+    if (!parsed.procedure)
+        return message(QT_TRANSLATE_NOOP("certificate", "the record's procedure: %1")).arg(parsed.error);
+    const auto setUp = [&parsed](QPdfWriter &writer) {
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setResolution(Resolution);
+        writer.setPageMargins(QMarginsF(MarginMm, MarginMm, MarginMm, MarginMm), QPageLayout::Millimeter);
+        writer.setTitle(message(QT_TRANSLATE_NOOP("certificate", "Calibration certificate %1")).arg(parsed.procedure->certificate.number));
+        writer.setCreator(QStringLiteral("thermocal"));
+    };
+    // A first pass counts the pages, so every page can say "page X of Y".
+    QBuffer counting;
+    counting.open(QIODevice::WriteOnly);
+    int total = 0;
+    {
+        QPdfWriter writer(&counting);
+        setUp(writer);
+        total = render(writer, record, 0);
+    }
+    if (total == 0)
+        return message(QT_TRANSLATE_NOOP("certificate", "the certificate could not be drawn"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return message(QT_TRANSLATE_NOOP("certificate", "cannot write %1: %2")).arg(QDir::toNativeSeparators(path), file.errorString());
+    {
+        QPdfWriter writer(&file);
+        setUp(writer);
+        render(writer, record, total);
+    }
+    if (file.error() != QFileDevice::NoError || !file.commit())
+        return message(QT_TRANSLATE_NOOP("certificate", "cannot write %1: %2")).arg(QDir::toNativeSeparators(path), file.errorString());
+    return QString();
+}
+
+} // namespace certificate

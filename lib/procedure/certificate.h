@@ -1,0 +1,17 @@
+#pragma once
+
+#include "record.h"
+
+#include <QString>
+
+// The calibration certificate of a record, as a PDF on A4: what ISO/IEC 17025 7.8.2.1 asks a
+// report to hold, the results as found and as left (or the proposed adjustment, marked as not
+// made), each point's uncertainty budget, a deviation plot, the traceability statement, the
+// record's SHA-256, "page X of Y" and the certificate's number on every page, and an end
+// mark. Needs a QGuiApplication (text is drawn with the platform's fonts).
+namespace certificate {
+
+// Writes the certificate; empty on success, else why not.
+QString writePdf(const QString &path, const record::Record &record);
+
+} // namespace certificate

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// The procedure file of a calibration by comparison: what is calibrated (the sensor's table
+// or the ADC constants), at which points, against which reference, how stability is judged,
+// the tolerance and decision rule, the extra uncertainty components and the certificate's
+// texts. Strict: a member it does not know is refused by name.
+namespace procedure {
+
+enum class Kind { Sensor, Adc };
+enum class Distribution { Normal, Rectangular, UShaped };
+enum class DecisionRule { Simple, Guarded };
+// The unit a reference answers in; temperatures in C are turned into K.
+enum class Unit { Kelvin, Celsius, Volt };
+
+// The port name that makes the operator the reference readout, typing each reading.
+const QString ManualPort = QStringLiteral("manual");
+
+struct ReferenceCertificate
+{
+    QString number;
+    double expandedUncertainty = 0.0; // in K or V by kind
+    double k = 2.0;
+    QDate due;
+};
+
+struct Reference
+{
+    QString port;  // socket://HOST:PORT, a serial port's name, or "manual"
+    QString query;
+    Unit unit = Unit::Kelvin;
+    bool identify = false;
+    ReferenceCertificate certificate;
+    double drift = 0.0;      // half-width, in K or V
+    double resolution = 0.0; // the readout's last digit, in K or V
+};
+
+struct Source
+{
+    QString port;
+    QString set;          // the command, with {K}, {C} or {V} for the nominal value
+    double settle = 0.0;  // seconds to wait after setting, before judging stability
+};
+
+struct Stability
+{
+    double interval = 1.0; // s between two readings of both channels
+    double window = 300.0; // s judged
+    double slope = 0.005;  // per minute
+    double sd = 0.010;
+    int samples = 10;      // paired readings captured once stable
+    double timeout = 3600.0;
+};
+
+struct Component
+{
+    QString name;
+    double value = 0.0; // half-width, or an expanded uncertainty with its k for normal
+    Distribution distribution = Distribution::Normal;
+    double k = 2.0;
+};
+
+struct CertificateTexts
+{
+    QString number, lab, address, customer, item, procedure, operatorName, ambient;
+};
+
+struct Procedure
+{
+    Kind kind = Kind::Sensor;
+    QVector<double> points;       // nominal values in K (sensor) or V (adc), in order of the run
+    QVector<double> asLeftPoints; // measured again after writing
+    Reference reference;
+    std::optional<Source> source;
+    Stability stability;
+    double tolerance = 0.0;
+    DecisionRule rule = DecisionRule::Simple;
+    QVector<Component> uncertainty;
+    CertificateTexts certificate;
+    int degree = 0;               // of the least-squares polynomial (sensor, 4 points or more)
+    QJsonObject json;             // the file as given, kept in the record
+};
+
+struct Parsed
+{
+    std::optional<Procedure> procedure;
+    QString error; // names the member when there is no procedure
+};
+
+Parsed parse(const QJsonObject &object);
+Parsed parse(const QByteArray &bytes);
+Parsed readFile(const QString &path);
+
+// The fewest points a fit of the kind takes.
+int fewestPoints(Kind kind);
+// The polynomial's degree the sensor fit uses for `points` points (1 to 3 are interpolated).
+int fitDegree(const Procedure &procedure);
+// The set point or reading of `value` in `unit`: K as is, C from K, V as is.
+double inUnit(double value, Unit unit);
+QString unitSymbol(Unit unit);
+QString kindName(Kind kind);
+// The unit the kind's points are in: "K" or "V".
+QString pointUnit(Kind kind);
+QString distributionName(Distribution distribution);
+QString ruleName(DecisionRule rule);
+
+} // namespace procedure

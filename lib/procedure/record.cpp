@@ -1,0 +1,412 @@
+#include "record.h"
+
+#include "boundedread.h"
+#include "calibrationfile.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include <cmath>
+
+namespace record {
+
+namespace {
+
+// A run of a hundred points of an hour's readings each is some tens of megabytes.
+constexpr qint64 MaxRecordBytes = 512 * 1024 * 1024;
+constexpr int ShownValueChars = 120;
+const QString HashKey = QStringLiteral("sha256");
+const QString Format = QStringLiteral("thermocal calibration record 1");
+
+QString message(const char *text)
+{
+    return QCoreApplication::translate("record", text);
+}
+
+// JSON has no NaN or infinity: a value that is not known is null.
+QJsonValue number(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonArray numbers(const QVector<double> &values)
+{
+    QJsonArray array;
+    for (double value : values)
+        array.append(number(value));
+    return array;
+}
+
+QString phaseName(analysis::Phase phase)
+{
+    return phase == analysis::Phase::AsLeft ? QStringLiteral("as left") : QStringLiteral("as found");
+}
+
+QJsonObject budgetJson(const budget::Budget &b)
+{
+    QJsonArray terms;
+    for (const budget::Term &term : b.terms) {
+        terms.append(QJsonObject{{QStringLiteral("name"), term.name},
+                                 {QStringLiteral("type"), term.typeA ? QStringLiteral("A") : QStringLiteral("B")},
+                                 {QStringLiteral("distribution"), procedure::distributionName(term.distribution)},
+                                 {QStringLiteral("value"), number(term.value)},
+                                 {QStringLiteral("unit"), term.valueUnit},
+                                 {QStringLiteral("divisor"), number(term.divisor)},
+                                 {QStringLiteral("sensitivity"), number(term.sensitivity)},
+                                 {QStringLiteral("standard_uncertainty"), number(term.standard())},
+                                 {QStringLiteral("dof"), number(term.dof)}});
+    }
+    return QJsonObject{{QStringLiteral("terms"), terms},
+                       {QStringLiteral("combined"), number(b.combined)},
+                       {QStringLiteral("effective_dof"), number(b.effectiveDof)},
+                       {QStringLiteral("k"), number(b.k)},
+                       {QStringLiteral("expanded"), number(b.expanded)}};
+}
+
+QJsonObject pointJson(const procedure::Procedure &procedure, const analysis::RawPoint &raw,
+                      const analysis::PointResult *result, const analysis::Analysis &analysed)
+{
+    QJsonArray samples;
+    for (const analysis::Sample &sample : raw.samples)
+        samples.append(QJsonArray{double(sample.ms), number(sample.reference), number(sample.volts), number(sample.kelvin)});
+    QJsonObject object{{QStringLiteral("nominal"), raw.nominal},
+                       {QStringLiteral("phase"), phaseName(raw.phase)},
+                       {QStringLiteral("samples"), samples},
+                       {QStringLiteral("captured_from"), raw.captured() ? QJsonValue(raw.capturedFrom) : QJsonValue()}};
+    if (!result)
+        return object;
+    const stability::Judgement &judged = result->stability;
+    object.insert(QStringLiteral("statistics"),
+                  QJsonObject{{QStringLiteral("n"), result->n},
+                              {QStringLiteral("reference"), number(result->reference)},
+                              {QStringLiteral("instrument"), number(result->instrument)},
+                              {QStringLiteral("volts"), number(result->volts)},
+                              {QStringLiteral("difference_sd"), number(result->differenceSd)},
+                              {QStringLiteral("reference_slope_per_min"), number(judged.reference.slopePerMinute)},
+                              {QStringLiteral("reference_sd"), number(judged.reference.sd)},
+                              {QStringLiteral("instrument_slope_per_min"), number(judged.instrument.slopePerMinute)},
+                              {QStringLiteral("instrument_sd"), number(judged.instrument.sd)}});
+    object.insert(QStringLiteral("budget"), budgetJson(result->budget));
+    QJsonObject outcome{{QStringLiteral("error"), number(result->error)},
+                        {QStringLiteral("expanded_uncertainty"), number(result->budget.expanded)},
+                        {QStringLiteral("k"), number(result->budget.k)},
+                        {QStringLiteral("decision"), analysis::decisionText(result->decision)}};
+    if (result->phase == analysis::Phase::AsFound && analysed.fitted)
+        outcome.insert(QStringLiteral("predicted_error"), number(analysis::predictedError(procedure, analysed, *result)));
+    object.insert(QStringLiteral("result"), outcome);
+    return object;
+}
+
+QJsonObject fitJson(const procedure::Procedure &procedure, const analysis::Analysis &analysed)
+{
+    if (procedure.kind == procedure::Kind::Adc) {
+        const fit::AdcFit &adc = analysed.adc;
+        return QJsonObject{{QStringLiteral("model"), QStringLiteral("least-squares line, reference voltage against ADC count")},
+                           {QStringLiteral("slope"), number(adc.slope)},
+                           {QStringLiteral("intercept"), number(adc.intercept)},
+                           {QStringLiteral("counts"), numbers(adc.counts)},
+                           {QStringLiteral("residuals_V"), numbers(adc.residuals)}};
+    }
+    const fit::SensorFit &sensor = analysed.sensor;
+    return QJsonObject{{QStringLiteral("model"), sensor.degree > 0 ? QStringLiteral("least-squares polynomial of the voltage offset in temperature")
+                                                                   : QStringLiteral("voltage offsets interpolated between the points")},
+                       {QStringLiteral("degree"), sensor.degree},
+                       {QStringLiteral("points_K"), numbers(sensor.kelvins)},
+                       {QStringLiteral("offsets_V"), numbers(sensor.offsets)},
+                       {QStringLiteral("residuals_V"), numbers(sensor.residuals)},
+                       {QStringLiteral("coefficients_V"), numbers(sensor.coefficients)},
+                       {QStringLiteral("centre_K"), number(sensor.centre)},
+                       {QStringLiteral("half_span_K"), number(sensor.halfSpan)},
+                       {QStringLiteral("range_K"), numbers({sensor.low, sensor.high})},
+                       {QStringLiteral("held_from_K"), numbers({sensor.holdLow, sensor.holdHigh})},
+                       {QStringLiteral("interpolation_mK"), number(sensor.interpolationMk)}};
+}
+
+QString shown(const QJsonValue &value)
+{
+    if (value.isUndefined())
+        return message(QT_TRANSLATE_NOOP("record", "nothing"));
+    QString text;
+    if (value.isObject())
+        text = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    else if (value.isArray())
+        text = QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    else
+        text = QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    return text.size() > ShownValueChars ? text.left(ShownValueChars) + QStringLiteral("...") : text;
+}
+
+// The first place where two values differ, as a path such as points[2].budget.k; empty
+// when they are equal.
+QString firstDifference(const QJsonValue &recorded, const QJsonValue &recomputed, const QString &path)
+{
+    if (recorded.isObject() && recomputed.isObject()) {
+        const QJsonObject a = recorded.toObject();
+        const QJsonObject b = recomputed.toObject();
+        QStringList keys = a.keys();
+        for (const QString &key : b.keys()) {
+            if (!keys.contains(key))
+                keys.append(key);
+        }
+        std::sort(keys.begin(), keys.end());
+        for (const QString &key : qAsConst(keys)) {
+            const QString found = firstDifference(a.value(key), b.value(key), path.isEmpty() ? key : path + QLatin1Char('.') + key);
+            if (!found.isEmpty())
+                return found;
+        }
+        return QString();
+    }
+    if (recorded.isArray() && recomputed.isArray()) {
+        const QJsonArray a = recorded.toArray();
+        const QJsonArray b = recomputed.toArray();
+        for (int i = 0; i < int(std::max(a.size(), b.size())); ++i) {
+            const QString found = firstDifference(i < a.size() ? a.at(i) : QJsonValue(QJsonValue::Undefined),
+                                                  i < b.size() ? b.at(i) : QJsonValue(QJsonValue::Undefined),
+                                                  QStringLiteral("%1[%2]").arg(path).arg(i));
+            if (!found.isEmpty())
+                return found;
+        }
+        return QString();
+    }
+    if (recorded == recomputed)
+        return QString();
+    return message(QT_TRANSLATE_NOOP("record", "%1: recorded %2, recomputed %3")).arg(path, shown(recorded), shown(recomputed));
+}
+
+std::optional<analysis::Phase> phaseOf(const QString &name)
+{
+    if (name == phaseName(analysis::Phase::AsFound))
+        return analysis::Phase::AsFound;
+    if (name == phaseName(analysis::Phase::AsLeft))
+        return analysis::Phase::AsLeft;
+    return std::nullopt;
+}
+
+const QVector<State> &states()
+{
+    static const QVector<State> all{State::Running, State::Complete, State::NotStable, State::Stopped, State::Failed};
+    return all;
+}
+
+} // namespace
+
+QString stateName(State state)
+{
+    switch (state) {
+    case State::Running:
+        return QStringLiteral("running");
+    case State::Complete:
+        return QStringLiteral("complete");
+    case State::NotStable:
+        return QStringLiteral("not stable");
+    case State::Stopped:
+        return QStringLiteral("stopped");
+    case State::Failed:
+        return QStringLiteral("failed");
+    }
+    return QString();
+}
+
+QJsonObject setJson(const device::DeviceSet &set)
+{
+    return QJsonDocument::fromJson(calibrationfile::serialize(device::toCalibrationSet(set))).object();
+}
+
+std::optional<device::DeviceSet> setFromJson(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const calibrationfile::StrictResult parsed = calibrationfile::parseStrict(QJsonDocument(value.toObject()).toJson());
+    if (!parsed.set)
+        return std::nullopt;
+    return device::toDevice(*parsed.set);
+}
+
+QString setHash(const device::DeviceSet &set)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(calibrationfile::serialize(device::toCalibrationSet(set)), QCryptographicHash::Sha256).toHex());
+}
+
+procedure::Parsed procedureOf(const Record &record)
+{
+    return procedure::parse(record.procedure);
+}
+
+QJsonObject toJson(const Record &record)
+{
+    QJsonObject object{{QStringLiteral("format"), Format},
+                       {QStringLiteral("software"), record.software},
+                       {QStringLiteral("procedure"), record.procedure},
+                       {QStringLiteral("instrument"), QJsonObject{{QStringLiteral("port"), record.port},
+                                                                  {QStringLiteral("serial_number"), record.serialNumber}}},
+                       {QStringLiteral("reference"), QJsonObject{{QStringLiteral("idn"), record.referenceIdn}}},
+                       {QStringLiteral("allow_expired_reference"), record.allowExpiredReference},
+                       {QStringLiteral("write"), record.write},
+                       {QStringLiteral("started"), record.started},
+                       {QStringLiteral("finished"), record.finished},
+                       {QStringLiteral("state"), stateName(record.state)},
+                       {QStringLiteral("note"), record.note},
+                       {QStringLiteral("as_found_set"), setJson(record.asFound)},
+                       {QStringLiteral("as_found_sha256"), setHash(record.asFound)}};
+    if (!record.writeOutcome.isEmpty())
+        object.insert(QStringLiteral("write_outcome"), record.writeOutcome);
+    if (!record.backup.isEmpty())
+        object.insert(QStringLiteral("backup"), record.backup);
+    if (record.asLeft) {
+        object.insert(QStringLiteral("as_left_set"), setJson(*record.asLeft));
+        object.insert(QStringLiteral("as_left_sha256"), setHash(*record.asLeft));
+    }
+
+    const procedure::Parsed parsed = procedureOf(record);
+    QJsonArray points;
+    if (parsed.procedure) {
+        const analysis::Analysis analysed = analysis::analyse(*parsed.procedure, record.asFound, record.points);
+        int captured = 0;
+        for (const analysis::RawPoint &raw : record.points) {
+            const analysis::PointResult *result = raw.captured() ? &analysed.points.at(captured++) : nullptr;
+            points.append(pointJson(*parsed.procedure, raw, result, analysed));
+        }
+        if (analysed.fitted) {
+            object.insert(QStringLiteral("fit"), fitJson(*parsed.procedure, analysed));
+            object.insert(QStringLiteral("proposed_set"), setJson(analysed.proposed));
+            object.insert(QStringLiteral("proposed_sha256"), setHash(analysed.proposed));
+        } else if (!analysed.error.isEmpty()) {
+            object.insert(QStringLiteral("fit_error"), analysed.error);
+        }
+    }
+    object.insert(QStringLiteral("points"), points);
+    object.insert(HashKey, sha256(object));
+    return object;
+}
+
+std::optional<Record> fromJson(const QJsonObject &object, QString *error)
+{
+    const auto fail = [error](const QString &text) {
+        *error = text;
+        return std::nullopt;
+    };
+    if (object.value(QStringLiteral("format")).toString() != Format)
+        return fail(message(QT_TRANSLATE_NOOP("record", "not a calibration record (\"format\" is not \"%1\")")).arg(Format));
+    Record record;
+    record.procedure = object.value(QStringLiteral("procedure")).toObject();
+    const procedure::Parsed parsed = procedure::parse(record.procedure);
+    if (!parsed.procedure)
+        return fail(message(QT_TRANSLATE_NOOP("record", "the record's procedure: %1")).arg(parsed.error));
+    record.software = object.value(QStringLiteral("software")).toString();
+    record.port = object.value(QStringLiteral("instrument")).toObject().value(QStringLiteral("port")).toString();
+    record.serialNumber = object.value(QStringLiteral("instrument")).toObject().value(QStringLiteral("serial_number")).toString();
+    record.referenceIdn = object.value(QStringLiteral("reference")).toObject().value(QStringLiteral("idn")).toString();
+    record.allowExpiredReference = object.value(QStringLiteral("allow_expired_reference")).toBool();
+    record.write = object.value(QStringLiteral("write")).toBool();
+    record.started = object.value(QStringLiteral("started")).toString();
+    record.finished = object.value(QStringLiteral("finished")).toString();
+    record.note = object.value(QStringLiteral("note")).toString();
+    record.state = State::Failed;
+    for (State state : states()) {
+        if (stateName(state) == object.value(QStringLiteral("state")).toString())
+            record.state = state;
+    }
+    const std::optional<device::DeviceSet> asFound = setFromJson(object.value(QStringLiteral("as_found_set")));
+    if (!asFound)
+        return fail(message(QT_TRANSLATE_NOOP("record", "the record's \"as_found_set\" is not a whole calibration set")));
+    record.asFound = *asFound;
+    record.writeOutcome = object.value(QStringLiteral("write_outcome")).toString();
+    record.backup = object.value(QStringLiteral("backup")).toString();
+    if (object.contains(QStringLiteral("as_left_set"))) {
+        record.asLeft = setFromJson(object.value(QStringLiteral("as_left_set")));
+        if (!record.asLeft)
+            return fail(message(QT_TRANSLATE_NOOP("record", "the record's \"as_left_set\" is not a whole calibration set")));
+    }
+    const QJsonArray points = object.value(QStringLiteral("points")).toArray();
+    for (int i = 0; i < points.size(); ++i) {
+        const QJsonObject point = points.at(i).toObject();
+        analysis::RawPoint raw;
+        raw.nominal = point.value(QStringLiteral("nominal")).toDouble();
+        const std::optional<analysis::Phase> phase = phaseOf(point.value(QStringLiteral("phase")).toString());
+        if (!phase)
+            return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].phase is neither \"as found\" nor \"as left\"")).arg(i));
+        raw.phase = *phase;
+        const QJsonArray samples = point.value(QStringLiteral("samples")).toArray();
+        for (int s = 0; s < samples.size(); ++s) {
+            const QJsonArray values = samples.at(s).toArray();
+            if (values.size() != 4 || !values.at(0).isDouble() || !values.at(1).isDouble() || !values.at(2).isDouble()
+                || !values.at(3).isDouble())
+                return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] is not four numbers")).arg(i).arg(s));
+            raw.samples.append({qint64(values.at(0).toDouble()), values.at(1).toDouble(), values.at(2).toDouble(),
+                                values.at(3).toDouble()});
+        }
+        const QJsonValue from = point.value(QStringLiteral("captured_from"));
+        raw.capturedFrom = from.isDouble() ? from.toInt(-1) : -1;
+        if (raw.capturedFrom >= raw.samples.size() || (from.isDouble() && raw.capturedFrom < 0))
+            return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].captured_from lies outside its samples")).arg(i));
+        record.points.append(raw);
+    }
+    return record;
+}
+
+QByteArray canonical(QJsonObject object)
+{
+    // QJsonObject keeps its keys sorted, and the compact form has no whitespace.
+    object.remove(HashKey);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString sha256(const QJsonObject &object)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(canonical(object), QCryptographicHash::Sha256).toHex());
+}
+
+QString save(const QString &path, const Record &record)
+{
+    const QByteArray bytes = QJsonDocument(toJson(record)).toJson(QJsonDocument::Compact) + '\n';
+    const calibrationfile::SaveStatus saved = calibrationfile::saveBytes(path, bytes);
+    return saved == calibrationfile::SaveStatus::Saved ? QString() : calibrationfile::message(saved);
+}
+
+std::optional<QJsonObject> load(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return std::nullopt;
+    }
+    const boundedread::Bytes read = boundedread::readAtMost(file, MaxRecordBytes);
+    if (read.end != boundedread::End::Complete) {
+        *error = read.end == boundedread::End::TooLarge ? message(QT_TRANSLATE_NOOP("record", "too large for a record")) : file.errorString();
+        return std::nullopt;
+    }
+    QJsonParseError problem;
+    const QJsonDocument document = QJsonDocument::fromJson(read.bytes, &problem);
+    if (problem.error != QJsonParseError::NoError || !document.isObject()) {
+        *error = message(QT_TRANSLATE_NOOP("record", "not a JSON object (%1)")).arg(problem.errorString());
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+Verified verify(const QJsonObject &object)
+{
+    QString error;
+    const std::optional<Record> record = fromJson(object, &error);
+    if (!record)
+        return {false, error};
+    QJsonObject recorded = object;
+    recorded.remove(HashKey);
+    QJsonObject recomputed = toJson(*record);
+    recomputed.remove(HashKey);
+    const QString difference = firstDifference(recorded, recomputed, QString());
+    if (!difference.isEmpty())
+        return {false, difference};
+    const QString hash = sha256(object);
+    if (object.value(HashKey).toString() != hash)
+        return {false, message(QT_TRANSLATE_NOOP("record", "sha256: recorded %1, recomputed %2"))
+                           .arg(object.value(HashKey).toString(), hash)};
+    return {true, QString()};
+}
+
+} // namespace record

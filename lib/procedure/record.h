@@ -1,0 +1,78 @@
+#pragma once
+
+#include "analysis.h"
+#include "device.h"
+#include "procedurefile.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// The record of a calibration: the procedure as run, the instrument and the reference, every
+// raw reading of both channels with its time, the sets found, proposed and left, and what
+// was computed from them, with a SHA-256 of its canonical form (keys sorted, no whitespace,
+// UTF-8, the hash member left out) in its top-level member "sha256". Everything computed is
+// computed again by verify(), so a changed reading or a changed result shows.
+namespace record {
+
+// How far a run got; the record says it in "state".
+enum class State { Running, Complete, NotStable, Stopped, Failed };
+QString stateName(State state);
+
+struct Record
+{
+    QJsonObject procedure; // the procedure file's object, as run
+    QString software;
+    QString port;
+    QString serialNumber;
+    QString referenceIdn;
+    bool allowExpiredReference = false;
+    bool write = false;
+    QString started;  // ISO 8601 UTC
+    QString finished; // empty while running
+    State state = State::Running;
+    device::DeviceSet asFound;
+    QVector<analysis::RawPoint> points;
+    // After a write: what happened ("verified and committed", or why not) and the backup.
+    QString writeOutcome;
+    QString backup;
+    std::optional<device::DeviceSet> asLeft; // read back after the write
+    QString note; // why the run ended early, for the reader
+};
+
+// The record with everything computed from it, and its hash.
+QJsonObject toJson(const Record &record);
+// The raw members of a record; the computed ones are ignored (verify() compares them).
+std::optional<Record> fromJson(const QJsonObject &object, QString *error);
+
+// The bytes hashed: the object without "sha256", keys sorted, no whitespace, UTF-8.
+QByteArray canonical(QJsonObject object);
+QString sha256(const QJsonObject &object);
+// The hex SHA-256 of a set as its calibration file holds it.
+QString setHash(const device::DeviceSet &set);
+QJsonObject setJson(const device::DeviceSet &set);
+std::optional<device::DeviceSet> setFromJson(const QJsonValue &value);
+
+// Writes the record atomically: a new file renamed over the old one. Empty on success.
+QString save(const QString &path, const Record &record);
+
+// Reads a record file (bounded) as JSON; the error says why not.
+std::optional<QJsonObject> load(const QString &path, QString *error);
+
+struct Verified
+{
+    bool ok = false;
+    QString difference; // the first difference: where, recorded and recomputed
+};
+
+// Recomputes every statistic, the fit, the budgets and the results from the raw readings and
+// the procedure, compares them with the record's, and checks the hash.
+Verified verify(const QJsonObject &object);
+
+// The procedure of a record; the error names the problem.
+procedure::Parsed procedureOf(const Record &record);
+
+} // namespace record
