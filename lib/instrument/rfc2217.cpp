@@ -208,7 +208,7 @@ bool Port::connectToPort(const QString &host, quint16 port, qint32 baudRate, int
         while (!done() && !m_comPortRefused) {
             if (isLost() || deadline.hasExpired() || (stop && stop->load()))
                 return false;
-            if (m_socket->waitForReadyRead(int(qBound<qint64>(1, deadline.remainingTime(), ports::StopPollMs))))
+            if (m_socket->waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(ports::StopPollMs)))))
                 pump();
         }
         return done();
