@@ -12,7 +12,6 @@
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 #include <atomic>
 #include <cstdio>
@@ -37,15 +36,6 @@ const QString Write = QStringLiteral("write");
 const QString Resume = QStringLiteral("resume");
 const QString AllowExpired = QStringLiteral("allow-expired-reference");
 const QString Backup = QStringLiteral("backup");
-
-// The record's default name: the certificate's number, with what a file name cannot hold
-// replaced.
-QString defaultRecordName(const procedure::Procedure &procedure)
-{
-    QString name = procedure.certificate.number;
-    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    return name + QStringLiteral(".json");
-}
 
 // One line from standard input, waiting no longer than a stop allows; nothing at its end.
 std::optional<QString> readAnswer(const std::atomic<bool> &stop)
@@ -115,7 +105,7 @@ int run(const Invocation &invocation)
     options.today = QDate::currentDate();
     options.recordPath = invocation.isSet(Record) ? invocation.value(Record)
                        : invocation.isSet(Resume) ? invocation.value(Resume)
-                                                  : defaultRecordName(procedure);
+                                                  : record::defaultFileName(procedure);
     if (invocation.isSet(Resume)) {
         QString error;
         const std::optional<QJsonObject> resumed = record::load(invocation.value(Resume), &error);

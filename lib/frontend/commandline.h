@@ -25,10 +25,10 @@ struct CommandLine
 };
 
 // Adds --help and --version to `parser`, which holds the program's own options, and parses
-// `arguments`: answers those two, refuses unknown options and positional arguments.
-// Outcome::Run when the program goes on with the parser's values.
+// `arguments`: answers those two, refuses unknown options and more than `mostArguments`
+// positional arguments. Outcome::Run when the program goes on with the parser's values.
 CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, const QString &program,
-                             const QString &version);
+                             const QString &version, int mostArguments = 0);
 // A usage error: the message and where to find help.
 CommandLine usageError(const QString &program, const QString &message);
 // Why `name`, given with --port, names no port; empty when it names one.
