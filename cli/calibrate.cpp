@@ -12,6 +12,7 @@
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <atomic>
 #include <cstdio>
@@ -106,6 +107,12 @@ int run(const Invocation &invocation)
     options.recordPath = invocation.isSet(Record) ? invocation.value(Record)
                        : invocation.isSet(Resume) ? invocation.value(Resume)
                                                   : record::defaultFileName(procedure);
+    // A record is the evidence of a calibration: a new run never replaces one.
+    if (!invocation.isSet(Resume) && QFile::exists(options.recordPath)) {
+        err(QStringLiteral("the record %1 exists already; go on with it with --resume %1, or name another with --record.")
+                .arg(QDir::toNativeSeparators(options.recordPath)));
+        return FileProblem;
+    }
     if (invocation.isSet(Resume)) {
         QString error;
         const std::optional<QJsonObject> resumed = record::load(invocation.value(Resume), &error);
@@ -152,6 +159,8 @@ int run(const Invocation &invocation)
     if (status == Success)
         err(QStringLiteral("record: %1 (sha256 %2)")
                 .arg(QDir::toNativeSeparators(options.recordPath), record::toJson(calibration.record()).value(QStringLiteral("sha256")).toString()));
+    if (invocation.isSet(Certificate) && status != Success)
+        err(QStringLiteral("no certificate: the calibration did not complete."));
     if (invocation.isSet(Certificate) && status == Success) {
         const QString error = certificate::writePdf(invocation.value(Certificate), calibration.record());
         if (!error.isEmpty()) {

@@ -32,6 +32,16 @@ constexpr double MostOvershoot = 0.9;
 // The well's own display: hundredths of a degree.
 constexpr double BathResolution = 0.01;
 
+// The bench sensor's deviation from the diode curve: an offset and a slow swing in
+// temperature, smooth enough for a low-order fit to follow.
+constexpr double DeviationOffsetVolts = 0.002;
+constexpr double DeviationSwingVolts = 0.003;
+constexpr double DeviationKelvinPerRadian = 120.0;
+
+constexpr int DataTypeErrorCode = -104;
+// A logging readout's record names its input channel.
+constexpr char ReadoutChannel[] = "1";
+
 // A reading's decimals for a resolution such as 0.001.
 int decimalsFor(double resolution)
 {
@@ -50,7 +60,7 @@ QByteArray number(double value, int decimals)
 
 scpi::Error dataTypeError(const QString &detail)
 {
-    return {-104, QStringLiteral("Data type error"), detail.left(64)};
+    return {DataTypeErrorCode, QStringLiteral("Data type error"), detail.left(64)};
 }
 
 std::optional<double> oneNumber(const QStringList &arguments)
@@ -89,7 +99,7 @@ Bench::Bench(const BenchSettings &settings, Clock clock)
 
 double Bench::sensorDeviationVolts(double kelvin)
 {
-    return 0.002 + 0.003 * std::sin(kelvin / 120.0);
+    return DeviationOffsetVolts + DeviationSwingVolts * std::sin(kelvin / DeviationKelvinPerRadian);
 }
 
 double Bench::nowLocked() const
@@ -171,16 +181,24 @@ void Bench::setAppliedVolts(double volts)
     m_appliedVolts = volts;
 }
 
+double Bench::instrumentNoiseVolts() const
+{
+    return m_settings.instrumentNoiseVolts
+        * noiseAt(InstrumentNoiseSlots + qint64(std::floor(seconds() * NoiseSlotsPerSecond)));
+}
+
 void Bench::attach(DemoFirmware &firmware)
 {
     firmware.temperatureSource = [this] { return trueKelvin(); };
     firmware.sensorDeviation = [this](double kelvin) {
-        const double deviation = m_settings.sensorDeviates ? sensorDeviationVolts(kelvin) : 0.0;
-        const double noise = m_settings.instrumentNoiseVolts
-            * noiseAt(InstrumentNoiseSlots + qint64(std::floor(seconds() * NoiseSlotsPerSecond)));
-        return deviation + noise;
+        return (m_settings.sensorDeviates ? sensorDeviationVolts(kelvin) : 0.0) + instrumentNoiseVolts();
     };
-    firmware.appliedVoltage = [this] { return appliedVolts(); };
+    firmware.appliedVoltage = [this]() -> std::optional<double> {
+        const std::optional<double> applied = appliedVolts();
+        if (!applied)
+            return std::nullopt;
+        return *applied + instrumentNoiseVolts();
+    };
     if (m_settings.adcError) {
         firmware.adcVoltsPerCount = AdcErrorVoltsPerCount;
         firmware.adcZeroVolts = AdcErrorZeroVolts;
@@ -219,7 +237,7 @@ bool Bench::waitForRequests(Device device, int count, int timeoutMs) const
                                      [&] { return m_requests[int(device)].size() >= count; });
 }
 
-QByteArray Bench::handle(Device device, const QByteArray &line)
+QByteArray Bench::handle(Device device, const QByteArray &line, scpi::ErrorQueue &errors)
 {
     QByteArray reply;
     {
@@ -229,13 +247,17 @@ QByteArray Bench::handle(Device device, const QByteArray &line)
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count();
         request.bytes = line;
-        m_requests[int(device)].append(request);
+        QVector<Request> &record = m_requests[int(device)];
+        // A client that talks for ever must not take all the memory: the oldest half goes.
+        if (record.size() >= MostRecorded)
+            record.remove(0, MostRecorded / 2);
+        record.append(request);
         const bool silent = device == Device::Bath ? m_faults.bathSilent : m_faults.referenceSilent;
         if (!silent) {
             QByteArrayList replies;
             for (const scpi::Command &command : scpi::parse(QString::fromLatin1(line))) {
                 bool answered = false;
-                const QByteArray one = run(device, command.header, command.query, command.arguments, &answered);
+                const QByteArray one = run(device, command, errors, &answered);
                 if (answered)
                     replies.append(one);
             }
@@ -246,10 +268,12 @@ QByteArray Bench::handle(Device device, const QByteArray &line)
     return reply;
 }
 
-QByteArray Bench::run(Device device, const QString &header, bool query, const QStringList &arguments, bool *answered)
+QByteArray Bench::run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered)
 {
     const bool calibrator = m_settings.source == BenchSource::Calibrator;
-    scpi::ErrorQueue &errors = m_errors[int(device)];
+    const QString &header = command.header;
+    const QStringList &arguments = command.arguments;
+    const bool query = command.query;
     *answered = query;
     if (scpi::matches(header, QStringLiteral("*IDN?"))) {
         if (device == Device::Reference)
@@ -338,7 +362,7 @@ QByteArray Bench::formatReading(double value, double resolution, const char *uni
     case ReadoutFormat::Labelled:
         return (qstrcmp(unit, "V") == 0 ? "v: " : "t: ") + text + ' ' + unit;
     case ReadoutFormat::Logged:
-        return text + ',' + unit + ",1,"
+        return text + ',' + unit + ',' + ReadoutChannel + ','
             + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
     }
     return text;

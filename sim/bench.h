@@ -80,6 +80,8 @@ public:
     static constexpr double HighestVolts = 2.5;
     // The longest line a device takes; the servers drop longer ones.
     static constexpr int LongestLine = 1024;
+    // The most requests recorded per device; beyond, the oldest are forgotten.
+    static constexpr int MostRecorded = 100000;
 
     static const QByteArray BathIdentity;
     static const QByteArray CalibratorIdentity;
@@ -107,9 +109,9 @@ public:
     // gets the bench's error.
     void attach(DemoFirmware &firmware);
 
-    // The reply to one line sent to `device`, without a line end; empty when the line held
-    // no query or the device is silent.
-    QByteArray handle(Device device, const QByteArray &line);
+    // The reply to one line sent to `device` by a client whose error queue is `errors`,
+    // without a line end; empty when the line held no query or the device is silent.
+    QByteArray handle(Device device, const QByteArray &line, scpi::ErrorQueue &errors);
 
     void setFaults(const BenchFaults &faults);
     BenchFaults faults() const;
@@ -130,9 +132,9 @@ private:
     double nowLocked() const;
     double kelvinAt(double seconds, double *rate = nullptr) const;
     double trueKelvinLocked(double seconds) const;
+    double instrumentNoiseVolts() const;
     void approach(double kelvin);
-    QByteArray run(Device device, const QString &header, bool query, const QStringList &arguments,
-                   bool *answered);
+    QByteArray run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered);
     QByteArray readReference(bool voltage);
     QByteArray formatReading(double value, double resolution, const char *unit) const;
 
@@ -147,7 +149,6 @@ private:
     QByteArray m_lastReading;
     std::mt19937 m_referenceNoise;
     QVector<Request> m_requests[2];
-    scpi::ErrorQueue m_errors[2];
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
 };

@@ -11,15 +11,22 @@ std::unique_ptr<Firmware> firmwareOn(Bench &bench, const Bench::Clock &clock)
     bench.attach(*firmware);
     return firmware;
 }
+
+// Each client of a device has its own error queue, as SCPI sessions do.
+LineServer::NewSession sessionsOf(Bench &bench, Bench::Device device)
+{
+    return [&bench, device]() -> LineServer::Session {
+        auto errors = std::make_shared<scpi::ErrorQueue>();
+        return [&bench, device, errors](const QByteArray &line) { return bench.handle(device, line, *errors); };
+    };
+}
 } // namespace
 
 BenchHost::BenchHost(const BenchSettings &settings, Bench::Clock clock)
     : m_bench(settings, clock)
     , m_instrument(firmwareOn(m_bench, clock))
-    , m_bathServer([this](const QByteArray &line) { return m_bench.handle(Bench::Device::Bath, line); },
-                   Bench::LongestLine)
-    , m_referenceServer([this](const QByteArray &line) { return m_bench.handle(Bench::Device::Reference, line); },
-                        Bench::LongestLine)
+    , m_bathServer(sessionsOf(m_bench, Bench::Device::Bath), Bench::LongestLine)
+    , m_referenceServer(sessionsOf(m_bench, Bench::Device::Reference), Bench::LongestLine)
 {
 }
 

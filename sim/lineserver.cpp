@@ -17,12 +17,13 @@ constexpr qint64 ReadBufferSize = 64 * 1024;
 // What a connection has read but not yet answered.
 struct LineServer::Pending
 {
+    LineServer::Session session;
     QByteArray bytes;
     bool skipping = false;  // inside a line that was too long, until its end
 };
 
-LineServer::LineServer(Handler handler, int longestLine)
-    : m_handler(std::move(handler))
+LineServer::LineServer(NewSession newSession, int longestLine)
+    : m_newSession(std::move(newSession))
     , m_longestLine(longestLine)
 {
 }
@@ -93,6 +94,7 @@ void LineServer::accept()
         socket->setParent(m_context);
         socket->setReadBufferSize(ReadBufferSize);
         auto pending = std::make_shared<Pending>();
+        pending->session = m_newSession();
         const auto serveIt = [this, socket, pending] { serve(socket, *pending); };
         QObject::connect(socket, &QTcpSocket::readyRead, socket, serveIt);
         QObject::connect(socket, &QTcpSocket::bytesWritten, socket, serveIt);
@@ -110,13 +112,13 @@ void LineServer::serve(QTcpSocket *socket, Pending &pending)
         if (end >= 0) {
             QByteArray line = pending.bytes.left(end);
             pending.bytes.remove(0, end + 1);
-            if (pending.skipping) {
+            if (pending.skipping || line.size() > m_longestLine) {
                 pending.skipping = false;
                 continue;
             }
             if (line.endsWith('\r'))
                 line.chop(1);
-            const QByteArray answer = m_handler(line);
+            const QByteArray answer = pending.session(line);
             if (!answer.isEmpty())
                 socket->write(answer + '\n');
             continue;

@@ -14,19 +14,21 @@ namespace sim {
 
 // A line-based TCP service on 127.0.0.1, as SCPI instruments serve on a raw socket, from a
 // thread of its own so that a client in the program's own thread may block waiting for it.
-// Each line (ended by '\n', a '\r' before it dropped) goes to the handler; a non-empty
-// answer goes back with '\n', in the order the lines came. Many clients at once; a line
+// Each client gets a session of its own (its error queue, say); each line (ended by '\n',
+// a '\r' before it dropped) goes to the client's session, and a non-empty answer goes back
+// with '\n', in the order the lines came. Many clients at once; a line
 // longer than the longest allowed is dropped whole, and a client that does not read its
 // answers is not read from either, so memory stays bounded whatever a client does.
 class LineServer
 {
 public:
-    using Handler = std::function<QByteArray(const QByteArray &line)>;
+    using Session = std::function<QByteArray(const QByteArray &line)>;
+    using NewSession = std::function<Session()>;
 
     static constexpr int MostClients = 32;
 
     // `longestLine`: the most bytes a line may have.
-    LineServer(Handler handler, int longestLine);
+    LineServer(NewSession newSession, int longestLine);
     ~LineServer();
     LineServer(const LineServer &) = delete;
     LineServer &operator=(const LineServer &) = delete;
@@ -44,7 +46,7 @@ private:
     void accept();
     void serve(QTcpSocket *socket, Pending &pending);
 
-    Handler m_handler;
+    NewSession m_newSession;
     int m_longestLine;
     QThread m_thread;
     QObject *m_context = nullptr;   // lives in m_thread; the server and the sockets are its children

@@ -33,7 +33,7 @@ struct Series
     // are no more than the plot's pixel columns; denser marks would merge into a band.
     bool markers = false;
     // Mode::Errors: the half-length of each point's vertical bar (an uncertainty), in y units.
-    QVector<double> bars;
+    QVector<double> bars = {};
 };
 
 enum class Mode {

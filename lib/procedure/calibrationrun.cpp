@@ -22,6 +22,9 @@ namespace {
 constexpr int SleepSliceMs = 100; // a stop is noticed within this, beyond a reading in progress
 constexpr double MsPerSecond = 1000.0;
 constexpr double MillisPerUnit = 1000.0; // mK per K, mV per V
+constexpr int InstrumentAttempts = 3;
+constexpr int ReferenceAttempts = 2;
+constexpr int SettleLimitMs = 1000;
 
 QString message(const char *text)
 {
@@ -108,6 +111,8 @@ Outcome Run::save()
 
 Outcome Run::finish(Ending ending, const QString &text, record::State state)
 {
+    if (!m_started)
+        return {ending, text};
     m_record.state = state;
     m_record.finished = isoNow();
     m_record.note = text;
@@ -168,7 +173,7 @@ Outcome Run::prepare()
     }
     m_record.software = m_options.software;
     m_record.port = m_options.portName;
-    m_record.write = m_options.write;
+    m_record.write = m_options.write || m_written;
     m_record.allowExpiredReference = m_options.allowExpiredReference && certificate.due < m_options.today;
     m_record.state = record::State::Running;
     m_record.finished.clear();
@@ -209,6 +214,7 @@ Outcome Run::prepare()
     } else {
         m_record.asFound = *held;
     }
+    m_started = true;
 
     if (m_procedure.kind == Kind::Sensor) {
         const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(device::toCalibrationSet(m_record.asFound).table);
@@ -249,7 +255,9 @@ Outcome Run::takeReading(analysis::Sample *sample)
     sample->ms = now();
     QString error;
     if (m_reference) {
-        const std::optional<QByteArray> reply = m_reference->ask(m_procedure.reference.query.toLatin1(), m_stop, &error);
+        std::optional<QByteArray> reply;
+        for (int attempt = 0; attempt < ReferenceAttempts && !reply && !stopped(); ++attempt)
+            reply = m_reference->ask(m_procedure.reference.query.toLatin1(), m_stop, &error);
         if (!reply)
             return {stopped() ? Ending::Stopped : Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
         const std::optional<double> reading = scpiclient::reading(*reply, m_procedure.reference.unit, &error);
@@ -272,10 +280,20 @@ Outcome Run::takeReading(analysis::Sample *sample)
         }
         sample->ms = now();
     }
-    protocol::Link link(m_instrument.get());
-    const device::Reading reading = device::readLive(link);
+    // One reply lost on a busy machine must not end a run of hours: a reading is tried again
+    // after the late bytes are drained, a lost connection is not.
+    device::Reading reading;
+    protocol::LinkFailure failure = protocol::LinkFailure::None;
+    for (int attempt = 0; attempt < InstrumentAttempts; ++attempt) {
+        protocol::Link link(m_instrument.get());
+        reading = device::readLive(link);
+        failure = link.failure();
+        if ((reading.voltage && reading.temperature) || failure != protocol::LinkFailure::NoAnswer || stopped())
+            break;
+        device::settle(*m_instrument, SettleLimitMs, m_stop);
+    }
     if (!reading.voltage || !reading.temperature)
-        return {Ending::NoAnswer, protocol::message(link.failure())};
+        return {stopped() ? Ending::Stopped : Ending::NoAnswer, protocol::message(failure)};
     if (!std::isfinite(*reading.voltage) || !std::isfinite(*reading.temperature))
         return {Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the instrument reads %1 V, %2 K: not a number (a sensor beyond its table?)"))
                                       .arg(double(*reading.voltage)).arg(double(*reading.temperature))};
@@ -297,6 +315,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
     point.nominal = nominal;
     point.phase = phase;
     QVector<stability::Reading> readings;
+    bool stale = false;
     {
         // A request made for an earlier point is not this one's.
         const std::lock_guard<std::mutex> lock(m_requestMutex);
@@ -357,6 +376,10 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             status(message(QT_TRANSLATE_NOOP("procedure", "%1; slope %2 and %3 (limit %4) %5/min; SD %6 and %7 (limit %8) %5; %9"))
                        .arg(head, value(judged.reference.slopePerMinute), value(judged.instrument.slopePerMinute),
                             value(limits.slope), unit, value(judged.reference.sd), value(judged.instrument.sd), value(limits.sd), state));
+            if (judged.stale && !stale)
+                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for the whole window: stale, not stable."))
+                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12));
+            stale = judged.stale;
             if (judged.stable) {
                 point.capturedFrom = point.samples.size();
             } else if (captureRequest) {
@@ -366,8 +389,9 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
                         .arg(index).arg(count).arg(*captureRequest));
             } else if (sample.ms >= deadline) {
                 m_record.points.append(point);
-                return {Ending::NotStable, message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4) did not become stable within %5 s."))
-                                               .arg(index).arg(count).arg(nominal).arg(unit).arg(limits.timeout)};
+                return {Ending::NotStable, message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4) did not become stable within %5 s%6."))
+                                               .arg(index).arg(count).arg(nominal).arg(unit).arg(limits.timeout)
+                                               .arg(stale ? message(QT_TRANSLATE_NOOP("procedure", " (the reference is stale)")) : QString())};
             }
         }
         next += intervalMs;
@@ -470,7 +494,8 @@ Outcome Run::exec()
                 .arg(analysed.sensor.table.first().second).arg(analysed.sensor.table.last().second)
                 .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(value(largest, 3)).arg(value(analysed.sensor.interpolationMk, 3)));
 
-    if (!m_options.write)
+    // A resumed run that wrote already goes on to its as-left points.
+    if (!m_options.write && !m_written)
         return finish(Ending::Complete, message(QT_TRANSLATE_NOOP("procedure", "the proposed set is in the record; nothing was sent (use --write).")),
                       record::State::Complete);
     if (!m_written) {

@@ -124,6 +124,7 @@ private:
     const std::atomic<bool> *m_stop = nullptr;
     record::Record m_record;
     bool m_written = false;
+    bool m_started = false; // the set was read (or the record resumed): there is a record to keep
     std::mutex m_requestMutex;
     std::optional<QString> m_captureRequest;
     bool m_skipRequest = false;

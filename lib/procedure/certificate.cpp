@@ -62,10 +62,11 @@ public:
     double width() const { return m_body.width(); }
 
     void title(const QString &text) { block(text, TitlePoints, true, Qt::AlignLeft); }
-    void heading(const QString &text)
+    // A heading stays on the page of what follows it: `keep` is how much of that must fit.
+    void heading(const QString &text, double keep = 0.0)
     {
         m_y += lineHeight(BodyPoints) * 0.6;
-        block(text, HeadingPoints, true, Qt::AlignLeft, lineHeight(HeadingPoints) * 3);
+        block(text, HeadingPoints, true, Qt::AlignLeft, std::max(keep, lineHeight(HeadingPoints) * 3));
     }
     void paragraph(const QString &text, double points = BodyPoints) { block(text, points, false, Qt::AlignLeft); }
     void centred(const QString &text) { block(text, BodyPoints, true, Qt::AlignHCenter); }
@@ -73,7 +74,8 @@ public:
     // Label: value lines, the labels in a column of their own.
     void fields(const QVector<QPair<QString, QString>> &rows)
     {
-        setFont(BodyPoints, false);
+        // The labels are bold: measured so.
+        setFont(BodyPoints, true);
         const QFontMetricsF metrics(m_painter.font());
         double labelWidth = 0.0;
         for (const auto &row : rows)
@@ -96,7 +98,7 @@ public:
                double points = SmallPoints)
     {
         const double height = lineHeight(points) * 1.25;
-        room(height * std::min(rows.size() + 1, 4));
+        room(height * std::min(int(rows.size()) + 1, 4));
         const auto drawRow = [&](const QStringList &cells, bool bold) {
             room(height);
             setFont(points, bold);
@@ -390,7 +392,7 @@ int render(QPaintDevice &device, const std::function<void(QPainter &)> &newPage,
         results(pages, p, analysed, analysis::Phase::AsLeft, false);
     }
 
-    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Deviation")));
+    pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Deviation")), pages.bodyHeight() * PlotHeightShare);
     deviationPlot(pages, p, analysed, asLeftMeasured);
 
     pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Uncertainty budgets")));

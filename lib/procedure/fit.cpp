@@ -16,17 +16,23 @@ QString message(const char *text)
     return QCoreApplication::translate("fit", text);
 }
 
-// Each segment's middle, where linear interpolation strays furthest from a curved curve.
-QVector<Point> withMidpoints(const QVector<Point> &sorted)
+// Each table segment is checked at this many places between its rows.
+constexpr int ChecksPerSegment = 16;
+
+// The fitted curve (the present one plus the fitted offset) densely: at every row, between
+// rows, and at the points, where an interpolated offset bends.
+QVector<Point> denseCurve(const QVector<Point> &sorted, const SensorFit &fit)
 {
-    QVector<Point> points;
+    QVector<double> kelvins = fit.kelvins;
     for (int i = 0; i < sorted.size(); ++i) {
-        if (i > 0)
-            points.append({(sorted.at(i - 1).first + sorted.at(i).first) / 2,
-                           (sorted.at(i - 1).second + sorted.at(i).second) / 2});
-        points.append(sorted.at(i));
+        for (int step = 0; step < ChecksPerSegment && i + 1 < sorted.size(); ++step)
+            kelvins.append(sorted.at(i).second + (sorted.at(i + 1).second - sorted.at(i).second) * step / ChecksPerSegment);
     }
-    return points;
+    kelvins.append(sorted.last().second);
+    QVector<Point> curve;
+    for (double kelvin : qAsConst(kelvins))
+        curve.append({*curvemath::voltageAt(sorted, kelvin) + offsetAt(fit, kelvin), kelvin});
+    return curve;
 }
 
 } // namespace
@@ -82,9 +88,11 @@ double polynomial(const QVector<double> &coefficients, double x)
 
 double offsetAt(const SensorFit &fit, double kelvin)
 {
-    const double held = std::min(fit.high, std::max(fit.low, kelvin));
-    if (fit.degree > 0)
+    if (fit.degree > 0) {
+        const double held = std::min(fit.holdHigh, std::max(fit.holdLow, kelvin));
         return polynomial(fit.coefficients, (held - fit.centre) / fit.halfSpan);
+    }
+    const double held = std::min(fit.high, std::max(fit.low, kelvin));
     // Interpolated between the points, the nearest one's beyond them.
     QVector<QPair<double, double>> byTemperature;
     for (int i = 0; i < fit.offsets.size(); ++i)
@@ -124,6 +132,17 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
     result.kelvins = kelvins;
     result.low = *std::min_element(kelvins.cbegin(), kelvins.cend());
     result.high = *std::max_element(kelvins.cbegin(), kelvins.cend());
+    result.holdLow = result.low;
+    result.holdHigh = result.high;
+    bool highFound = false;
+    for (const Point &row : sorted) {
+        if (row.second <= result.low)
+            result.holdLow = row.second;
+        if (row.second >= result.high && !highFound) {
+            result.holdHigh = row.second;
+            highFound = true;
+        }
+    }
 
     if (result.degree == 0) {
         QVector<curvemath::ReferencePoint> references;
@@ -159,7 +178,7 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
         return result;
     }
     result.table = resampled.rows;
-    result.interpolationMk = std::fabs(curvemath::largestError(result.table, withMidpoints(result.curve)).millikelvin);
+    result.interpolationMk = std::fabs(curvemath::largestError(result.table, denseCurve(sorted, result)).millikelvin);
     return result;
 }
 

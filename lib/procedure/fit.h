@@ -28,9 +28,13 @@ struct SensorFit
     double halfSpan = 1.0;
     double low = 0.0;             // the calibrated range: the outer points, in K
     double high = 0.0;
+    // Where a polynomial's end values are held from: the table rows next beyond the outer
+    // points, so the table's linear interpolation meets the fit at the points themselves.
+    double holdLow = 0.0;
+    double holdHigh = 0.0;
     QVector<Point> curve;         // the present curve with the fitted offset added
     QVector<Point> table;         // the curve resampled as the import does: 100 rows
-    double interpolationMk = 0.0; // the largest linear-interpolation error of the table
+    double interpolationMk = 0.0; // the largest linear-interpolation error of the table against the fit
     QString error;
     bool ok() const { return error.isEmpty(); }
 };
@@ -38,7 +42,7 @@ struct SensorFit
 // Fits the sensor's deviation from the present curve (`table`: rows in any order), measured
 // as voltage offsets at the points: interpolated and held beyond the outer points with up to
 // three points (as softcal does), a least-squares polynomial of `degree` in temperature with
-// four or more, held at its end values beyond the outer points.
+// four or more, held at its end values beyond the outer points (from the next table row on).
 SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &points, int degree);
 
 // The fitted offset in V at a temperature.

@@ -277,7 +277,7 @@ Parsed parse(const QJsonObject &object)
 
     // What the members mean together.
     if (p.points.size() < fewestPoints(p.kind) || p.points.size() > MostPoints)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"points\": a %1 calibration takes %2 to %3 points, not %4"))
+        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"points\": the %1 kind takes %2 to %3 points, not %4"))
                                   .arg(kindName(p.kind)).arg(fewestPoints(p.kind)).arg(MostPoints).arg(p.points.size())};
     QSet<double> seen;
     for (double point : qAsConst(p.points)) {
@@ -293,7 +293,7 @@ Parsed parse(const QJsonObject &object)
     }
     const bool voltage = p.reference.unit == Unit::Volt;
     if (voltage != (p.kind == Kind::Adc))
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"reference.unit\" %1 makes no sense for a %2 calibration (it takes %3)"))
+        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"reference.unit\" %1 makes no sense for the %2 kind (it takes %3)"))
                                   .arg(unitSymbol(p.reference.unit), kindName(p.kind),
                                        p.kind == Kind::Adc ? QStringLiteral("V") : QStringLiteral("K or C"))};
     if (p.degree > 0 && p.kind == Kind::Adc)

@@ -125,6 +125,7 @@ QJsonObject fitJson(const procedure::Procedure &procedure, const analysis::Analy
                        {QStringLiteral("centre_K"), number(sensor.centre)},
                        {QStringLiteral("half_span_K"), number(sensor.halfSpan)},
                        {QStringLiteral("range_K"), numbers({sensor.low, sensor.high})},
+                       {QStringLiteral("held_from_K"), numbers({sensor.holdLow, sensor.holdHigh})},
                        {QStringLiteral("interpolation_mK"), number(sensor.interpolationMk)}};
 }
 
@@ -165,7 +166,7 @@ QString firstDifference(const QJsonValue &recorded, const QJsonValue &recomputed
     if (recorded.isArray() && recomputed.isArray()) {
         const QJsonArray a = recorded.toArray();
         const QJsonArray b = recomputed.toArray();
-        for (int i = 0; i < std::max(a.size(), b.size()); ++i) {
+        for (int i = 0; i < int(std::max(a.size(), b.size())); ++i) {
             const QString found = firstDifference(i < a.size() ? a.at(i) : QJsonValue(QJsonValue::Undefined),
                                                   i < b.size() ? b.at(i) : QJsonValue(QJsonValue::Undefined),
                                                   QStringLiteral("%1[%2]").arg(path).arg(i));

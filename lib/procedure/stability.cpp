@@ -94,7 +94,10 @@ Judgement judge(const QVector<Reading> &readings, const procedure::Stability &li
     int firstOfRun = readings.size() - 1;
     while (firstOfRun > 0 && readings.at(firstOfRun - 1).reference == readings.last().reference)
         --firstOfRun;
-    judgement.stale = double(nowMs - readings.at(firstOfRun).ms) > windowMs && firstOfRun < readings.size() - 1;
+    // A value that fills the whole window unchanged is a readout resending its last reading:
+    // the same slack as for a covered window, so it can never pass as stable first.
+    judgement.stale = double(nowMs - readings.at(firstOfRun).ms) >= windowMs - limits.interval * MsPerSecond / 2
+                   && readings.size() - firstOfRun >= 3;
 
     const bool calm = within(judgement.reference, limits) && within(judgement.instrument, limits);
     judgement.stable = judgement.filled && calm && !judgement.stale && seconds.size() >= 3;

@@ -9,8 +9,8 @@
 // When a point of a calibration is stable: over the last window, the least-squares slope
 // (per minute) and the standard deviation of the reference and of the instrument are both
 // within their limits. A band alone would pass an overshoot on its way back; a slope alone
-// would pass a noisy sensor. A reference that repeats one value exactly for longer than the
-// window is stale (a readout resending its last reading), never stable.
+// would pass a noisy sensor. A reference that repeats one value exactly for the whole window
+// is stale (a readout resending its last reading), never stable.
 namespace stability {
 
 constexpr double NotKnown = std::numeric_limits<double>::quiet_NaN();

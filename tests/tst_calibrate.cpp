@@ -1,0 +1,407 @@
+#include "benchsupport.h"
+#include "cli.h"
+#include "curvemath.h"
+#include "demofirmware.h"
+#include "record.h"
+#include "streams.h"
+#include "testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+#include <signal.h>
+
+namespace {
+
+using Run = testsupport::ProcessRun;
+
+Run inProcess(const QStringList &arguments)
+{
+    Run run;
+    const frontend::CapturedStreams streams;
+    run.exitCode = cli::run(QStringList{QStringLiteral("thermocal-cli")} + arguments);
+    run.exitStatus = QProcess::NormalExit;
+    run.out = streams.out();
+    run.err = QString::fromUtf8(streams.err());
+    return run;
+}
+
+// A bench that settles within a fraction of a second, so windows of seconds judge it.
+sim::BenchSettings quickBench()
+{
+    sim::BenchSettings settings;
+    settings.timeConstantSeconds = 0.3;
+    return settings;
+}
+
+// A procedure for the bench: readings every 0.1 s, a window of 2 s, 20 paired readings.
+// Limits three standard errors above what the instrument's own noise gives over a window.
+QJsonObject procedureFor(sim::BenchHost &bench, const QJsonArray &points, bool adc = false)
+{
+    return QJsonObject{
+        {QStringLiteral("kind"), adc ? QStringLiteral("adc") : QStringLiteral("sensor")},
+        {QStringLiteral("points"), points},
+        {QStringLiteral("reference"),
+         QJsonObject{{QStringLiteral("port"), bench.referenceUrl()},
+                     {QStringLiteral("query"), adc ? QStringLiteral("MEAS:VOLT?") : QStringLiteral("MEAS:TEMP?")},
+                     {QStringLiteral("unit"), adc ? QStringLiteral("V") : QStringLiteral("K")},
+                     {QStringLiteral("identify"), true},
+                     {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("REF-9")},
+                                                                 {QStringLiteral("expanded_uncertainty"), adc ? 0.00002 : 0.002},
+                                                                 {QStringLiteral("k"), 2},
+                                                                 {QStringLiteral("due"), QStringLiteral("2099-01-01")}}},
+                     {QStringLiteral("resolution"), adc ? 0.000001 : 0.001}}},
+        {QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), bench.bathUrl()},
+                                               {QStringLiteral("set"), adc ? QStringLiteral("SOUR:VOLT {V}") : QStringLiteral("SOUR:SPO {C}")},
+                                               {QStringLiteral("settle"), 0.5}}},
+        {QStringLiteral("stability"), QJsonObject{{QStringLiteral("interval"), 0.1}, {QStringLiteral("window"), 2},
+                                                  {QStringLiteral("slope"), adc ? 0.001 : 0.6}, {QStringLiteral("sd"), adc ? 0.0001 : 0.03},
+                                                  {QStringLiteral("samples"), 20}, {QStringLiteral("timeout"), 20}}},
+        {QStringLiteral("tolerance"), adc ? 0.0005 : 0.05},
+        {QStringLiteral("decision_rule"), QStringLiteral("guarded")},
+        {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("T-1")},
+                                                    {QStringLiteral("lab"), QStringLiteral("Test Lab")}}}};
+}
+
+QString writeProcedure(const QTemporaryDir &dir, const QJsonObject &procedure)
+{
+    return testsupport::writeFile(dir.path(), QStringLiteral("procedure.json"), QJsonDocument(procedure).toJson());
+}
+
+QJsonObject readRecord(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QVector<curveimport::Point> tableOf(const QJsonValue &set)
+{
+    QVector<curveimport::Point> rows;
+    for (const QJsonValue &row : set.toObject().value(QStringLiteral("TempTable")).toArray())
+        rows.append({row.toArray().at(0).toDouble(), row.toArray().at(1).toDouble()});
+    return rows;
+}
+
+} // namespace
+
+// thermocal-cli calibrate against the simulated bench: a dry-well (or a voltage calibrator)
+// and a reference readout on loopback ports, sharing one temperature with the instrument
+// on a pseudo-terminal, its sensor off its table by a known smooth function.
+class TestCalibrate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Five points, written: the as-left points read the bath within a few mK, and between the
+    // points the new table follows the sensor within what a quartic allows.
+    void sensorCalibrationRecoversTheDeviation()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{50, 100, 200, 300, 400});
+        procedure.insert(QStringLiteral("fit"), QJsonObject{{QStringLiteral("degree"), 4}});
+        const QString recordPath = dir.filePath(QStringLiteral("record.json"));
+        const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
+        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                   bench->instrumentPort(), QStringLiteral("--record"), recordPath, QStringLiteral("--write"),
+                                   QStringLiteral("--backup"), dir.filePath(QStringLiteral("backup.json")),
+                                   QStringLiteral("--certificate"), pdf});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("sent, verified and committed to EEPROM")), qPrintable(run.err));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("backup.json"))));
+        QVERIFY(QFileInfo(pdf).size() > 0);
+
+        const QJsonObject record = readRecord(recordPath);
+        QCOMPARE(record.value(QStringLiteral("state")).toString(), QStringLiteral("complete"));
+        QVERIFY(record.value(QStringLiteral("reference")).toObject().value(QStringLiteral("idn")).toString().contains(QStringLiteral("reference")));
+        int asLeft = 0;
+        for (const QJsonValue &value : record.value(QStringLiteral("points")).toArray()) {
+            const QJsonObject point = value.toObject();
+            const double errorMk = point.value(QStringLiteral("result")).toObject().value(QStringLiteral("error")).toDouble() * 1000.0;
+            if (point.value(QStringLiteral("phase")).toString() == QLatin1String("as found")) {
+                QVERIFY2(std::fabs(errorMk) > 300.0, qPrintable(QString::number(errorMk)));
+            } else {
+                ++asLeft;
+                QVERIFY2(std::fabs(errorMk) < 12.0, qPrintable(QStringLiteral("%1 K: %2 mK").arg(point.value(QStringLiteral("nominal")).toDouble()).arg(errorMk)));
+            }
+        }
+        QCOMPARE(asLeft, 5);
+        // The instrument holds the new table, and it reads the sensor between the points too.
+        const sim::Constants held = bench->instrument().constants();
+        QVector<curveimport::Point> heldTable;
+        for (const auto &row : held.table)
+            heldTable.append({row.first, row.second});
+        const QVector<curveimport::Point> recorded = tableOf(record.value(QStringLiteral("as_left_set")));
+        QCOMPARE(recorded.size(), TableRows);
+        for (int row = 0; row < TableRows; ++row) {
+            QCOMPARE(float(recorded.at(row).first), held.table[size_t(row)].first);
+            QCOMPARE(float(recorded.at(row).second), held.table[size_t(row)].second);
+        }
+        for (double kelvin = 55; kelvin < 400; kelvin += 15) {
+            const double volts = sim::DemoFirmware::diodeVoltage(kelvin) + sim::Bench::sensorDeviationVolts(kelvin);
+            const double errorMk = (curvemath::tableTemperature(heldTable, volts) - kelvin) * 1000.0;
+            QVERIFY2(std::fabs(errorMk) < 50.0, qPrintable(QStringLiteral("%1 K: %2 mK").arg(kelvin).arg(errorMk)));
+        }
+
+        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).out, QByteArray("record verified\n"));
+        // A second run never replaces the record.
+        const Run again = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                     bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        QCOMPARE(again.exitCode, 5);
+        QVERIFY2(again.err.contains(QStringLiteral("exists already")), qPrintable(again.err));
+        QCOMPARE(readRecord(recordPath), record);
+        // One reading changed by a millikelvin is found.
+        QJsonObject tampered = record;
+        QJsonArray points = tampered.value(QStringLiteral("points")).toArray();
+        QJsonObject first = points.at(0).toObject();
+        QJsonArray samples = first.value(QStringLiteral("samples")).toArray();
+        QJsonArray sample = samples.last().toArray();
+        sample[1] = sample.at(1).toDouble() + 0.001;
+        samples[samples.size() - 1] = sample;
+        first.insert(QStringLiteral("samples"), samples);
+        points[0] = first;
+        tampered.insert(QStringLiteral("points"), points);
+        const QString tamperedPath = testsupport::writeFile(dir.path(), QStringLiteral("tampered.json"), QJsonDocument(tampered).toJson());
+        const Run verify = inProcess({QStringLiteral("verify-record"), tamperedPath});
+        QCOMPARE(verify.exitCode, 3);
+        QVERIFY2(verify.err.contains(QStringLiteral("recorded")) && verify.err.contains(QStringLiteral("recomputed")), qPrintable(verify.err));
+    }
+
+    // A voltage calibrator at the input and a converter whose step is 200 ppm off: the fit
+    // finds the step and the zero the bench gave it.
+    void adcCalibrationRecoversTheConstants()
+    {
+        QTemporaryDir dir;
+        QString error;
+        sim::BenchSettings settings = quickBench();
+        settings.source = sim::BenchSource::Calibrator;
+        settings.adcError = true;
+        const auto bench = testsupport::startBench(settings, &error);
+        QVERIFY2(bench, qPrintable(error));
+        const QString recordPath = dir.filePath(QStringLiteral("adc.json"));
+        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedureFor(*bench, QJsonArray{0.2, 0.9, 1.6, 2.3}, true)),
+                                   QStringLiteral("--port"), bench->instrumentPort(), QStringLiteral("--record"), recordPath,
+                                   QStringLiteral("--write"), QStringLiteral("--backup"), dir.filePath(QStringLiteral("backup.json"))});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        const sim::Constants held = bench->instrument().constants();
+        QVERIFY2(std::fabs(held.adcSlope / sim::Bench::AdcErrorVoltsPerCount - 1.0) < 2e-5, qPrintable(QString::number(double(held.adcSlope), 'g', 9)));
+        QVERIFY2(std::fabs(held.adcIntercept - sim::Bench::AdcErrorZeroVolts) < 3e-5, qPrintable(QString::number(double(held.adcIntercept), 'g', 9)));
+        const QJsonObject record = readRecord(recordPath);
+        for (const QJsonValue &value : record.value(QStringLiteral("points")).toArray()) {
+            const QJsonObject point = value.toObject();
+            if (point.value(QStringLiteral("phase")).toString() == QLatin1String("as left"))
+                QVERIFY(std::fabs(point.value(QStringLiteral("result")).toObject().value(QStringLiteral("error")).toDouble()) < 5e-5);
+        }
+        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+    }
+
+    // What is refused before anything is measured, and what a reference's answer can stop.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<bool>("celsiusReadout");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("expired reference") << "reference.certificate.due" << QJsonValue(QStringLiteral("2020-02-29")) << false << 2
+                                           << "was due on 2020-02-29";
+        QTest::newRow("point off the table") << "points" << QJsonValue(QJsonArray{100, 700}) << false << 2
+                                             << "the point 700 K lies outside the instrument's table (1.4 K to 500 K)";
+        QTest::newRow("unknown member") << "stability.windw" << QJsonValue(3) << false << 2 << "unknown member \"stability.windw\"";
+        QTest::newRow("reference in the wrong unit") << "" << QJsonValue() << true << 4 << "the reference answered in C";
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, member);
+        QFETCH(QJsonValue, value);
+        QFETCH(bool, celsiusReadout);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QString error;
+        sim::BenchSettings settings = quickBench();
+        settings.referenceCelsius = celsiusReadout;
+        settings.referenceFormat = sim::ReadoutFormat::Labelled;
+        const auto bench = testsupport::startBench(settings, &error);
+        QVERIFY2(bench, qPrintable(error));
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{100, 200});
+        if (member == QLatin1String("reference.certificate.due")) {
+            QJsonObject reference = procedure.value(QStringLiteral("reference")).toObject();
+            QJsonObject certificate = reference.value(QStringLiteral("certificate")).toObject();
+            certificate.insert(QStringLiteral("due"), value);
+            reference.insert(QStringLiteral("certificate"), certificate);
+            procedure.insert(QStringLiteral("reference"), reference);
+        } else if (member == QLatin1String("stability.windw")) {
+            QJsonObject stability = procedure.value(QStringLiteral("stability")).toObject();
+            stability.insert(QStringLiteral("windw"), value);
+            procedure.insert(QStringLiteral("stability"), stability);
+        } else if (!member.isEmpty()) {
+            procedure.insert(member, value);
+        }
+        const QString recordPath = dir.filePath(QStringLiteral("record.json"));
+        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                   bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        QCOMPARE(run.exitCode, status);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        // The instrument was not written to.
+        QCOMPARE(bench->instrument().constants(), sim::DemoFirmware::factoryConstants());
+        if (status == 2 && member != QLatin1String("points"))
+            QVERIFY(!QFile::exists(recordPath));
+    }
+
+    // A readout that resends its last reading is stale, never stable: status 7, the record
+    // kept with the readings of the point that never settled.
+    void staleReferenceIsNotStable()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        sim::BenchFaults faults;
+        faults.referenceStale = true;
+        bench->bench().setFaults(faults);
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{293.15, 300});
+        QJsonObject stability = procedure.value(QStringLiteral("stability")).toObject();
+        stability.insert(QStringLiteral("timeout"), 4);
+        procedure.insert(QStringLiteral("stability"), stability);
+        const QString recordPath = dir.filePath(QStringLiteral("record.json"));
+        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                   bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        QCOMPARE(run.exitCode, 7);
+        QVERIFY2(run.err.contains(QStringLiteral("stale")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("did not become stable within 4 s (the reference is stale)")), qPrintable(run.err));
+        const QJsonObject record = readRecord(recordPath);
+        QCOMPARE(record.value(QStringLiteral("state")).toString(), QStringLiteral("not stable"));
+        QVERIFY(record.value(QStringLiteral("points")).toArray().first().toObject().value(QStringLiteral("samples")).toArray().size() > 20);
+        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+    }
+
+    // Without a source the run asks for each set point on the terminal and reads the answer
+    // from standard input: here the test sets the bath when asked.
+    void operatorSetsTheBath()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{200, 250});
+        procedure.remove(QStringLiteral("source"));
+        QProcess process;
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                                 bench->instrumentPort(), QStringLiteral("--record"), dir.filePath(QStringLiteral("r.json"))});
+        QVERIFY(process.waitForStarted());
+        QString said;
+        for (const QString &prompt : {QStringLiteral("point 1 of 2: set the bath to 200 K, then press Enter"),
+                                      QStringLiteral("point 2 of 2: set the bath to 250 K, then press Enter")}) {
+            QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(process.readAllStandardError())).contains(prompt), 30000);
+            bench->bench().setSetPointKelvin(prompt.contains(QStringLiteral("200")) ? 200.0 : 250.0);
+            process.write("\n");
+        }
+        QVERIFY(process.waitForFinished(60000));
+        said += QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(process.exitCode() == 0, qPrintable(said));
+        const QJsonArray points = readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray();
+        QCOMPARE(points.size(), 2);
+        QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 250.0) < 0.1);
+    }
+
+    // A manual reference: each reading is typed, as an operator reads a display; here the
+    // test types the bench's own temperature to the readout's millikelvin.
+    void operatorTypesTheReference()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        QJsonObject procedure = procedureFor(*bench, QJsonArray{293.15, 295});
+        QJsonObject reference = procedure.value(QStringLiteral("reference")).toObject();
+        reference.insert(QStringLiteral("port"), QStringLiteral("manual"));
+        procedure.insert(QStringLiteral("reference"), reference);
+        QJsonObject stability = procedure.value(QStringLiteral("stability")).toObject();
+        stability.insert(QStringLiteral("samples"), 5);
+        procedure.insert(QStringLiteral("stability"), stability);
+        QProcess process;
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                                 bench->instrumentPort(), QStringLiteral("--record"), dir.filePath(QStringLiteral("r.json"))});
+        QVERIFY(process.waitForStarted());
+        int answered = 0;
+        QString pending;
+        QElapsedTimer limit;
+        limit.start();
+        while (process.state() != QProcess::NotRunning && limit.elapsed() < 60000) {
+            process.waitForReadyRead(100);
+            pending += QString::fromUtf8(process.readAllStandardError());
+            // One answer per prompt; a text without a number is asked again.
+            while (pending.contains(QStringLiteral("reference reading in K:"))) {
+                pending.remove(0, pending.indexOf(QStringLiteral("reference reading in K:")) + 23);
+                process.write(answered == 0 ? QByteArray("no idea\n")
+                                            : QByteArray::number(std::round(bench->bench().trueKelvin() * 1000.0) / 1000.0, 'f', 3) + '\n');
+                ++answered;
+            }
+        }
+        QVERIFY(process.state() == QProcess::NotRunning || process.waitForFinished(5000));
+        QVERIFY2(process.exitCode() == 0, qPrintable(pending + QString::fromUtf8(process.readAllStandardError())));
+        QVERIFY(answered > 10);
+        const QJsonArray points = readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray();
+        QCOMPARE(points.size(), 2);
+        QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 295.0) < 0.1);
+    }
+
+    // SIGTERM during the second point ends the program at once with the first point kept;
+    // --resume measures the second again and goes on.
+    void sigtermThenResume()
+    {
+        QTemporaryDir dir;
+        QString error;
+        const auto bench = testsupport::startBench(quickBench(), &error);
+        QVERIFY2(bench, qPrintable(error));
+        const QString procedurePath = writeProcedure(dir, procedureFor(*bench, QJsonArray{150, 250, 350}));
+        const QString recordPath = dir.filePath(QStringLiteral("record.json"));
+        QProcess process;
+        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), procedurePath, QStringLiteral("--port"),
+                                                 bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readRecord(recordPath).value(QStringLiteral("points")).toArray().size() == 1, 30000);
+        QTest::qWait(500);
+        QElapsedTimer stopping;
+        stopping.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(5000));
+        // A reading in progress takes at most the reference's and the instrument's waits.
+        QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 8);
+        const QString said = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(said.contains(QStringLiteral("The instrument's EEPROM holds the set as found")), qPrintable(said));
+        const QJsonObject stopped = readRecord(recordPath);
+        QCOMPARE(stopped.value(QStringLiteral("state")).toString(), QStringLiteral("stopped"));
+        QCOMPARE(stopped.value(QStringLiteral("points")).toArray().size(), 1);
+        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+
+        const Run resumed = inProcess({QStringLiteral("calibrate"), procedurePath, QStringLiteral("--port"), bench->instrumentPort(),
+                                       QStringLiteral("--resume"), recordPath});
+        QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
+        QVERIFY2(resumed.err.contains(QStringLiteral("resuming: 1 points kept")), qPrintable(resumed.err));
+        const QJsonObject done = readRecord(recordPath);
+        QCOMPARE(done.value(QStringLiteral("state")).toString(), QStringLiteral("complete"));
+        const QJsonArray points = done.value(QStringLiteral("points")).toArray();
+        QCOMPARE(points.size(), 3);
+        QCOMPARE(points.at(0).toObject().value(QStringLiteral("samples")),
+                 stopped.value(QStringLiteral("points")).toArray().at(0).toObject().value(QStringLiteral("samples")));
+        QVERIFY(done.contains(QStringLiteral("proposed_set")));
+        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+    }
+};
+
+QTEST_MAIN(TestCalibrate)
+#include "tst_calibrate.moc"

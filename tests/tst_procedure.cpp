@@ -1,0 +1,626 @@
+#include "analysis.h"
+#include "budget.h"
+#include "certificate.h"
+#include "curvemath.h"
+#include "demofirmware.h"
+#include "fit.h"
+#include "procedurefile.h"
+#include "record.h"
+#include "scpiclient.h"
+#include "stability.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+
+using Series = std::function<double(double)>;
+Q_DECLARE_METATYPE(Series)
+
+namespace {
+
+// A sensor procedure that parses; tests change one member at a time.
+QJsonObject goodProcedure()
+{
+    return QJsonObject{
+        {QStringLiteral("kind"), QStringLiteral("sensor")},
+        {QStringLiteral("points"), QJsonArray{50, 100, 200, 300, 400}},
+        {QStringLiteral("reference"),
+         QJsonObject{{QStringLiteral("port"), QStringLiteral("socket://127.0.0.1:5025")},
+                     {QStringLiteral("unit"), QStringLiteral("K")},
+                     {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("REF-17")},
+                                                                 {QStringLiteral("expanded_uncertainty"), 0.002},
+                                                                 {QStringLiteral("k"), 2},
+                                                                 {QStringLiteral("due"), QStringLiteral("2031-05-01")}}},
+                     {QStringLiteral("drift"), 0.001},
+                     {QStringLiteral("resolution"), 0.001}}},
+        {QStringLiteral("stability"), QJsonObject{{QStringLiteral("interval"), 1}, {QStringLiteral("window"), 10},
+                                                  {QStringLiteral("slope"), 0.01}, {QStringLiteral("sd"), 0.005},
+                                                  {QStringLiteral("samples"), 6}}},
+        {QStringLiteral("tolerance"), 0.05},
+        {QStringLiteral("decision_rule"), QStringLiteral("guarded")},
+        {QStringLiteral("uncertainty"), QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("bath uniformity")},
+                                                               {QStringLiteral("value"), 0.003},
+                                                               {QStringLiteral("distribution"), QStringLiteral("rectangular")}}}},
+        {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("CAL-2026-042")},
+                                                    {QStringLiteral("lab"), QStringLiteral("Cryo Calibration Lab")},
+                                                    {QStringLiteral("address"), QStringLiteral("7 Dewar Lane, Coldtown")},
+                                                    {QStringLiteral("customer"), QStringLiteral("Low Temperature Group")},
+                                                    {QStringLiteral("item"), QStringLiteral("diode thermometer DT-9")},
+                                                    {QStringLiteral("procedure"), QStringLiteral("TP-12 rev 3")},
+                                                    {QStringLiteral("operator"), QStringLiteral("R. Kelvin")},
+                                                    {QStringLiteral("ambient"), QStringLiteral("22.5 C, 41 % RH")}}},
+        {QStringLiteral("fit"), QJsonObject{{QStringLiteral("degree"), 4}}}};
+}
+
+QJsonObject changed(const QString &path, const QJsonValue &value)
+{
+    QJsonObject top = goodProcedure();
+    const QStringList keys = path.split(QLatin1Char('.'));
+    std::function<QJsonObject(QJsonObject, int)> set = [&](QJsonObject object, int depth) {
+        if (depth == keys.size() - 1) {
+            if (value.isUndefined())
+                object.remove(keys.last());
+            else
+                object.insert(keys.last(), value);
+        } else {
+            object.insert(keys.at(depth), set(object.value(keys.at(depth)).toObject(), depth + 1));
+        }
+        return object;
+    };
+    return set(top, 0);
+}
+
+device::DeviceSet factorySet()
+{
+    const sim::Constants constants = sim::DemoFirmware::factoryConstants();
+    device::DeviceSet set;
+    set.adcSlope = constants.adcSlope;
+    set.adcIntercept = constants.adcIntercept;
+    set.dacSlope = constants.dacSlope;
+    set.dacIntercept = constants.dacIntercept;
+    for (int row = 0; row < TableRows; ++row)
+        set.table[row] = {constants.table[size_t(row)].first, constants.table[size_t(row)].second};
+    return set;
+}
+
+// A sensor whose voltage lies this far above the demo diode's curve.
+double deviation(double kelvin)
+{
+    return 0.002 + 0.003 * std::sin(kelvin / 120.0);
+}
+
+double sensorVolts(double kelvin)
+{
+    return sim::DemoFirmware::diodeVoltage(kelvin) + deviation(kelvin);
+}
+
+// A point of readings at a steady temperature, as the run would record it: a short wait,
+// then the captured readings, the instrument reading its table at the sensor's voltage.
+analysis::RawPoint steadyPoint(const device::DeviceSet &set, double kelvin, analysis::Phase phase, int captured, quint32 seed)
+{
+    analysis::RawPoint point;
+    point.nominal = kelvin;
+    point.phase = phase;
+    QRandomGenerator noise(seed);
+    const QVector<curveimport::Point> table = device::toCalibrationSet(set).table;
+    for (int i = 0; i < 12 + captured; ++i) {
+        const double reference = std::round((kelvin + 0.0005 * (noise.generateDouble() - 0.5)) * 1000.0) / 1000.0;
+        const float volts = float(sensorVolts(reference) + 2e-6 * (noise.generateDouble() - 0.5));
+        const float reading = float(curvemath::tableTemperature(table, double(volts)));
+        point.samples.append({1796000000000 + qint64(i) * 1000 + qint64(kelvin) * 100000, reference, double(volts), double(reading)});
+    }
+    point.capturedFrom = 12;
+    return point;
+}
+
+record::Record syntheticRecord(bool written)
+{
+    record::Record rec;
+    rec.procedure = goodProcedure();
+    rec.software = QStringLiteral("thermocal-cli test");
+    rec.port = QStringLiteral("/dev/ttyACM0");
+    rec.serialNumber = QStringLiteral("TC-000123");
+    rec.referenceIdn = QStringLiteral("Readout Inc,RX-1,REF-17,2.0");
+    rec.started = QStringLiteral("2026-12-08T10:00:00.000Z");
+    rec.finished = QStringLiteral("2026-12-08T11:00:00.000Z");
+    rec.state = record::State::Complete;
+    rec.asFound = factorySet();
+    const QVector<double> points{50, 100, 200, 300, 400};
+    quint32 seed = 1;
+    for (double kelvin : points)
+        rec.points.append(steadyPoint(rec.asFound, kelvin, analysis::Phase::AsFound, 6, seed++));
+    if (written) {
+        const procedure::Procedure p = *procedure::parse(rec.procedure).procedure;
+        const analysis::Analysis analysed = analysis::analyse(p, rec.asFound, rec.points);
+        rec.asLeft = analysed.proposed;
+        rec.write = true;
+        rec.writeOutcome = QStringLiteral("sent, verified and committed to EEPROM");
+        for (double kelvin : points)
+            rec.points.append(steadyPoint(*rec.asLeft, kelvin, analysis::Phase::AsLeft, 6, seed++));
+    }
+    return rec;
+}
+
+} // namespace
+
+// The procedure library on synthetic data: no instrument and no bench.
+class TestProcedure : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void procedureFileRefuses_data()
+    {
+        QTest::addColumn<QJsonObject>("file");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown member") << changed(QStringLiteral("colour"), 1) << "unknown member \"colour\"";
+        QTest::newRow("unknown nested member") << changed(QStringLiteral("reference.certificate.issuer"), QStringLiteral("x"))
+                                               << "unknown member \"reference.certificate.issuer\"";
+        QTest::newRow("kind missing") << changed(QStringLiteral("kind"), QJsonValue::Undefined) << "\"kind\" is missing";
+        QTest::newRow("kind unknown") << changed(QStringLiteral("kind"), QStringLiteral("dac")) << "\"kind\" must be \"sensor\" or \"adc\"";
+        QTest::newRow("volts for a sensor") << changed(QStringLiteral("reference.unit"), QStringLiteral("V"))
+                                           << "\"reference.unit\" V makes no sense for the sensor kind";
+        QTest::newRow("kelvin for the adc")
+            << [] { QJsonObject o = changed(QStringLiteral("kind"), QStringLiteral("adc")); o.remove(QStringLiteral("fit")); return o; }()
+            << "\"reference.unit\" K makes no sense for the adc kind";
+        QTest::newRow("one adc point")
+            << [] {
+                   QJsonObject o = changed(QStringLiteral("reference.unit"), QStringLiteral("V"));
+                   o.insert(QStringLiteral("kind"), QStringLiteral("adc"));
+                   o.insert(QStringLiteral("points"), QJsonArray{1.0});
+                   o.remove(QStringLiteral("fit"));
+                   return o;
+               }()
+            << "the adc kind takes 2 to 100 points, not 1";
+        QTest::newRow("degree with three points") << changed(QStringLiteral("points"), QJsonArray{50, 100, 200})
+                                                  << "\"fit.degree\" needs 4 points or more";
+        QTest::newRow("degree above the points") << changed(QStringLiteral("fit.degree"), 5) << "\"fit.degree\" 5 needs 6 points at least, not 5";
+        QTest::newRow("a point twice") << changed(QStringLiteral("points"), QJsonArray{50, 100, 100, 300, 400}) << "100 is given twice";
+        QTest::newRow("as-left point not a point") << changed(QStringLiteral("as_left_points"), QJsonArray{77}) << "77 is not one of the points";
+        QTest::newRow("point a string") << changed(QStringLiteral("points"), QJsonArray{50, QStringLiteral("x")}) << "\"points\": element 2 is not a number";
+        QTest::newRow("due date") << changed(QStringLiteral("reference.certificate.due"), QStringLiteral("01/05/2031"))
+                                  << "must be a date as YYYY-MM-DD, not \"01/05/2031\"";
+        QTest::newRow("negative tolerance") << changed(QStringLiteral("tolerance"), -1) << "\"tolerance\" must be a number above 0";
+        QTest::newRow("distribution") << changed(QStringLiteral("uncertainty"), QJsonArray{QJsonObject{
+                                             {QStringLiteral("name"), QStringLiteral("x")}, {QStringLiteral("value"), 1},
+                                             {QStringLiteral("distribution"), QStringLiteral("triangular")}}})
+                                      << "\"uncertainty[1].distribution\" must be \"normal\" or \"rectangular\" or \"u-shaped\"";
+        QTest::newRow("set without a value") << changed(QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), QStringLiteral("manual")},
+                                                                                             {QStringLiteral("set"), QStringLiteral("SOUR:SPO")}})
+                                             << "\"source.set\" must hold {K}, {C} or {V}";
+        QTest::newRow("window of one interval") << changed(QStringLiteral("stability.window"), 1) << "at least two intervals";
+    }
+
+    void procedureFileRefuses()
+    {
+        QFETCH(QJsonObject, file);
+        QFETCH(QString, message);
+        const procedure::Parsed parsed = procedure::parse(QJsonDocument(file).toJson());
+        QVERIFY(!parsed.procedure);
+        QVERIFY2(parsed.error.contains(message), qPrintable(parsed.error));
+    }
+
+    void procedureFileDefaults()
+    {
+        QJsonObject file = goodProcedure();
+        file.remove(QStringLiteral("stability"));
+        file.remove(QStringLiteral("decision_rule"));
+        file.remove(QStringLiteral("fit"));
+        const procedure::Parsed parsed = procedure::parse(file);
+        QVERIFY2(parsed.procedure, qPrintable(parsed.error));
+        const procedure::Procedure &p = *parsed.procedure;
+        QCOMPARE(p.stability.window, 300.0);
+        QCOMPARE(p.stability.timeout, 3600.0);
+        QCOMPARE(p.stability.samples, 10);
+        QCOMPARE(p.reference.query, QStringLiteral("MEAS:TEMP?"));
+        QCOMPARE(p.rule, procedure::DecisionRule::Simple);
+        QCOMPARE(p.asLeftPoints, p.points);
+        QCOMPARE(procedure::fitDegree(p), 3);
+        QCOMPARE(p.reference.certificate.due, QDate(2031, 5, 1));
+        QCOMPARE(p.uncertainty.size(), 1);
+        QCOMPARE(p.uncertainty.first().distribution, procedure::Distribution::Rectangular);
+    }
+
+    // Readings once a second over 20 s, judged at the end with a window of 10 s, limits of
+    // 0.01 K/min and 0.005 K.
+    void judge_data()
+    {
+        QTest::addColumn<Series>("reference");
+        QTest::addColumn<Series>("instrument");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("stable");
+        QTest::addColumn<bool>("stale");
+
+        const auto jitter = [](double amplitude) {
+            return [amplitude](double t) { return 100.0 + amplitude * std::sin(t * 2.1) + amplitude * std::cos(t * 5.3); };
+        };
+        using F = Series;
+        QTest::newRow("calm") << F(jitter(0.0004)) << F(jitter(0.001)) << 21 << true << false;
+        // Within 20 mK of the set point throughout (a band check passes), but swinging back.
+        QTest::newRow("overshoot") << F([](double t) { return 100.0 + 0.02 * std::exp(-t / 40.0) * std::cos(t / 6.0); })
+                                   << F(jitter(0.001)) << 21 << false << false;
+        QTest::newRow("noisy instrument") << F(jitter(0.0004)) << F(jitter(0.008)) << 21 << false << false;
+        QTest::newRow("drift") << F([](double t) { return 100.0 + 0.0005 * t; }) << F(jitter(0.001)) << 21 << false << false;
+        QTest::newRow("step in the window") << F(jitter(0.0004)) << F([](double t) { return t < 15 ? 100.0 : 100.01; }) << 21 << false << false;
+        QTest::newRow("step before the window") << F([](double t) { return t < 5 ? 99.0 : 100.0 + 0.0004 * std::sin(t); })
+                                                << F(jitter(0.001)) << 21 << true << false;
+        QTest::newRow("stale reference") << F([](double) { return 100.012; }) << F(jitter(0.001)) << 21 << false << true;
+        QTest::newRow("window not yet covered") << F(jitter(0.0004)) << F(jitter(0.001)) << 8 << false << false;
+    }
+
+    void judge()
+    {
+        QFETCH(Series, reference);
+        QFETCH(Series, instrument);
+        QFETCH(int, count);
+        QFETCH(bool, stable);
+        QFETCH(bool, stale);
+        procedure::Stability limits;
+        limits.interval = 1;
+        limits.window = 10;
+        limits.slope = 0.01;
+        limits.sd = 0.005;
+        QVector<stability::Reading> readings;
+        for (int i = 0; i < count; ++i)
+            readings.append({qint64(i) * 1000, reference(i), instrument(i)});
+        const stability::Judgement judged = stability::judge(readings, limits, readings.last().ms);
+        QCOMPARE(judged.stable, stable);
+        QCOMPARE(judged.stale, stale);
+        if (count < 10) {
+            QVERIFY(!judged.filled);
+            QCOMPARE(judged.secondsToStable, 10.0 - (count - 1));
+        }
+    }
+
+    void statisticsAreLeastSquares()
+    {
+        const stability::ChannelStatistics line = stability::statistics({0, 1, 2, 3}, {1.0, 1.5, 2.0, 2.5});
+        QCOMPARE(line.slopePerMinute, 30.0);
+        QCOMPARE(line.mean, 1.75);
+        QVERIFY(std::fabs(line.sd - std::sqrt(5.0 / 12.0)) < 1e-12);
+    }
+
+    // The sensor deviates from the factory curve by 2 + 3 sin(T / 120 K) mV; the new table
+    // read at the sensor's voltage gives the true temperature at the points, and between them
+    // within what the model allows.
+    void sensorFitRecoversDeviation_data()
+    {
+        QTest::addColumn<QVector<double>>("points");
+        QTest::addColumn<int>("degree");
+        QTest::addColumn<double>("atPointsMk");
+        QTest::addColumn<double>("betweenMk");
+        QTest::newRow("one point") << QVector<double>{77.35} << 0 << 1.0 << 4000.0;
+        // A few mK at the points is the 100-row table's own linear interpolation of the diode;
+        // an interpolated offset bends at a middle point, between two rows.
+        QTest::newRow("three points") << QVector<double>{50, 200, 400} << 0 << 50.0 << 400.0;
+        QTest::newRow("five points, degree 4") << QVector<double>{50, 100, 200, 300, 400} << 4 << 5.0 << 30.0;
+        // A cubic cannot follow the sine through six points exactly: its residuals show.
+        QTest::newRow("six points, degree 3") << QVector<double>{40, 100, 160, 240, 320, 400} << 3 << 30.0 << 40.0;
+    }
+
+    void sensorFitRecoversDeviation()
+    {
+        QFETCH(QVector<double>, points);
+        QFETCH(int, degree);
+        QFETCH(double, atPointsMk);
+        QFETCH(double, betweenMk);
+        const QVector<curveimport::Point> table = device::toCalibrationSet(factorySet()).table;
+        QVector<fit::SensorPoint> measured;
+        for (double kelvin : points)
+            measured.append({kelvin, sensorVolts(kelvin)});
+        const fit::SensorFit fitted = fit::fitSensor(table, measured, degree);
+        QVERIFY2(fitted.ok(), qPrintable(fitted.error));
+        QCOMPARE(fitted.table.size(), TableRows);
+        QCOMPARE(fitted.degree, degree);
+        for (double kelvin : points) {
+            const double error = (curvemath::tableTemperature(fitted.table, sensorVolts(kelvin)) - kelvin) * 1000.0;
+            QVERIFY2(std::fabs(error) < atPointsMk, qPrintable(QStringLiteral("%1 K: %2 mK").arg(kelvin).arg(error)));
+        }
+        for (double kelvin = points.first(); kelvin <= points.last(); kelvin += 7.0) {
+            const double error = (curvemath::tableTemperature(fitted.table, sensorVolts(kelvin)) - kelvin) * 1000.0;
+            QVERIFY2(std::fabs(error) < betweenMk, qPrintable(QStringLiteral("%1 K: %2 mK").arg(kelvin).arg(error)));
+        }
+        // Beyond the outer points the correction is held, not extrapolated (a polynomial's
+        // from the next row on).
+        QCOMPARE(fit::offsetAt(fitted, 1.4), fit::offsetAt(fitted, degree > 0 ? fitted.holdLow : points.first()));
+        QCOMPARE(fit::offsetAt(fitted, 500.0), fit::offsetAt(fitted, degree > 0 ? fitted.holdHigh : points.last()));
+        QVERIFY(fitted.holdHigh >= points.last() && fitted.holdHigh < points.last() * 1.07);
+        // The table's own error against the fit is measured, and is what the table shows.
+        QVERIFY2(fitted.interpolationMk <= std::max(atPointsMk, 1.0), qPrintable(QString::number(fitted.interpolationMk)));
+    }
+
+    void adcFitRecoversConstants()
+    {
+        // The converter's true step and zero differ from what the instrument's constants claim.
+        const double claimedSlope = 2.5 / 65536.0;
+        const double trueSlope = claimedSlope * (1.0 + 2e-4);
+        const double trueZero = 0.0004;
+        QVector<double> instrument;
+        QVector<double> reference;
+        for (double volts : {0.1, 0.5, 1.0, 1.5, 2.0}) {
+            const double count = std::round((volts - trueZero) / trueSlope);
+            instrument.append(claimedSlope * count);
+            reference.append(volts);
+        }
+        const fit::AdcFit fitted = fit::fitAdc(claimedSlope, 0.0, instrument, reference);
+        QVERIFY(fitted.ok());
+        // Whole counts leave the line uncertain by about half a count over the span.
+        QVERIFY2(std::fabs(fitted.slope / trueSlope - 1.0) < 3e-5, qPrintable(QString::number(fitted.slope / trueSlope - 1.0)));
+        QVERIFY(std::fabs(fitted.intercept - trueZero) < 2 * trueSlope);
+        for (double residual : fitted.residuals)
+            QVERIFY(std::fabs(residual) <= trueSlope);
+    }
+
+    // Student's t for 95.45 % as the GUM's table G.2 lists it.
+    void coverageFactor_data()
+    {
+        QTest::addColumn<double>("dof");
+        QTest::addColumn<double>("k");
+        QTest::newRow("1") << 1.0 << 13.97;
+        QTest::newRow("2") << 2.0 << 4.53;
+        QTest::newRow("3") << 3.0 << 3.31;
+        QTest::newRow("4") << 4.0 << 2.87;
+        QTest::newRow("5") << 5.0 << 2.65;
+        QTest::newRow("9.7 taken as 9") << 9.7 << 2.32;
+        QTest::newRow("10") << 10.0 << 2.28;
+        QTest::newRow("20") << 20.0 << 2.13;
+        QTest::newRow("50") << 50.0 << 2.05;
+        QTest::newRow("100") << 100.0 << 2.03;
+        QTest::newRow("infinite") << budget::Infinite << 2.00;
+    }
+
+    void coverageFactor()
+    {
+        QFETCH(double, dof);
+        QFETCH(double, k);
+        QCOMPARE(budget::coverageFactor(dof), k);
+    }
+
+    void roundsUpToTwoDigits_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("rounded");
+        QTest::newRow("0.0201") << 0.0201 << 0.021;
+        QTest::newRow("0.020 stays") << 0.020 << 0.020;
+        QTest::newRow("0.00349") << 0.00349 << 0.0035;
+        QTest::newRow("123.1") << 123.1 << 130.0;
+        QTest::newRow("9.91") << 9.91 << 10.0;
+    }
+
+    void roundsUpToTwoDigits()
+    {
+        QFETCH(double, value);
+        QFETCH(double, rounded);
+        QCOMPARE(budget::roundUpTwoDigits(value), rounded);
+    }
+
+    // A budget worked by Debian's python3-uncertainties: the combined uncertainty of a sum of
+    // independent terms, and the effective degrees of freedom by Welch-Satterthwaite.
+    void budgetAgainstOracle()
+    {
+        const QVector<budget::Term> terms{
+            budget::typeB(QStringLiteral("reference certificate"), procedure::Distribution::Normal, 0.020, 2.0, QStringLiteral("K")),
+            budget::typeB(QStringLiteral("drift"), procedure::Distribution::Rectangular, 0.005, 0, QStringLiteral("K")),
+            budget::typeB(QStringLiteral("immersion"), procedure::Distribution::UShaped, 0.004, 0, QStringLiteral("K")),
+            budget::repeatability(QStringLiteral("repeatability"), 0.012, 5, QStringLiteral("K")),
+            [] {
+                budget::Term t = budget::typeB(QStringLiteral("fit residual"), procedure::Distribution::Rectangular, 0.00002, 0, QStringLiteral("V"));
+                t.sensitivity = -1.0 / 0.0024; // K per V where the diode falls by 2.4 mV/K
+                return t;
+            }()};
+        const budget::Budget b = budget::combine(terms);
+
+        const QString script = QStringLiteral(
+            "from uncertainties import ufloat\n"
+            "from math import sqrt\n"
+            "ref = ufloat(0, 0.020 / 2)\n"
+            "drift = ufloat(0, 0.005 / sqrt(3))\n"
+            "immersion = ufloat(0, 0.004 / sqrt(2))\n"
+            "rep = ufloat(0, 0.012 / sqrt(5))\n"
+            "fit = ufloat(0, 0.00002 / sqrt(3))\n"
+            "error = 77.35 + ref + drift + immersion + rep + fit / -0.0024 - 77.35\n"
+            "uc = error.std_dev\n"
+            "print(repr(uc))\n"
+            "print(repr(uc ** 4 / ((0.012 / sqrt(5)) ** 4 / 4)))\n");
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script});
+        QVERIFY(python.waitForFinished(30000));
+        if (python.exitCode() != 0 && python.readAllStandardError().contains("No module named 'uncertainties'"))
+            QSKIP("python3-uncertainties is not installed (scripts/bootstrap installs it)");
+        const QList<QByteArray> lines = python.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        const double uc = lines.at(0).toDouble();
+        const double dof = lines.at(1).toDouble();
+        QVERIFY2(std::fabs(b.combined - uc) < 1e-12 * uc, qPrintable(QStringLiteral("%1 against %2").arg(b.combined).arg(uc)));
+        QVERIFY2(std::fabs(b.effectiveDof - dof) < 1e-9 * dof, qPrintable(QStringLiteral("%1 against %2").arg(b.effectiveDof).arg(dof)));
+        QCOMPARE(b.k, budget::coverageFactor(dof));
+        QCOMPARE(b.expanded, budget::roundUpTwoDigits(b.k * uc));
+        QVERIFY(b.expanded >= b.k * uc);
+    }
+
+    void decisionRules_data()
+    {
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<double>("error");
+        QTest::addColumn<QString>("decision");
+        // Tolerance 50 mK, U 10 mK.
+        QTest::newRow("simple pass at the limit") << 0 << -0.050 << "pass";
+        QTest::newRow("simple fail") << 0 << 0.051 << "fail";
+        QTest::newRow("guarded pass") << 1 << 0.040 << "pass";
+        QTest::newRow("guarded conditional pass") << 1 << -0.045 << "conditional pass";
+        QTest::newRow("guarded conditional fail") << 1 << 0.055 << "conditional fail";
+        QTest::newRow("guarded fail") << 1 << -0.061 << "fail";
+    }
+
+    void decisionRules()
+    {
+        QFETCH(int, rule);
+        QFETCH(double, error);
+        QFETCH(QString, decision);
+        QCOMPARE(analysis::decisionText(analysis::decide(rule ? procedure::DecisionRule::Guarded : procedure::DecisionRule::Simple,
+                                                         error, 0.010, 0.050)),
+                 decision);
+    }
+
+    void referenceReadings_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("plain") << QByteArray("77.352") << int(procedure::Unit::Kelvin) << 77.352 << QString();
+        QTest::newRow("labelled") << QByteArray("t: 25.587 C") << int(procedure::Unit::Celsius) << 25.587 << QString();
+        QTest::newRow("logged") << QByteArray("231.928,C,4,2009-03-23 14:33:20") << int(procedure::Unit::Celsius) << 231.928 << QString();
+        QTest::newRow("exponent") << QByteArray("+1.00012E+00") << int(procedure::Unit::Volt) << 1.00012 << QString();
+        QTest::newRow("wrong unit") << QByteArray("t: 25.587 C") << int(procedure::Unit::Kelvin) << 0.0 << "answered in C";
+        QTest::newRow("no number") << QByteArray("ERROR: overrange") << int(procedure::Unit::Kelvin) << 0.0 << "holds no number";
+    }
+
+    void referenceReadings()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, unit);
+        QFETCH(double, value);
+        QFETCH(QString, error);
+        QString problem;
+        const std::optional<double> reading = scpiclient::reading(reply, procedure::Unit(unit), &problem);
+        if (error.isEmpty()) {
+            QVERIFY2(reading, qPrintable(problem));
+            QCOMPARE(*reading, value);
+        } else {
+            QVERIFY(!reading);
+            QVERIFY2(problem.contains(error), qPrintable(problem));
+        }
+    }
+
+    void setCommandsTakeTheUnit()
+    {
+        QCOMPARE(scpiclient::setCommand(QStringLiteral("SOUR:SPO {C}"), 300.0), QByteArray("SOUR:SPO 26.85"));
+        QCOMPARE(scpiclient::setCommand(QStringLiteral("SETP {K};*OPC"), 77.35), QByteArray("SETP 77.35;*OPC"));
+        QCOMPARE(scpiclient::setCommand(QStringLiteral("SOUR:VOLT {V}"), 1.25), QByteArray("SOUR:VOLT 1.25"));
+    }
+
+    // A record verifies; one changed reading shows as the first result it changes, and a
+    // change that recomputes consistently still breaks the hash.
+    void recordVerifies()
+    {
+        const QJsonObject object = record::toJson(syntheticRecord(true));
+        const record::Verified clean = record::verify(object);
+        QVERIFY2(clean.ok, qPrintable(clean.difference));
+        QCOMPARE(object.value(QStringLiteral("sha256")).toString(), record::sha256(object));
+        QCOMPARE(object.value(QStringLiteral("state")).toString(), QStringLiteral("complete"));
+        QVERIFY(object.contains(QStringLiteral("proposed_set")));
+        // The canonical form: no whitespace, keys in order.
+        const QByteArray canonical = record::canonical(object);
+        QVERIFY(!canonical.contains("\n") && !canonical.contains(": "));
+        QVERIFY(canonical.indexOf("\"allow_expired_reference\"") < canonical.indexOf("\"as_found_set\""));
+        QVERIFY(!canonical.contains("\"sha256\":\"" + object.value(QStringLiteral("sha256")).toString().toLatin1()));
+
+        // One reference reading of the second point, one millikelvin higher.
+        QJsonObject tampered = object;
+        QJsonArray points = tampered.value(QStringLiteral("points")).toArray();
+        QJsonObject point = points.at(1).toObject();
+        QJsonArray samples = point.value(QStringLiteral("samples")).toArray();
+        QJsonArray sample = samples.at(14).toArray();
+        sample[1] = sample.at(1).toDouble() + 0.001;
+        samples[14] = sample;
+        point.insert(QStringLiteral("samples"), samples);
+        points[1] = point;
+        tampered.insert(QStringLiteral("points"), points);
+        const record::Verified changedSample = record::verify(tampered);
+        QVERIFY(!changedSample.ok);
+        QVERIFY2(changedSample.difference.startsWith(QStringLiteral("fit.")) || changedSample.difference.startsWith(QStringLiteral("points[")),
+                 qPrintable(changedSample.difference));
+        QVERIFY2(changedSample.difference.contains(QStringLiteral("recorded")), qPrintable(changedSample.difference));
+
+        // The same change with every result computed anew: only the hash tells.
+        QString error;
+        const std::optional<record::Record> reread = record::fromJson(tampered, &error);
+        QVERIFY2(reread, qPrintable(error));
+        QJsonObject recomputed = record::toJson(*reread);
+        recomputed.insert(QStringLiteral("sha256"), object.value(QStringLiteral("sha256")));
+        const record::Verified rehashed = record::verify(recomputed);
+        QVERIFY(!rehashed.ok);
+        QVERIFY2(rehashed.difference.startsWith(QStringLiteral("sha256: recorded ")), qPrintable(rehashed.difference));
+    }
+
+    // After the write the as-left points read the sensor through the new table: within a few
+    // mK, where the as-found errors were up to a few kelvin.
+    void analysisOfAWrittenRun()
+    {
+        const record::Record rec = syntheticRecord(true);
+        const procedure::Procedure p = *procedure::parse(rec.procedure).procedure;
+        const analysis::Analysis analysed = analysis::analyse(p, rec.asFound, rec.points);
+        QVERIFY(analysed.fitted);
+        QCOMPARE(analysed.points.size(), 10);
+        for (const analysis::PointResult &point : analysed.points) {
+            if (point.phase == analysis::Phase::AsFound) {
+                QVERIFY2(std::fabs(point.error) > 0.5, qPrintable(QString::number(point.error)));
+                QCOMPARE(point.budget.terms.size(), 5);
+            } else {
+                QVERIFY2(std::fabs(point.error) < 0.005, qPrintable(QString::number(point.error)));
+                QCOMPARE(point.budget.terms.last().name, QStringLiteral("table interpolation"));
+                QCOMPARE(point.decision, analysis::Decision::Pass);
+            }
+        }
+    }
+
+    void certificateText_data()
+    {
+        QTest::addColumn<bool>("written");
+        QTest::newRow("proposed") << false;
+        QTest::newRow("written") << true;
+    }
+
+    void certificateText()
+    {
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        record::Record rec = syntheticRecord(written);
+        rec.allowExpiredReference = !written;
+        const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
+        const QString error = certificate::writePdf(pdf, rec);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        if (!text.waitForStarted(10000))
+            QSKIP("pdftotext (poppler-utils) is not installed; scripts/bootstrap installs it");
+        QVERIFY(text.waitForFinished(30000));
+        // Compatibility normalisation undoes the typesetter's ligatures ("fi").
+        const QString all = QString::fromUtf8(text.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
+        const QStringList pages = all.split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+        const int total = pages.size() - (pages.last().trimmed().isEmpty() ? 1 : 0);
+        QVERIFY(total >= 2);
+        for (int page = 0; page < total; ++page) {
+            QVERIFY2(pages.at(page).contains(QStringLiteral("Certificate CAL-2026-042 - page %1 of %2").arg(page + 1).arg(total)),
+                     qPrintable(pages.at(page)));
+            QVERIFY(pages.at(page).contains(QStringLiteral("Calibration certificate CAL-2026-042")));
+        }
+        const QString flat = all.simplified();
+        for (const QString &item : {QStringLiteral("Cryo Calibration Lab"), QStringLiteral("7 Dewar Lane, Coldtown"),
+                                    QStringLiteral("Low Temperature Group"), QStringLiteral("diode thermometer DT-9"),
+                                    QStringLiteral("TC-000123"), QStringLiteral("TP-12 rev 3"), QStringLiteral("R. Kelvin"),
+                                    QStringLiteral("22.5 C, 41 % RH"), QStringLiteral("2026-12-08T10:00:00.000Z"),
+                                    QStringLiteral("Readout Inc,RX-1,REF-17,2.0"), QStringLiteral("certificate REF-17"),
+                                    QStringLiteral("due for recalibration on 2031-05-01"), QStringLiteral("Guarded acceptance"),
+                                    QStringLiteral("Results as found"), QStringLiteral("Uncertainty budgets"),
+                                    QStringLiteral("Satterthwaite"), QStringLiteral("repeatability"),
+                                    record::toJson(rec).value(QStringLiteral("sha256")).toString(),
+                                    QStringLiteral("relate only to the item calibrated"), QStringLiteral("- End of certificate -")}) {
+            QVERIFY2(flat.contains(item), qPrintable(item));
+        }
+        QCOMPARE(flat.contains(QStringLiteral("Results as left")), written);
+        QCOMPARE(flat.contains(QStringLiteral("Proposed adjustment (not made)")), !written);
+        QCOMPARE(flat.contains(QStringLiteral("--allow-expired-reference")), !written);
+        QVERIFY(pages.at(total - 1).contains(QStringLiteral("End of certificate")));
+    }
+};
+
+
+QTEST_MAIN(TestProcedure)
+#include "tst_procedure.moc"
