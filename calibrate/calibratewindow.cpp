@@ -540,6 +540,12 @@ void CalibrateWindow::startRun(bool write)
         problem(tr("Name the record first."));
         return;
     }
+    // A record is the evidence of a calibration: a new run never replaces one.
+    if (!m_resume && QFileInfo::exists(options.recordPath)) {
+        problem(tr("The record %1 exists already; open it to go on with its run, or name another.")
+                    .arg(QDir::toNativeSeparators(options.recordPath)));
+        return;
+    }
     options.write = write;
     if (write)
         options.backupPath = QFileInfo(options.recordPath).dir().filePath(sendset::defaultBackupName());
