@@ -2,13 +2,20 @@
 // points as found, the write, four as left, the results and the certificate's preview),
 // with a timer that should fire every few milliseconds: the longest gap between two of its
 // firings beyond its interval is the longest the event loop stalled.
+//
+// bench_calibratewindow --pages DIR saves a picture of each page as the run reaches it
+// (scripts/screenshots runs it on Xvfb for the README); the grabs themselves then count in
+// the stall figures.
 #include "benchsupport.h"
 #include "calibratewindow.h"
+#include "plotviews.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDate>
+#include <QDir>
+#include <QSet>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,6 +55,19 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("thermocal-calibrate"));
+    const QStringList arguments = QApplication::arguments();
+    const int pagesAt = arguments.indexOf(QStringLiteral("--pages"));
+    const QString pages = pagesAt > 0 ? arguments.value(pagesAt + 1) : QString();
+    QSet<QString> shot;
+    // Each page once, named as the README shows it.
+    const auto shoot = [&pages, &shot](QWidget &window, const QString &name) {
+        if (pages.isEmpty() || shot.contains(name))
+            return;
+        shot.insert(name);
+        const QString path = QDir(pages).filePath(QStringLiteral("calibrate-%1.png").arg(name));
+        if (!window.grab().save(path))
+            std::fprintf(stderr, "bench_calibratewindow: cannot write %s\n", qPrintable(path));
+    };
     sim::BenchSettings settings;
     settings.timeConstantSeconds = 0.5;
     QString error;
@@ -64,9 +84,11 @@ int main(int argc, char *argv[])
     file.close();
 
     CalibrateWindow window(bench->instrumentPort());
-    window.resize(1280, 800);
+    window.resize(1180, 780);
     window.show();
     window.openFile(procedurePath);
+    QApplication::processEvents();
+    shoot(window, QStringLiteral("procedure"));
     window.findChild<QLineEdit *>(QStringLiteral("leRecord"))->setText(directory.filePath(QStringLiteral("record.json")));
     window.findChild<QPushButton *>(QStringLiteral("pbToChecks"))->click();
 
@@ -95,10 +117,16 @@ int main(int argc, char *argv[])
     QTimer steps;
     QObject::connect(&steps, &QTimer::timeout, [&] {
         auto *start = window.findChild<QPushButton *>(QStringLiteral("pbStart"));
+        const RunChart *chart = window.findChild<RunChart *>();
         if (!started && start->isEnabled()) {
+            shoot(window, QStringLiteral("checks"));
             started = true;
             start->click();
+        } else if (window.page() == CalibrateWindow::RunPage && chart->reference().samples.size() >= 14
+                   && window.findChild<QLabel *>(QStringLiteral("lbPhase"))->text().contains(QStringLiteral("point 2 of 4"))) {
+            shoot(window, QStringLiteral("run"));
         } else if (window.page() == CalibrateWindow::FitPage && !written) {
+            shoot(window, QStringLiteral("fit"));
             written = true;
             QTimer::singleShot(200, [] {
                 if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
@@ -114,6 +142,8 @@ int main(int argc, char *argv[])
     });
     steps.start(100);
     application.exec();
+    if (window.page() == CalibrateWindow::ResultsPage)
+        shoot(window, QStringLiteral("results"));
 
     if (window.page() != CalibrateWindow::ResultsPage) {
         std::fprintf(stderr, "bench_calibratewindow: the run did not reach the results: %s\n",

@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -38,7 +39,7 @@ namespace {
 constexpr double MillisPerUnit = 1000.0; // mK per K, mV per V
 constexpr double MsPerSecond = 1000.0;
 constexpr int FittedCurvePoints = 200;
-constexpr int PreviewWidth = 560;
+constexpr int PreviewWidth = 420;
 constexpr int DefaultWidth = 1100; // fits a 1280 x 800 screen
 constexpr int DefaultHeight = 760;
 constexpr int LogLines = 2000;     // the run's messages kept on its page
@@ -345,7 +346,9 @@ QWidget *CalibrateWindow::makeChecksPage()
     recordRow->addWidget(m_recordEdit);
     auto *browse = button(tr("&Browse..."), QStringLiteral("pbBrowseRecord"), page);
     recordRow->addWidget(browse);
-    form->addRow(tr("&Record:"), recordRow);
+    auto *recordLabel = new QLabel(tr("&Record:"), page);
+    recordLabel->setBuddy(m_recordEdit);
+    form->addRow(recordLabel, recordRow);
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, tr("The run's record"), m_recordEdit->text(), tr("Records (*.json)"));
         if (!path.isEmpty())
@@ -598,10 +601,14 @@ void CalibrateWindow::showProgress(const procedure::Progress &progress)
                   : judged.stale  ? tr("stale: the reference repeats one reading")
                   : std::isfinite(judged.secondsToStable) ? tr("stable in about %1 s").arg(std::ceil(judged.secondsToStable))
                                                           : tr("not stable");
-    m_judge->setText(tr("Slope %1 and %2 (limit %3) %4/min\nSD %5 and %6 (limit %7) %4\n%8")
-                         .arg(fixed(judged.reference.slopePerMinute, 4), fixed(judged.instrument.slopePerMinute, 4),
-                              fixed(p.stability.slope, 4), unit, fixed(judged.reference.sd, 4), fixed(judged.instrument.sd, 4),
-                              fixed(p.stability.sd, 4), state));
+    m_judge->setText(tr("Over the last %1 s:\nslope, reference %2, instrument %3 %4/min (limit %5)\n"
+                        "SD, reference %6, instrument %7 %4 (limit %8)\n%9")
+                         .arg(p.stability.window)
+                         .arg(fixed(judged.reference.slopePerMinute, decimals), fixed(judged.instrument.slopePerMinute, decimals), unit)
+                         .arg(p.stability.slope)
+                         .arg(fixed(judged.reference.sd, decimals), fixed(judged.instrument.sd, decimals))
+                         .arg(p.stability.sd)
+                         .arg(state));
 }
 
 void CalibrateWindow::showSaid(const QString &text, bool status)
@@ -643,11 +650,14 @@ void CalibrateWindow::runEnded(const procedure::Outcome &outcome, const record::
     const procedure::Parsed parsed = record::procedureOf(record);
     m_analysis = analysis::analyse(*parsed.procedure, record.asFound, record.points);
     m_message->setStyleSheet(QString());
-    m_message->setText(outcome.message);
-    if (record.asLeft)
+    if (record.asLeft) {
+        m_message->setText(outcome.message);
         showResults();
-    else
+    } else {
+        m_message->setText(tr("As found: the proposed set is in the record %1; nothing has been sent to the instrument.")
+                               .arg(QDir::toNativeSeparators(m_recordEdit->text())));
         showFit();
+    }
 }
 
 // ---- Fit ----
@@ -810,15 +820,15 @@ QWidget *CalibrateWindow::makeResultsPage()
     buttons->addWidget(m_saveRecord);
     buttons->addStretch();
     left->addLayout(buttons);
-    layout->addLayout(left, 3);
+    layout->addLayout(left, 1);
     auto *scroll = new QScrollArea(page);
     m_preview = new QLabel(tr("The certificate's first page is drawn..."), scroll);
     m_preview->setObjectName(QStringLiteral("lbPreview"));
     m_preview->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     scroll->setWidget(m_preview);
     scroll->setWidgetResizable(true);
-    scroll->setMinimumWidth(PreviewWidth / 2);
-    layout->addWidget(scroll, 2);
+    scroll->setMinimumWidth(PreviewWidth + 2 * scroll->frameWidth() + scroll->verticalScrollBar()->sizeHint().width());
+    layout->addWidget(scroll, 0);
     connect(m_results, &QTableWidget::itemSelectionChanged, this, &CalibrateWindow::showBudget);
     connect(m_saveCertificate, &QPushButton::clicked, this, &CalibrateWindow::saveCertificate);
     connect(m_saveRecord, &QPushButton::clicked, this, &CalibrateWindow::saveRecord);

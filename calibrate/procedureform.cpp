@@ -124,7 +124,9 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     test->setObjectName(QStringLiteral("pbTestReference"));
     portRow->addWidget(test);
     connect(test, &QPushButton::clicked, this, &ProcedureForm::testReference);
-    referenceForm->addRow(tr("P&ort:"), portRow);
+    auto *portLabel = new QLabel(tr("P&ort:"), this);
+    portLabel->setBuddy(m_referencePort);
+    referenceForm->addRow(portLabel, portRow);
     m_referenceTest->setWordWrap(true);
     m_referenceTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
     referenceForm->addRow(QString(), m_referenceTest);
