@@ -2,6 +2,7 @@
 #include "calibratewindow.h"
 #include "certificate.h"
 #include "curveplot.h"
+#include "procedureform.h"
 #include "record.h"
 #include "testsupport.h"
 
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -38,13 +40,13 @@ sim::BenchSettings quickBath()
     return settings;
 }
 
-QJsonObject procedureFor(const sim::BenchHost &bench, const QJsonArray &points, const QDate &due)
+QJsonObject procedureFor(const QString &referenceUrl, const QString &bathUrl, const QJsonArray &points, const QDate &due)
 {
     return QJsonObject{
         {QStringLiteral("kind"), QStringLiteral("sensor")},
         {QStringLiteral("points"), points},
         {QStringLiteral("reference"),
-         QJsonObject{{QStringLiteral("port"), bench.referenceUrl()},
+         QJsonObject{{QStringLiteral("port"), referenceUrl},
                      {QStringLiteral("unit"), QStringLiteral("K")},
                      {QStringLiteral("identify"), true},
                      {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("REF-17")},
@@ -53,7 +55,7 @@ QJsonObject procedureFor(const sim::BenchHost &bench, const QJsonArray &points, 
                                                                  {QStringLiteral("due"), due.toString(Qt::ISODate)}}},
                      {QStringLiteral("drift"), 0.001},
                      {QStringLiteral("resolution"), 0.001}}},
-        {QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), bench.bathUrl()},
+        {QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), bathUrl},
                                                {QStringLiteral("set"), QStringLiteral("SOUR:SPO {C}")},
                                                {QStringLiteral("settle"), 1}}},
         {QStringLiteral("stability"), QJsonObject{{QStringLiteral("interval"), 0.2}, {QStringLiteral("window"), 2},
@@ -137,9 +139,82 @@ class TestCalibrateWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void formRoundTrip();
+    void formRefusals_data();
+    void formRefusals();
     void wholeRunByClicks();
     void expiredReferenceStopAndResume();
 };
+
+// A procedure with every member the form shows, as the command reads it.
+QJsonObject everyMember()
+{
+    QJsonObject procedure = procedureFor(QStringLiteral("socket://127.0.0.1:5025"), QStringLiteral("socket://127.0.0.1:5026"), {50, 100, 200, 300}, QDate(2031, 5, 1));
+    procedure.insert(QStringLiteral("as_left_points"), QJsonArray{50, 300});
+    procedure.insert(QStringLiteral("fit"), QJsonObject{{QStringLiteral("degree"), 2}});
+    procedure.insert(QStringLiteral("uncertainty"),
+                     QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("immersion")}, {QStringLiteral("value"), 0.004},
+                                            {QStringLiteral("distribution"), QStringLiteral("normal")}, {QStringLiteral("k"), 3}},
+                                QJsonObject{{QStringLiteral("name"), QStringLiteral("self-heating")}, {QStringLiteral("value"), 0.001},
+                                            {QStringLiteral("distribution"), QStringLiteral("u-shaped")}}});
+    QJsonObject texts = procedure.value(QStringLiteral("certificate")).toObject();
+    for (const char *member : {"address", "customer", "procedure", "ambient"})
+        texts.insert(QLatin1String(member), QStringLiteral("text of %1").arg(QLatin1String(member)));
+    procedure.insert(QStringLiteral("certificate"), texts);
+    QJsonObject reference = procedure.value(QStringLiteral("reference")).toObject();
+    reference.insert(QStringLiteral("query"), QStringLiteral("FETC?"));
+    reference.insert(QStringLiteral("unit"), QStringLiteral("C"));
+    procedure.insert(QStringLiteral("reference"), reference);
+    return procedure;
+}
+
+// The form gives back exactly the file it was given, so the window and the command run each
+// other's procedures.
+void TestCalibrateWindow::formRoundTrip()
+{
+    const QJsonObject procedure = everyMember();
+    QVERIFY2(procedure::parse(procedure).procedure, qPrintable(procedure::parse(procedure).error));
+    ProcedureForm form;
+    form.setProcedure(procedure);
+    QString error;
+    const std::optional<QJsonObject> back = form.procedure(&error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(QJsonDocument(*back).toJson(), QJsonDocument(procedure).toJson());
+}
+
+void TestCalibrateWindow::formRefusals_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("a comma") << "le_stability_sd" << "1,5" << "SD limit: '1,5' is not a number.";
+    QTest::newRow("not finite") << "le_reference_drift" << "inf" << "drift: 'inf' is not a number.";
+    QTest::newRow("a required number left empty") << "le_tolerance" << "" << "tolerance";
+    QTest::newRow("a text required") << "le_certificate_lab" << "" << "certificate.lab";
+    QTest::newRow("a degree the points cannot carry") << "le_fit_degree" << "7" << "\"fit.degree\" 7 needs";
+}
+
+// Text that is no number is named at its field and never sent as 0; what the procedure's
+// own rules refuse is marked at the member they name.
+void TestCalibrateWindow::formRefusals()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, problem);
+    ProcedureForm form;
+    form.setProcedure(everyMember());
+    auto *edit = form.findChild<QLineEdit *>(field);
+    QVERIFY(edit);
+    edit->setText(text);
+    QString error;
+    QVERIFY(!form.procedure(&error));
+    QVERIFY2(error.contains(problem), qPrintable(error));
+    QCOMPARE(edit->toolTip(), error);
+    QVERIFY(!edit->styleSheet().isEmpty());
+    // Corrected, the mark goes as the operator types.
+    QTest::keyClick(edit, Qt::Key_1);
+    QVERIFY(edit->styleSheet().isEmpty());
+}
 
 // Open, checks, as found, fit, write, as left, results, both files saved: the record verifies
 // with the command, and matches the command's own run of the same procedure on the same bench.
@@ -149,7 +224,7 @@ void TestCalibrateWindow::wholeRunByClicks()
     QString error;
     const std::unique_ptr<sim::BenchHost> bench = testsupport::startBench(quickBath(), &error);
     QVERIFY2(bench, qPrintable(error));
-    const QJsonObject procedure = procedureFor(*bench, {280, 300, 320}, QDate::currentDate().addYears(1));
+    const QJsonObject procedure = procedureFor(bench->referenceUrl(), bench->bathUrl(), {280, 300, 320}, QDate::currentDate().addYears(1));
     const QString procedurePath = writeJson(directory.path(), QStringLiteral("procedure.json"), procedure);
 
     CalibrateWindow window(bench->instrumentPort());
@@ -283,7 +358,7 @@ void TestCalibrateWindow::expiredReferenceStopAndResume()
     QVERIFY2(bench, qPrintable(error));
     const QDate due = QDate::currentDate().addDays(-1);
     const QString procedurePath
-        = writeJson(directory.path(), QStringLiteral("procedure.json"), procedureFor(*bench, {285, 300}, due));
+        = writeJson(directory.path(), QStringLiteral("procedure.json"), procedureFor(bench->referenceUrl(), bench->bathUrl(), {285, 300}, due));
     const QString recordPath = directory.filePath(QStringLiteral("record.json"));
 
     CalibrateWindow window(bench->instrumentPort());
@@ -301,6 +376,19 @@ void TestCalibrateWindow::expiredReferenceStopAndResume()
     allow->click();
     QVERIFY(start->isEnabled());
     QTest::mouseClick(start, Qt::LeftButton);
+
+    // Closing during the run asks first; "Cancel" keeps it going.
+    QString asked;
+    answerNextDialog([&asked](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY2(box, "the close's question");
+        asked = box->text();
+        box->button(QMessageBox::Cancel)->click();
+    });
+    window.close();
+    QVERIFY2(asked.contains(QStringLiteral("record is kept")), qPrintable(asked));
+    QVERIFY(window.isVisible());
+    QVERIFY(window.worker().busy());
 
     // Stopped once the first point is in the record.
     QTRY_VERIFY_WITH_TIMEOUT(readJson(recordPath).value(QStringLiteral("points")).toArray().size() == 1, RunMs);
