@@ -262,7 +262,6 @@ bool CalibrateWindow::openFile(const QString &path)
             return refuse(parsed.error);
         m_form->setProcedure(procedureJson);
         m_form->setEnabled(false); // a resumed run keeps the procedure it was started with
-        m_procedureJson = procedureJson;
         m_procedure = parsed.procedure;
         m_resume = object;
         m_recordEdit->setText(path);
@@ -311,14 +310,16 @@ void CalibrateWindow::saveProcedure()
 
 void CalibrateWindow::goToChecks()
 {
-    if (!m_resume) {
+    // The form is locked only for a record opened to resume; otherwise it starts a new run.
+    if (m_form->isEnabledTo(m_form->parentWidget())) {
+        m_resume.reset();
+        m_record.reset();
         QString error;
         const std::optional<QJsonObject> object = m_form->procedure(&error);
         if (!object) {
             problem(error);
             return;
         }
-        m_procedureJson = *object;
         m_procedure = procedure::parse(*object).procedure;
         if (m_recordEdit->text().isEmpty())
             m_recordEdit->setText(QDir::current().filePath(record::defaultFileName(*m_procedure)));

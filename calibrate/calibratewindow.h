@@ -76,7 +76,6 @@ private:
 
     BenchWorker m_worker;
     QString m_port;
-    QJsonObject m_procedureJson;
     std::optional<procedure::Procedure> m_procedure;
     std::optional<QJsonObject> m_resume;   // the record a run goes on from
     std::optional<record::Record> m_record; // the last run's
