@@ -127,6 +127,7 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     auto *portLabel = new QLabel(tr("P&ort:"), this);
     portLabel->setBuddy(m_referencePort);
     referenceForm->addRow(portLabel, portRow);
+    m_referenceTest->setObjectName(QStringLiteral("lbReferenceTest"));
     m_referenceTest->setWordWrap(true);
     m_referenceTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
     referenceForm->addRow(QString(), m_referenceTest);

@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -232,6 +233,11 @@ void TestCalibrateWindow::wholeRunByClicks()
     answerFileDialog(procedurePath);
     QTest::mouseClick(child<QPushButton>(window, "pbOpen"), Qt::LeftButton);
     QCOMPARE(window.page(), CalibrateWindow::ProcedurePage);
+    QTest::mouseClick(child<QPushButton>(window, "pbTestReference"), Qt::LeftButton);
+    // The bath starts at 290 K.
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lbReferenceTest")->text().contains(QRegularExpression(QStringLiteral("reads (289.9|290.0)\\d* K$"))),
+                             AnswerMs);
+    QVERIFY(child<QLabel>(window, "lbReferenceTest")->text().startsWith(QString::fromLatin1(sim::Bench::ReferenceIdentity)));
     QTest::mouseClick(child<QPushButton>(window, "pbToChecks"), Qt::LeftButton);
     QCOMPARE(window.page(), CalibrateWindow::ChecksPage);
     const QString recordPath = directory.filePath(QStringLiteral("window-record.json"));
@@ -349,7 +355,7 @@ void TestCalibrateWindow::wholeRunByClicks()
 
 // An expired reference stops the run at the checks until the operator overrides; a stopped
 // run keeps its record, and reopening the record resumes it from the point in progress, with
-// the override and a capture on the operator's word in the record.
+// the override and a capture on the operator's word in the record; an as-left point skipped.
 void TestCalibrateWindow::expiredReferenceStopAndResume()
 {
     QTemporaryDir directory;
@@ -424,6 +430,27 @@ void TestCalibrateWindow::expiredReferenceStopAndResume()
     QCOMPARE(points.at(0).toObject().value(QStringLiteral("samples")),
              stopped.value(QStringLiteral("points")).toArray().at(0).toObject().value(QStringLiteral("samples")));
     QCOMPARE(points.at(1).toObject().value(QStringLiteral("capture_reason")).toString(), reason);
+
+    // Written from the resumed record; the first as-left point skipped by the operator.
+    answerNextDialog([](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY2(box, "the write's question");
+        box->button(QMessageBox::Yes)->click();
+    });
+    QTest::mouseClick(child<QPushButton>(window, "pbWrite"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lbPhase")->text().startsWith(QStringLiteral("as left: point 1 of 2")), RunMs);
+    auto *skip = child<QPushButton>(window, "pbSkip");
+    QVERIFY(skip->isEnabled());
+    QTest::mouseClick(skip, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.page() == CalibrateWindow::ResultsPage, RunMs);
+    QCOMPARE(child<QTableWidget>(window, "twResults")->rowCount(), 3);
+    const QJsonObject written = readJson(recordPath);
+    QVERIFY(record::verify(written).ok);
+    const QJsonArray all = written.value(QStringLiteral("points")).toArray();
+    QCOMPARE(all.size(), 4);
+    QCOMPARE(all.at(2).toObject().value(QStringLiteral("phase")).toString(), QStringLiteral("as left"));
+    QVERIFY(all.at(2).toObject().value(QStringLiteral("captured_from")).isNull());
+    QVERIFY(!all.at(3).toObject().value(QStringLiteral("captured_from")).isNull());
 }
 
 QTEST_MAIN(TestCalibrateWindow)
