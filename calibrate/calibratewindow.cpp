@@ -207,7 +207,7 @@ QWidget *CalibrateWindow::makeProcedurePage()
     auto *buttons = new QHBoxLayout;
     auto *open = button(tr("&Open..."), QStringLiteral("pbOpen"), page);
     open->setShortcut(QKeySequence::Open);
-    auto *save = button(tr("&Save..."), QStringLiteral("pbSaveProcedure"), page);
+    auto *save = button(tr("Sa&ve..."), QStringLiteral("pbSaveProcedure"), page);
     save->setShortcut(QKeySequence::Save);
     auto *next = button(tr("&Next: checks"), QStringLiteral("pbToChecks"), page);
     buttons->addWidget(open);

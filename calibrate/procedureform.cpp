@@ -137,8 +137,8 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     m_unit->addItems({QStringLiteral("K"), QStringLiteral("C"), QStringLiteral("V")});
     referenceForm->addRow(tr("&Unit:"), m_unit);
     referenceForm->addRow(QString(), m_identify);
-    referenceForm->addRow(tr("Certificate &number:"), line(QStringLiteral("reference.certificate.number"), tr("reference certificate number")));
-    referenceForm->addRow(tr("Expanded &uncertainty:"),
+    referenceForm->addRow(tr("Certificate number:"), line(QStringLiteral("reference.certificate.number"), tr("reference certificate number")));
+    referenceForm->addRow(tr("E&xpanded uncertainty:"),
                           line(QStringLiteral("reference.certificate.expanded_uncertainty"), tr("expanded uncertainty")));
     referenceForm->addRow(tr("Coverage factor k:"), line(QStringLiteral("reference.certificate.k"), tr("k")));
     m_due->setDisplayFormat(DateFormat);
@@ -186,7 +186,7 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     componentsLayout->addWidget(m_components);
     auto *componentButtons = new QHBoxLayout;
     auto *addComponent = new QPushButton(tr("Add &component"), this);
-    auto *removeComponent = new QPushButton(tr("Remove compo&nent"), this);
+    auto *removeComponent = new QPushButton(tr("R&emove component"), this);
     componentButtons->addWidget(addComponent);
     componentButtons->addWidget(removeComponent);
     componentsLayout->addLayout(componentButtons);
@@ -201,7 +201,7 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     auto *texts = new QGroupBox(tr("Certificate"), this);
     auto *textsForm = new QFormLayout(texts);
     textsForm->addRow(tr("Num&ber:"), line(QStringLiteral("certificate.number"), tr("certificate number")));
-    textsForm->addRow(tr("L&ab:"), line(QStringLiteral("certificate.lab"), tr("lab")));
+    textsForm->addRow(tr("Lab:"), line(QStringLiteral("certificate.lab"), tr("lab")));
     textsForm->addRow(tr("Address:"), line(QStringLiteral("certificate.address"), tr("address")));
     textsForm->addRow(tr("Customer:"), line(QStringLiteral("certificate.customer"), tr("customer")));
     textsForm->addRow(tr("Item:"), line(QStringLiteral("certificate.item"), tr("item")));
