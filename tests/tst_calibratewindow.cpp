@@ -117,6 +117,18 @@ void answerFileDialog(const QString &path)
     });
 }
 
+// Answers the next question box with `button`, keeping its text.
+void answerQuestion(QMessageBox::StandardButton button, QString *text = nullptr)
+{
+    answerNextDialog([button, text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY2(box, "a question");
+        if (text)
+            *text = box->text();
+        box->button(button)->click();
+    });
+}
+
 template <typename T>
 T *child(const QWidget &window, const char *name)
 {
@@ -256,12 +268,7 @@ void TestCalibrateWindow::wholeRunByClicks()
     QVERIFY(child<QLabel>(window, "lbFitSummary")->text().contains(QStringLiteral("mK")));
 
     QString question;
-    answerNextDialog([&question](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY2(box, "the write's question");
-        question = box->text();
-        box->button(QMessageBox::Yes)->click();
-    });
+    answerQuestion(QMessageBox::Yes, &question);
     QTest::mouseClick(child<QPushButton>(window, "pbWrite"), Qt::LeftButton);
     QVERIFY2(question.contains(QStringLiteral("backed up")) && question.contains(QStringLiteral("Table row")), qPrintable(question));
     QTRY_VERIFY_WITH_TIMEOUT(window.page() == CalibrateWindow::ResultsPage, RunMs);
@@ -385,12 +392,7 @@ void TestCalibrateWindow::expiredReferenceStopAndResume()
 
     // Closing during the run asks first; "Cancel" keeps it going.
     QString asked;
-    answerNextDialog([&asked](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY2(box, "the close's question");
-        asked = box->text();
-        box->button(QMessageBox::Cancel)->click();
-    });
+    answerQuestion(QMessageBox::Cancel, &asked);
     window.close();
     QVERIFY2(asked.contains(QStringLiteral("record is kept")), qPrintable(asked));
     QVERIFY(window.isVisible());
@@ -432,11 +434,7 @@ void TestCalibrateWindow::expiredReferenceStopAndResume()
     QCOMPARE(points.at(1).toObject().value(QStringLiteral("capture_reason")).toString(), reason);
 
     // Written from the resumed record; the first as-left point skipped by the operator.
-    answerNextDialog([](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QVERIFY2(box, "the write's question");
-        box->button(QMessageBox::Yes)->click();
-    });
+    answerQuestion(QMessageBox::Yes);
     QTest::mouseClick(child<QPushButton>(window, "pbWrite"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lbPhase")->text().startsWith(QStringLiteral("as left: point 1 of 2")), RunMs);
     auto *skip = child<QPushButton>(window, "pbSkip");
