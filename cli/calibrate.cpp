@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <atomic>
 #include <cstdio>
@@ -38,15 +37,6 @@ const QString Write = QStringLiteral("write");
 const QString Resume = QStringLiteral("resume");
 const QString AllowExpired = QStringLiteral("allow-expired-reference");
 const QString Backup = QStringLiteral("backup");
-
-// The record's default name: the certificate's number, with what a file name cannot hold
-// replaced.
-QString defaultRecordName(const procedure::Procedure &procedure)
-{
-    QString name = procedure.certificate.number;
-    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    return name + QStringLiteral(".json");
-}
 
 // One line from standard input, waiting no longer than a stop allows; nothing at its end.
 std::optional<QString> readAnswer(const std::atomic<bool> &stop)
@@ -116,7 +106,7 @@ int run(const Invocation &invocation)
     options.today = QDate::currentDate();
     options.recordPath = invocation.isSet(Record) ? invocation.value(Record)
                        : invocation.isSet(Resume) ? invocation.value(Resume)
-                                                  : defaultRecordName(procedure);
+                                                  : record::defaultFileName(procedure);
     // A record is the evidence of a calibration: a new run never replaces one.
     if (!invocation.isSet(Resume) && QFile::exists(options.recordPath)) {
         err(QStringLiteral("the record %1 exists already; go on with it with --resume %1, or name another with --record.")

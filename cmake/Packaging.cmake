@@ -25,7 +25,7 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
 
 # The manual pages, compressed as Debian installs them.
-set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1 thermocal-monitor.1 thermocal-server.1)
+set(THERMOCAL_MAN_PAGES thermocal.1 thermocal-cli.1 thermocal-monitor.1 thermocal-calibrate.1 thermocal-server.1)
 set(compressed_pages)
 foreach(page ${THERMOCAL_MAN_PAGES})
     set(source ${PROJECT_SOURCE_DIR}/man/${page})
@@ -40,6 +40,7 @@ add_custom_target(manpages ALL DEPENDS ${compressed_pages})
 install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.desktop ${PROJECT_SOURCE_DIR}/packaging/thermocal-monitor.desktop
+    ${PROJECT_SOURCE_DIR}/packaging/thermocal-calibrate.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/thermocal.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -66,6 +67,8 @@ thermocal-cli does the same from scripts, for instruments on USB or on the
 network through ser2net, and logs readings as CSV, JSON or InfluxDB lines.
 thermocal-monitor watches instruments live: readouts, a strip chart against
 clock time, CSV recording that survives a crash, and alarms.
+thermocal-calibrate calibrates the instrument against a reference thermometer
+in a window: stability judged live, the fit, the write, the certificate.
 thermocal-server shares one instrument with many programs at once: its own
 protocol over TCP and pseudo-terminals, SCPI for lab frameworks (pyvisa,
 pymeasure, EPICS) and Prometheus metrics.

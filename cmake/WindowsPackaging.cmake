@@ -7,7 +7,7 @@ if(NOT THERMOCAL_WINDOWS_QT)
     get_filename_component(THERMOCAL_WINDOWS_QT "${Qt6_DIR}/../../.." ABSOLUTE)
 endif()
 
-install(TARGETS thermocal thermocal-cli thermocal-monitor thermocal-server RUNTIME DESTINATION bin)
+install(TARGETS thermocal thermocal-cli thermocal-monitor thermocal-calibrate thermocal-server RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
 # The plugins Qt loads by name rather than imports: the windows platform, the offscreen one
@@ -49,8 +49,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_FILE_NAME "thermocal-${PROJECT_VERSION}-windows-x64")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "thermocal")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-# Start-menu entries for the two windows; thermocal-cli is for a console.
-set(CPACK_PACKAGE_EXECUTABLES "thermocal;thermocal" "thermocal-monitor;thermocal monitor")
+# Start-menu entries for the three windows; thermocal-cli is for a console.
+set(CPACK_PACKAGE_EXECUTABLES "thermocal;thermocal" "thermocal-monitor;thermocal monitor"
+    "thermocal-calibrate;thermocal calibrate")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY "bin")
 set(CPACK_NSIS_DISPLAY_NAME "thermocal ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME "thermocal ${PROJECT_VERSION}")

@@ -34,7 +34,7 @@ QString helpText(const QCommandLineParser &parser, const QString &usage)
 }
 
 CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, const QString &program,
-                             const QString &version)
+                             const QString &version, int mostArguments)
 {
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
     const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
@@ -50,8 +50,11 @@ CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &argu
     } else if (parser.isSet(versionOption)) {
         line.outcome = CommandLine::Outcome::Exit;
         line.output = QStringLiteral("%1 %2\n").arg(program, version);
-    } else if (!parser.positionalArguments().isEmpty()) {
+    } else if (mostArguments == 0 && !parser.positionalArguments().isEmpty()) {
         return usageError(program, QStringLiteral("takes no arguments, not '%1'").arg(parser.positionalArguments().first()));
+    } else if (parser.positionalArguments().size() > mostArguments) {
+        return usageError(program, QStringLiteral("takes at most %1 argument(s), not '%2'")
+                                       .arg(mostArguments).arg(parser.positionalArguments().join(QLatin1Char(' '))));
     }
     return line;
 }

@@ -25,10 +25,10 @@ struct CommandLine
 };
 
 // Adds --help and --version to `parser`, which holds the program's own options, and parses
-// `arguments`: answers those two, refuses unknown options and positional arguments.
-// Outcome::Run when the program goes on with the parser's values.
+// `arguments`: answers those two, refuses unknown options and more than `mostArguments`
+// positional arguments. Outcome::Run when the program goes on with the parser's values.
 CommandLine parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, const QString &program,
-                             const QString &version);
+                             const QString &version, int mostArguments = 0);
 // The parser's help with its usage line saying "Usage: " and `usage`: Qt's names the path the
 // program was started from.
 QString helpText(const QCommandLineParser &parser, const QString &usage);

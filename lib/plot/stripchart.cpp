@@ -30,6 +30,7 @@ constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 MsPerMinute = 60 * MsPerSecond;
 constexpr qint64 MsPerHour = 60 * MsPerMinute;
 constexpr qint64 MsPerDay = 24 * MsPerHour;
+constexpr int BandAlpha = 40; // a band shades, and the traces stay readable over it
 const QColor GridColour(0xdd, 0xdd, 0xdd);
 const QColor FrameColour(0x40, 0x40, 0x40);
 
@@ -164,7 +165,7 @@ QVector<qint64> timeTicks(qint64 fromMs, qint64 toMs, int count)
 }
 
 void draw(QPainter &painter, const QRectF &area, const QVector<Trace> &traces, const Window &window,
-          const QString &valueTitle)
+          const QString &valueTitle, const QVector<Band> &bands)
 {
     Window shown = window;
     if (shown.toMs <= shown.fromMs)
@@ -178,6 +179,12 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Trace> &traces, c
                 continue;
             low = std::min(low, double(sample->low));
             high = std::max(high, double(sample->high));
+        }
+    }
+    for (const Band &band : bands) {
+        if (band.toMs >= shown.fromMs && band.fromMs <= shown.toMs && std::isfinite(band.low) && std::isfinite(band.high)) {
+            low = std::min(low, band.low);
+            high = std::max(high, band.high);
         }
     }
     if (!std::isfinite(low) || !std::isfinite(high)) {
@@ -242,6 +249,16 @@ void draw(QPainter &painter, const QRectF &area, const QVector<Trace> &traces, c
     painter.restore();
 
     painter.setClipRect(axes.frame.adjusted(-TracePenWidth, -TracePenWidth, TracePenWidth, TracePenWidth));
+    for (const Band &band : bands) {
+        if (!std::isfinite(band.low) || !std::isfinite(band.high))
+            continue;
+        QColor fill = curveplot::colourOf(band.trace);
+        painter.setPen(QPen(fill, 1.0, Qt::DashLine));
+        fill.setAlpha(BandAlpha);
+        painter.setBrush(fill);
+        painter.drawRect(QRectF(QPointF(axes.x(band.fromMs), axes.y(band.high)), QPointF(axes.x(band.toMs), axes.y(band.low))));
+    }
+    painter.setBrush(Qt::NoBrush);
     for (int index = 0; index < traces.size(); ++index)
         drawTrace(painter, axes, traces.at(index), index);
     painter.setClipping(false);

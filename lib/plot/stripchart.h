@@ -34,15 +34,27 @@ struct Trace
     qint64 joinMs = 0;
 };
 
+// A shaded stretch of values over a stretch of time, in the colour of a trace: a limit drawn
+// around the readings it applies to.
+struct Band
+{
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
+    double low = 0.0;
+    double high = 0.0;
+    int trace = 0; // whose colour
+};
+
 struct Window
 {
     qint64 fromMs = 0;
     qint64 toMs = 0;  // the right edge: the newest reading
 };
 
-// The value axis' title, such as "Temperature (K)".
+// The value axis' title, such as "Temperature (K)". Bands lie under the traces, and the value
+// axis takes them in.
 void draw(QPainter &painter, const QRectF &area, const QVector<Trace> &traces, const Window &window,
-          const QString &valueTitle);
+          const QString &valueTitle, const QVector<Band> &bands = {});
 
 curveplot::Written writePng(const QString &path, const QVector<Trace> &traces, const Window &window,
                             const QString &valueTitle, const QSize &size);

@@ -35,6 +35,7 @@ struct RawPoint
     Phase phase = Phase::AsFound;
     QVector<Sample> samples;
     int capturedFrom = -1; // the first captured sample; -1 while the point never became stable
+    QString captureReason; // why the operator captured the point before it was judged stable
     bool captured() const { return capturedFrom >= 0; }
 };
 

@@ -46,6 +46,8 @@ QString value(double number, int decimals = 4)
     return std::isfinite(number) ? QString::number(number, 'f', decimals) : QStringLiteral("?");
 }
 
+} // namespace
+
 QString serialNumberOf(const QString &portName)
 {
     const QList<portdiscovery::Port> present = portdiscovery::availablePorts();
@@ -55,8 +57,6 @@ QString serialNumberOf(const QString &portName)
     }
     return QString();
 }
-
-} // namespace
 
 Run::Run(const Procedure &procedure, std::unique_ptr<ports::Port> instrument, const RunOptions &options)
     : m_procedure(procedure)
@@ -77,6 +77,18 @@ void Run::status(const QString &text) const
 {
     if (report)
         report(text, true);
+}
+
+void Run::captureNow(const QString &reason)
+{
+    const std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_captureRequest = reason;
+}
+
+void Run::skipPoint()
+{
+    const std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_skipRequest = true;
 }
 
 bool Run::hasCaptured(double nominal, analysis::Phase phase) const
@@ -304,6 +316,12 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
     point.phase = phase;
     QVector<stability::Reading> readings;
     bool stale = false;
+    {
+        // A request made for an earlier point is not this one's.
+        const std::lock_guard<std::mutex> lock(m_requestMutex);
+        m_captureRequest.reset();
+        m_skipRequest = false;
+    }
     qint64 next = now();
     while (true) {
         if (!sleepUntil(next))
@@ -318,14 +336,34 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
                                  .arg(index).arg(count).arg(nominal).arg(unit)
                                  .arg(value(analysis::referenceValue(m_procedure, sample.reference)))
                                  .arg(value(m_procedure.kind == Kind::Adc ? sample.volts : sample.kelvin, m_procedure.kind == Kind::Adc ? 6 : 4));
+        Progress shown{index, count, nominal, phase, sample, {}, -1};
+        std::optional<QString> captureRequest;
+        bool skipRequest = false;
+        {
+            const std::lock_guard<std::mutex> lock(m_requestMutex);
+            std::swap(captureRequest, m_captureRequest);
+            std::swap(skipRequest, m_skipRequest);
+        }
+        if (skipRequest && phase == analysis::Phase::AsLeft) {
+            m_record.points.append(point);
+            say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4, as left) skipped by the operator."))
+                    .arg(index).arg(count).arg(nominal).arg(unit));
+            return save();
+        }
         if (point.captured()) {
             const int captured = point.samples.size() - point.capturedFrom;
+            shown.captured = captured;
+            if (progress)
+                progress(shown);
             status(message(QT_TRANSLATE_NOOP("procedure", "%1; capturing %2 of %3")).arg(head).arg(captured).arg(limits.samples));
             if (captured >= limits.samples)
                 break;
         } else {
             readings.append(analysis::judged(m_procedure, sample));
             const stability::Judgement judged = stability::judge(readings, limits, sample.ms);
+            shown.judgement = judged;
+            if (progress)
+                progress(shown);
             QString state;
             if (judged.stable)
                 state = message(QT_TRANSLATE_NOOP("procedure", "stable"));
@@ -344,6 +382,11 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             stale = judged.stale;
             if (judged.stable) {
                 point.capturedFrom = point.samples.size();
+            } else if (captureRequest) {
+                point.capturedFrom = point.samples.size();
+                point.captureReason = *captureRequest;
+                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: captured before it was stable, as the operator asked: %3"))
+                        .arg(index).arg(count).arg(*captureRequest));
             } else if (sample.ms >= deadline) {
                 m_record.points.append(point);
                 return {Ending::NotStable, message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4) did not become stable within %5 s%6."))

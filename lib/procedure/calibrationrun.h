@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace ports {
@@ -52,6 +53,22 @@ struct RunOptions
     QDate today;               // for the reference's due date
 };
 
+// The USB serial number of the instrument on `portName`; empty when the system does not list
+// it there (a pseudo-terminal, a network port).
+QString serialNumberOf(const QString &portName);
+
+// Where a point stands after one of its readings, for a front end that shows it live.
+struct Progress
+{
+    int index = 0; // the point, from 1
+    int count = 0;
+    double nominal = 0.0;
+    analysis::Phase phase = analysis::Phase::AsFound;
+    analysis::Sample sample;
+    stability::Judgement judgement; // of the readings so far, while the point is judged
+    int captured = -1;              // samples captured so far; -1 while the point is judged
+};
+
 // One calibration by comparison, from the set found to the as-left points: blocking, for a
 // thread of its own (the command line's main thread, a window's worker). Every wait has a
 // deadline, and the stop flag ends it within a second, with the record kept.
@@ -69,7 +86,17 @@ public:
     // the input ended. Needed without a source, and for a manual reference.
     std::function<std::optional<QString>(const QString &prompt)> ask;
 
+    // Each reading of a point as it is taken; called on the run's thread.
+    std::function<void(const Progress &progress)> progress;
+
     void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
+
+    // From any thread, for an operator at the bench: the point in progress is captured from
+    // its next reading although it is not judged stable, the reason kept in the record.
+    void captureNow(const QString &reason);
+    // From any thread: the as-left point in progress is not measured again. As-found points
+    // cannot be skipped: the fit needs every one of them.
+    void skipPoint();
 
     Outcome exec();
 
@@ -98,6 +125,9 @@ private:
     record::Record m_record;
     bool m_written = false;
     bool m_started = false; // the set was read (or the record resumed): there is a record to keep
+    std::mutex m_requestMutex;
+    std::optional<QString> m_captureRequest;
+    bool m_skipRequest = false;
 };
 
 } // namespace procedure

@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFontMetricsF>
+#include <QImage>
+#include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
@@ -42,11 +44,14 @@ QString fixed(double value, int decimals)
 class Pages
 {
 public:
-    Pages(QPdfWriter &writer, const QString &lab, const QString &number, int total)
-        : m_writer(writer), m_lab(lab), m_number(number), m_total(total)
+    // `newPage` turns the painter to a fresh page: the PDF's next, or a scratch picture when
+    // only the first page is wanted.
+    Pages(QPaintDevice &device, const std::function<void(QPainter &)> &newPage, const QString &lab,
+          const QString &number, int total)
+        : m_newPage(newPage), m_lab(lab), m_number(number), m_total(total)
     {
-        m_painter.begin(&m_writer);
-        m_body = QRectF(QPointF(0, 0), QSizeF(m_writer.width(), m_writer.height()));
+        m_painter.begin(&device);
+        m_body = QRectF(QPointF(0, 0), QSizeF(device.width(), device.height()));
         startPage();
     }
     ~Pages() { m_painter.end(); }
@@ -154,7 +159,7 @@ private:
     void room(double height)
     {
         if (m_y + height > m_bottom) {
-            m_writer.newPage();
+            m_newPage(m_painter);
             ++m_page;
             startPage();
         }
@@ -174,7 +179,7 @@ private:
         m_bottom = m_body.bottom() - small * 2;
     }
 
-    QPdfWriter &m_writer;
+    std::function<void(QPainter &)> m_newPage;
     QPainter m_painter;
     QString m_lab;
     QString m_number;
@@ -290,8 +295,8 @@ void deviationPlot(Pages &pages, const procedure::Procedure &p, const analysis::
     });
 }
 
-// The whole certificate into `writer`; the number of pages it took.
-int render(QPdfWriter &writer, const record::Record &record, int total)
+// The whole certificate into `device`; the number of pages it took.
+int render(QPaintDevice &device, const std::function<void(QPainter &)> &newPage, const record::Record &record, int total)
 {
     const procedure::Parsed parsed = record::procedureOf(record);
     const procedure::Procedure &p = *parsed.procedure;
@@ -304,7 +309,7 @@ int render(QPdfWriter &writer, const record::Record &record, int total)
     for (const analysis::PointResult &point : analysed.points)
         asLeftMeasured = asLeftMeasured || point.phase == analysis::Phase::AsLeft;
 
-    Pages pages(writer, p.certificate.lab, p.certificate.number, total);
+    Pages pages(device, newPage, p.certificate.lab, p.certificate.number, total);
     if (!pages.ok())
         return 0;
     pages.title(message(QT_TRANSLATE_NOOP("certificate", "Calibration certificate")));
@@ -406,27 +411,35 @@ int render(QPdfWriter &writer, const record::Record &record, int total)
 
 } // namespace
 
+namespace {
+
+void setUp(QPdfWriter &writer, const procedure::Procedure &procedure)
+{
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setResolution(Resolution);
+    writer.setPageMargins(QMarginsF(MarginMm, MarginMm, MarginMm, MarginMm), QPageLayout::Millimeter);
+    writer.setTitle(message(QT_TRANSLATE_NOOP("certificate", "Calibration certificate %1")).arg(procedure.certificate.number));
+    writer.setCreator(QStringLiteral("thermocal"));
+}
+
+// A first pass into memory counts the pages, so every page can say "page X of Y".
+int countPages(const record::Record &record, const procedure::Procedure &procedure)
+{
+    QBuffer counting;
+    counting.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&counting);
+    setUp(writer, procedure);
+    return render(writer, [&writer](QPainter &) { writer.newPage(); }, record, 0);
+}
+
+} // namespace
+
 QString writePdf(const QString &path, const record::Record &record)
 {
     const procedure::Parsed parsed = record::procedureOf(record);
     if (!parsed.procedure)
         return message(QT_TRANSLATE_NOOP("certificate", "the record's procedure: %1")).arg(parsed.error);
-    const auto setUp = [&parsed](QPdfWriter &writer) {
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setResolution(Resolution);
-        writer.setPageMargins(QMarginsF(MarginMm, MarginMm, MarginMm, MarginMm), QPageLayout::Millimeter);
-        writer.setTitle(message(QT_TRANSLATE_NOOP("certificate", "Calibration certificate %1")).arg(parsed.procedure->certificate.number));
-        writer.setCreator(QStringLiteral("thermocal"));
-    };
-    // A first pass counts the pages, so every page can say "page X of Y".
-    QBuffer counting;
-    counting.open(QIODevice::WriteOnly);
-    int total = 0;
-    {
-        QPdfWriter writer(&counting);
-        setUp(writer);
-        total = render(writer, record, 0);
-    }
+    const int total = countPages(record, *parsed.procedure);
     if (total == 0)
         return message(QT_TRANSLATE_NOOP("certificate", "the certificate could not be drawn"));
     QSaveFile file(path);
@@ -434,12 +447,44 @@ QString writePdf(const QString &path, const record::Record &record)
         return message(QT_TRANSLATE_NOOP("certificate", "cannot write %1: %2")).arg(QDir::toNativeSeparators(path), file.errorString());
     {
         QPdfWriter writer(&file);
-        setUp(writer);
-        render(writer, record, total);
+        setUp(writer, *parsed.procedure);
+        render(writer, [&writer](QPainter &) { writer.newPage(); }, record, total);
     }
     if (file.error() != QFileDevice::NoError || !file.commit())
         return message(QT_TRANSLATE_NOOP("certificate", "cannot write %1: %2")).arg(QDir::toNativeSeparators(path), file.errorString());
     return QString();
+}
+
+QImage firstPage(const record::Record &record, int width)
+{
+    const procedure::Parsed parsed = record::procedureOf(record);
+    if (!parsed.procedure || width <= 0)
+        return QImage();
+    const int total = countPages(record, *parsed.procedure);
+    // The page's body at the PDF's resolution, so the text breaks where it does there.
+    constexpr double MmPerInch = 25.4;
+    const QSizeF pageMm = QPageSize(QPageSize::A4).size(QPageSize::Millimeter);
+    const auto dots = [](double mm) { return int(std::lround(mm / MmPerInch * Resolution)); };
+    const int dotsPerMetre = int(std::lround(Resolution / MmPerInch * 1000.0));
+    const auto blank = [&](int w, int h) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.setDotsPerMeterX(dotsPerMetre);
+        image.setDotsPerMeterY(dotsPerMetre);
+        image.fill(Qt::white);
+        return image;
+    };
+    QImage body = blank(dots(pageMm.width() - 2 * MarginMm), dots(pageMm.height() - 2 * MarginMm));
+    QImage scratch = blank(body.width(), body.height());
+    render(body, [&scratch](QPainter &painter) {
+        painter.end();
+        painter.begin(&scratch);
+    }, record, total);
+    QImage page = blank(dots(pageMm.width()), dots(pageMm.height()));
+    {
+        QPainter painter(&page);
+        painter.drawImage(dots(MarginMm), dots(MarginMm), body);
+    }
+    return page.scaledToWidth(width, Qt::SmoothTransformation);
 }
 
 } // namespace certificate

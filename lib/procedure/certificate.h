@@ -2,6 +2,7 @@
 
 #include "record.h"
 
+#include <QImage>
 #include <QString>
 
 // The calibration certificate of a record, as a PDF on A4: what ISO/IEC 17025 7.8.2.1 asks a
@@ -13,5 +14,9 @@ namespace certificate {
 
 // Writes the certificate; empty on success, else why not.
 QString writePdf(const QString &path, const record::Record &record);
+
+// The certificate's first page as a picture `width` pixels wide, laid out as in the PDF: a
+// preview for a window. Null when the record's procedure cannot be read.
+QImage firstPage(const record::Record &record, int width);
 
 } // namespace certificate

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -77,6 +78,8 @@ QJsonObject pointJson(const procedure::Procedure &procedure, const analysis::Raw
                        {QStringLiteral("phase"), phaseName(raw.phase)},
                        {QStringLiteral("samples"), samples},
                        {QStringLiteral("captured_from"), raw.captured() ? QJsonValue(raw.capturedFrom) : QJsonValue()}};
+    if (!raw.captureReason.isEmpty())
+        object.insert(QStringLiteral("capture_reason"), raw.captureReason);
     if (!result)
         return object;
     const stability::Judgement &judged = result->stability;
@@ -344,9 +347,17 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
         raw.capturedFrom = from.isDouble() ? from.toInt(-1) : -1;
         if (raw.capturedFrom >= raw.samples.size() || (from.isDouble() && raw.capturedFrom < 0))
             return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].captured_from lies outside its samples")).arg(i));
+        raw.captureReason = point.value(QStringLiteral("capture_reason")).toString();
         record.points.append(raw);
     }
     return record;
+}
+
+QString defaultFileName(const procedure::Procedure &procedure)
+{
+    QString name = procedure.certificate.number;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return name + QStringLiteral(".json");
 }
 
 QByteArray canonical(QJsonObject object)

@@ -56,6 +56,10 @@ QString setHash(const device::DeviceSet &set);
 QJsonObject setJson(const device::DeviceSet &set);
 std::optional<device::DeviceSet> setFromJson(const QJsonValue &value);
 
+// The record's name when none is given: the certificate's number, with what a file name
+// cannot hold replaced, and ".json".
+QString defaultFileName(const procedure::Procedure &procedure);
+
 // Writes the record atomically: a new file renamed over the old one. Empty on success.
 QString save(const QString &path, const Record &record);
 

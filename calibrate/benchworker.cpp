@@ -1,0 +1,217 @@
+#include "benchworker.h"
+
+#include "certificate.h"
+#include "device.h"
+#include "portname.h"
+#include "ports.h"
+#include "protocol.h"
+#include "scpiclient.h"
+
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+// How long the window waits for a job to end when it closes: a run notices the stop within
+// a second, beyond a device's answer in progress.
+constexpr int EndJobMs = 15000;
+// A run waiting for the operator looks at the stop flag this often.
+constexpr int AnswerPollMs = 100;
+
+QString trimmedAnswer(const std::optional<QByteArray> &answer)
+{
+    return answer ? ports::printableLine(*answer, scpiclient::LongestReply) : QString();
+}
+
+// Opens the instrument's port: the one named, or the only instrument present.
+std::unique_ptr<ports::Port> openInstrument(const QString &requested, QString *name, QString *error)
+{
+    *name = requested;
+    if (name->isEmpty()) {
+        const device::FindResult found = device::findInstrument();
+        if (found.status == device::FindStatus::NoInstrument) {
+            *error = BenchWorker::tr("No instrument connected; name its port with --port.");
+            return nullptr;
+        }
+        if (found.status == device::FindStatus::SeveralInstruments) {
+            *error = BenchWorker::tr("%1 instruments are connected; choose one with --port.").arg(found.instruments.size());
+            return nullptr;
+        }
+        *name = found.portName;
+    }
+    portname::Opened opened = portname::open(*name);
+    if (!opened.port)
+        *error = BenchWorker::tr("Cannot open %1: %2.").arg(*name, opened.reason);
+    return std::move(opened.port);
+}
+
+} // namespace
+
+BenchWorker::BenchWorker(QObject *parent)
+    : QObject(parent)
+{
+}
+
+BenchWorker::~BenchWorker()
+{
+    if (!m_thread)
+        return;
+    stop();
+    // A job that outlives its deadline is left to the process's end: destroying a running
+    // thread would abort at once.
+    if (m_thread->wait(EndJobMs))
+        delete m_thread;
+}
+
+void BenchWorker::post(std::function<void()> call)
+{
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+void BenchWorker::start(std::function<std::function<void()>()> job)
+{
+    Q_ASSERT(!m_thread);
+    m_stop = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_answer.reset();
+    }
+    auto result = std::make_shared<std::function<void()>>();
+    m_thread = QThread::create([job, result] { *result = job(); });
+    // The result is told once the thread has ended, so the window can start the next job
+    // as it hears of it.
+    connect(m_thread, &QThread::finished, this, [this, result] {
+        m_thread->deleteLater();
+        m_thread = nullptr;
+        if (*result)
+            (*result)();
+    });
+    m_thread->start();
+}
+
+void BenchWorker::stop()
+{
+    m_stop = true;
+    m_answered.notify_all();
+}
+
+void BenchWorker::captureNow(const QString &reason)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_run)
+        m_run->captureNow(reason);
+}
+
+void BenchWorker::skipPoint()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_run)
+        m_run->skipPoint();
+}
+
+void BenchWorker::answer(const std::optional<QString> &text)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_answer = text;
+    }
+    m_answered.notify_all();
+}
+
+std::optional<QString> BenchWorker::ask(const QString &prompt)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_answer.reset();
+    }
+    post([this, prompt] { emit asked(prompt); });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_answer && !m_stop)
+        m_answered.wait_for(lock, std::chrono::milliseconds(AnswerPollMs));
+    if (!m_answer)
+        return std::nullopt;
+    const std::optional<QString> given = *m_answer;
+    m_answer.reset();
+    return given;
+}
+
+void BenchWorker::check(const procedure::Procedure &procedure, const QString &port, bool instrument)
+{
+    start([this, procedure, port, instrument] {
+        BenchCheck result;
+        if (instrument) {
+            QString error;
+            std::unique_ptr<ports::Port> opened = openInstrument(port, &result.instrumentPort, &error);
+            if (opened) {
+                result.serialNumber = procedure::serialNumberOf(result.instrumentPort);
+                protocol::Link link(opened.get());
+                const device::Reading reading = device::readLive(link);
+                if (reading.voltage && reading.temperature)
+                    result.instrumentReading = tr("%1 V, %2 K").arg(double(*reading.voltage), 0, 'f', 6).arg(double(*reading.temperature), 0, 'f', 4);
+                else
+                    result.instrumentError = protocol::message(link.failure());
+            } else {
+                result.instrumentError = error;
+            }
+        }
+        const procedure::Reference &reference = procedure.reference;
+        if (reference.port == procedure::ManualPort) {
+            result.referenceIdn = tr("read by the operator");
+        } else if (std::unique_ptr<scpiclient::Client> client = scpiclient::Client::open(reference.port, &result.referenceError)) {
+            const std::optional<QByteArray> idn = client->ask("*IDN?", &m_stop, &result.referenceError);
+            result.referenceIdn = trimmedAnswer(idn);
+            const std::optional<QByteArray> reply = idn ? client->ask(reference.query.toLatin1(), &m_stop, &result.referenceError)
+                                                        : std::nullopt;
+            if (reply) {
+                const std::optional<double> value = scpiclient::reading(*reply, reference.unit, &result.referenceError);
+                if (value)
+                    result.referenceReading = QStringLiteral("%1 %2").arg(*value).arg(procedure::unitSymbol(reference.unit));
+            }
+        }
+        if (procedure.source && instrument) {
+            result.checkedSource = true;
+            if (std::unique_ptr<scpiclient::Client> client = scpiclient::Client::open(procedure.source->port, &result.sourceError))
+                result.sourceIdn = trimmedAnswer(client->ask("*IDN?", &m_stop, &result.sourceError));
+        }
+        return std::function<void()>([this, result] { emit checked(result); });
+    });
+}
+
+void BenchWorker::calibrate(const procedure::Procedure &procedure, const QString &port, const procedure::RunOptions &options)
+{
+    start([this, procedure, port, options] {
+        procedure::RunOptions given = options;
+        QString error;
+        std::unique_ptr<ports::Port> opened = openInstrument(port, &given.portName, &error);
+        if (!opened) {
+            const procedure::Outcome outcome{procedure::Ending::NoDevice, error};
+            return std::function<void()>([this, outcome] { emit calibrated(outcome, record::Record()); });
+        }
+        procedure::Run run(procedure, std::move(opened), given);
+        run.setStopFlag(&m_stop);
+        run.report = [this](const QString &text, bool status) { post([this, text, status] { emit said(text, status); }); };
+        run.progress = [this](const procedure::Progress &progress) { post([this, progress] { emit progressed(progress); }); };
+        run.ask = [this](const QString &prompt) { return ask(prompt); };
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_run = &run;
+        }
+        const procedure::Outcome outcome = run.exec();
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_run = nullptr;
+        }
+        const record::Record kept = run.record();
+        return std::function<void()>([this, outcome, kept] { emit calibrated(outcome, kept); });
+    });
+}
+
+void BenchWorker::certify(const record::Record &record, const QString &path, int previewWidth)
+{
+    start([this, record, path, previewWidth] {
+        const QString error = path.isEmpty() ? QString() : certificate::writePdf(path, record);
+        const QImage preview = previewWidth > 0 ? certificate::firstPage(record, previewWidth) : QImage();
+        return std::function<void()>([this, error, preview] { emit certified(error, preview); });
+    });
+}
