@@ -250,9 +250,9 @@ private slots:
     }
 
     // A disk that takes long to sync holds up neither the window nor the readings: the syncs
-    // run on a thread of their own, at least one per second of rows and one at the stop,
-    // after the last row. Rows stay whole and in order, and a file that cannot be opened is
-    // still reported.
+    // run on a thread of their own, at least one per second of rows, and the last one, at the
+    // stop when rows came after the last timed one, covers the whole file. Rows stay whole
+    // and in order, and a file that cannot be opened is still reported.
     void recordingOnASlowDisk()
     {
         constexpr int SlowSyncMs = 400;
@@ -319,7 +319,8 @@ private slots:
             beforeStop += sync.atMs < stopAt ? 1 : 0;
         }
         QVERIFY2(beforeStop >= spanMs / 1000, qPrintable(QStringLiteral("%1 syncs in %2 ms").arg(beforeStop).arg(spanMs)));
-        QVERIFY(syncs.last().atMs >= stopAt);
+        // The stop syncs only what came after the last timed sync, and a timed sync may just
+        // have taken the last row; either way the file's end was on the disk.
         QCOMPARE(syncs.last().fileSize, QFileInfo(path).size());
 
         // Opened on the recording's thread, a file that cannot be had is reported all the same.
