@@ -194,6 +194,13 @@ private slots:
                                                                                              {QStringLiteral("set"), QStringLiteral("SOUR:SPO")}})
                                              << "\"source.set\" must hold {K}, {C} or {V}";
         QTest::newRow("window of one interval") << changed(QStringLiteral("stability.window"), 1) << "at least two intervals";
+        QTest::newRow("samples beyond an int") << changed(QStringLiteral("stability.samples"), 3e15) << "whole number from 2 to 100000";
+        QTest::newRow("degree beyond an int") << changed(QStringLiteral("fit.degree"), 1e300) << "whole number from 1 to 8";
+        QTest::newRow("a settle of ages") << changed(QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), QStringLiteral("manual")},
+                                                                                          {QStringLiteral("set"), QStringLiteral("SOUR:SPO {C}")},
+                                                                                          {QStringLiteral("settle"), 1e300}})
+                                          << "\"source.settle\" must be at most 604800 s";
+        QTest::newRow("a timeout of ages") << changed(QStringLiteral("stability.timeout"), 1e12) << "\"stability.timeout\" must be at most 604800 s";
     }
 
     void procedureFileRefuses()
@@ -547,6 +554,18 @@ private slots:
         const record::Verified rehashed = record::verify(recomputed);
         QVERIFY(!rehashed.ok);
         QVERIFY2(rehashed.difference.startsWith(QStringLiteral("sha256: recorded ")), qPrintable(rehashed.difference));
+
+        // A sample's time that no clock gave is refused by name, not converted.
+        for (const double ms : {1e300, -1e19, 9007199254740994.0, 1500.5}) {
+            sample[0] = ms;
+            samples[14] = sample;
+            point.insert(QStringLiteral("samples"), samples);
+            points[1] = point;
+            tampered.insert(QStringLiteral("points"), points);
+            QVERIFY(!record::fromJson(tampered, &error));
+            QCOMPARE(error, QStringLiteral("points[1].samples[14] has no time in whole milliseconds"));
+            QVERIFY(!record::verify(tampered).ok);
+        }
     }
 
     // After the write the as-left points read the sensor through the new table: within a few

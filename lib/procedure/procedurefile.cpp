@@ -22,6 +22,8 @@ constexpr double ZeroCelsiusInKelvin = 273.15;
 // Within this many points a run stays something a person can follow; each point is minutes.
 constexpr int MostPoints = 100;
 constexpr int LargestDegree = 8;
+// The longest wait a procedure may ask for (a settle, a window, a timeout): a week.
+constexpr double MostSeconds = 7 * 24 * 3600.0;
 
 QString message(const char *text)
 {
@@ -220,7 +222,15 @@ Parsed parse(const QJsonObject &object)
     st.timeout = stability.number(QStringLiteral("timeout"), false, st.timeout, true);
     if (samples != std::floor(samples) || samples < 2 || samples > 100000)
         top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.samples\" must be a whole number from 2 to 100000")));
-    st.samples = int(samples);
+    else
+        st.samples = int(samples);
+    for (const auto &[name, seconds] : {std::make_pair(QStringLiteral("stability.interval"), st.interval),
+                                        std::make_pair(QStringLiteral("stability.window"), st.window),
+                                        std::make_pair(QStringLiteral("stability.timeout"), st.timeout),
+                                        std::make_pair(QStringLiteral("source.settle"), p.source ? p.source->settle : 0.0)}) {
+        if (seconds > MostSeconds)
+            top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be at most %2 s (a week)")).arg(name).arg(MostSeconds));
+    }
     if (st.interval < 0.01 || st.window < 2 * st.interval)
         top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.interval\" must be 0.01 s or more, and \"stability.window\" at least two intervals")));
 
@@ -269,7 +279,8 @@ Parsed parse(const QJsonObject &object)
         const double degree = fit.number(QStringLiteral("degree"), true, 0.0, true);
         if (degree != std::floor(degree) || degree > LargestDegree)
             top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" must be a whole number from 1 to %1")).arg(LargestDegree));
-        p.degree = int(degree);
+        else
+            p.degree = int(degree);
     }
 
     if (!error.isEmpty())

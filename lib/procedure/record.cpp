@@ -20,6 +20,9 @@ namespace {
 // A run of a hundred points of an hour's readings each is some tens of megabytes.
 constexpr qint64 MaxRecordBytes = 512 * 1024 * 1024;
 constexpr int ShownValueChars = 120;
+// A sample's time in milliseconds, as a double holds it exactly; differences of two stay
+// well inside qint64.
+constexpr double MostSampleMs = 9007199254740992.0; // 2^53
 const QString HashKey = QStringLiteral("sha256");
 const QString Format = QStringLiteral("thermocal calibration record 1");
 
@@ -340,8 +343,12 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
             if (values.size() != 4 || !values.at(0).isDouble() || !values.at(1).isDouble() || !values.at(2).isDouble()
                 || !values.at(3).isDouble())
                 return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] is not four numbers")).arg(i).arg(s));
-            raw.samples.append({qint64(values.at(0).toDouble()), values.at(1).toDouble(), values.at(2).toDouble(),
-                                values.at(3).toDouble()});
+            const double ms = values.at(0).toDouble();
+            if (!(std::fabs(ms) <= MostSampleMs) || ms != std::floor(ms))
+                return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] has no time in whole milliseconds"))
+                                .arg(i)
+                                .arg(s));
+            raw.samples.append({qint64(ms), values.at(1).toDouble(), values.at(2).toDouble(), values.at(3).toDouble()});
         }
         const QJsonValue from = point.value(QStringLiteral("captured_from"));
         raw.capturedFrom = from.isDouble() ? from.toInt(-1) : -1;
