@@ -110,6 +110,32 @@ void addScriptColumns()
     QTest::addColumn<bool>("atConnect");
 }
 
+// Starts `program` (thermocal-cli or thermocal-monitor) without a display.
+void startOffscreen(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+}
+
+// Sends SIGTERM and expects the program to end by itself, with status 0, within `withinMs`.
+void expectStopWithin(QProcess &process, int withinMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(process.processId()), SIGTERM);
+    const bool ended = process.waitForFinished(10000);
+    const qint64 took = clock.elapsed();
+    if (!ended)
+        process.kill();
+    QVERIFY2(ended, "still running 10 s after SIGTERM");
+    qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
+}
+
 } // namespace
 
 // thermocal-cli reaching the instrument through a real ser2net, and its readings going into
@@ -285,26 +311,12 @@ private slots:
         if (program == QLatin1String(CLI_PATH))
             arguments = QStringList{QStringLiteral("read"), QStringLiteral("--count"), QStringLiteral("0")} + arguments;
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
+        startOffscreen(process, program, arguments);
         QVERIFY(process.waitForStarted());
         // Well into the flood: readings failing, drains running.
         QTRY_VERIFY_WITH_TIMEOUT(server.bytesSent() > 4 * 1024 * 1024, 10000);
         QThread::msleep(500);
-        QElapsedTimer clock;
-        clock.start();
-        ::kill(pid_t(process.processId()), SIGTERM);
-        const bool ended = process.waitForFinished(10000);
-        const qint64 took = clock.elapsed();
-        if (!ended)
-            process.kill();
-        QVERIFY2(ended, "still running 10 s after SIGTERM");
-        qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-        QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
+        expectStopWithin(process, withinMs);
     }
 
     void stopWhileReconnecting_data()
@@ -337,10 +349,7 @@ private slots:
             arguments = QStringList{QStringLiteral("read"), QStringLiteral("--reconnect"), QStringLiteral("--count"),
                                     QStringLiteral("0")} + arguments;
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
+        startOffscreen(process, program, arguments);
         QVERIFY(process.waitForStarted());
         const int taken = ::accept(listener, nullptr, nullptr);
         QVERIFY(taken >= 0);
@@ -354,20 +363,10 @@ private slots:
                                  10000);
         // The first retry comes a second after the loss and waits up to three for its connect.
         QTest::qWait(reconnect::RetryIntervalMs + 500);
-        QElapsedTimer clock;
-        clock.start();
-        ::kill(pid_t(process.processId()), SIGTERM);
-        const bool ended = process.waitForFinished(10000);
-        const qint64 took = clock.elapsed();
-        if (!ended)
-            process.kill();
+        // The queue stays full until the program has ended: closed, it would refuse at once.
+        expectStopWithin(process, withinMs);
         ::close(filler);
         ::close(listener);
-        QVERIFY2(ended, "still running 10 s after SIGTERM");
-        qInfo("ended %lld ms after SIGTERM", static_cast<long long>(took));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-        QVERIFY2(took < withinMs, qPrintable(QStringLiteral("%1 ms").arg(took)));
     }
 
     void beforeThePortIsUsable_data()
