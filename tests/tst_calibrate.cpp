@@ -1,10 +1,8 @@
 #include "benchsupport.h"
-#include "cli.h"
+#include "clirun.h"
 #include "curvemath.h"
 #include "demofirmware.h"
 #include "record.h"
-#include "streams.h"
-#include "testsupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,16 +18,7 @@ namespace {
 
 using Run = testsupport::ProcessRun;
 
-Run inProcess(const QStringList &arguments)
-{
-    Run run;
-    const frontend::CapturedStreams streams;
-    run.exitCode = cli::run(QStringList{QStringLiteral("thermocal-cli")} + arguments);
-    run.exitStatus = QProcess::NormalExit;
-    run.out = streams.out();
-    run.err = QString::fromUtf8(streams.err());
-    return run;
-}
+using testsupport::runCli;
 
 // A bench that settles within a fraction of a second, so windows of seconds judge it.
 sim::BenchSettings quickBench()
@@ -81,6 +70,23 @@ QJsonObject readRecord(const QString &path)
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
+// thermocal-cli calibrate with the procedure at `procedurePath` on the bench's instrument,
+// recording into `recordPath`, then `more`.
+QStringList calibrateArguments(const QString &procedurePath, const sim::BenchHost &bench, const QString &recordPath,
+                               const QStringList &more = {})
+{
+    return QStringList{QStringLiteral("calibrate"), procedurePath, QStringLiteral("--port"), bench.instrumentPort(),
+                       QStringLiteral("--record"), recordPath}
+        + more;
+}
+
+// The reference's mean at point `index` of the record at `path`.
+double referenceAt(const QString &path, int index)
+{
+    const QJsonObject point = readRecord(path).value(QStringLiteral("points")).toArray().at(index).toObject();
+    return point.value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble();
+}
+
 QVector<curveimport::Point> tableOf(const QJsonValue &set)
 {
     QVector<curveimport::Point> rows;
@@ -111,10 +117,9 @@ private slots:
         procedure.insert(QStringLiteral("fit"), QJsonObject{{QStringLiteral("degree"), 4}});
         const QString recordPath = dir.filePath(QStringLiteral("record.json"));
         const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
-        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
-                                   bench->instrumentPort(), QStringLiteral("--record"), recordPath, QStringLiteral("--write"),
-                                   QStringLiteral("--backup"), dir.filePath(QStringLiteral("backup.json")),
-                                   QStringLiteral("--certificate"), pdf});
+        const Run run = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath,
+                                                      {QStringLiteral("--write"), QStringLiteral("--backup"),
+                                                       dir.filePath(QStringLiteral("backup.json")), QStringLiteral("--certificate"), pdf}));
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("sent, verified and committed to EEPROM")), qPrintable(run.err));
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("backup.json"))));
@@ -152,10 +157,9 @@ private slots:
             QVERIFY2(std::fabs(errorMk) < 50.0, qPrintable(QStringLiteral("%1 K: %2 mK").arg(kelvin).arg(errorMk)));
         }
 
-        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).out, QByteArray("record verified\n"));
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).out, QByteArray("record verified\n"));
         // A second run never replaces the record.
-        const Run again = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
-                                     bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        const Run again = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath));
         QCOMPARE(again.exitCode, 5);
         QVERIFY2(again.err.contains(QStringLiteral("exists already")), qPrintable(again.err));
         QCOMPARE(readRecord(recordPath), record);
@@ -171,7 +175,7 @@ private slots:
         points[0] = first;
         tampered.insert(QStringLiteral("points"), points);
         const QString tamperedPath = testsupport::writeFile(dir.path(), QStringLiteral("tampered.json"), QJsonDocument(tampered).toJson());
-        const Run verify = inProcess({QStringLiteral("verify-record"), tamperedPath});
+        const Run verify = runCli({QStringLiteral("verify-record"), tamperedPath});
         QCOMPARE(verify.exitCode, 3);
         QVERIFY2(verify.err.contains(QStringLiteral("recorded")) && verify.err.contains(QStringLiteral("recomputed")), qPrintable(verify.err));
     }
@@ -188,9 +192,10 @@ private slots:
         const auto bench = testsupport::startBench(settings, &error);
         QVERIFY2(bench, qPrintable(error));
         const QString recordPath = dir.filePath(QStringLiteral("adc.json"));
-        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedureFor(*bench, QJsonArray{0.2, 0.9, 1.6, 2.3}, true)),
-                                   QStringLiteral("--port"), bench->instrumentPort(), QStringLiteral("--record"), recordPath,
-                                   QStringLiteral("--write"), QStringLiteral("--backup"), dir.filePath(QStringLiteral("backup.json"))});
+        const Run run = runCli(calibrateArguments(writeProcedure(dir, procedureFor(*bench, QJsonArray{0.2, 0.9, 1.6, 2.3}, true)), *bench,
+                                                      recordPath,
+                                                      {QStringLiteral("--write"), QStringLiteral("--backup"),
+                                                       dir.filePath(QStringLiteral("backup.json"))}));
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         const sim::Constants held = bench->instrument().constants();
         QVERIFY2(std::fabs(held.adcSlope / sim::Bench::AdcErrorVoltsPerCount - 1.0) < 2e-5, qPrintable(QString::number(double(held.adcSlope), 'g', 9)));
@@ -201,7 +206,7 @@ private slots:
             if (point.value(QStringLiteral("phase")).toString() == QLatin1String("as left"))
                 QVERIFY(std::fabs(point.value(QStringLiteral("result")).toObject().value(QStringLiteral("error")).toDouble()) < 5e-5);
         }
-        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
     }
 
     // What is refused before anything is measured, and what a reference's answer can stop.
@@ -249,8 +254,7 @@ private slots:
             procedure.insert(member, value);
         }
         const QString recordPath = dir.filePath(QStringLiteral("record.json"));
-        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
-                                   bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        const Run run = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath));
         QCOMPARE(run.exitCode, status);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         // The instrument was not written to.
@@ -275,15 +279,14 @@ private slots:
         stability.insert(QStringLiteral("timeout"), 4);
         procedure.insert(QStringLiteral("stability"), stability);
         const QString recordPath = dir.filePath(QStringLiteral("record.json"));
-        const Run run = inProcess({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
-                                   bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        const Run run = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath));
         QCOMPARE(run.exitCode, 7);
         QVERIFY2(run.err.contains(QStringLiteral("stale")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("did not become stable within 4 s (the reference is stale)")), qPrintable(run.err));
         const QJsonObject record = readRecord(recordPath);
         QCOMPARE(record.value(QStringLiteral("state")).toString(), QStringLiteral("not stable"));
         QVERIFY(record.value(QStringLiteral("points")).toArray().first().toObject().value(QStringLiteral("samples")).toArray().size() > 20);
-        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
     }
 
     // Without a source the run asks for each set point on the terminal and reads the answer
@@ -297,8 +300,7 @@ private slots:
         QJsonObject procedure = procedureFor(*bench, QJsonArray{200, 250});
         procedure.remove(QStringLiteral("source"));
         QProcess process;
-        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
-                                                 bench->instrumentPort(), QStringLiteral("--record"), dir.filePath(QStringLiteral("r.json"))});
+        process.start(QStringLiteral(CLI_PATH), calibrateArguments(writeProcedure(dir, procedure), *bench, dir.filePath(QStringLiteral("r.json"))));
         QVERIFY(process.waitForStarted());
         QString said;
         for (const QString &prompt : {QStringLiteral("point 1 of 2: set the bath to 200 K, then press Enter"),
@@ -310,9 +312,8 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         said += QString::fromUtf8(process.readAllStandardError());
         QVERIFY2(process.exitCode() == 0, qPrintable(said));
-        const QJsonArray points = readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray();
-        QCOMPARE(points.size(), 2);
-        QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 250.0) < 0.1);
+        QCOMPARE(readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray().size(), 2);
+        QVERIFY(std::fabs(referenceAt(dir.filePath(QStringLiteral("r.json")), 1) - 250.0) < 0.1);
     }
 
     // A manual reference: each reading is typed, as an operator reads a display; here the
@@ -331,8 +332,7 @@ private slots:
         stability.insert(QStringLiteral("samples"), 5);
         procedure.insert(QStringLiteral("stability"), stability);
         QProcess process;
-        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
-                                                 bench->instrumentPort(), QStringLiteral("--record"), dir.filePath(QStringLiteral("r.json"))});
+        process.start(QStringLiteral(CLI_PATH), calibrateArguments(writeProcedure(dir, procedure), *bench, dir.filePath(QStringLiteral("r.json"))));
         QVERIFY(process.waitForStarted());
         int answered = 0;
         QString pending;
@@ -352,9 +352,8 @@ private slots:
         QVERIFY(process.state() == QProcess::NotRunning || process.waitForFinished(5000));
         QVERIFY2(process.exitCode() == 0, qPrintable(pending + QString::fromUtf8(process.readAllStandardError())));
         QVERIFY(answered > 10);
-        const QJsonArray points = readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray();
-        QCOMPARE(points.size(), 2);
-        QVERIFY(std::fabs(points.at(1).toObject().value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble() - 295.0) < 0.1);
+        QCOMPARE(readRecord(dir.filePath(QStringLiteral("r.json"))).value(QStringLiteral("points")).toArray().size(), 2);
+        QVERIFY(std::fabs(referenceAt(dir.filePath(QStringLiteral("r.json")), 1) - 295.0) < 0.1);
     }
 
     // SIGTERM during the second point ends the program at once with the first point kept;
@@ -368,8 +367,7 @@ private slots:
         const QString procedurePath = writeProcedure(dir, procedureFor(*bench, QJsonArray{150, 250, 350}));
         const QString recordPath = dir.filePath(QStringLiteral("record.json"));
         QProcess process;
-        process.start(QStringLiteral(CLI_PATH), {QStringLiteral("calibrate"), procedurePath, QStringLiteral("--port"),
-                                                 bench->instrumentPort(), QStringLiteral("--record"), recordPath});
+        process.start(QStringLiteral(CLI_PATH), calibrateArguments(procedurePath, *bench, recordPath));
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(readRecord(recordPath).value(QStringLiteral("points")).toArray().size() == 1, 30000);
         QTest::qWait(500);
@@ -386,9 +384,9 @@ private slots:
         const QJsonObject stopped = readRecord(recordPath);
         QCOMPARE(stopped.value(QStringLiteral("state")).toString(), QStringLiteral("stopped"));
         QCOMPARE(stopped.value(QStringLiteral("points")).toArray().size(), 1);
-        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
 
-        const Run resumed = inProcess({QStringLiteral("calibrate"), procedurePath, QStringLiteral("--port"), bench->instrumentPort(),
+        const Run resumed = runCli({QStringLiteral("calibrate"), procedurePath, QStringLiteral("--port"), bench->instrumentPort(),
                                        QStringLiteral("--resume"), recordPath});
         QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
         QVERIFY2(resumed.err.contains(QStringLiteral("resuming: 1 points kept")), qPrintable(resumed.err));
@@ -399,7 +397,7 @@ private slots:
         QCOMPARE(points.at(0).toObject().value(QStringLiteral("samples")),
                  stopped.value(QStringLiteral("points")).toArray().at(0).toObject().value(QStringLiteral("samples")));
         QVERIFY(done.contains(QStringLiteral("proposed_set")));
-        QCOMPARE(inProcess({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
     }
 };
 

@@ -1,12 +1,11 @@
 #include "calibrationfile.h"
-#include "cli.h"
+#include "clirun.h"
 #include "curveimport.h"
 #include "demofirmware.h"
 #include "instrument.h"
 #include "portdiscovery.h"
 #include "protocol.h"
 #include "readingloop.h"
-#include "streams.h"
 #include "testsupport.h"
 
 #include <QImage>
@@ -60,14 +59,7 @@ Run inProcess(const QStringList &arguments, const QString &ports = QString())
         const QList<portdiscovery::Port> reported = testsupport::portsFromList(ports);
         portdiscovery::setPortSource([reported] { return reported; });
     }
-    Run run;
-    {
-        const frontend::CapturedStreams streams;
-        run.exitCode = cli::run(QStringList{QStringLiteral("thermocal-cli")} + arguments);
-        run.exitStatus = QProcess::NormalExit;
-        run.out = streams.out();
-        run.err = QString::fromUtf8(streams.err());
-    }
+    const Run run = testsupport::runCli(arguments);
     portdiscovery::setPortSource({});
     return run;
 }
