@@ -175,12 +175,6 @@ std::optional<double> Bench::appliedVolts() const
     return m_appliedVolts;
 }
 
-void Bench::setAppliedVolts(double volts)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_appliedVolts = volts;
-}
-
 double Bench::instrumentNoiseVolts() const
 {
     return m_settings.instrumentNoiseVolts

@@ -102,7 +102,6 @@ public:
     void setSetPointKelvin(double kelvin);
     // The calibrator's voltage; nothing when the source is a bath.
     std::optional<double> appliedVolts() const;
-    void setAppliedVolts(double volts);
 
     // Wires the instrument's firmware to the bench: its sensor sits in the bath (deviating
     // from the curve, with its own noise), or reads the calibrator's voltage; its converter

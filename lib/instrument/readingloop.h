@@ -123,7 +123,6 @@ public:
     void requestStop() { m_stopRequested.store(true); }
     // The flag requestStop() sets, for a signal handler, which may do no more than set it.
     std::atomic<bool> *stopFlag() { return &m_stopRequested; }
-    bool stopRequested() const { return m_stopRequested.load(); }
 
     // The one way a client's requests reach the instrument, from any thread: `job` runs on
     // the loop's thread in the client's turn, between scheduled readings. False, and the job
