@@ -103,11 +103,11 @@ void BenchWorker::captureNow(const QString &reason)
         m_run->captureNow(reason);
 }
 
-void BenchWorker::skipPoint()
+void BenchWorker::skipPoint(const QString &reason)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_run)
-        m_run->skipPoint();
+        m_run->skipPoint(reason);
 }
 
 void BenchWorker::answer(const std::optional<QString> &text)

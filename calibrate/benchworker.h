@@ -55,7 +55,7 @@ public:
     // For the job in progress.
     void stop();
     void captureNow(const QString &reason);
-    void skipPoint();
+    void skipPoint(const QString &reason);
     // The operator's answer to asked(); nothing cancels.
     void answer(const std::optional<QString> &text);
 

@@ -492,7 +492,7 @@ QWidget *CalibrateWindow::makeRunPage()
     layout->addWidget(m_log, 1);
     auto *buttons = new QHBoxLayout;
     m_captureNow = button(tr("&Capture now..."), QStringLiteral("pbCaptureNow"), page);
-    m_skip = button(tr("S&kip point"), QStringLiteral("pbSkip"), page);
+    m_skip = button(tr("S&kip point..."), QStringLiteral("pbSkip"), page);
     m_skip->setToolTip(tr("As-left points only: the fit needs every as-found point."));
     m_stop = button(tr("S&top"), QStringLiteral("pbStop"), page);
     buttons->addWidget(m_captureNow);
@@ -515,7 +515,20 @@ QWidget *CalibrateWindow::makeRunPage()
         m_worker.captureNow(reason);
         m_log->appendPlainText(tr("capture asked: %1").arg(reason));
     });
-    connect(m_skip, &QPushButton::clicked, this, [this] { m_worker.skipPoint(); });
+    connect(m_skip, &QPushButton::clicked, this, [this] {
+        bool ok = false;
+        const QString reason = QInputDialog::getText(this, tr("Skip point"), tr("Why skip this as-left point? (kept in the record)"),
+                                                     QLineEdit::Normal, QString(), &ok)
+                                   .trimmed();
+        if (!ok)
+            return;
+        if (reason.isEmpty()) {
+            problem(tr("Nothing skipped: the record needs a reason."));
+            return;
+        }
+        m_worker.skipPoint(reason);
+        m_log->appendPlainText(tr("skip asked: %1").arg(reason));
+    });
     connect(m_stop, &QPushButton::clicked, this, [this] {
         m_worker.stop();
         m_stop->setEnabled(false);
@@ -588,7 +601,8 @@ void CalibrateWindow::showProgress(const procedure::Progress &progress)
         m_skip->setEnabled(progress.phase == analysis::Phase::AsLeft);
     }
     const stability::Reading reading = analysis::judged(p, progress.sample);
-    m_chart->add(reading.ms, reading.reference, reading.instrument);
+    // The chart runs on the clock's time of day; the judge went by the monotonic clock.
+    m_chart->add(progress.sample.ms, reading.reference, reading.instrument);
     const int decimals = p.kind == procedure::Kind::Adc ? 6 : 4;
     m_readings->setText(tr("Reference %1 %3\nInstrument %2 %3").arg(fixed(reading.reference, decimals), fixed(reading.instrument, decimals), unit));
     if (progress.captured >= 0) {
@@ -597,7 +611,7 @@ void CalibrateWindow::showProgress(const procedure::Progress &progress)
     }
     const stability::Judgement &judged = progress.judgement;
     const qint64 windowMs = qint64(p.stability.window * MsPerSecond);
-    m_chart->setBands(reading.ms - windowMs, reading.ms, judged.reference.mean, judged.instrument.mean, p.stability.sd);
+    m_chart->setBands(progress.sample.ms - windowMs, progress.sample.ms, judged.reference.mean, judged.instrument.mean, p.stability.sd);
     QString state = judged.stable ? tr("stable")
                   : judged.stale  ? tr("stale: the reference repeats one reading")
                   : std::isfinite(judged.secondsToStable) ? tr("stable in about %1 s").arg(std::ceil(judged.secondsToStable))

@@ -233,8 +233,8 @@ private slots:
         QCOMPARE(p.uncertainty.first().distribution, procedure::Distribution::Rectangular);
     }
 
-    // Readings once a second over 20 s, judged at the end with a window of 10 s, limits of
-    // 0.01 K/min and 0.005 K.
+    // Readings once a second over 20 s (none from gapFrom to gapTo), judged at the end with a
+    // window of 10 s, limits of 0.01 K/min and 0.005 K, a reference stale after 5 s of one value.
     void judge_data()
     {
         QTest::addColumn<Series>("reference");
@@ -242,22 +242,40 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<bool>("stable");
         QTest::addColumn<bool>("stale");
+        QTest::addColumn<int>("gapFrom");
+        QTest::addColumn<int>("gapTo");
 
         const auto jitter = [](double amplitude) {
             return [amplitude](double t) { return 100.0 + amplitude * std::sin(t * 2.1) + amplitude * std::cos(t * 5.3); };
         };
         using F = Series;
-        QTest::newRow("calm") << F(jitter(0.0004)) << F(jitter(0.001)) << 21 << true << false;
+        QTest::newRow("calm") << F(jitter(0.0004)) << F(jitter(0.001)) << 21 << true << false << 0 << 0;
         // Within 20 mK of the set point throughout (a band check passes), but swinging back.
         QTest::newRow("overshoot") << F([](double t) { return 100.0 + 0.02 * std::exp(-t / 40.0) * std::cos(t / 6.0); })
-                                   << F(jitter(0.001)) << 21 << false << false;
-        QTest::newRow("noisy instrument") << F(jitter(0.0004)) << F(jitter(0.008)) << 21 << false << false;
-        QTest::newRow("drift") << F([](double t) { return 100.0 + 0.0005 * t; }) << F(jitter(0.001)) << 21 << false << false;
-        QTest::newRow("step in the window") << F(jitter(0.0004)) << F([](double t) { return t < 15 ? 100.0 : 100.01; }) << 21 << false << false;
-        QTest::newRow("step before the window") << F([](double t) { return t < 5 ? 99.0 : 100.0 + 0.0004 * std::sin(t); })
-                                                << F(jitter(0.001)) << 21 << true << false;
-        QTest::newRow("stale reference") << F([](double) { return 100.012; }) << F(jitter(0.001)) << 21 << false << true;
-        QTest::newRow("window not yet covered") << F(jitter(0.0004)) << F(jitter(0.001)) << 8 << false << false;
+                                   << F(jitter(0.001)) << 21 << false << false << 0 << 0;
+        QTest::newRow("noisy instrument") << F(jitter(0.0004)) << F(jitter(0.008)) << 21 << false << false << 0 << 0;
+        // Level (no slope over the window nor at its end beyond chance), but noisier than the SD limit.
+        QTest::newRow("level but noisy") << F([](double t) { return 100.0 + 0.008 * (int(t) % 2 ? 1 : -1); })
+                                         << F(jitter(0.001)) << 21 << false << false << 0 << 0;
+        QTest::newRow("drift") << F([](double t) { return 100.0 + 0.0005 * t; }) << F(jitter(0.001)) << 21 << false << false << 0 << 0;
+        // A window centred on an overshoot's peak: no slope over the whole window and a small SD,
+        // but at its end the bath falls at 2.5 times the slope limit.
+        QTest::newRow("straddling a peak") << F([](double t) { return 100.0 - 6e-5 * (t - 15) * (t - 15); })
+                                           << F(jitter(0.001)) << 21 << false << false << 0 << 0;
+        QTest::newRow("step in the window") << F(jitter(0.0004)) << F([](double t) { return t < 15 ? 100.0 : 100.01; }) << 21 << false
+                                            << false << 0 << 0;
+        QTest::newRow("step before the window") << F([jitter](double t) { return t < 5 ? 99.0 : jitter(0.0004)(t); })
+                                                << F(jitter(0.001)) << 21 << true << false << 0 << 0;
+        QTest::newRow("stale reference") << F([](double) { return 100.012; }) << F(jitter(0.001)) << 21 << false << true << 0 << 0;
+        // A readout that froze 6 s before the end: stale within the stale time, not only once
+        // one value fills the window.
+        QTest::newRow("frozen for the stale time") << F([jitter](double t) { return jitter(0.0004)(std::min(t, 14.0)); })
+                                                   << F(jitter(0.001)) << 21 << false << true << 0 << 0;
+        QTest::newRow("window not yet covered") << F(jitter(0.0004)) << F(jitter(0.001)) << 8 << false << false << 0 << 0;
+        // A pause of 12 s: four calm readings after it do not make a window.
+        QTest::newRow("pause in the window") << F(jitter(0.0004)) << F(jitter(0.001)) << 21 << false << false << 5 << 17;
+        // One reading late (a slow answer): still a covered window.
+        QTest::newRow("one reading missed") << F(jitter(0.0004)) << F(jitter(0.001)) << 21 << true << false << 12 << 14;
     }
 
     void judge()
@@ -267,14 +285,19 @@ private slots:
         QFETCH(int, count);
         QFETCH(bool, stable);
         QFETCH(bool, stale);
+        QFETCH(int, gapFrom);
+        QFETCH(int, gapTo);
         procedure::Stability limits;
         limits.interval = 1;
         limits.window = 10;
         limits.slope = 0.01;
         limits.sd = 0.005;
+        limits.stale = 5;
         QVector<stability::Reading> readings;
-        for (int i = 0; i < count; ++i)
-            readings.append({qint64(i) * 1000, reference(i), instrument(i)});
+        for (int i = 0; i < count; ++i) {
+            if (i < gapFrom || i >= gapTo)
+                readings.append({qint64(i) * 1000, reference(i), instrument(i)});
+        }
         const stability::Judgement judged = stability::judge(readings, limits, readings.last().ms);
         QCOMPARE(judged.stable, stable);
         QCOMPARE(judged.stale, stale);
@@ -282,6 +305,8 @@ private slots:
             QVERIFY(!judged.filled);
             QCOMPARE(judged.secondsToStable, 10.0 - (count - 1));
         }
+        if (gapTo > gapFrom)
+            QCOMPARE(judged.filled, stable);
     }
 
     void statisticsAreLeastSquares()

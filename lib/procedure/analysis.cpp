@@ -64,7 +64,7 @@ double referenceValue(const procedure::Procedure &procedure, double reading)
 
 stability::Reading judged(const procedure::Procedure &procedure, const Sample &sample)
 {
-    return {sample.ms, referenceValue(procedure, sample.reference),
+    return {sample.elapsedMs, referenceValue(procedure, sample.reference),
             procedure.kind == procedure::Kind::Adc ? sample.volts : sample.kelvin};
 }
 
@@ -105,7 +105,7 @@ Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet 
         QVector<double> differences;
         for (int i = raw.capturedFrom; i < raw.samples.size(); ++i) {
             const stability::Reading reading = judged(procedure, raw.samples.at(i));
-            seconds.append(double(reading.ms - raw.samples.at(raw.capturedFrom).ms) / 1000.0);
+            seconds.append(double(reading.ms - raw.samples.at(raw.capturedFrom).elapsedMs) / 1000.0);
             references.append(reading.reference);
             instruments.append(reading.instrument);
             volts.append(raw.samples.at(i).volts);

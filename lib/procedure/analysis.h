@@ -23,10 +23,11 @@ enum class Phase { AsFound, AsLeft };
 // instrument's voltage and temperature as it holds them (single precision).
 struct Sample
 {
-    qint64 ms = 0; // since the epoch
+    qint64 ms = 0; // since the epoch, as the computer's clock read it
     double reference = 0.0;
     double volts = 0.0;
     double kelvin = 0.0;
+    qint64 elapsedMs = 0; // on a monotonic clock from any start, which the judge goes by
 };
 
 struct RawPoint
@@ -36,6 +37,8 @@ struct RawPoint
     QVector<Sample> samples;
     int capturedFrom = -1; // the first captured sample; -1 while the point never became stable
     QString captureReason; // why the operator captured the point before it was judged stable
+    QString skipReason;    // why the operator skipped this as-left point
+    bool interrupted = false; // the attempt ended before its capture did (a stop, a lost device)
     bool captured() const { return capturedFrom >= 0; }
 };
 

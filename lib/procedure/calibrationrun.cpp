@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <cmath>
@@ -31,14 +32,21 @@ QString message(const char *text)
     return QCoreApplication::translate("procedure", text);
 }
 
-qint64 now()
+class SystemClock : public Clock
 {
-    return QDateTime::currentMSecsSinceEpoch();
-}
+public:
+    SystemClock() { m_started.start(); }
+    qint64 wallMs() const override { return QDateTime::currentMSecsSinceEpoch(); }
+    qint64 monotonicMs() const override { return m_started.elapsed(); }
+    void sleep(qint64 ms) override { QThread::msleep(ulong(std::max<qint64>(0, ms))); }
 
-QString isoNow()
+private:
+    QElapsedTimer m_started;
+};
+
+QString isoTime(qint64 msSinceEpoch)
 {
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
 QString value(double number, int decimals = 4)
@@ -47,6 +55,12 @@ QString value(double number, int decimals = 4)
 }
 
 } // namespace
+
+Clock &systemClock()
+{
+    static SystemClock clock;
+    return clock;
+}
 
 QString serialNumberOf(const QString &portName)
 {
@@ -85,16 +99,16 @@ void Run::captureNow(const QString &reason)
     m_captureRequest = reason;
 }
 
-void Run::skipPoint()
+void Run::skipPoint(const QString &reason)
 {
     const std::lock_guard<std::mutex> lock(m_requestMutex);
-    m_skipRequest = true;
+    m_skipRequest = reason;
 }
 
 bool Run::hasCaptured(double nominal, analysis::Phase phase) const
 {
     for (const analysis::RawPoint &point : m_record.points) {
-        if (point.nominal == nominal && point.phase == phase && point.captured())
+        if (point.nominal == nominal && point.phase == phase && (point.captured() || !point.skipReason.isEmpty()))
             return true;
     }
     return false;
@@ -114,7 +128,7 @@ Outcome Run::finish(Ending ending, const QString &text, record::State state)
     if (!m_started)
         return {ending, text};
     m_record.state = state;
-    m_record.finished = isoNow();
+    m_record.finished = isoTime(m_clock->wallMs());
     m_record.note = text;
     const Outcome saved = save();
     QString said = text;
@@ -128,15 +142,15 @@ Outcome Run::finish(Ending ending, const QString &text, record::State state)
     return {ending, said};
 }
 
-bool Run::sleepUntil(qint64 msSinceEpoch)
+bool Run::sleepUntil(qint64 monotonicMs)
 {
     while (true) {
         if (stopped())
             return false;
-        const qint64 left = msSinceEpoch - now();
+        const qint64 left = monotonicMs - now();
         if (left <= 0)
             return true;
-        QThread::msleep(ulong(std::min<qint64>(left, SleepSliceMs)));
+        m_clock->sleep(std::min<qint64>(left, SleepSliceMs));
     }
 }
 
@@ -159,17 +173,11 @@ Outcome Run::prepare()
             return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: %1")).arg(error)};
         if (resumed->procedure != m_procedure.json)
             return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record was made with another procedure"))};
-        QVector<analysis::RawPoint> kept;
-        for (const analysis::RawPoint &point : qAsConst(resumed->points)) {
-            if (point.captured())
-                kept.append(point);
-        }
-        resumed->points = kept;
         m_record = *resumed;
         m_written = m_record.asLeft.has_value();
     } else {
         m_record.procedure = m_procedure.json;
-        m_record.started = isoNow();
+        m_record.started = isoTime(m_clock->wallMs());
     }
     m_record.software = m_options.software;
     m_record.port = m_options.portName;
@@ -252,7 +260,8 @@ Outcome Run::setPoint(double nominal, int index, int count)
 
 Outcome Run::takeReading(analysis::Sample *sample)
 {
-    sample->ms = now();
+    sample->ms = m_clock->wallMs();
+    sample->elapsedMs = now();
     QString error;
     if (m_reference) {
         std::optional<QByteArray> reply;
@@ -278,7 +287,8 @@ Outcome Run::takeReading(analysis::Sample *sample)
             }
             say(message(QT_TRANSLATE_NOOP("procedure", "'%1' holds no number; type the reference's reading.")).arg(*answer));
         }
-        sample->ms = now();
+        sample->ms = m_clock->wallMs();
+        sample->elapsedMs = now();
     }
     // One reply lost on a busy machine must not end a run of hours: a reading is tried again
     // after the late bytes are drained, a lost connection is not.
@@ -320,17 +330,27 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
         // A request made for an earlier point is not this one's.
         const std::lock_guard<std::mutex> lock(m_requestMutex);
         m_captureRequest.reset();
-        m_skipRequest = false;
+        m_skipRequest.reset();
     }
+    // An attempt that ends early stays in the record, uncaptured, for whoever reads it later.
+    const auto interrupted = [this, &point](const Outcome &outcome) {
+        if (!point.samples.isEmpty()) {
+            point.capturedFrom = -1;
+            point.captureReason.clear();
+            point.interrupted = true;
+            m_record.points.append(point);
+        }
+        return outcome;
+    };
     qint64 next = now();
     while (true) {
         if (!sleepUntil(next))
-            return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped during point %1 of %2."))
-                                         .arg(index).arg(count)};
+            return interrupted({Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped during point %1 of %2."))
+                                                     .arg(index).arg(count)});
         analysis::Sample sample;
         const Outcome read = takeReading(&sample);
         if (read.ending != Ending::Complete)
-            return read;
+            return interrupted(read);
         point.samples.append(sample);
         const QString head = message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2, %3 %4: reference %5, instrument %6"))
                                  .arg(index).arg(count).arg(nominal).arg(unit)
@@ -338,17 +358,35 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
                                  .arg(value(m_procedure.kind == Kind::Adc ? sample.volts : sample.kelvin, m_procedure.kind == Kind::Adc ? 6 : 4));
         Progress shown{index, count, nominal, phase, sample, {}, -1};
         std::optional<QString> captureRequest;
-        bool skipRequest = false;
+        std::optional<QString> skipRequest;
         {
             const std::lock_guard<std::mutex> lock(m_requestMutex);
             std::swap(captureRequest, m_captureRequest);
             std::swap(skipRequest, m_skipRequest);
         }
         if (skipRequest && phase == analysis::Phase::AsLeft) {
+            point.capturedFrom = -1;
+            point.captureReason.clear();
+            point.skipReason = *skipRequest;
             m_record.points.append(point);
-            say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4, as left) skipped by the operator."))
-                    .arg(index).arg(count).arg(nominal).arg(unit));
+            say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4, as left) skipped by the operator: %5"))
+                    .arg(index).arg(count).arg(nominal).arg(unit).arg(*skipRequest));
             return save();
+        }
+        if (!point.captured()) {
+            readings.append(analysis::judged(m_procedure, sample));
+        } else {
+            // A readout that freezes during the capture spoils it: the frozen stretch is never
+            // taken as readings, and the point is judged again.
+            readings.append(analysis::judged(m_procedure, sample));
+            if (stability::judge(readings, limits, sample.elapsedMs).stale) {
+                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for %4 s during the capture: "
+                                                           "stale; the capture is dropped and the point judged again."))
+                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12).arg(stability::staleMs(limits) / MsPerSecond));
+                point.capturedFrom = -1;
+                point.captureReason.clear();
+                stale = true;
+            }
         }
         if (point.captured()) {
             const int captured = point.samples.size() - point.capturedFrom;
@@ -359,8 +397,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             if (captured >= limits.samples)
                 break;
         } else {
-            readings.append(analysis::judged(m_procedure, sample));
-            const stability::Judgement judged = stability::judge(readings, limits, sample.ms);
+            const stability::Judgement judged = stability::judge(readings, limits, sample.elapsedMs);
             shown.judgement = judged;
             if (progress)
                 progress(shown);
@@ -387,7 +424,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
                 point.captureReason = *captureRequest;
                 say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: captured before it was stable, as the operator asked: %3"))
                         .arg(index).arg(count).arg(*captureRequest));
-            } else if (sample.ms >= deadline) {
+            } else if (sample.elapsedMs >= deadline) {
                 m_record.points.append(point);
                 return {Ending::NotStable, message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4) did not become stable within %5 s%6."))
                                                .arg(index).arg(count).arg(nominal).arg(unit).arg(limits.timeout)

@@ -33,7 +33,23 @@ enum class Ending {
     NoDevice,     // a bench device's port could not be opened
     NotStable,    // a point did not become stable in time
     Stopped,      // stopped from outside, or the operator's input ended
+    OutOfBounds,  // a reference reading too far from its nominal, or an adjustment too large
 };
+
+// The run's sense of time: wall time for the record, a monotonic clock for the judge and for
+// every wait, so a clock step or a suspended computer cannot make a window look covered.
+// Tests give the run a virtual clock that sleeps by moving on.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual qint64 wallMs() const = 0;      // since the epoch
+    virtual qint64 monotonicMs() const = 0; // from any fixed start
+    virtual void sleep(qint64 ms) = 0;
+};
+
+// The computer's clocks.
+Clock &systemClock();
 
 struct Outcome
 {
@@ -90,13 +106,15 @@ public:
     std::function<void(const Progress &progress)> progress;
 
     void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
+    // The clock the run waits and judges by; the computer's unless given (it must outlive the run).
+    void setClock(Clock *clock) { m_clock = clock; }
 
     // From any thread, for an operator at the bench: the point in progress is captured from
     // its next reading although it is not judged stable, the reason kept in the record.
     void captureNow(const QString &reason);
-    // From any thread: the as-left point in progress is not measured again. As-found points
-    // cannot be skipped: the fit needs every one of them.
-    void skipPoint();
+    // From any thread: the as-left point in progress is not measured again, the reason kept in
+    // the record. As-found points cannot be skipped: the fit needs every one of them.
+    void skipPoint(const QString &reason);
 
     Outcome exec();
 
@@ -110,8 +128,11 @@ private:
     Outcome writeProposed(const analysis::Analysis &analysed);
     Outcome save();
     Outcome finish(Ending ending, const QString &message, record::State state);
-    bool sleepUntil(qint64 msSinceEpoch);
+    // Waits until the monotonic clock reads `monotonicMs`; false when stopped first.
+    bool sleepUntil(qint64 monotonicMs);
+    qint64 now() const { return m_clock->monotonicMs(); }
     bool stopped() const { return m_stop && m_stop->load(); }
+    // Captured, or skipped on the operator's word.
     bool hasCaptured(double nominal, analysis::Phase phase) const;
     void say(const QString &text) const;
     void status(const QString &text) const;
@@ -122,12 +143,13 @@ private:
     std::unique_ptr<scpiclient::Client> m_reference;
     std::unique_ptr<scpiclient::Client> m_source;
     const std::atomic<bool> *m_stop = nullptr;
+    Clock *m_clock = &systemClock();
     record::Record m_record;
     bool m_written = false;
     bool m_started = false; // the set was read (or the record resumed): there is a record to keep
     std::mutex m_requestMutex;
     std::optional<QString> m_captureRequest;
-    bool m_skipRequest = false;
+    std::optional<QString> m_skipRequest;
 };
 
 } // namespace procedure

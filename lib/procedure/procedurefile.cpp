@@ -24,6 +24,8 @@ constexpr int MostPoints = 100;
 constexpr int LargestDegree = 8;
 // The longest wait a procedure may ask for (a settle, a window, a timeout): a week.
 constexpr double MostSeconds = 7 * 24 * 3600.0;
+// A value repeated over fewer readings is a steady readout's last digit, not a frozen one.
+constexpr int MinimumStaleIntervals = 3;
 
 QString message(const char *text)
 {
@@ -212,7 +214,7 @@ Parsed parse(const QJsonObject &object)
 
     Reader stability(top.object(QStringLiteral("stability"), false), QStringLiteral("stability"), &error);
     stability.allow({QStringLiteral("interval"), QStringLiteral("window"), QStringLiteral("slope"), QStringLiteral("sd"),
-                     QStringLiteral("samples"), QStringLiteral("timeout")});
+                     QStringLiteral("samples"), QStringLiteral("timeout"), QStringLiteral("stale")});
     Stability &st = p.stability;
     st.interval = stability.number(QStringLiteral("interval"), false, st.interval, true);
     st.window = stability.number(QStringLiteral("window"), false, st.window, true);
@@ -220,6 +222,7 @@ Parsed parse(const QJsonObject &object)
     st.sd = stability.number(QStringLiteral("sd"), false, st.sd, true);
     const double samples = stability.number(QStringLiteral("samples"), false, st.samples, true);
     st.timeout = stability.number(QStringLiteral("timeout"), false, st.timeout, true);
+    st.stale = stability.number(QStringLiteral("stale"), false, st.stale, true);
     if (samples != std::floor(samples) || samples < 2 || samples > 100000)
         top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.samples\" must be a whole number from 2 to 100000")));
     else
@@ -227,10 +230,13 @@ Parsed parse(const QJsonObject &object)
     for (const auto &[name, seconds] : {std::make_pair(QStringLiteral("stability.interval"), st.interval),
                                         std::make_pair(QStringLiteral("stability.window"), st.window),
                                         std::make_pair(QStringLiteral("stability.timeout"), st.timeout),
+                                        std::make_pair(QStringLiteral("stability.stale"), st.stale),
                                         std::make_pair(QStringLiteral("source.settle"), p.source ? p.source->settle : 0.0)}) {
         if (seconds > MostSeconds)
             top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be at most %2 s (a week)")).arg(name).arg(MostSeconds));
     }
+    if (st.stale < MinimumStaleIntervals * st.interval)
+        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.stale\" must be at least %1 intervals")).arg(MinimumStaleIntervals));
     if (st.interval < 0.01 || st.window < 2 * st.interval)
         top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.interval\" must be 0.01 s or more, and \"stability.window\" at least two intervals")));
 

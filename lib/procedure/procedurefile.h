@@ -57,6 +57,9 @@ struct Stability
     double sd = 0.010;
     int samples = 10;      // paired readings captured once stable
     double timeout = 3600.0;
+    // s one reference value may repeat exactly before the readout counts as frozen (at most
+    // a window): a live readout's last digit moves well within a minute.
+    double stale = 60.0;
 };
 
 struct Component

@@ -24,7 +24,12 @@ constexpr int ShownValueChars = 120;
 // well inside qint64.
 constexpr double MostSampleMs = 9007199254740992.0; // 2^53
 const QString HashKey = QStringLiteral("sha256");
-const QString Format = QStringLiteral("thermocal calibration record 1");
+const QString Format = QStringLiteral("thermocal calibration record 2");
+// Records before the judge went by a monotonic clock and kept every attempt: their captures
+// were judged by other rules, so what they claim cannot be recomputed here.
+const QString FirstFormat = QStringLiteral("thermocal calibration record 1");
+// A sample: the time, the reference, the instrument's voltage and temperature, the monotonic time.
+constexpr int SampleMembers = 5;
 
 QString message(const char *text)
 {
@@ -76,13 +81,18 @@ QJsonObject pointJson(const procedure::Procedure &procedure, const analysis::Raw
 {
     QJsonArray samples;
     for (const analysis::Sample &sample : raw.samples)
-        samples.append(QJsonArray{double(sample.ms), number(sample.reference), number(sample.volts), number(sample.kelvin)});
+        samples.append(QJsonArray{double(sample.ms), number(sample.reference), number(sample.volts), number(sample.kelvin),
+                                  double(sample.elapsedMs)});
     QJsonObject object{{QStringLiteral("nominal"), raw.nominal},
                        {QStringLiteral("phase"), phaseName(raw.phase)},
                        {QStringLiteral("samples"), samples},
                        {QStringLiteral("captured_from"), raw.captured() ? QJsonValue(raw.capturedFrom) : QJsonValue()}};
     if (!raw.captureReason.isEmpty())
         object.insert(QStringLiteral("capture_reason"), raw.captureReason);
+    if (!raw.skipReason.isEmpty())
+        object.insert(QStringLiteral("skip_reason"), raw.skipReason);
+    if (raw.interrupted)
+        object.insert(QStringLiteral("interrupted"), true);
     if (!result)
         return object;
     const stability::Judgement &judged = result->stability;
@@ -296,6 +306,11 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
         *error = text;
         return std::nullopt;
     };
+    if (object.value(QStringLiteral("format")).toString() == FirstFormat)
+        return fail(message(QT_TRANSLATE_NOOP("record", "a record of an earlier thermocal (\"%1\"), whose stability judge went by other "
+                                                        "rules; this version cannot recompute its captures (verify it with the version "
+                                                        "that wrote it: %2)"))
+                        .arg(FirstFormat, object.value(QStringLiteral("software")).toString()));
     if (object.value(QStringLiteral("format")).toString() != Format)
         return fail(message(QT_TRANSLATE_NOOP("record", "not a calibration record (\"format\" is not \"%1\")")).arg(Format));
     Record record;
@@ -339,22 +354,31 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
         raw.phase = *phase;
         const QJsonArray samples = point.value(QStringLiteral("samples")).toArray();
         for (int s = 0; s < samples.size(); ++s) {
+            // The time, both readings, and (since the judge went by a monotonic clock) that clock's time.
             const QJsonArray values = samples.at(s).toArray();
-            if (values.size() != 4 || !values.at(0).isDouble() || !values.at(1).isDouble() || !values.at(2).isDouble()
-                || !values.at(3).isDouble())
-                return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] is not four numbers")).arg(i).arg(s));
+            if (values.size() != SampleMembers || !values.at(0).isDouble() || !values.at(1).isDouble() || !values.at(2).isDouble()
+                || !values.at(3).isDouble() || !values.at(4).isDouble())
+                return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] is not five numbers")).arg(i).arg(s));
             const double ms = values.at(0).toDouble();
-            if (!(std::fabs(ms) <= MostSampleMs) || ms != std::floor(ms))
+            const double elapsed = values.at(4).toDouble();
+            if (!(std::fabs(ms) <= MostSampleMs) || ms != std::floor(ms) || !(std::fabs(elapsed) <= MostSampleMs)
+                || elapsed != std::floor(elapsed))
                 return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] has no time in whole milliseconds"))
                                 .arg(i)
                                 .arg(s));
-            raw.samples.append({qint64(ms), values.at(1).toDouble(), values.at(2).toDouble(), values.at(3).toDouble()});
+            analysis::Sample sample{qint64(ms), values.at(1).toDouble(), values.at(2).toDouble(), values.at(3).toDouble()};
+            sample.elapsedMs = qint64(elapsed);
+            raw.samples.append(sample);
         }
         const QJsonValue from = point.value(QStringLiteral("captured_from"));
         raw.capturedFrom = from.isDouble() ? from.toInt(-1) : -1;
         if (raw.capturedFrom >= raw.samples.size() || (from.isDouble() && raw.capturedFrom < 0))
             return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].captured_from lies outside its samples")).arg(i));
         raw.captureReason = point.value(QStringLiteral("capture_reason")).toString();
+        raw.skipReason = point.value(QStringLiteral("skip_reason")).toString();
+        raw.interrupted = point.value(QStringLiteral("interrupted")).toBool();
+        if (raw.captured() && (raw.interrupted || !raw.skipReason.isEmpty()))
+            return fail(message(QT_TRANSLATE_NOOP("record", "points[%1] is captured, yet skipped or interrupted")).arg(i));
         record.points.append(raw);
     }
     return record;

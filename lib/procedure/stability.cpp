@@ -9,6 +9,8 @@ namespace {
 
 constexpr double SecondsPerMinute = 60.0;
 constexpr double MsPerSecond = 1000.0;
+// The fewest readings a judgement (and a frozen stretch) takes.
+constexpr int MinimumReadings = 3;
 
 bool within(const ChannelStatistics &channel, const procedure::Stability &limits)
 {
@@ -61,9 +63,34 @@ ChannelStatistics statistics(const QVector<double> &seconds, const QVector<doubl
         svv += dv * dv;
     }
     result.sd = std::sqrt(svv / (n - 1));
-    if (stt > 0.0)
+    if (stt > 0.0) {
         result.slopePerMinute = stv / stt * SecondsPerMinute;
+        if (n > 2) {
+            const double residual = std::max(0.0, svv - stv * stv / stt) / (n - 2);
+            result.slopeSePerMinute = std::sqrt(residual / stt) * SecondsPerMinute;
+        }
+    }
     return result;
+}
+
+double staleMs(const procedure::Stability &limits)
+{
+    return std::min(limits.stale, limits.window) * MsPerSecond;
+}
+
+bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stability &limits)
+{
+    // The slack of a window's edge: readings fall due once an interval.
+    const double longest = staleMs(limits) - limits.interval * MsPerSecond / 2;
+    int first = 0;
+    for (int i = 1; i <= readings.size(); ++i) {
+        if (i < readings.size() && readings.at(i).reference == readings.at(first).reference)
+            continue;
+        if (i - first >= MinimumReadings && double(readings.at(i - 1).ms - readings.at(first).ms) >= longest)
+            return true;
+        first = i;
+    }
+    return false;
 }
 
 Judgement judge(const QVector<Reading> &readings, const procedure::Stability &limits, qint64 nowMs)
@@ -74,44 +101,73 @@ Judgement judge(const QVector<Reading> &readings, const procedure::Stability &li
         return judgement;
     }
     const double windowMs = limits.window * MsPerSecond;
+    const double longestGapMs = LongestGapIntervals * limits.interval * MsPerSecond;
+    // The window is covered from the first reading after the last long gap: readings before a
+    // pause say nothing about the time the pause hid.
+    int firstCovering = 0;
+    for (int i = 1; i < readings.size(); ++i) {
+        if (double(readings.at(i).ms - readings.at(i - 1).ms) > longestGapMs)
+            firstCovering = i;
+    }
+    const double sinceLast = double(nowMs - readings.last().ms);
+    const double coveredMs = sinceLast > longestGapMs ? 0.0 : double(nowMs - readings.at(firstCovering).ms);
     // Readings fall due once an interval; half of one is the slack of a window's edge.
-    const double coveredMs = double(nowMs - readings.first().ms);
     judgement.filled = coveredMs >= windowMs - limits.interval * MsPerSecond / 2;
 
     QVector<double> seconds;
     QVector<double> reference;
     QVector<double> instrument;
-    for (const Reading &reading : readings) {
+    QVector<Reading> inWindow;
+    double longestGap = sinceLast;
+    for (int i = 0; i < readings.size(); ++i) {
+        const Reading &reading = readings.at(i);
         if (double(nowMs - reading.ms) > windowMs)
             continue;
+        if (!inWindow.isEmpty())
+            longestGap = std::max(longestGap, double(reading.ms - inWindow.last().ms));
+        inWindow.append(reading);
         seconds.append(double(reading.ms - readings.first().ms) / MsPerSecond);
         reference.append(reading.reference);
         instrument.append(reading.instrument);
     }
+    judgement.longestGapSeconds = longestGap / MsPerSecond;
     judgement.reference = statistics(seconds, reference);
     judgement.instrument = statistics(seconds, instrument);
 
-    int firstOfRun = readings.size() - 1;
-    while (firstOfRun > 0 && readings.at(firstOfRun - 1).reference == readings.last().reference)
-        --firstOfRun;
-    // A value that fills the whole window unchanged is a readout resending its last reading:
-    // the same slack as for a covered window, so it can never pass as stable first.
-    judgement.stale = double(nowMs - readings.at(firstOfRun).ms) >= windowMs - limits.interval * MsPerSecond / 2
-                   && readings.size() - firstOfRun >= 3;
+    // The end of the window: its last third.
+    const double endFrom = double(nowMs) - windowMs * EndShare;
+    int endStart = inWindow.size();
+    while (endStart > 0 && double(inWindow.at(endStart - 1).ms) >= endFrom)
+        --endStart;
+    judgement.referenceEnd = statistics(seconds.mid(endStart), reference.mid(endStart));
+    judgement.instrumentEnd = statistics(seconds.mid(endStart), instrument.mid(endStart));
+    const auto moving = [&limits](const ChannelStatistics &end) {
+        return std::isfinite(end.slopeSePerMinute)
+            && std::fabs(end.slopePerMinute) - EndSlopeStandardErrors * end.slopeSePerMinute > limits.slope;
+    };
+    judgement.turning = moving(judgement.referenceEnd) || moving(judgement.instrumentEnd);
 
-    const bool calm = within(judgement.reference, limits) && within(judgement.instrument, limits);
-    judgement.stable = judgement.filled && calm && !judgement.stale && seconds.size() >= 3;
+    // A frozen stretch anywhere in the window (or running into it) spoils its statistics.
+    QVector<Reading> touching;
+    for (const Reading &reading : readings) {
+        if (double(nowMs - reading.ms) <= windowMs + staleMs(limits))
+            touching.append(reading);
+    }
+    judgement.stale = holdsFrozenStretch(touching, limits);
+
+    const bool calm = within(judgement.reference, limits) && within(judgement.instrument, limits) && !judgement.turning;
+    judgement.stable = judgement.filled && calm && !judgement.stale && seconds.size() >= MinimumReadings;
     if (judgement.stable) {
         judgement.secondsToStable = 0.0;
     } else if (judgement.stale) {
         judgement.secondsToStable = NotKnown;
-    } else if (calm || seconds.size() < 3) {
+    } else if (calm || seconds.size() < MinimumReadings) {
         judgement.secondsToStable = std::max(0.0, (windowMs - coveredMs) / MsPerSecond);
     } else {
         const double byReference = firstOrderEstimate(seconds, reference, limits.slope, limits.window);
         const double byInstrument = firstOrderEstimate(seconds, instrument, limits.slope, limits.window);
-        const bool referenceCalm = within(judgement.reference, limits);
-        const bool instrumentCalm = within(judgement.instrument, limits);
+        const bool referenceCalm = within(judgement.reference, limits) && !moving(judgement.referenceEnd);
+        const bool instrumentCalm = within(judgement.instrument, limits) && !moving(judgement.instrumentEnd);
         if ((referenceCalm || std::isfinite(byReference)) && (instrumentCalm || std::isfinite(byInstrument)))
             judgement.secondsToStable = std::max(referenceCalm ? 0.0 : byReference, instrumentCalm ? 0.0 : byInstrument);
     }
