@@ -264,6 +264,7 @@ bool CalibrateWindow::openFile(const QString &path)
         m_form->setEnabled(false); // a resumed run keeps the procedure it was started with
         m_procedure = parsed.procedure;
         m_resume = object;
+        m_resumedPath = path;
         m_recordEdit->setText(path);
         m_message->setStyleSheet(QString());
         m_message->setText(tr("Record %1: the run goes on from its last captured point.").arg(QDir::toNativeSeparators(path)));
@@ -374,7 +375,16 @@ QWidget *CalibrateWindow::makeChecksPage()
     m_allowExpired->setObjectName(QStringLiteral("cbAllowExpired"));
     m_allowExpired->hide();
     form->addRow(QString(), m_allowExpired);
-    connect(m_allowExpired, &QCheckBox::toggled, this, &CalibrateWindow::updateStart);
+    m_expiredReason = new QLineEdit(page);
+    m_expiredReason->setObjectName(QStringLiteral("leExpiredReason"));
+    m_expiredReason->setPlaceholderText(tr("Why, for the record and the certificate"));
+    m_expiredReason->hide();
+    form->addRow(QString(), m_expiredReason);
+    connect(m_allowExpired, &QCheckBox::toggled, this, [this](bool allowed) {
+        m_expiredReason->setVisible(allowed);
+        updateStart();
+    });
+    connect(m_expiredReason, &QLineEdit::textChanged, this, &CalibrateWindow::updateStart);
     layout->addLayout(form);
     layout->addStretch();
     auto *buttons = new QHBoxLayout;
@@ -412,6 +422,7 @@ void CalibrateWindow::runChecks()
     m_allowExpired->setVisible(expired);
     if (!expired)
         m_allowExpired->setChecked(false);
+    m_expiredReason->setVisible(expired && m_allowExpired->isChecked());
     m_worker.check(*m_procedure, m_portEdit->text().trimmed());
     updateStart();
 }
@@ -450,7 +461,8 @@ void CalibrateWindow::updateStart()
 {
     const bool expired = m_procedure && m_procedure->reference.certificate.due < QDate::currentDate();
     m_start->setText(m_resume ? tr("&Start: resume the run") : tr("&Start: as found"));
-    m_start->setEnabled(m_checksPassed && !m_worker.busy() && (!expired || m_allowExpired->isChecked()));
+    const bool allowed = m_allowExpired->isChecked() && !m_expiredReason->text().trimmed().isEmpty();
+    m_start->setEnabled(m_checksPassed && !m_worker.busy() && (!expired || allowed));
     m_checkAgain->setEnabled(!m_worker.busy());
 }
 
@@ -557,16 +569,20 @@ void CalibrateWindow::startRun(bool write)
         problem(tr("Name the record first."));
         return;
     }
-    // A record is the evidence of a calibration: a new run never replaces one.
-    if (!m_resume && QFileInfo::exists(options.recordPath)) {
+    // A record is the evidence of a calibration: a new run never replaces one, nor does a
+    // resumed run replace any file but its own record.
+    const bool elsewhere = m_resume && QFileInfo(options.recordPath).absoluteFilePath() != QFileInfo(m_resumedPath).absoluteFilePath();
+    if ((!m_resume || elsewhere) && QFileInfo::exists(options.recordPath)) {
         problem(tr("The record %1 exists already; open it to go on with its run, or name another.")
                     .arg(QDir::toNativeSeparators(options.recordPath)));
         return;
     }
+    m_runRecordPath = options.recordPath;
     options.write = write;
     if (write)
         options.backupPath = QFileInfo(options.recordPath).dir().filePath(sendset::defaultBackupName());
-    options.allowExpiredReference = m_allowExpired->isChecked();
+    if (m_allowExpired->isChecked())
+        options.expiredReferenceReason = m_expiredReason->text().trimmed();
     options.resume = m_resume;
     options.software = QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
     options.today = QDate::currentDate();
@@ -652,6 +668,7 @@ void CalibrateWindow::runEnded(const procedure::Outcome &outcome, const record::
     if (recorded) {
         m_record = record;
         m_resume = record::toJson(record);
+        m_resumedPath = m_runRecordPath;
     }
     if (m_closeWhenStopped) {
         close();

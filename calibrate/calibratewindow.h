@@ -78,6 +78,8 @@ private:
     QString m_port;
     std::optional<procedure::Procedure> m_procedure;
     std::optional<QJsonObject> m_resume;   // the record a run goes on from
+    QString m_resumedPath;                 // and its file, the only one a resumed run may replace
+    QString m_runRecordPath;               // the record of the run in progress
     std::optional<record::Record> m_record; // the last run's
     analysis::Analysis m_analysis;
     bool m_checksPassed = false;
@@ -97,6 +99,7 @@ private:
     QLabel *m_sourceCheck;
     QLabel *m_dueCheck;
     QCheckBox *m_allowExpired;
+    QLineEdit *m_expiredReason;
     QPushButton *m_checkAgain;
     QPushButton *m_start;
     // Run

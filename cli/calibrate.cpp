@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <cstdio>
@@ -76,6 +77,8 @@ int statusOf(procedure::Ending ending)
         return NotStable;
     case procedure::Ending::Stopped:
         return Stopped;
+    case procedure::Ending::OutOfBounds:
+        return OutOfBounds;
     }
     return FileProblem;
 }
@@ -100,14 +103,25 @@ int run(const Invocation &invocation)
 
     procedure::RunOptions options;
     options.write = invocation.isSet(Write);
-    options.allowExpiredReference = invocation.isSet(AllowExpired);
+    options.expiredReferenceReason = invocation.value(AllowExpired).trimmed();
+    if (invocation.isSet(AllowExpired) && options.expiredReferenceReason.isEmpty())
+        return invocation.usageError(QStringLiteral("--allow-expired-reference needs the reason, which the certificate states"));
     options.backupPath = invocation.value(Backup);
     options.software = QStringLiteral("%1 %2").arg(programName(), version());
     options.today = QDate::currentDate();
     options.recordPath = invocation.isSet(Record) ? invocation.value(Record)
                        : invocation.isSet(Resume) ? invocation.value(Resume)
                                                   : record::defaultFileName(procedure);
-    // A record is the evidence of a calibration: a new run never replaces one.
+    // A record is the evidence of a calibration: a new run never replaces one, nor does a
+    // resumed run replace any file but the record it goes on with.
+    const bool elsewhere = invocation.isSet(Resume) && invocation.isSet(Record)
+                        && QFileInfo(options.recordPath).absoluteFilePath() != QFileInfo(invocation.value(Resume)).absoluteFilePath();
+    if (elsewhere && QFileInfo::exists(options.recordPath)) {
+        err(QStringLiteral("%1 exists already and is not the record being resumed; name a new file with --record, or leave it out "
+                           "to go on in %2.")
+                .arg(QDir::toNativeSeparators(options.recordPath), QDir::toNativeSeparators(invocation.value(Resume))));
+        return FileProblem;
+    }
     if (!invocation.isSet(Resume) && QFile::exists(options.recordPath)) {
         err(QStringLiteral("the record %1 exists already; go on with it with --resume %1, or name another with --record.")
                 .arg(QDir::toNativeSeparators(options.recordPath)));
@@ -196,8 +210,9 @@ Command calibrateCommand()
                                                "again from its start."),
                                 QStringLiteral("RECORD")),
              QCommandLineOption(AllowExpired,
-                                QStringLiteral("Runs with a reference whose certificate is past its due date; the "
-                                               "certificate says so."))},
+                                QStringLiteral("Runs with a reference whose certificate is past its due date, for this "
+                                               "reason; the record keeps it with who ran it, and the certificate states both."),
+                                QStringLiteral("REASON"))},
             run,
             PortOption::Offered,
             Application::Gui};

@@ -26,6 +26,7 @@ using frontend::FileProblem;
 using frontend::NoInstrument;
 using frontend::NotStable;
 using frontend::Stopped;
+using frontend::OutOfBounds;
 
 // Whether a command takes --port to reach the instrument.
 enum class PortOption { None, Offered };

@@ -31,8 +31,12 @@ QJsonObject goodProcedure()
         {QStringLiteral("points"), QJsonArray{50, 100, 200, 300, 400}},
         {QStringLiteral("reference"),
          QJsonObject{{QStringLiteral("port"), QStringLiteral("socket://127.0.0.1:5025")},
+                     {QStringLiteral("make"), QStringLiteral("Readout Inc")},
+                     {QStringLiteral("model"), QStringLiteral("RX-1")},
+                     {QStringLiteral("serial_number"), QStringLiteral("RX1-0042")},
                      {QStringLiteral("unit"), QStringLiteral("K")},
                      {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("REF-17")},
+                                                                 {QStringLiteral("issuer"), QStringLiteral("National Metrology Institute")},
                                                                  {QStringLiteral("expanded_uncertainty"), 0.002},
                                                                  {QStringLiteral("k"), 2},
                                                                  {QStringLiteral("due"), QStringLiteral("2031-05-01")}}},
@@ -109,10 +113,12 @@ analysis::RawPoint steadyPoint(const device::DeviceSet &set, double kelvin, anal
     QRandomGenerator noise(seed);
     const QVector<curveimport::Point> table = device::toCalibrationSet(set).table;
     for (int i = 0; i < 12 + captured; ++i) {
-        const double reference = std::round((kelvin + 0.0005 * (noise.generateDouble() - 0.5)) * 1000.0) / 1000.0;
+        // A readout's last digit that moves, as a live one's does: never a frozen value.
+        const double reference = std::round((kelvin + 0.001 * (i % 3 - 1)) * 1000.0) / 1000.0;
         const float volts = float(sensorVolts(reference) + 2e-6 * (noise.generateDouble() - 0.5));
         const float reading = float(curvemath::tableTemperature(table, double(volts)));
-        point.samples.append({1796000000000 + qint64(i) * 1000 + qint64(kelvin) * 100000, reference, double(volts), double(reading)});
+        const qint64 ms = qint64(i) * 1000 + qint64(kelvin) * 100000;
+        point.samples.append({1796000000000 + ms, reference, double(volts), double(reading), ms});
     }
     point.capturedFrom = 12;
     return point;
@@ -159,8 +165,8 @@ private slots:
         QTest::addColumn<QJsonObject>("file");
         QTest::addColumn<QString>("message");
         QTest::newRow("unknown member") << changed(QStringLiteral("colour"), 1) << "unknown member \"colour\"";
-        QTest::newRow("unknown nested member") << changed(QStringLiteral("reference.certificate.issuer"), QStringLiteral("x"))
-                                               << "unknown member \"reference.certificate.issuer\"";
+        QTest::newRow("unknown nested member") << changed(QStringLiteral("reference.certificate.lab"), QStringLiteral("x"))
+                                               << "unknown member \"reference.certificate.lab\"";
         QTest::newRow("kind missing") << changed(QStringLiteral("kind"), QJsonValue::Undefined) << "\"kind\" is missing";
         QTest::newRow("kind unknown") << changed(QStringLiteral("kind"), QStringLiteral("dac")) << "\"kind\" must be \"sensor\" or \"adc\"";
         QTest::newRow("volts for a sensor") << changed(QStringLiteral("reference.unit"), QStringLiteral("V"))
@@ -201,6 +207,13 @@ private slots:
                                                                                           {QStringLiteral("settle"), 1e300}})
                                           << "\"source.settle\" must be at most 604800 s";
         QTest::newRow("a timeout of ages") << changed(QStringLiteral("stability.timeout"), 1e12) << "\"stability.timeout\" must be at most 604800 s";
+        QTest::newRow("stale within two intervals") << changed(QStringLiteral("stability.stale"), 2) << "\"stability.stale\" must be at least 3 intervals";
+        QTest::newRow("pattern without a group") << changed(QStringLiteral("reference.pattern"), QStringLiteral("[0-9.]+"))
+                                                 << "\"reference.pattern\": it needs a group";
+        QTest::newRow("pattern that is none") << changed(QStringLiteral("reference.pattern"), QStringLiteral("(77"))
+                                              << "\"reference.pattern\": not a regular expression";
+        QTest::newRow("bound of nothing") << changed(QStringLiteral("bounds.reading"), 0) << "\"bounds.reading\" must be a number above 0";
+        QTest::newRow("unknown bound") << changed(QStringLiteral("bounds.points"), 1) << "unknown member \"bounds.points\"";
     }
 
     void procedureFileRefuses()
@@ -499,18 +512,40 @@ private slots:
                  decision);
     }
 
+    // Readouts' answers as they come: the reading after a channel's label, the unit wherever it
+    // stands after the number, in the readouts' spellings.
     void referenceReadings_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("unit");
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("error");
-        QTest::newRow("plain") << QByteArray("77.352") << int(procedure::Unit::Kelvin) << 77.352 << QString();
-        QTest::newRow("labelled") << QByteArray("t: 25.587 C") << int(procedure::Unit::Celsius) << 25.587 << QString();
-        QTest::newRow("logged") << QByteArray("231.928,C,4,2009-03-23 14:33:20") << int(procedure::Unit::Celsius) << 231.928 << QString();
-        QTest::newRow("exponent") << QByteArray("+1.00012E+00") << int(procedure::Unit::Volt) << 1.00012 << QString();
-        QTest::newRow("wrong unit") << QByteArray("t: 25.587 C") << int(procedure::Unit::Kelvin) << 0.0 << "answered in C";
-        QTest::newRow("no number") << QByteArray("ERROR: overrange") << int(procedure::Unit::Kelvin) << 0.0 << "holds no number";
+        QTest::addColumn<QString>("pattern");
+        const int K = int(procedure::Unit::Kelvin);
+        const int C = int(procedure::Unit::Celsius);
+        const int V = int(procedure::Unit::Volt);
+        QTest::newRow("plain") << QByteArray("77.352") << K << 77.352 << QString() << QString();
+        QTest::newRow("labelled") << QByteArray("t: 25.587 C") << C << 25.587 << QString() << QString();
+        QTest::newRow("logged") << QByteArray("231.928,C,4,2009-03-23 14:33:20") << C << 231.928 << QString() << QString();
+        QTest::newRow("exponent") << QByteArray("+1.00012E+00") << V << 1.00012 << QString() << QString();
+        QTest::newRow("wrong unit") << QByteArray("t: 25.587 C") << K << 0.0 << "answered in C" << QString();
+        QTest::newRow("no number") << QByteArray("ERROR: overrange") << K << 0.0 << "holds no number" << QString();
+        QTest::newRow("degree sign") << QByteArray("25.587 \xc2\xb0" "C") << K << 0.0 << "answered in C (\"25.587" << QString();
+        QTest::newRow("degree sign in Latin-1") << QByteArray("25.587 \xb0" "C") << C << 25.587 << QString() << QString();
+        QTest::newRow("deg C") << QByteArray("25.587 deg C") << K << 0.0 << "answered in C" << QString();
+        QTest::newRow("CEL behind a channel") << QByteArray("CH1: 25.1 CEL") << C << 25.1 << QString() << QString();
+        QTest::newRow("CEL for K") << QByteArray("CH1: 25.1 CEL") << K << 0.0 << "answered in C (\"CH1: 25.1 CEL\")" << QString();
+        QTest::newRow("channel without a unit") << QByteArray("CH1: 25.1") << K << 25.1 << QString() << QString();
+        QTest::newRow("KEL") << QByteArray("+7.7352E+01 KEL") << K << 77.352 << QString() << QString();
+        QTest::newRow("unit later on") << QByteArray("77.352, 3, K") << C << 0.0 << "answered in K" << QString();
+        QTest::newRow("VOLT") << QByteArray("1.00012 VOLT") << V << 1.00012 << QString() << QString();
+        QTest::newRow("millivolts") << QByteArray("1000.12 mV") << V << 1.00012 << QString() << QString();
+        QTest::newRow("volts for K") << QByteArray("1.00012V") << K << 0.0 << "answered in V" << QString();
+        QTest::newRow("own pattern") << QByteArray("3;77.352;K") << K << 77.352 << QString()
+                                     << QStringLiteral("^\\d+;(?<value>[^;]+);(?<unit>\\w+)");
+        QTest::newRow("own pattern, other unit") << QByteArray("3;25.1;C") << K << 0.0 << "answered in C"
+                                                 << QStringLiteral("^\\d+;(?<value>[^;]+);(?<unit>\\w+)");
+        QTest::newRow("own pattern, no match") << QByteArray("READY") << K << 0.0 << "holds no number" << QStringLiteral("^T=(\\S+)");
     }
 
     void referenceReadings()
@@ -519,11 +554,12 @@ private slots:
         QFETCH(int, unit);
         QFETCH(double, value);
         QFETCH(QString, error);
+        QFETCH(QString, pattern);
         QString problem;
-        const std::optional<double> reading = scpiclient::reading(reply, procedure::Unit(unit), &problem);
+        const std::optional<double> reading = scpiclient::reading(reply, procedure::Unit(unit), &problem, pattern);
         if (error.isEmpty()) {
             QVERIFY2(reading, qPrintable(problem));
-            QCOMPARE(*reading, value);
+            QVERIFY2(std::fabs(*reading - value) < 1e-12, qPrintable(QString::number(*reading, 'g', 17)));
         } else {
             QVERIFY(!reading);
             QVERIFY2(problem.contains(error), qPrintable(problem));
@@ -580,6 +616,31 @@ private slots:
         QVERIFY(!rehashed.ok);
         QVERIFY2(rehashed.difference.startsWith(QStringLiteral("sha256: recorded ")), qPrintable(rehashed.difference));
 
+        // Members nothing is computed from: a reading's time of day, an operator's reason. The
+        // hash covers every point and reading, so only it tells, but it does.
+        const auto pointChanged = [&object](const std::function<void(QJsonObject &)> &change) {
+            QJsonObject changedObject = object;
+            QJsonArray allPoints = changedObject.value(QStringLiteral("points")).toArray();
+            QJsonObject first = allPoints.at(0).toObject();
+            change(first);
+            allPoints[0] = first;
+            changedObject.insert(QStringLiteral("points"), allPoints);
+            return changedObject;
+        };
+        const QJsonObject laterTime = pointChanged([](QJsonObject &p) {
+            QJsonArray s = p.value(QStringLiteral("samples")).toArray();
+            QJsonArray one = s.at(3).toArray();
+            one[0] = one.at(0).toDouble() + 1000;
+            s[3] = one;
+            p.insert(QStringLiteral("samples"), s);
+        });
+        const QJsonObject reasonGiven = pointChanged([](QJsonObject &p) { p.insert(QStringLiteral("capture_reason"), QStringLiteral("late")); });
+        for (const QJsonObject &changedRecord : {laterTime, reasonGiven}) {
+            const record::Verified unhashed = record::verify(changedRecord);
+            QVERIFY(!unhashed.ok);
+            QVERIFY2(unhashed.difference.startsWith(QStringLiteral("sha256: recorded ")), qPrintable(unhashed.difference));
+        }
+
         // A sample's time that no clock gave is refused by name, not converted.
         for (const double ms : {1e300, -1e19, 9007199254740994.0, 1500.5}) {
             sample[0] = ms;
@@ -591,6 +652,49 @@ private slots:
             QCOMPARE(error, QStringLiteral("points[1].samples[14] has no time in whole milliseconds"));
             QVERIFY(!record::verify(tampered).ok);
         }
+    }
+
+    // A record whose numbers all agree still fails when a capture broke the rules: before the
+    // judge said stable or with fewer readings than the procedure takes (unless the operator
+    // gave a reason), or over a frozen reference (whatever the reason).
+    void captureRules_data()
+    {
+        QTest::addColumn<int>("capturedFrom");
+        QTest::addColumn<int>("dropped");
+        QTest::addColumn<bool>("frozen");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("as the run took it") << 12 << 0 << false << QString() << QString();
+        QTest::newRow("before stable") << 4 << 0 << false << QString() << "points[0] (50 K, as found): it was captured before it was judged stable";
+        QTest::newRow("before stable, with a reason") << 4 << 0 << false << "bath drifting, customer's deadline" << QString();
+        QTest::newRow("too few readings") << 12 << 2 << false << QString() << "it holds 4 captured readings where the procedure takes 6";
+        QTest::newRow("too few readings, with a reason") << 12 << 2 << false << "reference lost" << QString();
+        QTest::newRow("frozen reference") << 12 << 0 << true << QString() << "repeats one value for 5 s";
+        QTest::newRow("frozen reference, with a reason") << 12 << 0 << true << "in a hurry" << "repeats one value for 5 s";
+    }
+
+    void captureRules()
+    {
+        QFETCH(int, capturedFrom);
+        QFETCH(int, dropped);
+        QFETCH(bool, frozen);
+        QFETCH(QString, reason);
+        QFETCH(QString, problem);
+        record::Record rec = syntheticRecord(false);
+        QJsonObject stability = rec.procedure.value(QStringLiteral("stability")).toObject();
+        stability.insert(QStringLiteral("stale"), 5);
+        rec.procedure.insert(QStringLiteral("stability"), stability);
+        analysis::RawPoint &point = rec.points.first();
+        point.capturedFrom = capturedFrom;
+        point.captureReason = reason;
+        point.samples.resize(point.samples.size() - dropped);
+        if (frozen) {
+            for (int i = point.capturedFrom; i < point.samples.size(); ++i)
+                point.samples[i].reference = point.samples.at(point.capturedFrom).reference;
+        }
+        const record::Verified verified = record::verify(record::toJson(rec));
+        QCOMPARE(verified.ok, problem.isEmpty());
+        QVERIFY2(verified.difference.contains(problem), qPrintable(verified.difference));
     }
 
     // After the write the as-left points read the sensor through the new table: within a few
@@ -627,6 +731,11 @@ private slots:
         QTemporaryDir dir;
         record::Record rec = syntheticRecord(written);
         rec.allowExpiredReference = !written;
+        rec.expiredReferenceReason = !written ? QStringLiteral("recalibration booked for next week") : QString();
+        rec.expiredReferenceAllowedBy = QStringLiteral("r.kelvin");
+        // An operator's capture before the judge said stable: a deviation with its reason.
+        rec.points[1].capturedFrom = 4;
+        rec.points[1].captureReason = QStringLiteral("bath steady by eye");
         const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
         const QString error = certificate::writePdf(pdf, rec);
         QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -660,7 +769,18 @@ private slots:
         }
         QCOMPARE(flat.contains(QStringLiteral("Results as left")), written);
         QCOMPARE(flat.contains(QStringLiteral("Proposed adjustment (not made)")), !written);
-        QCOMPARE(flat.contains(QStringLiteral("--allow-expired-reference")), !written);
+        QVERIFY(flat.contains(QStringLiteral("Readout Inc RX-1, serial number RX1-0042")));
+        QVERIFY(flat.contains(QStringLiteral("calibrated by National Metrology Institute under certificate REF-17")));
+        QVERIFY(flat.contains(QStringLiteral("Deviations from the method")));
+        QVERIFY(flat.contains(QStringLiteral("the deviations below say so")));
+        // The table's cells wrap, so their words are looked for piece by piece.
+        const QString deviations = flat.mid(flat.indexOf(QStringLiteral("Deviations from the method")));
+        for (const QString &piece : {QStringLiteral("as found: captured"), QStringLiteral("on the operator's word, before it was judged stable"),
+                                     QStringLiteral("bath steady by eye")})
+            QVERIFY2(deviations.contains(piece), qPrintable(deviations.left(900)));
+        QVERIFY(flat.contains(QStringLiteral("bath steady by eye")));
+        QCOMPARE(flat.contains(QStringLiteral("recalibration booked for next week")), !written);
+        QCOMPARE(flat.contains(QStringLiteral("as r.kelvin allowed")), !written);
         QVERIFY(pages.at(total - 1).contains(QStringLiteral("End of certificate")));
     }
 };

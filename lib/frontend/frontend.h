@@ -22,6 +22,7 @@ enum Status {
     NoInstrument = 6,     // none, several without --port, or the port would not open
     NotStable = 7,        // calibrate: a point did not become stable in time
     Stopped = 8,          // calibrate: stopped (a signal, or its input ended) before the end
+    OutOfBounds = 9,      // calibrate: a reference reading or the adjustment beyond the procedure's bounds
 };
 
 // The reading schedule's interval, for `thermocal-cli read --interval` and

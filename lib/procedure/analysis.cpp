@@ -11,6 +11,9 @@ namespace analysis {
 namespace {
 
 constexpr double MillikelvinPerKelvin = 1000.0;
+constexpr double MsPerSecond = 1000.0;
+// The calibrated range's sensitivity is looked at in this many steps.
+constexpr int RangeChecks = 50;
 
 QString message(const char *text)
 {
@@ -36,6 +39,52 @@ int indexOfNominal(const QVector<double> &values, double nominal)
             return i;
     }
     return -1;
+}
+
+// The fit's standard error in the point's unit: a voltage carried into kelvin at the steepest
+// place of the calibrated range, since a diode's sensitivity changes tenfold across it.
+double kelvinPerVoltOverRange(const QVector<fit::Point> &table, double low, double high)
+{
+    double steepest = 0.0;
+    for (int i = 0; i <= RangeChecks; ++i)
+        steepest = std::max(steepest, std::fabs(kelvinPerVolt(table, low + (high - low) * i / RangeChecks)));
+    return steepest;
+}
+
+void rangeUncertainty(const procedure::Procedure &procedure, Analysis *result)
+{
+    const bool adc = procedure.kind == procedure::Kind::Adc;
+    const int dof = adc ? result->adc.dof : result->sensor.dof;
+    const double standardError = adc ? result->adc.standardError : result->sensor.standardError;
+    if (dof < 1 || !std::isfinite(standardError))
+        return;
+    const QString unit = procedure::pointUnit(procedure.kind);
+    // The largest uncertainty of a measured point, without the fit's own terms.
+    const PointResult *worst = nullptr;
+    for (const PointResult &point : qAsConst(result->points)) {
+        if (point.phase == Phase::AsFound && (!worst || point.budget.combined > worst->budget.combined))
+            worst = &point;
+    }
+    if (!worst)
+        return;
+    QVector<budget::Term> terms;
+    budget::Term measured = budget::typeB(QStringLiteral("largest point uncertainty"), procedure::Distribution::Normal,
+                                          worst->budget.combined, 1.0, unit);
+    measured.dof = worst->budget.effectiveDof;
+    terms.append(measured);
+    budget::Term fitted;
+    fitted.name = QStringLiteral("fit standard error");
+    fitted.typeA = true;
+    fitted.value = standardError;
+    fitted.valueUnit = QStringLiteral("V");
+    fitted.dof = dof;
+    fitted.sensitivity = adc ? 1.0 : kelvinPerVoltOverRange(result->sensor.table, result->sensor.low, result->sensor.high);
+    terms.append(fitted);
+    if (!adc)
+        terms.append(budget::typeB(QStringLiteral("table interpolation"), procedure::Distribution::Rectangular,
+                                   result->sensor.interpolationMk / MillikelvinPerKelvin, 0, unit));
+    result->range = budget::combine(terms);
+    result->rangeEstablished = true;
 }
 
 } // namespace
@@ -105,7 +154,7 @@ Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet 
         QVector<double> differences;
         for (int i = raw.capturedFrom; i < raw.samples.size(); ++i) {
             const stability::Reading reading = judged(procedure, raw.samples.at(i));
-            seconds.append(double(reading.ms - raw.samples.at(raw.capturedFrom).elapsedMs) / 1000.0);
+            seconds.append(double(reading.ms - raw.samples.at(raw.capturedFrom).elapsedMs) / MsPerSecond);
             references.append(reading.reference);
             instruments.append(reading.instrument);
             volts.append(raw.samples.at(i).volts);
@@ -190,6 +239,8 @@ Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet 
     }
     if (result.error.isEmpty() && !result.fitted && asFoundPoints.size() == procedure.points.size())
         result.error = message(QT_TRANSLATE_NOOP("analysis", "The fit could not be made."));
+    if (result.fitted)
+        rangeUncertainty(procedure, &result);
     return result;
 }
 
@@ -202,6 +253,43 @@ double predictedError(const procedure::Procedure &procedure, const Analysis &ana
         return -analysis.adc.residuals.value(index);
     }
     return curvemath::tableTemperature(tableRows(analysis.proposed), point.volts) - point.reference;
+}
+
+} // namespace analysis
+
+namespace analysis {
+
+QString captureProblem(const procedure::Procedure &procedure, const RawPoint &raw, const PointResult &result)
+{
+    if (!raw.captured())
+        return QString();
+    QVector<stability::Reading> captured;
+    for (int i = raw.capturedFrom; i < raw.samples.size(); ++i)
+        captured.append(judged(procedure, raw.samples.at(i)));
+    if (stability::holdsFrozenStretch(captured, procedure.stability))
+        return message(QT_TRANSLATE_NOOP("analysis", "its captured readings hold a reference that repeats one value for %1 s (a frozen "
+                                                      "readout)"))
+            .arg(stability::staleSeconds(procedure.stability));
+    if (!raw.captureReason.isEmpty())
+        return QString();
+    if (!result.stability.stable)
+        return message(QT_TRANSLATE_NOOP("analysis", "it was captured before it was judged stable, and no reason is given"));
+    if (result.n < procedure.stability.samples)
+        return message(QT_TRANSLATE_NOOP("analysis", "it holds %1 captured readings where the procedure takes %2, and no reason is given"))
+            .arg(result.n).arg(procedure.stability.samples);
+    return QString();
+}
+
+double largestAdjustment(const procedure::Procedure &procedure, const Analysis &analysis)
+{
+    if (!analysis.fitted)
+        return std::numeric_limits<double>::quiet_NaN();
+    double largest = 0.0;
+    for (const PointResult &point : analysis.points) {
+        if (point.phase == Phase::AsFound)
+            largest = std::max(largest, std::fabs(predictedError(procedure, analysis, point) - point.error));
+    }
+    return largest;
 }
 
 } // namespace analysis

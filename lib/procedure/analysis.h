@@ -39,6 +39,7 @@ struct RawPoint
     QString captureReason; // why the operator captured the point before it was judged stable
     QString skipReason;    // why the operator skipped this as-left point
     bool interrupted = false; // the attempt ended before its capture did (a stop, a lost device)
+    QString interruption;     // and why
     bool captured() const { return capturedFrom >= 0; }
 };
 
@@ -68,6 +69,12 @@ struct Analysis
     fit::AdcFit adc;
     device::DeviceSet proposed;
     QString error;               // why there is no fit although every point was captured
+    // The uncertainty of a reading anywhere in the calibrated range, between the points as at
+    // them: the largest point's, the fit's standard error and the table's interpolation.
+    // Not established when the fit has no degree of freedom left to show how well it follows
+    // the sensor between the points.
+    bool rangeEstablished = false;
+    budget::Budget range;
 };
 
 // The reading in the point's unit: a reference in C becomes K.
@@ -81,6 +88,14 @@ Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet 
 // The error the proposed set would give at an as-found point: its reading of the voltage
 // measured there, minus the reference.
 double predictedError(const procedure::Procedure &procedure, const Analysis &analysis, const PointResult &point);
+// Why the rules do not allow how `raw` was captured: before it was judged stable, or with
+// fewer readings than the procedure takes, without the operator's reason; or with a frozen
+// reference among its captured readings, which no reason covers. Empty when they do.
+QString captureProblem(const procedure::Procedure &procedure, const RawPoint &raw, const PointResult &result);
+
+// How far the proposed set moves the instrument's reading at the as-found points, at most (in K
+// or V); NaN without a fit.
+double largestAdjustment(const procedure::Procedure &procedure, const Analysis &analysis);
 // The decision rule applied to one error and its expanded uncertainty.
 Decision decide(procedure::DecisionRule rule, double error, double expanded, double tolerance);
 

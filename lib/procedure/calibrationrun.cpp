@@ -44,6 +44,13 @@ private:
     QElapsedTimer m_started;
 };
 
+// Who runs the calibration, as the computer knows them.
+QString loginName()
+{
+    const QByteArray user = qgetenv("USER");
+    return QString::fromLocal8Bit(user.isEmpty() ? qgetenv("USERNAME") : user);
+}
+
 QString isoTime(qint64 msSinceEpoch)
 {
     return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
@@ -130,6 +137,8 @@ Outcome Run::finish(Ending ending, const QString &text, record::State state)
     m_record.state = state;
     m_record.finished = isoTime(m_clock->wallMs());
     m_record.note = text;
+    m_record.sessions.last().ended = m_record.finished;
+    m_record.sessions.last().note = text;
     const Outcome saved = save();
     QString said = text;
     if (ending != Ending::Complete) {
@@ -154,17 +163,33 @@ bool Run::sleepUntil(qint64 monotonicMs)
     }
 }
 
-Outcome Run::prepare()
+Outcome Run::checkDue()
 {
     const ReferenceCertificate &certificate = m_procedure.reference.certificate;
-    if (certificate.due < m_options.today) {
-        if (!m_options.allowExpiredReference)
-            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; "
-                                                                            "recalibrate the reference, or run with --allow-expired-reference, which the certificate will state"))
-                                         .arg(certificate.number, certificate.due.toString(Qt::ISODate))};
-        say(message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; going on as asked, and the certificate says so"))
-                .arg(certificate.number, certificate.due.toString(Qt::ISODate)));
-    }
+    const QDate today = std::max(m_options.today, QDateTime::fromMSecsSinceEpoch(m_clock->wallMs()).date());
+    if (!(certificate.due < today) || m_record.allowExpiredReference)
+        return {Ending::Complete, QString()};
+    if (m_options.expiredReferenceReason.isEmpty())
+        return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; "
+                                                                        "recalibrate the reference, or run with --allow-expired-reference REASON, "
+                                                                        "which the certificate will state"))
+                                     .arg(certificate.number, certificate.due.toString(Qt::ISODate))};
+    m_record.allowExpiredReference = true;
+    m_record.expiredReferenceReason = m_options.expiredReferenceReason;
+    m_record.expiredReferenceAllowedBy = m_session.user;
+    say(message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; going on as %3 allowed (%4), and the "
+                                               "certificate says so"))
+            .arg(certificate.number, certificate.due.toString(Qt::ISODate), m_session.user, m_options.expiredReferenceReason));
+    return {Ending::Complete, QString()};
+}
+
+Outcome Run::prepare()
+{
+    m_session.software = m_options.software;
+    m_session.port = m_options.portName;
+    m_session.serialNumber = serialNumberOf(m_options.portName);
+    m_session.user = m_options.user.isEmpty() ? loginName() : m_options.user;
+    m_session.started = isoTime(m_clock->wallMs());
 
     if (m_options.resume) {
         QString error;
@@ -173,19 +198,31 @@ Outcome Run::prepare()
             return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: %1")).arg(error)};
         if (resumed->procedure != m_procedure.json)
             return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record was made with another procedure"))};
+        // The record is the evidence of one instrument calibrated against one reference.
+        if (!resumed->serialNumber.isEmpty() && !m_session.serialNumber.isEmpty() && resumed->serialNumber != m_session.serialNumber)
+            return {Ending::NotVerified, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record is of the instrument %1, "
+                                                                                "but %2 is the instrument %3; the record is untouched"))
+                                             .arg(resumed->serialNumber, m_options.portName, m_session.serialNumber)};
         m_record = *resumed;
         m_written = m_record.asLeft.has_value();
+        // The previous session ended where the record says.
+        if (!m_record.sessions.isEmpty() && m_record.sessions.last().ended.isEmpty()) {
+            m_record.sessions.last().ended = m_record.finished;
+            m_record.sessions.last().note = m_record.note;
+        }
     } else {
         m_record.procedure = m_procedure.json;
-        m_record.started = isoTime(m_clock->wallMs());
+        m_record.started = m_session.started;
     }
-    m_record.software = m_options.software;
-    m_record.port = m_options.portName;
+    m_record.software = m_session.software;
+    m_record.port = m_session.port;
     m_record.write = m_options.write || m_written;
-    m_record.allowExpiredReference = m_options.allowExpiredReference && certificate.due < m_options.today;
     m_record.state = record::State::Running;
     m_record.finished.clear();
-    m_record.serialNumber = serialNumberOf(m_options.portName);
+    m_record.serialNumber = m_session.serialNumber;
+    const Outcome due = checkDue();
+    if (due.ending != Ending::Complete)
+        return due;
 
     QString error;
     if (m_procedure.reference.port != ManualPort) {
@@ -198,7 +235,12 @@ Outcome Run::prepare()
             if (!idn)
                 return {stopped() ? Ending::Stopped : Ending::NoAnswer,
                         message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
-            m_record.referenceIdn = ports::printableLine(*idn, scpiclient::LongestReply);
+            const QString identity = ports::printableLine(*idn, scpiclient::LongestReply);
+            if (m_options.resume && !m_record.referenceIdn.isEmpty() && identity != m_record.referenceIdn)
+                return {Ending::NotVerified, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record's reference is \"%1\", "
+                                                                                    "but %2 answers \"%3\"; the record is untouched"))
+                                                 .arg(m_record.referenceIdn, m_procedure.reference.port, identity)};
+            m_record.referenceIdn = identity;
         }
     }
     if (m_procedure.source) {
@@ -222,6 +264,8 @@ Outcome Run::prepare()
     } else {
         m_record.asFound = *held;
     }
+    m_session.referenceIdn = m_record.referenceIdn;
+    m_record.sessions.append(m_session);
     m_started = true;
 
     if (m_procedure.kind == Kind::Sensor) {
@@ -269,7 +313,7 @@ Outcome Run::takeReading(analysis::Sample *sample)
             reply = m_reference->ask(m_procedure.reference.query.toLatin1(), m_stop, &error);
         if (!reply)
             return {stopped() ? Ending::Stopped : Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
-        const std::optional<double> reading = scpiclient::reading(*reply, m_procedure.reference.unit, &error);
+        const std::optional<double> reading = scpiclient::reading(*reply, m_procedure.reference.unit, &error, m_procedure.reference.pattern);
         if (!reading)
             return {Ending::NoAnswer, error};
         sample->reference = *reading;
@@ -314,6 +358,9 @@ Outcome Run::takeReading(analysis::Sample *sample)
 
 Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count)
 {
+    const Outcome due = checkDue();
+    if (due.ending != Ending::Complete)
+        return due;
     Outcome set = setPoint(nominal, index, count);
     if (set.ending != Ending::Complete)
         return set;
@@ -338,6 +385,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             point.capturedFrom = -1;
             point.captureReason.clear();
             point.interrupted = true;
+            point.interruption = outcome.message;
             m_record.points.append(point);
         }
         return outcome;
@@ -352,6 +400,16 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
         if (read.ending != Ending::Complete)
             return interrupted(read);
         point.samples.append(sample);
+        // A reference far from the nominal is a readout in another unit or a bath elsewhere:
+        // nothing measured so is worth a point, let alone a new table.
+        const double referenceReading = analysis::referenceValue(m_procedure, sample.reference);
+        if (!(std::fabs(referenceReading - nominal) <= m_procedure.bounds.reading))
+            return interrupted({Ending::OutOfBounds,
+                                message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference reads %3 %4 where %5 %4 is set, %6 %4 "
+                                                                       "away; the procedure allows %7 %4 (\"bounds.reading\"). Is the "
+                                                                       "reference's unit the procedure's, and the bath at the point?"))
+                                    .arg(index).arg(count).arg(referenceReading, 0, 'g', 9).arg(unit).arg(nominal)
+                                    .arg(std::fabs(referenceReading - nominal), 0, 'g', 6).arg(m_procedure.bounds.reading)});
         const QString head = message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2, %3 %4: reference %5, instrument %6"))
                                  .arg(index).arg(count).arg(nominal).arg(unit)
                                  .arg(value(analysis::referenceValue(m_procedure, sample.reference)))
@@ -382,7 +440,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             if (stability::judge(readings, limits, sample.elapsedMs).stale) {
                 say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for %4 s during the capture: "
                                                            "stale; the capture is dropped and the point judged again."))
-                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12).arg(stability::staleMs(limits) / MsPerSecond));
+                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12).arg(stability::staleSeconds(limits)));
                 point.capturedFrom = -1;
                 point.captureReason.clear();
                 stale = true;
@@ -510,6 +568,13 @@ Outcome Run::exec()
     const analysis::Analysis analysed = analysis::analyse(m_procedure, m_record.asFound, m_record.points);
     if (!analysed.fitted)
         return finish(Ending::Refused, analysed.error, record::State::Failed);
+    const double adjustment = analysis::largestAdjustment(m_procedure, analysed);
+    if (!(adjustment <= m_procedure.bounds.adjustment))
+        return finish(Ending::OutOfBounds,
+                      message(QT_TRANSLATE_NOOP("procedure", "the new set would change the reading at a point by %1 %2; the procedure "
+                                                             "allows %3 %2 (\"bounds.adjustment\"); nothing was sent."))
+                          .arg(adjustment, 0, 'g', 6).arg(pointUnit(m_procedure.kind)).arg(m_procedure.bounds.adjustment),
+                      record::State::Failed);
     const bool adc = m_procedure.kind == Kind::Adc;
     say(adc ? message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new constants, change (mV):"))
             : message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new table, change (mK):")));
@@ -530,6 +595,20 @@ Outcome Run::exec()
         say(message(QT_TRANSLATE_NOOP("procedure", "new table from %1 K to %2 K (calibrated %3 K to %4 K); largest change %5 mK; table interpolation within %6 mK."))
                 .arg(analysed.sensor.table.first().second).arg(analysed.sensor.table.last().second)
                 .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(value(largest, 3)).arg(value(analysed.sensor.interpolationMk, 3)));
+
+    if (!adc)
+        say(message(QT_TRANSLATE_NOOP("procedure", "beyond the calibrated range (held from %1 K and %2 K): readings change by up to "
+                                                   "%3 mK below it and %4 mK above it, %5 mK away from the change at the outer points."))
+                .arg(analysed.sensor.holdLow).arg(analysed.sensor.holdHigh)
+                .arg(value(analysed.sensor.changeBelowMk, 1), value(analysed.sensor.changeAboveMk, 1), value(analysed.sensor.departureMk, 1)));
+    if (analysed.rangeEstablished)
+        say(message(QT_TRANSLATE_NOOP("procedure", "between the points: U = %1 %2 (k = %3) over the calibrated range, with the fit's "
+                                                   "standard error (%4 degrees of freedom).")
+                ).arg(analysed.range.expanded, 0, 'g', 2).arg(pointUnit(m_procedure.kind)).arg(value(analysed.range.k, 2))
+                .arg(adc ? analysed.adc.dof : analysed.sensor.dof));
+    else
+        say(message(QT_TRANSLATE_NOOP("procedure", "between the points the uncertainty is not established: the fit has no degree of "
+                                                   "freedom left (as many coefficients as points).")));
 
     // A resumed run that wrote already goes on to its as-left points.
     if (!m_options.write && !m_written)

@@ -63,10 +63,12 @@ struct RunOptions
     QString recordPath;
     bool write = false;        // send the proposed set and measure the as-left points
     QString backupPath;        // of the instrument's set before writing; empty for the default
-    bool allowExpiredReference = false;
+    // Why a reference past its due date may be used; empty: it may not.
+    QString expiredReferenceReason;
     std::optional<QJsonObject> resume; // a record to go on from
     QString software;          // "thermocal-cli 1.2.3"
-    QDate today;               // for the reference's due date
+    QString user;              // who runs it; the login name when empty
+    QDate today;               // for the reference's due date at the start; the clock's date later
 };
 
 // The USB serial number of the instrument on `portName`; empty when the system does not list
@@ -125,6 +127,8 @@ private:
     Outcome measure(double nominal, analysis::Phase phase, int index, int count);
     Outcome takeReading(analysis::Sample *sample);
     Outcome setPoint(double nominal, int index, int count);
+    // Refused when the reference's certificate has fallen due since the start, unless allowed.
+    Outcome checkDue();
     Outcome writeProposed(const analysis::Analysis &analysed);
     Outcome save();
     Outcome finish(Ending ending, const QString &message, record::State state);
@@ -145,6 +149,7 @@ private:
     const std::atomic<bool> *m_stop = nullptr;
     Clock *m_clock = &systemClock();
     record::Record m_record;
+    record::Session m_session; // this one's
     bool m_written = false;
     bool m_started = false; // the set was read (or the record resumed): there is a record to keep
     std::mutex m_requestMutex;

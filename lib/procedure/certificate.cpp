@@ -13,6 +13,7 @@
 #include <QPdfWriter>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -190,6 +191,34 @@ private:
     double m_bottom = 0.0;
 };
 
+// The reference as the procedure names it (make, model, serial number) and as it answered *IDN?.
+QString referenceIdentity(const procedure::Procedure &p, const record::Record &record)
+{
+    const procedure::Reference &reference = p.reference;
+    QStringList named;
+    for (const QString &part : {reference.make, reference.model})
+        if (!part.isEmpty())
+            named << part;
+    QString identity = named.isEmpty() ? message(QT_TRANSLATE_NOOP("certificate", "a readout whose make and model the procedure does not give"))
+                                       : named.join(QLatin1Char(' '));
+    identity += reference.serialNumber.isEmpty() ? message(QT_TRANSLATE_NOOP("certificate", ", serial number not given"))
+                                                 : message(QT_TRANSLATE_NOOP("certificate", ", serial number %1")).arg(reference.serialNumber);
+    if (!record.referenceIdn.isEmpty())
+        identity += message(QT_TRANSLATE_NOOP("certificate", ", identifying itself as \"%1\"")).arg(record.referenceIdn);
+    return identity + message(QT_TRANSLATE_NOOP("certificate", ", read on %1")).arg(reference.port);
+}
+
+// What the correction does beyond the calibrated range, as the fit made the table.
+QString beyondRange(const fit::SensorFit &sensor)
+{
+    if (sensor.holdLow == sensor.low && sensor.holdHigh == sensor.high)
+        return message(QT_TRANSLATE_NOOP("certificate", "Beyond it the correction is held at its value at the outer points."));
+    return message(QT_TRANSLATE_NOOP("certificate", "Beyond it the correction follows the fitted polynomial out to the next table "
+                                                    "row (%1 K below, %2 K above) and is held at its value there, departing from its "
+                                                    "value at the outer points by up to %3 mK."))
+        .arg(sensor.holdLow).arg(sensor.holdHigh).arg(fixed(sensor.departureMk, 1));
+}
+
 QString ruleInWords(const procedure::Procedure &p)
 {
     const QString unit = procedure::pointUnit(p.kind);
@@ -332,30 +361,47 @@ int render(QPaintDevice &device, const std::function<void(QPainter &)> &newPage,
                   {message(QT_TRANSLATE_NOOP("certificate", "Software")), record.software}});
 
     pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Method and traceability")));
+    const QVector<record::Deviation> deviations = record::deviations(record);
     pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Calibration by comparison with a reference %1 in the same %2. "
-                                                             "At each point both were read every %3 s; a point counted as stable when, over "
-                                                             "the last %4 s, the least-squares slope of both stayed within %5 %6/min and "
-                                                             "their standard deviation within %7 %6; then %8 paired readings were taken. "
-                                                             "The error is the instrument's mean reading minus the reference's."))
+                                                             "At each point both were read every %3 s; a point counted as stable when "
+                                                             "the readings spanned the last %4 s without a gap of more than three "
+                                                             "intervals, and over them the least-squares slope of both stayed within %5 "
+                                                             "%6/min, over the last third of them too, and their standard deviation "
+                                                             "within %7 %6, with no reference value repeated for %8 s; then %9 paired "
+                                                             "readings were taken. The error is the instrument's mean reading minus the "
+                                                             "reference's."))
                         .arg(adc ? message(QT_TRANSLATE_NOOP("certificate", "voltmeter")) : message(QT_TRANSLATE_NOOP("certificate", "thermometer")),
                              adc ? message(QT_TRANSLATE_NOOP("certificate", "voltage source")) : message(QT_TRANSLATE_NOOP("certificate", "bath")))
                         .arg(p.stability.interval).arg(p.stability.window).arg(p.stability.slope).arg(unit).arg(p.stability.sd)
-                        .arg(p.stability.samples));
-    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Traceability: the reference (%1) is calibrated under certificate %2, "
-                                                             "expanded uncertainty %3 %4 (k = %5), due for recalibration on %6."))
-                        .arg(record.referenceIdn.isEmpty() ? p.reference.port : record.referenceIdn, p.reference.certificate.number)
+                        .arg(stability::staleSeconds(p.stability)).arg(p.stability.samples)
+                    + (deviations.isEmpty() ? QString()
+                                            : QLatin1Char(' ') + message(QT_TRANSLATE_NOOP("certificate", "Where the method was departed from, "
+                                                                                                          "the deviations below say so."))));
+    pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Traceability: the reference, %1, is calibrated by %2 under certificate "
+                                                             "%3, expanded uncertainty %4 %5 (k = %6), due for recalibration on %7."))
+                        .arg(referenceIdentity(p, record), p.reference.certificate.issuer.isEmpty()
+                                                               ? message(QT_TRANSLATE_NOOP("certificate", "a laboratory the procedure does not name"))
+                                                               : p.reference.certificate.issuer,
+                             p.reference.certificate.number)
                         .arg(p.reference.certificate.expandedUncertainty).arg(unit).arg(p.reference.certificate.k)
                         .arg(p.reference.certificate.due.toString(Qt::ISODate)));
-    if (record.allowExpiredReference)
-        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Note: the reference's certificate was past its due date (%1) when this "
-                                                                 "calibration was made; it was run with --allow-expired-reference."))
-                            .arg(p.reference.certificate.due.toString(Qt::ISODate)));
     pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Decision rule: %1")).arg(ruleInWords(p)));
     pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "The expanded uncertainty U is the combined standard uncertainty "
                                                              "multiplied by the coverage factor k from Student's t for a coverage "
                                                              "probability of 95.45 % at the effective degrees of freedom "
                                                              "(Welch-Satterthwaite), as the GUM sets out; U is rounded up to two "
                                                              "significant digits.")));
+
+    if (!deviations.isEmpty()) {
+        pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Deviations from the method")));
+        QVector<QStringList> rows;
+        for (const record::Deviation &deviation : deviations)
+            rows.append({deviation.when, deviation.what, deviation.reason.isEmpty() ? message(QT_TRANSLATE_NOOP("certificate", "(none given)"))
+                                                                                    : deviation.reason});
+        pages.table({message(QT_TRANSLATE_NOOP("certificate", "When (UTC)")), message(QT_TRANSLATE_NOOP("certificate", "What happened")),
+                     message(QT_TRANSLATE_NOOP("certificate", "Reason"))},
+                    rows, {0.22, 0.5, 0.28});
+    }
 
     pages.heading(message(QT_TRANSLATE_NOOP("certificate", "Results as found")));
     results(pages, p, analysed, analysis::Phase::AsFound, false);
@@ -378,12 +424,37 @@ int render(QPaintDevice &device, const std::function<void(QPainter &)> &newPage,
         const fit::SensorFit &sensor = analysed.sensor;
         pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "New calibration table: %1 rows from %2 K to %3 K, the present curve "
                                                                  "corrected by the sensor's measured voltage offset (%4). Calibrated range: "
-                                                                 "%5 K to %6 K; beyond it the correction is held at its end value. The "
-                                                                 "table's linear interpolation stays within %7 mK of the fitted curve."))
+                                                                 "%5 K to %6 K. %7 Readings below the range change by up to %8 mK, above it "
+                                                                 "by up to %9 mK. The table's linear interpolation stays within %10 mK of "
+                                                                 "the fitted curve."))
                             .arg(sensor.table.size()).arg(sensor.table.first().second).arg(sensor.table.last().second)
                             .arg(sensor.degree > 0 ? message(QT_TRANSLATE_NOOP("certificate", "least-squares polynomial of degree %1")).arg(sensor.degree)
                                                    : message(QT_TRANSLATE_NOOP("certificate", "interpolated between the points")))
-                            .arg(sensor.low).arg(sensor.high).arg(fixed(sensor.interpolationMk, 3)));
+                            .arg(sensor.low).arg(sensor.high)
+                            .arg(beyondRange(sensor), fixed(sensor.changeBelowMk, 1), fixed(sensor.changeAboveMk, 1))
+                            .arg(fixed(sensor.interpolationMk, 3)));
+    }
+    if (analysed.fitted) {
+        const QString range = adc ? QStringLiteral("%1 V to %2 V").arg(*std::min_element(p.points.cbegin(), p.points.cend()))
+                                        .arg(*std::max_element(p.points.cbegin(), p.points.cend()))
+                                  : QStringLiteral("%1 K to %2 K").arg(analysed.sensor.low).arg(analysed.sensor.high);
+        const int dof = adc ? analysed.adc.dof : analysed.sensor.dof;
+        if (analysed.rangeEstablished)
+            pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Between the points: over the calibrated range (%1) a reading with the "
+                                                                     "new %2 has an expanded uncertainty U = %3 %4 (k = %5), from the largest "
+                                                                     "point uncertainty, the fit's standard error of %6 V (%7 degrees of "
+                                                                     "freedom)%8."))
+                                .arg(range, adc ? message(QT_TRANSLATE_NOOP("certificate", "constants")) : message(QT_TRANSLATE_NOOP("certificate", "table")))
+                                .arg(analysed.range.expanded, 0, 'g', 2).arg(unit).arg(fixed(analysed.range.k, 2))
+                                .arg(adc ? analysed.adc.standardError : analysed.sensor.standardError, 0, 'g', 2).arg(dof)
+                                .arg(adc ? QString() : message(QT_TRANSLATE_NOOP("certificate", " and the table's interpolation"))));
+        else
+            pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Between the points the uncertainty is not established: the fit has as "
+                                                                     "many coefficients as there are points, so no degree of freedom is left to "
+                                                                     "show how well it follows the %1 between them. The uncertainties above hold "
+                                                                     "at the points only (%2)."))
+                                .arg(adc ? message(QT_TRANSLATE_NOOP("certificate", "converter")) : message(QT_TRANSLATE_NOOP("certificate", "sensor")),
+                                     range));
     }
     if (written) {
         pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Written to the instrument: %1. SHA-256 of the set as found %2, as left %3."))

@@ -16,6 +16,7 @@ QString message(const char *text)
     return QCoreApplication::translate("fit", text);
 }
 
+constexpr double MillikelvinPerKelvin = 1000.0;
 // Each table segment is checked at this many places between its rows.
 constexpr int ChecksPerSegment = 16;
 
@@ -84,6 +85,16 @@ double polynomial(const QVector<double> &coefficients, double x)
     for (int i = coefficients.size() - 1; i >= 0; --i)
         value = value * x + coefficients.at(i);
     return value;
+}
+
+double standardError(const QVector<double> &residuals, int dof)
+{
+    if (dof < 1)
+        return std::numeric_limits<double>::quiet_NaN();
+    double squares = 0.0;
+    for (double residual : residuals)
+        squares += residual * residual;
+    return std::sqrt(squares / dof);
 }
 
 double offsetAt(const SensorFit &fit, double kelvin)
@@ -168,6 +179,8 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
         }
         for (int i = 0; i < points.size(); ++i)
             result.residuals.append(result.offsets.at(i) - polynomial(result.coefficients, x.at(i)));
+        result.dof = int(points.size()) - (result.degree + 1);
+        result.standardError = standardError(result.residuals, result.dof);
         result.curve = sorted;
         for (Point &point : result.curve)
             point.first += offsetAt(result, point.second);
@@ -179,6 +192,25 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
     }
     result.table = resampled.rows;
     result.interpolationMk = std::fabs(curvemath::largestError(result.table, denseCurve(sorted, result)).millikelvin);
+    // What the new table does to a reading beyond the calibrated range (the sensor's voltage
+    // there, as the present curve has it, read through the new table), and how far that
+    // departs from what it does at the nearest outer point.
+    const auto changeAt = [&result](const Point &present) {
+        return (curvemath::tableTemperature(result.table, present.first) - present.second) * MillikelvinPerKelvin;
+    };
+    const double atLow = changeAt({*curvemath::voltageAt(sorted, result.low), result.low});
+    const double atHigh = changeAt({*curvemath::voltageAt(sorted, result.high), result.high});
+    for (const Point &point : denseCurve(sorted, SensorFit())) {
+        if (point.second >= result.low && point.second <= result.high)
+            continue;
+        const double change = changeAt(point);
+        if (!std::isfinite(change))
+            continue;
+        const bool below = point.second < result.low;
+        double &largest = below ? result.changeBelowMk : result.changeAboveMk;
+        largest = std::max(largest, std::fabs(change));
+        result.departureMk = std::max(result.departureMk, std::fabs(change - (below ? atLow : atHigh)));
+    }
     return result;
 }
 
@@ -200,6 +232,8 @@ AdcFit fitAdc(double slope, double intercept, const QVector<double> &instrumentV
     result.slope = line.at(1);
     for (int i = 0; i < referenceVolts.size(); ++i)
         result.residuals.append(referenceVolts.at(i) - (result.slope * result.counts.at(i) + result.intercept));
+    result.dof = int(referenceVolts.size()) - 2;
+    result.standardError = standardError(result.residuals, result.dof);
     return result;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+#include <limits>
+
 // The adjustments a calibration by comparison computes from its measured points.
 namespace fit {
 
@@ -29,12 +31,25 @@ struct SensorFit
     double low = 0.0;             // the calibrated range: the outer points, in K
     double high = 0.0;
     // Where a polynomial's end values are held from: the table rows next beyond the outer
-    // points, so the table's linear interpolation meets the fit at the points themselves.
+    // points, so the table's linear interpolation meets the fit at the points themselves (a
+    // bend between two rows would cost tens of mK there). Between a point and that row the
+    // correction follows the polynomial; the certificate says how far it departs.
     double holdLow = 0.0;
     double holdHigh = 0.0;
+    // The fit's standard error, sqrt(sum of squared residuals / (n - p)), in V, with its n - p
+    // degrees of freedom; NaN with none left (as many coefficients as points, or interpolated).
+    double standardError = std::numeric_limits<double>::quiet_NaN();
+    int dof = 0;
     QVector<Point> curve;         // the present curve with the fitted offset added
     QVector<Point> table;         // the curve resampled as the import does: 100 rows
     double interpolationMk = 0.0; // the largest linear-interpolation error of the table against the fit
+    // How far the new table moves a reading below and above the calibrated range, at most, in
+    // mK (0 where the table does not reach beyond it).
+    double changeBelowMk = 0.0;
+    double changeAboveMk = 0.0;
+    // How far the correction beyond the range departs from its value at the nearest outer
+    // point, at most, in mK: 0 when it is held from the points themselves.
+    double departureMk = 0.0;
     QString error;
     bool ok() const { return error.isEmpty(); }
 };
@@ -42,7 +57,7 @@ struct SensorFit
 // Fits the sensor's deviation from the present curve (`table`: rows in any order), measured
 // as voltage offsets at the points: interpolated and held beyond the outer points with up to
 // three points (as softcal does), a least-squares polynomial of `degree` in temperature with
-// four or more, held at its end values beyond the outer points (from the next table row on).
+// four or more, held at its end values beyond the outer points.
 SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &points, int degree);
 
 // The fitted offset in V at a temperature.
@@ -54,6 +69,8 @@ struct AdcFit
     double intercept = 0.0;
     QVector<double> counts;    // the ADC count each reading implies with the present constants
     QVector<double> residuals; // V, the reference minus the new line
+    double standardError = std::numeric_limits<double>::quiet_NaN(); // V, n - 2 degrees of freedom
+    int dof = 0;
     QString error;
     bool ok() const { return error.isEmpty(); }
 };
@@ -67,5 +84,7 @@ AdcFit fitAdc(double slope, double intercept, const QVector<double> &instrumentV
 // empty when the system is singular.
 QVector<double> polynomialFit(const QVector<double> &x, const QVector<double> &y, int degree);
 double polynomial(const QVector<double> &coefficients, double x);
+// sqrt(sum of squares / dof); NaN when dof < 1.
+double standardError(const QVector<double> &residuals, int dof);
 
 } // namespace fit

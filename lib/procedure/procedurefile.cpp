@@ -1,6 +1,7 @@
 #include "procedurefile.h"
 
 #include "boundedread.h"
+#include "scpiclient.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -24,6 +25,12 @@ constexpr int MostPoints = 100;
 constexpr int LargestDegree = 8;
 // The longest wait a procedure may ask for (a settle, a window, a timeout): a week.
 constexpr double MostSeconds = 7 * 24 * 3600.0;
+// The default bounds: a bath is within a few kelvin of its set point, a sensor within a few
+// kelvin of its curve, a calibrator within microvolts, a converter within millivolts.
+constexpr double DefaultReadingBoundKelvin = 10.0;
+constexpr double DefaultAdjustmentBoundKelvin = 10.0;
+constexpr double DefaultReadingBoundVolts = 0.1;
+constexpr double DefaultAdjustmentBoundVolts = 0.05;
 // A value repeated over fewer readings is a steady readout's last digit, not a frozen one.
 constexpr int MinimumStaleIntervals = 3;
 
@@ -172,7 +179,7 @@ Parsed parse(const QJsonObject &object)
     Reader top(object, QString(), &error);
     top.allow({QStringLiteral("kind"), QStringLiteral("points"), QStringLiteral("as_left_points"), QStringLiteral("reference"),
                QStringLiteral("source"), QStringLiteral("stability"), QStringLiteral("tolerance"), QStringLiteral("decision_rule"),
-               QStringLiteral("uncertainty"), QStringLiteral("certificate"), QStringLiteral("fit")});
+               QStringLiteral("uncertainty"), QStringLiteral("certificate"), QStringLiteral("fit"), QStringLiteral("bounds")});
     p.kind = top.choice<Kind>(QStringLiteral("kind"), {{QStringLiteral("sensor"), Kind::Sensor}, {QStringLiteral("adc"), Kind::Adc}},
                               true, Kind::Sensor);
     if (!top.has(QStringLiteral("points")))
@@ -182,7 +189,11 @@ Parsed parse(const QJsonObject &object)
 
     Reader reference(top.object(QStringLiteral("reference"), true), QStringLiteral("reference"), &error);
     reference.allow({QStringLiteral("port"), QStringLiteral("query"), QStringLiteral("unit"), QStringLiteral("identify"),
-                     QStringLiteral("certificate"), QStringLiteral("drift"), QStringLiteral("resolution")});
+                     QStringLiteral("certificate"), QStringLiteral("drift"), QStringLiteral("resolution"), QStringLiteral("pattern"),
+                     QStringLiteral("make"), QStringLiteral("model"), QStringLiteral("serial_number")});
+    p.reference.make = reference.text(QStringLiteral("make"), false);
+    p.reference.model = reference.text(QStringLiteral("model"), false);
+    p.reference.serialNumber = reference.text(QStringLiteral("serial_number"), false);
     p.reference.port = reference.text(QStringLiteral("port"), true);
     p.reference.query = reference.text(QStringLiteral("query"), false,
                                        p.kind == Kind::Adc ? QStringLiteral("MEAS:VOLT?") : QStringLiteral("MEAS:TEMP?"));
@@ -192,9 +203,17 @@ Parsed parse(const QJsonObject &object)
     p.reference.identify = reference.boolean(QStringLiteral("identify"), false);
     p.reference.drift = reference.number(QStringLiteral("drift"), false, 0.0, false);
     p.reference.resolution = reference.number(QStringLiteral("resolution"), false, 0.0, false);
+    p.reference.pattern = reference.text(QStringLiteral("pattern"), false);
+    if (reference.has(QStringLiteral("pattern"))) {
+        const QString problem = scpiclient::patternProblem(p.reference.pattern);
+        if (!problem.isEmpty())
+            top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"reference.pattern\": %1")).arg(problem));
+    }
     Reader certificate(reference.object(QStringLiteral("certificate"), true), QStringLiteral("reference.certificate"), &error);
-    certificate.allow({QStringLiteral("number"), QStringLiteral("expanded_uncertainty"), QStringLiteral("k"), QStringLiteral("due")});
+    certificate.allow({QStringLiteral("number"), QStringLiteral("issuer"), QStringLiteral("expanded_uncertainty"), QStringLiteral("k"),
+                       QStringLiteral("due")});
     p.reference.certificate.number = certificate.text(QStringLiteral("number"), true);
+    p.reference.certificate.issuer = certificate.text(QStringLiteral("issuer"), false);
     p.reference.certificate.expandedUncertainty = certificate.number(QStringLiteral("expanded_uncertainty"), true, 0.0, false);
     p.reference.certificate.k = certificate.number(QStringLiteral("k"), false, 2.0, true);
     const QString due = certificate.text(QStringLiteral("due"), true);
@@ -279,6 +298,12 @@ Parsed parse(const QJsonObject &object)
     c.operatorName = texts.text(QStringLiteral("operator"), false);
     c.ambient = texts.text(QStringLiteral("ambient"), false);
 
+    p.bounds = defaultBounds(p.kind);
+    Reader bounds(top.object(QStringLiteral("bounds"), false), QStringLiteral("bounds"), &error);
+    bounds.allow({QStringLiteral("reading"), QStringLiteral("adjustment")});
+    p.bounds.reading = bounds.number(QStringLiteral("reading"), false, p.bounds.reading, true);
+    p.bounds.adjustment = bounds.number(QStringLiteral("adjustment"), false, p.bounds.adjustment, true);
+
     Reader fit(top.object(QStringLiteral("fit"), false), QStringLiteral("fit"), &error);
     fit.allow({QStringLiteral("degree")});
     if (fit.has(QStringLiteral("degree"))) {
@@ -350,6 +375,12 @@ Parsed readFile(const QString &path)
     return parse(read.bytes);
 }
 
+Bounds defaultBounds(Kind kind)
+{
+    return kind == Kind::Adc ? Bounds{DefaultReadingBoundVolts, DefaultAdjustmentBoundVolts}
+                             : Bounds{DefaultReadingBoundKelvin, DefaultAdjustmentBoundKelvin};
+}
+
 int fewestPoints(Kind kind)
 {
     return kind == Kind::Adc ? 2 : 1;
@@ -359,7 +390,9 @@ int fitDegree(const Procedure &procedure)
 {
     if (procedure.points.size() <= 3)
         return 0;
-    return procedure.degree > 0 ? procedure.degree : std::min(3, int(procedure.points.size()) - 1);
+    // Two degrees of freedom left by default, so the fit's standard error says how well it
+    // follows the sensor between the points.
+    return procedure.degree > 0 ? procedure.degree : std::min(3, int(procedure.points.size()) - 2);
 }
 
 double inUnit(double value, Unit unit)

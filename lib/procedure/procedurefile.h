@@ -26,6 +26,7 @@ const QString ManualPort = QStringLiteral("manual");
 struct ReferenceCertificate
 {
     QString number;
+    QString issuer; // the laboratory that calibrated the reference
     double expandedUncertainty = 0.0; // in K or V by kind
     double k = 2.0;
     QDate due;
@@ -33,6 +34,10 @@ struct ReferenceCertificate
 
 struct Reference
 {
+    // What the reference is, for the certificate's traceability statement.
+    QString make;
+    QString model;
+    QString serialNumber;
     QString port;  // socket://HOST:PORT, a serial port's name, or "manual"
     QString query;
     Unit unit = Unit::Kelvin;
@@ -40,6 +45,7 @@ struct Reference
     ReferenceCertificate certificate;
     double drift = 0.0;      // half-width, in K or V
     double resolution = 0.0; // the readout's last digit, in K or V
+    QString pattern;         // a regular expression for an odd readout's answer; empty: the usual forms
 };
 
 struct Source
@@ -75,6 +81,15 @@ struct CertificateTexts
     QString number, lab, address, customer, item, procedure, operatorName, ambient;
 };
 
+// What a run refuses before anything is written: a reference reading this far from the point's
+// nominal value (a readout in another unit, a bath left at another temperature), and a new set
+// that changes a reading at a point by more than this. In K or V by kind.
+struct Bounds
+{
+    double reading = 0.0;
+    double adjustment = 0.0;
+};
+
 struct Procedure
 {
     Kind kind = Kind::Sensor;
@@ -87,6 +102,7 @@ struct Procedure
     DecisionRule rule = DecisionRule::Simple;
     QVector<Component> uncertainty;
     CertificateTexts certificate;
+    Bounds bounds;
     int degree = 0;               // of the least-squares polynomial (sensor, 4 points or more)
     QJsonObject json;             // the file as given, kept in the record
 };
@@ -100,6 +116,11 @@ struct Parsed
 Parsed parse(const QJsonObject &object);
 Parsed parse(const QByteArray &bytes);
 Parsed readFile(const QString &path);
+
+// The bounds a procedure gets when it names none: far beyond a real bath's or sensor's
+// deviation, far below the 273.15 K of a readout in C behind a procedure in K (or a factor of
+// a thousand between mV and V).
+Bounds defaultBounds(Kind kind);
 
 // The fewest points a fit of the kind takes.
 int fewestPoints(Kind kind);

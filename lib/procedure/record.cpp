@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -50,6 +51,27 @@ QJsonArray numbers(const QVector<double> &values)
     return array;
 }
 
+QJsonArray sessionsJson(const QVector<Session> &sessions)
+{
+    QJsonArray array;
+    for (const Session &one : sessions) {
+        array.append(QJsonObject{{QStringLiteral("software"), one.software},
+                                 {QStringLiteral("port"), one.port},
+                                 {QStringLiteral("serial_number"), one.serialNumber},
+                                 {QStringLiteral("reference_idn"), one.referenceIdn},
+                                 {QStringLiteral("user"), one.user},
+                                 {QStringLiteral("started"), one.started},
+                                 {QStringLiteral("ended"), one.ended},
+                                 {QStringLiteral("note"), one.note}});
+    }
+    return array;
+}
+
+QString isoTime(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
 QString phaseName(analysis::Phase phase)
 {
     return phase == analysis::Phase::AsLeft ? QStringLiteral("as left") : QStringLiteral("as found");
@@ -92,7 +114,7 @@ QJsonObject pointJson(const procedure::Procedure &procedure, const analysis::Raw
     if (!raw.skipReason.isEmpty())
         object.insert(QStringLiteral("skip_reason"), raw.skipReason);
     if (raw.interrupted)
-        object.insert(QStringLiteral("interrupted"), true);
+        object.insert(QStringLiteral("interrupted"), raw.interruption);
     if (!result)
         return object;
     const stability::Judgement &judged = result->stability;
@@ -106,6 +128,24 @@ QJsonObject pointJson(const procedure::Procedure &procedure, const analysis::Raw
                               {QStringLiteral("reference_sd"), number(judged.reference.sd)},
                               {QStringLiteral("instrument_slope_per_min"), number(judged.instrument.slopePerMinute)},
                               {QStringLiteral("instrument_sd"), number(judged.instrument.sd)}});
+    // The judge's verdict when the capture began, recomputed from the readings before it.
+    const procedure::Stability &limits = procedure.stability;
+    QJsonObject verdict{{QStringLiteral("stable"), judged.stable},
+                        {QStringLiteral("window_spanned"), judged.filled},
+                        {QStringLiteral("stale"), judged.stale},
+                        {QStringLiteral("turning"), judged.turning},
+                        {QStringLiteral("reference_end_slope_per_min"), number(judged.referenceEnd.slopePerMinute)},
+                        {QStringLiteral("instrument_end_slope_per_min"), number(judged.instrumentEnd.slopePerMinute)},
+                        {QStringLiteral("longest_gap_s"), number(judged.longestGapSeconds)},
+                        {QStringLiteral("limits"), QJsonObject{{QStringLiteral("interval_s"), limits.interval},
+                                                               {QStringLiteral("window_s"), limits.window},
+                                                               {QStringLiteral("slope_per_min"), limits.slope},
+                                                               {QStringLiteral("sd"), limits.sd},
+                                                               {QStringLiteral("stale_s"), limits.stale},
+                                                               {QStringLiteral("samples"), limits.samples}}}};
+    if (raw.capturedFrom > 0)
+        verdict.insert(QStringLiteral("at"), isoTime(raw.samples.at(raw.capturedFrom - 1).ms));
+    object.insert(QStringLiteral("judgement"), verdict);
     object.insert(QStringLiteral("budget"), budgetJson(result->budget));
     QJsonObject outcome{{QStringLiteral("error"), number(result->error)},
                         {QStringLiteral("expanded_uncertainty"), number(result->budget.expanded)},
@@ -117,6 +157,11 @@ QJsonObject pointJson(const procedure::Procedure &procedure, const analysis::Raw
     return object;
 }
 
+QJsonValue rangeJson(const analysis::Analysis &analysed)
+{
+    return analysed.rangeEstablished ? QJsonValue(budgetJson(analysed.range)) : QJsonValue(QStringLiteral("not established"));
+}
+
 QJsonObject fitJson(const procedure::Procedure &procedure, const analysis::Analysis &analysed)
 {
     if (procedure.kind == procedure::Kind::Adc) {
@@ -125,7 +170,10 @@ QJsonObject fitJson(const procedure::Procedure &procedure, const analysis::Analy
                            {QStringLiteral("slope"), number(adc.slope)},
                            {QStringLiteral("intercept"), number(adc.intercept)},
                            {QStringLiteral("counts"), numbers(adc.counts)},
-                           {QStringLiteral("residuals_V"), numbers(adc.residuals)}};
+                           {QStringLiteral("residuals_V"), numbers(adc.residuals)},
+                           {QStringLiteral("standard_error_V"), number(adc.standardError)},
+                           {QStringLiteral("dof"), adc.dof},
+                           {QStringLiteral("range_uncertainty"), rangeJson(analysed)}};
     }
     const fit::SensorFit &sensor = analysed.sensor;
     return QJsonObject{{QStringLiteral("model"), sensor.degree > 0 ? QStringLiteral("least-squares polynomial of the voltage offset in temperature")
@@ -139,7 +187,12 @@ QJsonObject fitJson(const procedure::Procedure &procedure, const analysis::Analy
                        {QStringLiteral("half_span_K"), number(sensor.halfSpan)},
                        {QStringLiteral("range_K"), numbers({sensor.low, sensor.high})},
                        {QStringLiteral("held_from_K"), numbers({sensor.holdLow, sensor.holdHigh})},
-                       {QStringLiteral("interpolation_mK"), number(sensor.interpolationMk)}};
+                       {QStringLiteral("interpolation_mK"), number(sensor.interpolationMk)},
+                       {QStringLiteral("standard_error_V"), number(sensor.standardError)},
+                       {QStringLiteral("dof"), sensor.dof},
+                       {QStringLiteral("change_beyond_range_mK"), numbers({sensor.changeBelowMk, sensor.changeAboveMk})},
+                       {QStringLiteral("departure_beyond_range_mK"), number(sensor.departureMk)},
+                       {QStringLiteral("range_uncertainty"), rangeJson(analysed)}};
 }
 
 QString shown(const QJsonValue &value)
@@ -262,6 +315,7 @@ QJsonObject toJson(const Record &record)
                                                                   {QStringLiteral("serial_number"), record.serialNumber}}},
                        {QStringLiteral("reference"), QJsonObject{{QStringLiteral("idn"), record.referenceIdn}}},
                        {QStringLiteral("allow_expired_reference"), record.allowExpiredReference},
+                       {QStringLiteral("sessions"), sessionsJson(record.sessions)},
                        {QStringLiteral("write"), record.write},
                        {QStringLiteral("started"), record.started},
                        {QStringLiteral("finished"), record.finished},
@@ -269,6 +323,9 @@ QJsonObject toJson(const Record &record)
                        {QStringLiteral("note"), record.note},
                        {QStringLiteral("as_found_set"), setJson(record.asFound)},
                        {QStringLiteral("as_found_sha256"), setHash(record.asFound)}};
+    if (record.allowExpiredReference)
+        object.insert(QStringLiteral("expired_reference"), QJsonObject{{QStringLiteral("reason"), record.expiredReferenceReason},
+                                                                      {QStringLiteral("allowed_by"), record.expiredReferenceAllowedBy}});
     if (!record.writeOutcome.isEmpty())
         object.insert(QStringLiteral("write_outcome"), record.writeOutcome);
     if (!record.backup.isEmpty())
@@ -323,6 +380,17 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
     record.serialNumber = object.value(QStringLiteral("instrument")).toObject().value(QStringLiteral("serial_number")).toString();
     record.referenceIdn = object.value(QStringLiteral("reference")).toObject().value(QStringLiteral("idn")).toString();
     record.allowExpiredReference = object.value(QStringLiteral("allow_expired_reference")).toBool();
+    const QJsonObject expired = object.value(QStringLiteral("expired_reference")).toObject();
+    record.expiredReferenceReason = expired.value(QStringLiteral("reason")).toString();
+    record.expiredReferenceAllowedBy = expired.value(QStringLiteral("allowed_by")).toString();
+    const QJsonArray sessions = object.value(QStringLiteral("sessions")).toArray();
+    for (const QJsonValue &value : sessions) {
+        const QJsonObject one = value.toObject();
+        record.sessions.append({one.value(QStringLiteral("software")).toString(), one.value(QStringLiteral("port")).toString(),
+                                one.value(QStringLiteral("serial_number")).toString(), one.value(QStringLiteral("reference_idn")).toString(),
+                                one.value(QStringLiteral("user")).toString(), one.value(QStringLiteral("started")).toString(),
+                                one.value(QStringLiteral("ended")).toString(), one.value(QStringLiteral("note")).toString()});
+    }
     record.write = object.value(QStringLiteral("write")).toBool();
     record.started = object.value(QStringLiteral("started")).toString();
     record.finished = object.value(QStringLiteral("finished")).toString();
@@ -376,12 +444,69 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
             return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].captured_from lies outside its samples")).arg(i));
         raw.captureReason = point.value(QStringLiteral("capture_reason")).toString();
         raw.skipReason = point.value(QStringLiteral("skip_reason")).toString();
-        raw.interrupted = point.value(QStringLiteral("interrupted")).toBool();
+        raw.interrupted = point.contains(QStringLiteral("interrupted"));
+        raw.interruption = point.value(QStringLiteral("interrupted")).toString();
         if (raw.captured() && (raw.interrupted || !raw.skipReason.isEmpty()))
             return fail(message(QT_TRANSLATE_NOOP("record", "points[%1] is captured, yet skipped or interrupted")).arg(i));
         record.points.append(raw);
     }
     return record;
+}
+
+QVector<Deviation> deviations(const Record &record)
+{
+    QVector<Deviation> found;
+    const procedure::Parsed parsed = procedureOf(record);
+    if (!parsed.procedure)
+        return found;
+    const procedure::Procedure &p = *parsed.procedure;
+    const QString unit = procedure::pointUnit(p.kind);
+    if (record.allowExpiredReference)
+        found.append({-1,
+                      message(QT_TRANSLATE_NOOP("record", "The reference's certificate %1 was due on %2; the reference was used past "
+                                                          "that date, as %3 allowed."))
+                          .arg(p.reference.certificate.number, p.reference.certificate.due.toString(Qt::ISODate),
+                               record.expiredReferenceAllowedBy.isEmpty() ? message(QT_TRANSLATE_NOOP("record", "the operator"))
+                                                                          : record.expiredReferenceAllowedBy),
+                      record.expiredReferenceReason, record.started});
+    for (int i = 1; i < record.sessions.size(); ++i) {
+        const Session &before = record.sessions.at(i - 1);
+        const Session &now = record.sessions.at(i);
+        found.append({-1,
+                      message(QT_TRANSLATE_NOOP("record", "The run ended (%1) and was resumed from its record with %2 on %3."))
+                          .arg(before.ended.isEmpty() ? message(QT_TRANSLATE_NOOP("record", "at a time not recorded")) : before.ended,
+                               now.software, now.port),
+                      before.note, now.started});
+    }
+    const analysis::Analysis analysed = analysis::analyse(p, record.asFound, record.points);
+    int captured = 0;
+    for (int i = 0; i < record.points.size(); ++i) {
+        const analysis::RawPoint &raw = record.points.at(i);
+        const QString where = QStringLiteral("%1 %2, %3").arg(raw.nominal).arg(unit, phaseName(raw.phase));
+        const QString last = raw.samples.isEmpty() ? QString() : isoTime(raw.samples.last().ms);
+        if (raw.captured()) {
+            const analysis::PointResult &result = analysed.points.at(captured++);
+            if (!raw.captureReason.isEmpty()) {
+                const QString first = raw.capturedFrom > 0 ? isoTime(raw.samples.at(raw.capturedFrom - 1).ms) : last;
+                found.append({i,
+                              result.stability.stable
+                                  ? message(QT_TRANSLATE_NOOP("record", "%1: captured on the operator's word."))
+                                        .arg(where)
+                                  : message(QT_TRANSLATE_NOOP("record", "%1: captured on the operator's word, before it was judged "
+                                                                        "stable; its readings were not judged stable."))
+                                        .arg(where),
+                              raw.captureReason, first});
+            }
+        } else if (!raw.skipReason.isEmpty()) {
+            found.append({i, message(QT_TRANSLATE_NOOP("record", "%1: skipped by the operator; not measured.")).arg(where),
+                          raw.skipReason, last});
+        } else if (raw.interrupted) {
+            found.append({i, message(QT_TRANSLATE_NOOP("record", "%1: an attempt of %2 readings ended before its capture."))
+                                 .arg(where).arg(raw.samples.size()),
+                          raw.interruption, last});
+        }
+    }
+    return found;
 }
 
 QString defaultFileName(const procedure::Procedure &procedure)
@@ -448,6 +573,21 @@ Verified verify(const QJsonObject &object)
     if (object.value(HashKey).toString() != hash)
         return {false, message(QT_TRANSLATE_NOOP("record", "sha256: recorded %1, recomputed %2"))
                            .arg(object.value(HashKey).toString(), hash)};
+    // Every number agrees; the captures must also be ones the rules allow.
+    const procedure::Parsed parsed = procedureOf(*record);
+    if (parsed.procedure) {
+        const analysis::Analysis analysed = analysis::analyse(*parsed.procedure, record->asFound, record->points);
+        int captured = 0;
+        for (int i = 0; i < record->points.size(); ++i) {
+            const analysis::RawPoint &raw = record->points.at(i);
+            if (!raw.captured())
+                continue;
+            const QString problem = analysis::captureProblem(*parsed.procedure, raw, analysed.points.at(captured++));
+            if (!problem.isEmpty())
+                return {false, message(QT_TRANSLATE_NOOP("record", "points[%1] (%2 %3, %4): %5"))
+                                   .arg(i).arg(raw.nominal).arg(procedure::pointUnit(parsed.procedure->kind), phaseName(raw.phase), problem)};
+        }
+    }
     return {true, QString()};
 }
 

@@ -22,14 +22,31 @@ namespace record {
 enum class State { Running, Complete, NotStable, Stopped, Failed };
 QString stateName(State state);
 
+// One stretch of a run, from its start (or a resume) to its end; a resumed run has several.
+struct Session
+{
+    QString software;
+    QString port;
+    QString serialNumber;
+    QString referenceIdn;
+    QString user;     // who ran it, as the computer knows them
+    QString started;  // ISO 8601 UTC
+    QString ended;    // empty while it runs
+    QString note;     // how it ended
+};
+
 struct Record
 {
     QJsonObject procedure; // the procedure file's object, as run
+    // The latest session's; every session is in `sessions`.
     QString software;
     QString port;
     QString serialNumber;
     QString referenceIdn;
     bool allowExpiredReference = false;
+    QString expiredReferenceReason;    // why a reference past its due date was used
+    QString expiredReferenceAllowedBy; // and who allowed it
+    QVector<Session> sessions;
     bool write = false;
     QString started;  // ISO 8601 UTC
     QString finished; // empty while running
@@ -42,6 +59,17 @@ struct Record
     std::optional<device::DeviceSet> asLeft; // read back after the write
     QString note; // why the run ended early, for the reader
 };
+
+// A departure from the method that the certificate must state: a capture on the operator's
+// word, a skipped point, an interrupted attempt, an expired reference, a resumed run.
+struct Deviation
+{
+    int point = -1; // the record's point, or -1 for the run as a whole
+    QString what;
+    QString reason;
+    QString when; // ISO 8601 UTC
+};
+QVector<Deviation> deviations(const Record &record);
 
 // The record with everything computed from it, and its hash.
 QJsonObject toJson(const Record &record);

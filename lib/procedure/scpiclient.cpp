@@ -12,6 +12,8 @@
 
 namespace scpiclient {
 
+using procedure::Unit;
+
 namespace {
 
 constexpr int PollMs = 50; // how often a wait looks at the stop flag
@@ -105,49 +107,118 @@ std::optional<QByteArray> Client::ask(const QByteArray &query, const std::atomic
     }
 }
 
+namespace {
+
+// A readout's text: UTF-8 where it is ("25.587 °C"), otherwise Latin-1, which maps every byte.
+QString replyText(const QByteArray &reply)
+{
+    const QString utf8 = QString::fromUtf8(reply);
+    return utf8.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(reply) : utf8;
+}
+
+// A channel's label before the reading ("CH1:", "t:", "Input A ="), whose digits are no reading.
+const QRegularExpression &labelPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*[A-Za-z][A-Za-z0-9 _.]*\\s*[:=]\\s*"));
+    return pattern;
+}
+
+// A unit as readouts write it, as a whole word: K, KEL, C, CEL, °C, deg C, V, VOLT(S), mV.
+const QRegularExpression &unitPattern()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("(?:^|[\\s,;/()\\[\\]]|(?<=\\d))((?i:KEL|KELVIN|K)|(?i:CEL|CELSIUS|(?:DEG|°|º)\\s*C|C)|mV|(?i:VOLTS?|V))(?=$|[\\s,;/()\\[\\]])"));
+    return pattern;
+}
+
+struct Parts
+{
+    std::optional<double> value;
+    std::optional<Unit> unit;
+    double scale = 1.0; // mV to V
+};
+
+Parts parts(const QByteArray &reply, const QString &custom)
+{
+    Parts result;
+    const QString text = replyText(reply);
+    QString number;
+    QString after;
+    if (!custom.isEmpty()) {
+        const QRegularExpressionMatch match = QRegularExpression(custom).match(text);
+        if (!match.hasMatch())
+            return result;
+        number = match.captured(QStringLiteral("value")).isEmpty() ? match.captured(1) : match.captured(QStringLiteral("value"));
+        after = match.captured(QStringLiteral("unit"));
+        if (after.isEmpty())
+            after = text.mid(match.capturedEnd(0));
+    } else {
+        const int labelEnd = labelPattern().match(text).capturedEnd(0);
+        const QRegularExpressionMatch match = numberPattern().match(text, std::max(0, labelEnd));
+        if (!match.hasMatch())
+            return result;
+        number = match.captured(0);
+        after = text.mid(match.capturedEnd(0));
+    }
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return result;
+    result.value = value;
+    const QRegularExpressionMatch unit = unitPattern().match(after);
+    if (unit.hasMatch()) {
+        const QString symbol = unit.captured(1);
+        const QString upper = symbol.toUpper();
+        if (symbol == QLatin1String("mV")) {
+            result.unit = Unit::Volt;
+            result.scale = 1e-3;
+        } else if (upper.startsWith(QLatin1Char('V'))) {
+            result.unit = Unit::Volt;
+        } else if (upper.startsWith(QLatin1Char('K'))) {
+            result.unit = Unit::Kelvin;
+        } else {
+            result.unit = Unit::Celsius;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
 std::optional<double> firstNumber(const QByteArray &reply)
 {
-    const QRegularExpressionMatch match = numberPattern().match(QString::fromLatin1(reply));
-    if (!match.hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double value = match.captured(0).toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return parts(reply, QString()).value;
 }
 
 std::optional<procedure::Unit> unitAfterNumber(const QByteArray &reply)
 {
-    const QString text = QString::fromLatin1(reply);
-    const QRegularExpressionMatch match = numberPattern().match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    static const QRegularExpression unitPattern(QStringLiteral("^[\\s,]*(?:deg)?([KCV])\\b"));
-    const QRegularExpressionMatch unit = unitPattern.match(text.mid(match.capturedEnd(0)));
-    if (!unit.hasMatch())
-        return std::nullopt;
-    const QString symbol = unit.captured(1);
-    return symbol == QLatin1String("K") ? procedure::Unit::Kelvin
-         : symbol == QLatin1String("C") ? procedure::Unit::Celsius
-                                        : procedure::Unit::Volt;
+    return parts(reply, QString()).unit;
 }
 
-std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, QString *error)
+QString patternProblem(const QString &pattern)
 {
-    const std::optional<double> value = firstNumber(reply);
-    if (!value) {
+    const QRegularExpression expression(pattern);
+    if (!expression.isValid())
+        return message(QT_TRANSLATE_NOOP("scpiclient", "not a regular expression: %1")).arg(expression.errorString());
+    if (expression.captureCount() < 1 && !expression.namedCaptureGroups().contains(QStringLiteral("value")))
+        return message(QT_TRANSLATE_NOOP("scpiclient", "it needs a group, (...) or (?<value>...), around the reading"));
+    return QString();
+}
+
+std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, QString *error, const QString &pattern)
+{
+    const Parts found = parts(reply, pattern);
+    if (!found.value) {
         *error = message(QT_TRANSLATE_NOOP("scpiclient", "the reference answered \"%1\", which holds no number"))
                      .arg(ports::printableLine(reply));
         return std::nullopt;
     }
-    const std::optional<procedure::Unit> named = unitAfterNumber(reply);
-    if (named && *named != unit) {
+    if (found.unit && *found.unit != unit) {
         *error = message(QT_TRANSLATE_NOOP("scpiclient", "the reference answered in %1 (\"%2\"), but the procedure says %3"))
-                     .arg(procedure::unitSymbol(*named), ports::printableLine(reply), procedure::unitSymbol(unit));
+                     .arg(procedure::unitSymbol(*found.unit), ports::printableLine(reply), procedure::unitSymbol(unit));
         return std::nullopt;
     }
-    return value;
+    return *found.value * found.scale;
 }
 
 QByteArray setCommand(const QString &pattern, double nominal)

@@ -46,14 +46,21 @@ private:
     QByteArray m_buffer;
 };
 
-// The first number in a readout's answer: "77.352", "t: 25.587 C", "231.928,C,4,...".
+// The reading in a readout's answer: "77.352", "t: 25.587 C", "231.928,C,4,...", the first
+// number after a channel's label ("CH1: 25.1 CEL" reads 25.1).
 std::optional<double> firstNumber(const QByteArray &reply);
-// The unit that follows the first number, when the answer names one (K, C or V).
+// The unit named after the reading, wherever it stands after it (K, KEL, C, CEL, °C, deg C,
+// V, VOLT, mV); nothing when the answer names none.
 std::optional<procedure::Unit> unitAfterNumber(const QByteArray &reply);
 
-// A reading of the reference from its answer, in the unit the procedure names; nothing, with
-// the reason, for an answer without a number or in another unit.
-std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, QString *error);
+// Why `pattern` cannot find a reading (not a regular expression, or no group); empty when it can.
+QString patternProblem(const QString &pattern);
+
+// A reading of the reference from its answer, in the unit the procedure names (mV in V);
+// nothing, with the reason quoting the answer, for an answer without a number or in another
+// unit. A procedure's own `pattern` finds the reading in its group named "value" (or its
+// first), and the unit in a group named "unit" or after the match.
+std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, QString *error, const QString &pattern = QString());
 
 // The set command with {K}, {C} or {V} replaced by the nominal value (in K or V).
 QByteArray setCommand(const QString &pattern, double nominal);

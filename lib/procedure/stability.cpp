@@ -73,15 +73,15 @@ ChannelStatistics statistics(const QVector<double> &seconds, const QVector<doubl
     return result;
 }
 
-double staleMs(const procedure::Stability &limits)
+double staleSeconds(const procedure::Stability &limits)
 {
-    return std::min(limits.stale, limits.window) * MsPerSecond;
+    return std::min(limits.stale, limits.window);
 }
 
 bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stability &limits)
 {
     // The slack of a window's edge: readings fall due once an interval.
-    const double longest = staleMs(limits) - limits.interval * MsPerSecond / 2;
+    const double longest = staleSeconds(limits) * MsPerSecond - limits.interval * MsPerSecond / 2;
     int first = 0;
     for (int i = 1; i <= readings.size(); ++i) {
         if (i < readings.size() && readings.at(i).reference == readings.at(first).reference)
@@ -150,7 +150,7 @@ Judgement judge(const QVector<Reading> &readings, const procedure::Stability &li
     // A frozen stretch anywhere in the window (or running into it) spoils its statistics.
     QVector<Reading> touching;
     for (const Reading &reading : readings) {
-        if (double(nowMs - reading.ms) <= windowMs + staleMs(limits))
+        if (double(nowMs - reading.ms) <= windowMs + staleSeconds(limits) * MsPerSecond)
             touching.append(reading);
     }
     judgement.stale = holdsFrozenStretch(touching, limits);

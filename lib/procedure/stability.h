@@ -63,8 +63,8 @@ struct Judgement
 };
 
 // The time one value may repeat before the reference counts as stale: the procedure's, at most
-// a window, in milliseconds.
-double staleMs(const procedure::Stability &limits);
+// a window, in seconds.
+double staleSeconds(const procedure::Stability &limits);
 
 // Judges the readings of one point (in time order, on a monotonic clock) at `nowMs`.
 Judgement judge(const QVector<Reading> &readings, const procedure::Stability &limits, qint64 nowMs);

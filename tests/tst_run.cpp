@@ -1,0 +1,295 @@
+#include "analysis.h"
+#include "benchhost.h"
+#include "calibrationrun.h"
+#include "portname.h"
+#include "ports.h"
+#include "procedurefile.h"
+#include "record.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+
+namespace {
+
+// Time that passes only when the run sleeps: a whole calibration of minutes in a second. The
+// bench's bath moves on the same time; its wall clock can be stepped as NTP or a suspended
+// computer would.
+class VirtualClock : public procedure::Clock
+{
+public:
+    qint64 wallMs() const override { return WallStartMs + m_monotonic.load() + m_wallStep.load(); }
+    qint64 monotonicMs() const override { return m_monotonic.load(); }
+    void sleep(qint64 ms) override { m_monotonic += std::max<qint64>(0, ms); }
+    void stepWall(qint64 ms) { m_wallStep += ms; }
+    double seconds() const { return double(m_monotonic.load()) / 1000.0; }
+
+private:
+    static constexpr qint64 WallStartMs = 1796000000000; // late 2026
+    std::atomic<qint64> m_monotonic{0};
+    std::atomic<qint64> m_wallStep{0};
+};
+
+// A bench that settles within a fraction of a second; readings every 0.1 s, a window of 2 s.
+sim::BenchSettings quickBench()
+{
+    sim::BenchSettings settings;
+    settings.timeConstantSeconds = 0.3;
+    return settings;
+}
+
+QJsonObject procedureFor(sim::BenchHost &bench, const QJsonArray &points)
+{
+    return QJsonObject{
+        {QStringLiteral("kind"), QStringLiteral("sensor")},
+        {QStringLiteral("points"), points},
+        {QStringLiteral("reference"),
+         QJsonObject{{QStringLiteral("port"), bench.referenceUrl()},
+                     {QStringLiteral("unit"), QStringLiteral("K")},
+                     {QStringLiteral("identify"), true},
+                     {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("REF-9")},
+                                                                 {QStringLiteral("expanded_uncertainty"), 0.002},
+                                                                 {QStringLiteral("due"), QStringLiteral("2099-01-01")}}},
+                     {QStringLiteral("resolution"), 0.001}}},
+        {QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), bench.bathUrl()},
+                                               {QStringLiteral("set"), QStringLiteral("SOUR:SPO {C}")},
+                                               {QStringLiteral("settle"), 0.5}}},
+        {QStringLiteral("stability"), QJsonObject{{QStringLiteral("interval"), 0.1}, {QStringLiteral("window"), 2},
+                                                  {QStringLiteral("slope"), 0.6}, {QStringLiteral("sd"), 0.03},
+                                                  {QStringLiteral("samples"), 10}, {QStringLiteral("timeout"), 60}}},
+        {QStringLiteral("tolerance"), 0.05},
+        {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("T-1")},
+                                                    {QStringLiteral("lab"), QStringLiteral("Test Lab")}}}};
+}
+
+// One run on the bench, on virtual time, with what it said.
+struct Bench
+{
+    VirtualClock clock;
+    sim::BenchHost host;
+    QTemporaryDir dir;
+    QStringList said;
+    int setPoints = 0;
+    static constexpr int RequestWaitMs = 10000;
+
+    explicit Bench(const sim::BenchSettings &settings = quickBench())
+        : host(settings, [this] { return clock.seconds(); })
+    {
+    }
+
+    bool start()
+    {
+        QString error;
+        if (!host.start(&error))
+            qWarning("%s", qPrintable(error));
+        return error.isEmpty() && dir.isValid();
+    }
+
+    std::unique_ptr<procedure::Run> run(const QJsonObject &procedureJson, bool write = false,
+                                        const std::optional<QJsonObject> &resume = std::nullopt)
+    {
+        const procedure::Parsed parsed = procedure::parse(procedureJson);
+        if (!parsed.procedure) {
+            qWarning("%s", qPrintable(parsed.error));
+            return nullptr;
+        }
+        procedure::RunOptions options;
+        options.portName = host.instrumentPort();
+        options.recordPath = dir.filePath(QStringLiteral("record.json"));
+        options.backupPath = dir.filePath(QStringLiteral("backup-%1.json").arg(said.size()));
+        options.write = write;
+        options.resume = resume;
+        options.software = QStringLiteral("tst_run");
+        options.today = QDate(2026, 12, 10);
+        portname::Opened opened = portname::open(host.instrumentPort());
+        if (!opened.port)
+            return nullptr;
+        auto run = std::make_unique<procedure::Run>(*parsed.procedure, std::move(opened.port), options);
+        run->setClock(&clock);
+        run->report = [this](const QString &text, bool status) {
+            if (status)
+                return;
+            said.append(text);
+            // The run says a set point once it has sent it. Virtual time does not wait for the
+            // bath's server to take it in; this does, so the bath moves when the run sleeps.
+            if (text.contains(QLatin1String("SOUR:SPO")))
+                host.bench().waitForRequests(sim::Bench::Device::Bath, ++setPoints, RequestWaitMs);
+        };
+        return run;
+    }
+};
+
+QJsonObject with(QJsonObject object, const QString &key, const QJsonValue &value)
+{
+    object.insert(key, value);
+    return object;
+}
+
+// The longest stretch of one reference value in a point's samples from `from` on, in ms.
+qint64 longestRepeat(const analysis::RawPoint &point, int from)
+{
+    qint64 longest = 0;
+    int first = from;
+    for (int i = from + 1; i <= point.samples.size(); ++i) {
+        if (i < point.samples.size() && point.samples.at(i).reference == point.samples.at(first).reference)
+            continue;
+        longest = std::max(longest, point.samples.at(i - 1).elapsedMs - point.samples.at(first).elapsedMs);
+        first = i;
+    }
+    return longest;
+}
+
+} // namespace
+
+class TestRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // What a run refuses before anything is written, each with its figures: a readout in C
+    // behind a procedure in K, and an adjustment beyond the procedure's bound.
+    void boundsRefuseBeforeWriting_data()
+    {
+        QTest::addColumn<bool>("celsiusReadout");
+        QTest::addColumn<double>("adjustmentBound");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("reference in C behind K") << true << 10.0 << "where 250 K is set";
+        QTest::newRow("adjustment beyond its bound") << false << 0.0001 << "\"bounds.adjustment\"";
+    }
+
+    void boundsRefuseBeforeWriting()
+    {
+        QFETCH(bool, celsiusReadout);
+        QFETCH(double, adjustmentBound);
+        QFETCH(QString, said);
+        sim::BenchSettings settings = quickBench();
+        settings.referenceCelsius = celsiusReadout;
+        Bench bench(settings);
+        QVERIFY(bench.start());
+        const sim::Constants before = bench.host.instrument().constants();
+        QJsonObject p = procedureFor(bench.host, QJsonArray{250, 300});
+        p.insert(QStringLiteral("bounds"), QJsonObject{{QStringLiteral("adjustment"), adjustmentBound}});
+        std::unique_ptr<procedure::Run> run = bench.run(p, true);
+        QVERIFY(run);
+        const procedure::Outcome outcome = run->exec();
+        QCOMPARE(outcome.ending, procedure::Ending::OutOfBounds);
+        QVERIFY2(outcome.message.contains(said), qPrintable(outcome.message));
+        QVERIFY2(outcome.message.contains(celsiusReadout ? QStringLiteral("allows 10 K") : QStringLiteral("allows 0.0001 K")),
+                 qPrintable(outcome.message));
+        QVERIFY(bench.host.instrument().constants() == before);
+        QCOMPARE(run->record().state, record::State::Failed);
+        QVERIFY(!run->record().asLeft);
+        QVERIFY(record::verify(record::toJson(run->record())).ok);
+        if (celsiusReadout) {
+            QCOMPARE(run->record().points.size(), 1);
+            QVERIFY(run->record().points.first().interrupted);
+        }
+    }
+
+    // A readout that freezes during a capture: the capture is dropped, the point judged again
+    // once the reference moves, and no frozen stretch is ever among the captured readings.
+    void frozenReadoutDropsTheCapture()
+    {
+        Bench bench;
+        QVERIFY(bench.start());
+        // A capture of 3 s, longer than the stale time (the window, 2 s).
+        QJsonObject p = procedureFor(bench.host, QJsonArray{250});
+        QJsonObject stability = p.value(QStringLiteral("stability")).toObject();
+        stability.insert(QStringLiteral("samples"), 30);
+        p.insert(QStringLiteral("stability"), stability);
+        std::unique_ptr<procedure::Run> run = bench.run(p);
+        QVERIFY(run);
+        bool frozen = false;
+        run->progress = [&](const procedure::Progress &progress) {
+            if (!frozen && progress.captured == 3) {
+                frozen = true;
+                sim::BenchFaults faults;
+                faults.referenceStale = true;
+                faults.staleSeconds = 4;
+                bench.host.bench().setFaults(faults);
+            }
+        };
+        const procedure::Outcome outcome = run->exec();
+        QCOMPARE(outcome.ending, procedure::Ending::Complete);
+        QVERIFY(frozen);
+        QCOMPARE(bench.said.filter(QStringLiteral("the capture is dropped")).size(), 1);
+        const analysis::RawPoint &point = run->record().points.first();
+        QVERIFY(point.captured());
+        // The stale time is the window here (2 s); the capture after the freeze holds none of it.
+        QVERIFY2(longestRepeat(point, point.capturedFrom) < 1000, qPrintable(QString::number(longestRepeat(point, point.capturedFrom))));
+        QVERIFY(longestRepeat(point, 0) >= 1900);
+        QVERIFY(record::verify(record::toJson(run->record())).ok);
+    }
+
+    // The wall clock stepped ten minutes ahead while a point is judged: the judge goes by the
+    // monotonic clock, so the capture still waits for a whole window of readings.
+    void wallClockStepDoesNotFillTheWindow()
+    {
+        Bench bench;
+        QVERIFY(bench.start());
+        std::unique_ptr<procedure::Run> run = bench.run(procedureFor(bench.host, QJsonArray{250}));
+        QVERIFY(run);
+        int seen = 0;
+        run->progress = [&](const procedure::Progress &) {
+            if (++seen == 3)
+                bench.clock.stepWall(600000);
+        };
+        QCOMPARE(run->exec().ending, procedure::Ending::Complete);
+        const analysis::RawPoint &point = run->record().points.first();
+        const qint64 judgedFor = point.samples.at(point.capturedFrom - 1).elapsedMs - point.samples.first().elapsedMs;
+        QVERIFY2(judgedFor >= 1950, qPrintable(QString::number(judgedFor)));
+        // The record keeps the time of day as the clock said it.
+        QVERIFY(point.samples.last().ms - point.samples.first().ms > 600000);
+        QVERIFY(record::verify(record::toJson(run->record())).ok);
+    }
+
+    // A run stopped during its second point keeps the attempt; the resumed run measures the
+    // point again and keeps both, and an as-left point skipped on the operator's word keeps
+    // the reason.
+    void stoppedResumedAndSkippedKeepEverything()
+    {
+        Bench bench;
+        QVERIFY(bench.start());
+        const QJsonObject p = with(procedureFor(bench.host, QJsonArray{250, 300}), QStringLiteral("as_left_points"), QJsonArray{250, 300});
+        std::atomic<bool> stop(false);
+        std::unique_ptr<procedure::Run> first = bench.run(p, true);
+        QVERIFY(first);
+        first->setStopFlag(&stop);
+        first->progress = [&](const procedure::Progress &progress) {
+            if (progress.index == 2 && progress.sample.ms > 0 && progress.judgement.reference.mean > 0)
+                stop = true;
+        };
+        QCOMPARE(first->exec().ending, procedure::Ending::Stopped);
+        QCOMPARE(first->record().points.size(), 2);
+        QVERIFY(first->record().points.at(1).interrupted);
+        QVERIFY(!first->record().points.at(1).captured());
+        const QJsonObject stopped = record::toJson(first->record());
+        first.reset(); // closes the instrument's port
+
+        std::unique_ptr<procedure::Run> second = bench.run(p, true, stopped);
+        QVERIFY(second);
+        procedure::Run *running = second.get();
+        second->progress = [running](const procedure::Progress &progress) {
+            if (progress.phase == analysis::Phase::AsLeft && progress.index == 2)
+                running->skipPoint(QStringLiteral("the bath's heater failed"));
+        };
+        const procedure::Outcome outcome = second->exec();
+        QCOMPARE(outcome.ending, procedure::Ending::Complete);
+        const QVector<analysis::RawPoint> points = second->record().points;
+        QCOMPARE(points.size(), 5); // two as found, the interrupted attempt, two as left
+        QVERIFY(points.at(1).interrupted);
+        QCOMPARE(points.at(2).nominal, 300.0);
+        QVERIFY(points.at(2).captured());
+        QCOMPARE(points.at(4).skipReason, QStringLiteral("the bath's heater failed"));
+        QVERIFY(!points.at(4).captured());
+        const record::Verified verified = record::verify(record::toJson(second->record()));
+        QVERIFY2(verified.ok, qPrintable(verified.difference));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRun)
+#include "tst_run.moc"
