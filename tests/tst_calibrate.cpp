@@ -163,6 +163,15 @@ private slots:
         QCOMPARE(again.exitCode, 5);
         QVERIFY2(again.err.contains(QStringLiteral("exists already")), qPrintable(again.err));
         QCOMPARE(readRecord(recordPath), record);
+        // Nor does a resumed run replace a file other than its record.
+        const QString other = testsupport::writeFile(dir.path(), QStringLiteral("other.json"), QByteArray("keep me"));
+        const Run elsewhere = runCli({QStringLiteral("calibrate"), writeProcedure(dir, procedure), QStringLiteral("--port"),
+                                      bench->instrumentPort(), QStringLiteral("--resume"), recordPath, QStringLiteral("--record"), other});
+        QCOMPARE(elsewhere.exitCode, 5);
+        QVERIFY2(elsewhere.err.contains(QStringLiteral("is not the record being resumed")), qPrintable(elsewhere.err));
+        QFile kept(other);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("keep me"));
         // One reading changed by a millikelvin is found.
         QJsonObject tampered = record;
         QJsonArray points = tampered.value(QStringLiteral("points")).toArray();

@@ -4,8 +4,11 @@
 #include "portname.h"
 #include "ports.h"
 #include "procedurefile.h"
+#include "portdiscovery.h"
 #include "record.h"
+#include "scpiclient.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -74,6 +77,7 @@ struct Bench
     QTemporaryDir dir;
     QStringList said;
     int setPoints = 0;
+    QString expiredReferenceReason;
     static constexpr int RequestWaitMs = 10000;
 
     explicit Bench(const sim::BenchSettings &settings = quickBench())
@@ -90,7 +94,7 @@ struct Bench
     }
 
     std::unique_ptr<procedure::Run> run(const QJsonObject &procedureJson, bool write = false,
-                                        const std::optional<QJsonObject> &resume = std::nullopt)
+                                        const std::optional<QJsonObject> &resume = std::nullopt, const QDate &today = QDate(2026, 12, 10))
     {
         const procedure::Parsed parsed = procedure::parse(procedureJson);
         if (!parsed.procedure) {
@@ -104,12 +108,17 @@ struct Bench
         options.write = write;
         options.resume = resume;
         options.software = QStringLiteral("tst_run");
-        options.today = QDate(2026, 12, 10);
+        options.today = today;
+        options.expiredReferenceReason = expiredReferenceReason;
         portname::Opened opened = portname::open(host.instrumentPort());
         if (!opened.port)
             return nullptr;
         auto run = std::make_unique<procedure::Run>(*parsed.procedure, std::move(opened.port), options);
         run->setClock(&clock);
+        // The bench's devices as the caller opens them.
+        QString error;
+        run->setReference(scpiclient::Client::open(host.referenceUrl(), &error));
+        run->setSource(scpiclient::Client::open(host.bathUrl(), &error));
         run->report = [this](const QString &text, bool status) {
             if (status)
                 return;
@@ -122,6 +131,22 @@ struct Bench
         return run;
     }
 };
+
+// The instrument's pseudo-terminal listed as an instrument with this USB serial number.
+void presentAs(const QString &port, const QString &serialNumber)
+{
+    portdiscovery::setPortSource([port, serialNumber] {
+        portdiscovery::Port listed = portdiscovery::instrumentPort(port);
+        listed.serialNumber = serialNumber;
+        return QList<portdiscovery::Port>{listed};
+    });
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QJsonObject with(QJsonObject object, const QString &key, const QJsonValue &value)
 {
@@ -288,6 +313,110 @@ private slots:
         QVERIFY(!points.at(4).captured());
         const record::Verified verified = record::verify(record::toJson(second->record()));
         QVERIFY2(verified.ok, qPrintable(verified.difference));
+    }
+
+    // A record goes on only with the instrument and the reference it was made with; else the
+    // run refuses with both identities and leaves the record as it was.
+    void resumeRefusesAnotherInstrumentOrReference_data()
+    {
+        QTest::addColumn<QString>("serialNumber");
+        QTest::addColumn<QString>("recordedIdn");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("another instrument") << "TC-000999" << QString() << "the record is of the instrument TC-000123, but";
+        QTest::newRow("another reference") << "TC-000123" << "Other Inc,RX-9,0007,1.0" << "the record's reference is \"Other Inc,RX-9,0007,1.0\"";
+        QTest::newRow("the same") << "TC-000123" << QString() << QString();
+    }
+
+    void resumeRefusesAnotherInstrumentOrReference()
+    {
+        QFETCH(QString, serialNumber);
+        QFETCH(QString, recordedIdn);
+        QFETCH(QString, said);
+        Bench bench;
+        QVERIFY(bench.start());
+        presentAs(bench.host.instrumentPort(), QStringLiteral("TC-000123"));
+        const QJsonObject p = procedureFor(bench.host, QJsonArray{250, 300});
+        std::atomic<bool> stop(false);
+        std::unique_ptr<procedure::Run> first = bench.run(p);
+        QVERIFY(first);
+        first->setStopFlag(&stop);
+        first->progress = [&stop](const procedure::Progress &progress) { stop = stop || progress.index == 2; };
+        QCOMPARE(first->exec().ending, procedure::Ending::Stopped);
+        QCOMPARE(first->record().serialNumber, QStringLiteral("TC-000123"));
+        QJsonObject stopped = record::toJson(first->record());
+        first.reset();
+        if (!recordedIdn.isEmpty()) {
+            stopped.insert(QStringLiteral("reference"), QJsonObject{{QStringLiteral("idn"), recordedIdn}});
+            stopped = record::toJson(*record::fromJson(stopped, nullptr));
+        }
+        const QString path = bench.dir.filePath(QStringLiteral("record.json"));
+        QVERIFY(record::save(path, *record::fromJson(stopped, nullptr)).isEmpty());
+        const QByteArray before = fileBytes(path);
+
+        presentAs(bench.host.instrumentPort(), serialNumber);
+        std::unique_ptr<procedure::Run> second = bench.run(p, false, stopped);
+        QVERIFY(second);
+        const procedure::Outcome outcome = second->exec();
+        portdiscovery::setPortSource({});
+        if (said.isEmpty()) {
+            QCOMPARE(outcome.ending, procedure::Ending::Complete);
+            QCOMPARE(second->record().sessions.size(), 2);
+            QVERIFY(record::verify(record::toJson(second->record())).ok);
+            return;
+        }
+        QCOMPARE(outcome.ending, procedure::Ending::NotVerified);
+        QVERIFY2(outcome.message.contains(said), qPrintable(outcome.message));
+        QVERIFY2(outcome.message.contains(recordedIdn.isEmpty() ? serialNumber : QString::fromLatin1(sim::Bench::ReferenceIdentity)),
+                 qPrintable(outcome.message));
+        QCOMPARE(fileBytes(path), before);
+    }
+
+    // The reference's certificate falls due during the run: the next point is refused, unless
+    // the operator gave a reason, which the record then keeps.
+    void referenceDueDuringTheRun_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << QString();
+        QTest::newRow("allowed with a reason") << QStringLiteral("reference compared with the check standard this morning");
+    }
+
+    void referenceDueDuringTheRun()
+    {
+        QFETCH(QString, reason);
+        Bench bench;
+        QVERIFY(bench.start());
+        const QDate today = QDateTime::fromMSecsSinceEpoch(bench.clock.wallMs()).date();
+        QJsonObject p = procedureFor(bench.host, QJsonArray{250, 300});
+        QJsonObject reference = p.value(QStringLiteral("reference")).toObject();
+        QJsonObject certificate = reference.value(QStringLiteral("certificate")).toObject();
+        certificate.insert(QStringLiteral("due"), today.toString(Qt::ISODate));
+        reference.insert(QStringLiteral("certificate"), certificate);
+        p.insert(QStringLiteral("reference"), reference);
+        bench.expiredReferenceReason = reason;
+        std::unique_ptr<procedure::Run> run = bench.run(p, false, std::nullopt, today);
+        QVERIFY(run);
+        bool stepped = false;
+        run->progress = [&](const procedure::Progress &progress) {
+            if (!stepped && progress.captured == 1) {
+                stepped = true;
+                bench.clock.stepWall(2 * 24 * 3600 * 1000LL);
+            }
+        };
+        const procedure::Outcome outcome = run->exec();
+        QVERIFY(stepped);
+        if (reason.isEmpty()) {
+            QCOMPARE(outcome.ending, procedure::Ending::Refused);
+            QVERIFY2(outcome.message.contains(QStringLiteral("was due on %1").arg(today.toString(Qt::ISODate))), qPrintable(outcome.message));
+            QCOMPARE(run->record().points.size(), 1);
+            QCOMPARE(run->record().state, record::State::Failed);
+        } else {
+            QCOMPARE(outcome.ending, procedure::Ending::Complete);
+            QVERIFY(run->record().allowExpiredReference);
+            QCOMPARE(run->record().expiredReferenceReason, reason);
+            const QVector<record::Deviation> deviations = record::deviations(run->record());
+            QCOMPARE(deviations.size(), 1);
+            QCOMPARE(deviations.first().reason, reason);
+        }
     }
 };
 

@@ -88,6 +88,16 @@ Run::Run(const Procedure &procedure, std::unique_ptr<ports::Port> instrument, co
 
 Run::~Run() = default;
 
+void Run::setReference(std::unique_ptr<scpiclient::Client> client)
+{
+    m_reference = std::move(client);
+}
+
+void Run::setSource(std::unique_ptr<scpiclient::Client> client)
+{
+    m_source = std::move(client);
+}
+
 void Run::say(const QString &text) const
 {
     if (report)
@@ -225,8 +235,14 @@ Outcome Run::prepare()
         return due;
 
     QString error;
+    // Devices the procedure does not name are not used, whatever was given.
+    if (m_procedure.reference.port == ManualPort)
+        m_reference.reset();
+    if (!m_procedure.source)
+        m_source.reset();
     if (m_procedure.reference.port != ManualPort) {
-        m_reference = scpiclient::Client::open(m_procedure.reference.port, &error);
+        if (!m_reference)
+            m_reference = scpiclient::Client::open(m_procedure.reference.port, &error);
         if (!m_reference)
             return {Ending::NoDevice, message(QT_TRANSLATE_NOOP("procedure", "cannot open the reference %1: %2"))
                                           .arg(m_procedure.reference.port, error)};
@@ -244,7 +260,8 @@ Outcome Run::prepare()
         }
     }
     if (m_procedure.source) {
-        m_source = scpiclient::Client::open(m_procedure.source->port, &error);
+        if (!m_source)
+            m_source = scpiclient::Client::open(m_procedure.source->port, &error);
         if (!m_source)
             return {Ending::NoDevice, message(QT_TRANSLATE_NOOP("procedure", "cannot open the source %1: %2"))
                                           .arg(m_procedure.source->port, error)};

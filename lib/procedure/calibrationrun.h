@@ -110,6 +110,10 @@ public:
     void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
     // The clock the run waits and judges by; the computer's unless given (it must outlive the run).
     void setClock(Clock *clock) { m_clock = clock; }
+    // The bench's reference readout and source, opened by the caller; without them the run
+    // opens the ports the procedure names.
+    void setReference(std::unique_ptr<scpiclient::Client> client);
+    void setSource(std::unique_ptr<scpiclient::Client> client);
 
     // From any thread, for an operator at the bench: the point in progress is captured from
     // its next reading although it is not judged stable, the reason kept in the record.
