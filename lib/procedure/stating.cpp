@@ -31,8 +31,8 @@ double powerOfTen(int exponent)
     return std::pow(10.0, exponent);
 }
 
-// The value times 10^-power: dividing by an exact power of ten, where there is one, keeps
-// 0.024 V from becoming 23.999999999999996 mV.
+// The value times 10^-power, multiplied by the power of ten that a double holds exactly:
+// 2.7e-4 V / 1e-5 is 26.999999999999996, 2.7e-4 V * 1e5 is 27.
 double scaled(double value, int power)
 {
     return power < 0 ? value * powerOfTen(-power) : value / powerOfTen(power);
