@@ -5,6 +5,7 @@
 #include "plotviews.h"
 #include "procedureform.h"
 #include "sendset.h"
+#include "stating.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -728,30 +729,44 @@ void CalibrateWindow::showFit()
     const procedure::Procedure &p = *m_procedure;
     const record::Record &record = *m_record;
     const bool adc = p.kind == procedure::Kind::Adc;
-    const QString milli = adc ? tr("mV") : tr("mK");
+    QVector<double> expanded;
+    for (const analysis::PointResult &point : qAsConst(m_analysis.points)) {
+        if (point.phase == analysis::Phase::AsFound)
+            expanded.append(point.budget.expanded);
+    }
+    // Errors and changes are stated to their point's U, in the unit the smallest U needs.
+    const stating::Unit stated = stating::unitFor(p.kind, expanded);
     QVector<curveplot::Series> fitted;
     QString summary;
     m_fitTable->clear();
     m_fitTable->setRowCount(0);
     double largestAtPoints = 0.0;
+    double largestU = 0.0;
     QVector<QStringList> rows;
     int index = 0;
     for (const analysis::PointResult &point : qAsConst(m_analysis.points)) {
         if (point.phase != analysis::Phase::AsFound)
             continue;
+        const double u = point.budget.expanded;
         const double predicted = analysis::predictedError(p, m_analysis, point);
-        const double change = (predicted - point.error) * MillisPerUnit;
-        largestAtPoints = std::max(largestAtPoints, std::fabs(change));
+        const double change = predicted - point.error;
+        if (std::fabs(change) >= largestAtPoints) {
+            largestAtPoints = std::fabs(change);
+            largestU = u;
+        }
         const double residual = (adc ? m_analysis.adc.residuals : m_analysis.sensor.residuals).value(index) * MillisPerUnit;
-        const double offset = adc ? point.error * MillisPerUnit : m_analysis.sensor.offsets.value(index) * MillisPerUnit;
-        rows.append({QString::number(point.nominal), fixed(point.reference, 6), fixed(offset, 4), fixed(residual, 4),
-                     fixed(point.error * MillisPerUnit, 2), fixed(predicted * MillisPerUnit, 2), fixed(change, 2)});
+        // The ADC's offset is its error, stated as such; the sensor's is a voltage the fit found.
+        const QString offset = adc ? stating::value(point.error, u, stated)
+                                   : fixed(m_analysis.sensor.offsets.value(index) * MillisPerUnit, 4);
+        rows.append({QString::number(point.nominal), fixed(point.reference, 6), offset, fixed(residual, 4),
+                     stating::value(point.error, u, stated), stating::value(predicted, u, stated), stating::value(change, u, stated)});
         ++index;
     }
+    const QString largestStated = stating::value(largestAtPoints, largestU, stated);
     m_fitTable->setColumnCount(7);
-    m_fitTable->setHorizontalHeaderLabels({tr("Nominal"), tr("Reference"), adc ? tr("Error (mV)") : tr("Offset (mV)"),
-                                           tr("Residual (mV)"), tr("Error found (%1)").arg(milli),
-                                           tr("Error with the new set (%1)").arg(milli), tr("Change (%1)").arg(milli)});
+    m_fitTable->setHorizontalHeaderLabels({tr("Nominal"), tr("Reference"), adc ? tr("Error (%1)").arg(stated.symbol) : tr("Offset (mV)"),
+                                           tr("Residual (mV)"), tr("Error found (%1)").arg(stated.symbol),
+                                           tr("Error with the new set (%1)").arg(stated.symbol), tr("Change (%1)").arg(stated.symbol)});
     for (const QStringList &row : qAsConst(rows))
         addRow(m_fitTable, row);
 
@@ -762,10 +777,10 @@ void CalibrateWindow::showFit()
         residuals.bars = QVector<double>(residuals.points.size(), 0.0);
         m_fitPlot->setPlot({residuals}, curveplot::Mode::Errors, {tr("Reference voltage (V)"), tr("Residual of the line (mV)")});
         m_changePlot->hide();
-        summary = tr("ADC slope %1 -> %2 V per count, intercept %3 -> %4 V; the largest change at the points is %5 mV.")
+        summary = tr("ADC slope %1 -> %2 V per count, intercept %3 -> %4 V; the largest change at the points is %5 %6.")
                       .arg(double(record.asFound.adcSlope), 0, 'g', 9).arg(m_analysis.adc.slope, 0, 'g', 9)
                       .arg(double(record.asFound.adcIntercept), 0, 'g', 9).arg(m_analysis.adc.intercept, 0, 'g', 9)
-                      .arg(fixed(largestAtPoints, 3));
+                      .arg(largestStated, stated.symbol);
     } else {
         const fit::SensorFit &sensor = m_analysis.sensor;
         curveplot::Series measured{tr("measured offset"), {}, true, {}};
@@ -798,10 +813,10 @@ void CalibrateWindow::showFit()
                 at = difference.second;
             }
         }
-        summary = tr("The new table changes readings by up to %1 mK (at %2 K); at the points by up to %3 mK. Calibrated "
+        summary = tr("The new table changes readings by up to %1 mK (at %2 K); at the points by up to %3 %7. Calibrated "
                      "range %4 K to %5 K; the 100-row table follows the fit within %6 mK.")
-                      .arg(fixed(largest, 2), fixed(at, 2), fixed(largestAtPoints, 2), fixed(sensor.low, 2), fixed(sensor.high, 2),
-                           fixed(sensor.interpolationMk, 3));
+                      .arg(fixed(largest, 2), fixed(at, 2), largestStated, fixed(sensor.low, 2), fixed(sensor.high, 2),
+                           fixed(sensor.interpolationMk, 3), stated.symbol);
     }
     m_fitSummary->setText(summary);
     m_write->setEnabled(!record.asLeft);
@@ -872,15 +887,22 @@ void CalibrateWindow::showResults()
     const procedure::Procedure &p = *m_procedure;
     const QString unit = procedure::pointUnit(p.kind);
     const int decimals = p.kind == procedure::Kind::Adc ? 6 : 4;
+    QVector<double> expanded;
+    for (const analysis::PointResult &point : qAsConst(m_analysis.points))
+        expanded.append(point.budget.expanded);
+    const stating::Unit stated = stating::unitFor(p.kind, expanded);
+    m_results->setHorizontalHeaderLabels({tr("Phase"), tr("Nominal"), tr("Reference"), tr("Instrument"), tr("Error (%1)").arg(stated.symbol),
+                                          tr("U (%1) (k)").arg(stated.symbol), tr("Tolerance (%1)").arg(stated.symbol), tr("Decision")});
     m_results->setRowCount(0);
     for (const analysis::PointResult &point : qAsConst(m_analysis.points)) {
         const QColor colour = point.decision == analysis::Decision::Pass   ? PassColour
                             : point.decision == analysis::Decision::Fail   ? FailColour
                                                                             : ConditionalColour;
+        const double u = point.budget.expanded;
         addRow(m_results,
                {phaseName(point.phase), QStringLiteral("%1 %2").arg(point.nominal).arg(unit), fixed(point.reference, decimals),
-                fixed(point.instrument, decimals), fixed(point.error, decimals),
-                tr("%1 (k=%2)").arg(fixed(point.budget.expanded, decimals), fixed(point.budget.k, 2)), fixed(p.tolerance, decimals),
+                fixed(point.instrument, decimals), stating::value(point.error, u, stated),
+                tr("%1 (k=%2)").arg(stating::uncertainty(u, stated), fixed(point.budget.k, 2)), stating::limit(p.tolerance, u, stated),
                 analysis::decisionText(point.decision)},
                colour);
     }
@@ -911,8 +933,9 @@ void CalibrateWindow::showBudget()
     addRow(m_budget, {tr("combined"), QString(), QString(), QString(), QString(), QString(),
                       QStringLiteral("%1 %2").arg(budget.combined, 0, 'g', 4).arg(unit),
                       std::isfinite(budget.effectiveDof) ? QString::number(budget.effectiveDof, 'g', 4) : QStringLiteral("inf")});
+    const stating::Unit stated = stating::unitFor(m_procedure->kind, {budget.expanded});
     addRow(m_budget, {tr("expanded, k = %1").arg(fixed(budget.k, 2)), QString(), QString(), QString(), QString(), QString(),
-                      QStringLiteral("%1 %2").arg(budget.expanded, 0, 'g', 4).arg(unit), QString()});
+                      QStringLiteral("%1 %2").arg(stating::uncertainty(budget.expanded, stated), stated.symbol), QString()});
 }
 
 void CalibrateWindow::saveCertificate()

@@ -206,6 +206,21 @@ private slots:
                                                       {QStringLiteral("--write"), QStringLiteral("--backup"),
                                                        dir.filePath(QStringLiteral("backup.json"))}));
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        // The changes in µV, as a U of about 20 µV needs: each to the microvolt, and what the
+        // found and predicted columns (to the microvolt) differ by.
+        const QString microvolt = QStringLiteral("\u00b5V");
+        const int table = run.err.indexOf(QStringLiteral("with the new constants, change (%1):").arg(microvolt));
+        QVERIFY2(table >= 0, qPrintable(run.err));
+        const QStringList lines = run.err.mid(table).split(QLatin1Char('\n'));
+        for (int row = 1; row <= 4; ++row) {
+            const QStringList cells = lines.value(row).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            // The program's name, then nominal, reference, found, with the new constants, change.
+            QCOMPARE(cells.size(), 6);
+            QVERIFY2(QRegularExpression(QStringLiteral("^-?\\d+$")).match(cells.at(5)).hasMatch(), qPrintable(lines.value(row)));
+            const double change = (cells.at(4).toDouble() - cells.at(3).toDouble()) * 1e6;
+            QVERIFY2(std::fabs(cells.at(5).toDouble() - change) <= 1.5, qPrintable(lines.value(row)));
+        }
+        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("largest change \\d+ %1\\.").arg(microvolt))), qPrintable(run.err));
         const sim::Constants held = bench->instrument().constants();
         QVERIFY2(std::fabs(held.adcSlope / sim::Bench::AdcErrorVoltsPerCount - 1.0) < 2e-5, qPrintable(QString::number(double(held.adcSlope), 'g', 9)));
         QVERIFY2(std::fabs(held.adcIntercept - sim::Bench::AdcErrorZeroVolts) < 3e-5, qPrintable(QString::number(double(held.adcIntercept), 'g', 9)));

@@ -265,6 +265,7 @@ void TestCalibrateWindow::wholeRunByClicks()
     QTRY_VERIFY_WITH_TIMEOUT(window.page() == CalibrateWindow::FitPage, RunMs);
     QCOMPARE(bench->bench().setPointKelvin(), 320.0);
     QCOMPARE(child<QTableWidget>(window, "twFit")->rowCount(), 3);
+    QCOMPARE(child<QTableWidget>(window, "twFit")->horizontalHeaderItem(6)->text(), QStringLiteral("Change (mK)"));
     QVERIFY(child<QLabel>(window, "lbFitSummary")->text().contains(QStringLiteral("mK")));
 
     QString question;
@@ -274,6 +275,20 @@ void TestCalibrateWindow::wholeRunByClicks()
     QTRY_VERIFY_WITH_TIMEOUT(window.page() == CalibrateWindow::ResultsPage, RunMs);
     auto *results = child<QTableWidget>(window, "twResults");
     QCOMPARE(results->rowCount(), 6);
+    // U with two significant digits in the unit its heading names, each error to the decimal
+    // place of its U's last digit (a U of about 2 mK is "2.1", not "0.0021" K).
+    QCOMPARE(results->horizontalHeaderItem(4)->text(), QStringLiteral("Error (mK)"));
+    QCOMPARE(results->horizontalHeaderItem(5)->text(), QStringLiteral("U (mK) (k)"));
+    const auto decimalsOf = [](const QString &number) {
+        return number.contains(QLatin1Char('.')) ? int(number.size() - number.indexOf(QLatin1Char('.')) - 1) : 0;
+    };
+    for (int row = 0; row < results->rowCount(); ++row) {
+        const QString u = results->item(row, 5)->text().section(QLatin1Char(' '), 0, 0);
+        QString digits = u;
+        digits.remove(QLatin1Char('.')).remove(QRegularExpression(QStringLiteral("^0+")));
+        QVERIFY2(digits.size() == 2, qPrintable(results->item(row, 5)->text()));
+        QCOMPARE(decimalsOf(results->item(row, 4)->text()), decimalsOf(u));
+    }
     QVERIFY(child<QTableWidget>(window, "twBudget")->rowCount() > 4);
     // The preview's picture replaces its "drawn..." text.
     QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lbPreview")->text().isEmpty(), AnswerMs);

@@ -8,6 +8,7 @@
 #include "record.h"
 #include "scpiclient.h"
 #include "stability.h"
+#include "stating.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -148,6 +149,43 @@ record::Record syntheticRecord(bool written)
         rec.writeOutcome = QStringLiteral("sent, verified and committed to EEPROM");
         for (double kelvin : points)
             rec.points.append(steadyPoint(*rec.asLeft, kelvin, analysis::Phase::AsLeft, 6, seed++));
+    }
+    return rec;
+}
+
+// An ADC calibration as found: a voltmeter of about 20 µV (k = 2) as the reference, the
+// instrument's converter a few hundred µV off it; the errors and U come out in µV.
+record::Record adcRecord()
+{
+    QJsonObject procedure = goodProcedure();
+    procedure.insert(QStringLiteral("kind"), QStringLiteral("adc"));
+    procedure.insert(QStringLiteral("points"), QJsonArray{0.5, 1.0, 1.5, 2.0});
+    procedure.insert(QStringLiteral("tolerance"), 0.001);
+    procedure.remove(QStringLiteral("fit"));
+    procedure.remove(QStringLiteral("uncertainty"));
+    QJsonObject reference = procedure.value(QStringLiteral("reference")).toObject();
+    reference.insert(QStringLiteral("unit"), QStringLiteral("V"));
+    reference.insert(QStringLiteral("drift"), 0.000005);
+    reference.insert(QStringLiteral("resolution"), 0.000001);
+    QJsonObject referenceCertificate = reference.value(QStringLiteral("certificate")).toObject();
+    referenceCertificate.insert(QStringLiteral("expanded_uncertainty"), 0.00002);
+    reference.insert(QStringLiteral("certificate"), referenceCertificate);
+    procedure.insert(QStringLiteral("reference"), reference);
+
+    record::Record rec = syntheticRecord(false);
+    rec.procedure = procedure;
+    rec.points.clear();
+    QRandomGenerator noise(7);
+    for (double volts : {0.5, 1.0, 1.5, 2.0}) {
+        analysis::RawPoint point;
+        point.nominal = volts;
+        for (int i = 0; i < 18; ++i) {
+            const double read = std::round((volts + 0.00001 * (noise.generateDouble() - 0.5)) * 1e6) / 1e6;
+            const float instrument = float(read * (1.0 + 1e-4) + 0.000317 + 2e-6 * (noise.generateDouble() - 0.5));
+            point.samples.append({1796000000000 + qint64(i) * 1000 + qint64(volts * 1000) * 100000, read, double(instrument), 0.0});
+        }
+        point.capturedFrom = 12;
+        rec.points.append(point);
     }
     return rec;
 }
@@ -444,6 +482,99 @@ private slots:
         QCOMPARE(budget::roundUpTwoDigits(value), rounded);
     }
 
+    // How a U and its result are written: U to two significant digits rounded up, the result
+    // to the decimal place of U's last digit, in a unit that shows both.
+    void statesResults_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<double>("expanded");
+        QTest::addColumn<double>("result");
+        QTest::addColumn<double>("tolerance");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("u");
+        QTest::addColumn<QString>("stated");
+        QTest::addColumn<QString>("limit");
+        const int adc = int(procedure::Kind::Adc);
+        const int sensor = int(procedure::Kind::Sensor);
+        const QString microvolt = QStringLiteral("\u00b5V");
+        QTest::newRow("24 uV, not 0.02 mV") << adc << 2.4e-5 << 3.26e-4 << 0.001 << microvolt << "24" << "326" << "1000";
+        QTest::newRow("24.01 uV rounds up") << adc << 2.401e-5 << -3.26e-4 << 0.001 << microvolt << "25" << "-326" << "1000";
+        QTest::newRow("15 uV") << adc << 1.5e-5 << 4.6e-6 << 0.001 << microvolt << "15" << "5" << "1000";
+        QTest::newRow("4.91 uV rounds up to 5.0") << adc << 4.91e-6 << 1.234e-6 << 0.001 << microvolt << "5.0" << "1.2" << "1000.0";
+        QTest::newRow("4.9 uV, -0.04 uV is 0.0") << adc << 4.9e-6 << -4e-8 << 0.001 << microvolt << "4.9" << "0.0" << "1000.0";
+        QTest::newRow("0.09951 mV is 100 uV, the result on tens") << adc << 9.951e-5 << 1.23e-5 << 0.001 << microvolt << "100" << "10" << "1000";
+        QTest::newRow("0.000995 V rounds up into mV") << adc << 9.95e-4 << 2.34e-3 << 0.01 << "mV" << "1.0" << "2.3" << "10.0";
+        QTest::newRow("exactly 0.024 V stays 24 mV") << adc << 0.024 << 0.0131 << 0.1 << "mV" << "24" << "13" << "100";
+        // These two digits times a power of ten come out a hair above the integer when scaled.
+        QTest::newRow("exactly 2.5 uV stays 2.5") << adc << 2.5e-6 << 1.26e-6 << 0.001 << microvolt << "2.5" << "1.3" << "1000.0";
+        QTest::newRow("exactly 0.00051 V stays 510 uV") << adc << 0.00051 << -0.000123 << 0.001 << microvolt << "510" << "-120" << "1000";
+        QTest::newRow("1.2 V") << adc << 1.2 << -0.36 << 2.0 << "V" << "1.2" << "-0.4" << "2.0";
+        QTest::newRow("8.3 mK, not 8.30") << sensor << 0.0083 << 0.01234 << 0.05 << "mK" << "8.3" << "12.3" << "50.0";
+        QTest::newRow("11 mK, not 11.00") << sensor << 0.011 << -0.00449 << 0.05 << "mK" << "11" << "-4" << "50";
+        QTest::newRow("exactly 0.024 K stays 24 mK") << sensor << 0.024 << 0.0131 << 0.05 << "mK" << "24" << "13" << "50";
+        QTest::newRow("exactly 0.14 K stays 140 mK") << sensor << 0.14 << 0.0456 << 0.5 << "mK" << "140" << "50" << "500";
+        QTest::newRow("130 mK puts the result on tens") << sensor << 0.123 << 0.0456 << 0.5 << "mK" << "130" << "50" << "500";
+        QTest::newRow("on tens, -4 mK is 0") << sensor << 0.123 << -0.004 << 0.5 << "mK" << "130" << "0" << "500";
+        QTest::newRow("a limit keeps its digits") << sensor << 0.011 << 0.002 << 0.0505 << "mK" << "11" << "2" << "50.5";
+        QTest::newRow("1.0 K") << sensor << 1.0 << 0.44 << 2.0 << "K" << "1.0" << "0.4" << "2.0";
+        QTest::newRow("U zero") << sensor << 0.0 << 0.01234 << 0.05 << "mK" << "0" << "12.3" << "50";
+        QTest::newRow("U not finite") << adc << qQNaN() << 1.5e-5 << 0.001 << "mV" << "-" << "0.0150" << "1";
+        QTest::newRow("result not finite") << adc << 2.4e-5 << qInf() << 0.001 << microvolt << "24" << "-" << "1000";
+    }
+
+    void statesResults()
+    {
+        QFETCH(int, kind);
+        QFETCH(double, expanded);
+        QFETCH(double, result);
+        QFETCH(double, tolerance);
+        QFETCH(QString, unit);
+        QFETCH(QString, u);
+        QFETCH(QString, stated);
+        QFETCH(QString, limit);
+        const stating::Unit chosen = stating::unitFor(procedure::Kind(kind), {expanded});
+        QCOMPARE(chosen.symbol, unit);
+        QCOMPARE(stating::uncertainty(expanded, chosen), u);
+        QCOMPARE(stating::value(result, expanded, chosen), stated);
+        QCOMPARE(stating::limit(tolerance, expanded, chosen), limit);
+    }
+
+    // A table is stated in one unit: the one the smallest U needs for its two digits; a
+    // larger U then shows its two digits with zeros, its result rounded to match.
+    void statesATable_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QVector<double>>("expanded");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<double>("u");
+        QTest::addColumn<double>("result");
+        QTest::addColumn<QString>("statedU");
+        QTest::addColumn<QString>("stated");
+        const int adc = int(procedure::Kind::Adc);
+        const int sensor = int(procedure::Kind::Sensor);
+        QTest::newRow("the smallest decides") << adc << QVector<double>{1.3e-3, 2.4e-5, qQNaN(), 0.0} << QStringLiteral("\u00b5V")
+                                              << 1.3e-3 << -1.234e-3 << "1300" << "-1200";
+        QTest::newRow("all in mV") << adc << QVector<double>{1.3e-3, 2.4e-3} << "mV" << 2.4e-3 << -1.234e-3 << "2.4" << "-1.2";
+        QTest::newRow("mK below 1 K") << sensor << QVector<double>{2.0, 0.5} << "mK" << 2.0 << -1.234 << "2000" << "-1200";
+        QTest::newRow("K from 1 K") << sensor << QVector<double>{1.0, 3.0} << "K" << 3.0 << -1.234 << "3.0" << "-1.2";
+        QTest::newRow("nothing stated") << sensor << QVector<double>{0.0, qInf()} << "mK" << qInf() << -1.234 << "-" << "-1234";
+    }
+
+    void statesATable()
+    {
+        QFETCH(int, kind);
+        QFETCH(QVector<double>, expanded);
+        QFETCH(QString, unit);
+        QFETCH(double, u);
+        QFETCH(double, result);
+        QFETCH(QString, statedU);
+        QFETCH(QString, stated);
+        const stating::Unit chosen = stating::unitFor(procedure::Kind(kind), expanded);
+        QCOMPARE(chosen.symbol, unit);
+        QCOMPARE(stating::uncertainty(u, chosen), statedU);
+        QCOMPARE(stating::value(result, u, chosen), stated);
+    }
+
     // A budget worked by Debian's python3-uncertainties: the combined uncertainty of a sum of
     // independent terms, and the effective degrees of freedom by Welch-Satterthwaite.
     void budgetAgainstOracle()
@@ -721,15 +852,21 @@ private slots:
     void certificateText_data()
     {
         QTest::addColumn<bool>("written");
-        QTest::newRow("proposed") << false;
-        QTest::newRow("written") << true;
+        QTest::addColumn<bool>("adc");
+        QTest::addColumn<QString>("unit"); // of the results as found
+        QTest::newRow("proposed") << false << false << "mK";
+        QTest::newRow("written") << true << false << "mK";
+        // U about 21 µV: "0.02" in mV would show one digit of it.
+        QTest::newRow("adc, proposed") << false << true << QStringLiteral("\u00b5V");
     }
 
     void certificateText()
     {
         QFETCH(bool, written);
+        QFETCH(bool, adc);
+        QFETCH(QString, unit);
         QTemporaryDir dir;
-        record::Record rec = syntheticRecord(written);
+        record::Record rec = adc ? adcRecord() : syntheticRecord(written);
         rec.allowExpiredReference = !written;
         rec.expiredReferenceReason = !written ? QStringLiteral("recalibration booked for next week") : QString();
         rec.expiredReferenceAllowedBy = QStringLiteral("r.kelvin");
@@ -782,6 +919,39 @@ private slots:
         QCOMPARE(flat.contains(QStringLiteral("recalibration booked for next week")), !written);
         QCOMPARE(flat.contains(QStringLiteral("as r.kelvin allowed")), !written);
         QVERIFY(pages.at(total - 1).contains(QStringLiteral("End of certificate")));
+
+        // The results as found: U with two significant digits in the table's unit, each error
+        // at the decimal place of its U's last digit. The text is normalised, so µ is too.
+        const QString stated = unit.normalized(QString::NormalizationForm_KC);
+        const int from = all.indexOf(QStringLiteral("Results as found"));
+        const int to = all.indexOf(written ? QStringLiteral("Adjustment made") : QStringLiteral("Proposed adjustment"), from);
+        QVERIFY(from >= 0 && to > from);
+        const QString found = all.mid(from, to - from);
+        for (const QString &heading : {QStringLiteral("Error (%1)"), QStringLiteral("U (%1)"), QStringLiteral("Tolerance (%1)")})
+            QVERIFY2(found.contains(heading.arg(stated)), qPrintable(found));
+        const double perUnit = adc ? 1e6 : 1e3;
+        const procedure::Procedure p = *procedure::parse(rec.procedure).procedure;
+        int rows = 0;
+        for (const analysis::PointResult &point : analysis::analyse(p, rec.asFound, rec.points).points) {
+            if (point.phase != analysis::Phase::AsFound)
+                continue;
+            const QRegularExpression row(QStringLiteral("(?:^|\\n)\\s*%1\\s+\\S+\\s+\\S+\\s+(\\S+)\\s+(\\S+)\\s+\\d+\\.\\d\\d\\s+\\S+\\s+(?:pass|fail|conditional)")
+                                             .arg(QRegularExpression::escape(QString::number(point.nominal))));
+            const QRegularExpressionMatch match = row.match(found);
+            QVERIFY2(match.hasMatch(), qPrintable(QStringLiteral("%1 in\n%2").arg(point.nominal).arg(found)));
+            const QString error = match.captured(1);
+            const QString u = match.captured(2);
+            const int decimals = u.contains(QLatin1Char('.')) ? int(u.size() - u.indexOf(QLatin1Char('.')) - 1) : 0;
+            const double digits = u.toDouble() * std::pow(10.0, decimals);
+            QVERIFY2(digits >= 10 && digits <= 99, qPrintable(u));
+            QVERIFY2(std::fabs(u.toDouble() - point.budget.expanded * perUnit) < 1e-9 * perUnit, qPrintable(u));
+            const int errorDecimals = error.contains(QLatin1Char('.')) ? int(error.size() - error.indexOf(QLatin1Char('.')) - 1) : 0;
+            QCOMPARE(errorDecimals, decimals);
+            QVERIFY2(std::fabs(error.toDouble() - point.error * perUnit) <= 0.5 * std::pow(10.0, -decimals) * (1 + 1e-9),
+                     qPrintable(QStringLiteral("%1 against %2").arg(error).arg(point.error * perUnit)));
+            ++rows;
+        }
+        QCOMPARE(rows, int(p.points.size()));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "protocol.h"
 #include "scpiclient.h"
 #include "sendset.h"
+#include "stating.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -593,25 +594,38 @@ Outcome Run::exec()
                           .arg(adjustment, 0, 'g', 6).arg(pointUnit(m_procedure.kind)).arg(m_procedure.bounds.adjustment),
                       record::State::Failed);
     const bool adc = m_procedure.kind == Kind::Adc;
-    say(adc ? message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new constants, change (mV):"))
-            : message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new table, change (mK):")));
+    // Each change is stated to the last digit of its point's U, in the unit the smallest U needs.
+    QVector<double> expanded;
+    for (const analysis::PointResult &point : analysed.points) {
+        if (point.phase == analysis::Phase::AsFound)
+            expanded.append(point.budget.expanded);
+    }
+    const stating::Unit stated = stating::unitFor(m_procedure.kind, expanded);
+    say((adc ? message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new constants, change (%1):"))
+             : message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new table, change (%1):")))
+            .arg(stated.symbol));
     double largest = 0.0;
+    double largestU = 0.0;
     for (const analysis::PointResult &point : analysed.points) {
         if (point.phase != analysis::Phase::AsFound)
             continue;
         const double predicted = point.reference + analysis::predictedError(m_procedure, analysed, point);
-        const double change = (predicted - point.instrument) * MillisPerUnit;
-        largest = std::max(largest, std::fabs(change));
+        const double change = predicted - point.instrument;
+        if (std::fabs(change) >= std::fabs(largest)) {
+            largest = change;
+            largestU = point.budget.expanded;
+        }
         say(QStringLiteral("  %1  %2  %3  %4  %5").arg(point.nominal).arg(value(point.reference, 6), value(point.instrument, 6),
-                                                        value(predicted, 6), value(change, 3)));
+                                                        value(predicted, 6), stating::value(change, point.budget.expanded, stated)));
     }
+    const QString largestStated = stating::value(std::fabs(largest), largestU, stated);
     if (adc)
-        say(message(QT_TRANSLATE_NOOP("procedure", "new ADC slope %1 V per count, intercept %2 V; largest change %3 mV."))
-                .arg(analysed.adc.slope, 0, 'g', 9).arg(analysed.adc.intercept, 0, 'g', 9).arg(value(largest, 3)));
+        say(message(QT_TRANSLATE_NOOP("procedure", "new ADC slope %1 V per count, intercept %2 V; largest change %3 %4."))
+                .arg(analysed.adc.slope, 0, 'g', 9).arg(analysed.adc.intercept, 0, 'g', 9).arg(largestStated, stated.symbol));
     else
-        say(message(QT_TRANSLATE_NOOP("procedure", "new table from %1 K to %2 K (calibrated %3 K to %4 K); largest change %5 mK; table interpolation within %6 mK."))
+        say(message(QT_TRANSLATE_NOOP("procedure", "new table from %1 K to %2 K (calibrated %3 K to %4 K); largest change %5 %7; table interpolation within %6 mK."))
                 .arg(analysed.sensor.table.first().second).arg(analysed.sensor.table.last().second)
-                .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(value(largest, 3)).arg(value(analysed.sensor.interpolationMk, 3)));
+                .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(largestStated, value(analysed.sensor.interpolationMk, 3), stated.symbol));
 
     if (!adc)
         say(message(QT_TRANSLATE_NOOP("procedure", "beyond the calibrated range (held from %1 K and %2 K): readings change by up to "

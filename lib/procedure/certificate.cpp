@@ -1,6 +1,7 @@
 #include "certificate.h"
 
 #include "curveplot.h"
+#include "stating.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -28,7 +29,6 @@ constexpr double SmallPoints = 7.5;
 constexpr double HeadingPoints = 12.0;
 constexpr double TitlePoints = 18.0;
 constexpr double PlotHeightShare = 0.38; // of the body's height
-constexpr double MillisPerUnit = 1000.0;
 
 QString message(const char *text)
 {
@@ -239,25 +239,31 @@ void results(Pages &pages, const procedure::Procedure &p, const analysis::Analys
 {
     const bool adc = p.kind == procedure::Kind::Adc;
     const QString unit = procedure::pointUnit(p.kind);
-    const QString errorUnit = adc ? QStringLiteral("mV") : QStringLiteral("mK");
+    QVector<double> expanded;
+    for (const analysis::PointResult &point : analysed.points) {
+        if (point.phase == phase)
+            expanded.append(point.budget.expanded);
+    }
+    const stating::Unit stated = stating::unitFor(p.kind, expanded);
     QVector<QStringList> rows;
     for (const analysis::PointResult &point : analysed.points) {
         if (point.phase != phase)
             continue;
         const double error = predicted ? analysis::predictedError(p, analysed, point) : point.error;
+        const double u = point.budget.expanded;
         rows.append({QString::number(point.nominal), fixed(point.reference, adc ? 6 : 4),
                      fixed(predicted ? point.reference + error : point.instrument, adc ? 6 : 4),
-                     fixed(error * MillisPerUnit, 2), fixed(point.budget.expanded * MillisPerUnit, 2), fixed(point.budget.k, 2),
-                     QString::number(p.tolerance * MillisPerUnit),
+                     stating::value(error, u, stated), stating::uncertainty(u, stated), fixed(point.budget.k, 2),
+                     stating::limit(p.tolerance, u, stated),
                      predicted ? message(QT_TRANSLATE_NOOP("certificate", "(not made)"))
-                               : analysis::decisionText(analysis::decide(p.rule, error, point.budget.expanded, p.tolerance))});
+                               : analysis::decisionText(analysis::decide(p.rule, error, u, p.tolerance))});
     }
     pages.table({message(QT_TRANSLATE_NOOP("certificate", "Nominal (%1)")).arg(unit),
                  message(QT_TRANSLATE_NOOP("certificate", "Reference (%1)")).arg(unit),
                  message(QT_TRANSLATE_NOOP("certificate", "Instrument (%1)")).arg(unit),
-                 message(QT_TRANSLATE_NOOP("certificate", "Error (%1)")).arg(errorUnit),
-                 message(QT_TRANSLATE_NOOP("certificate", "U (%1)")).arg(errorUnit), QStringLiteral("k"),
-                 message(QT_TRANSLATE_NOOP("certificate", "Tolerance (%1)")).arg(errorUnit),
+                 message(QT_TRANSLATE_NOOP("certificate", "Error (%1)")).arg(stated.symbol),
+                 message(QT_TRANSLATE_NOOP("certificate", "U (%1)")).arg(stated.symbol), QStringLiteral("k"),
+                 message(QT_TRANSLATE_NOOP("certificate", "Tolerance (%1)")).arg(stated.symbol),
                  message(QT_TRANSLATE_NOOP("certificate", "Decision"))},
                 rows, {0.1, 0.14, 0.14, 0.11, 0.1, 0.07, 0.13, 0.21});
 }
@@ -266,15 +272,18 @@ void budgets(Pages &pages, const procedure::Procedure &p, const analysis::Analys
 {
     const QString unit = procedure::pointUnit(p.kind);
     for (const analysis::PointResult &point : analysed.points) {
-        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "%1 %2, %3: combined standard uncertainty %4 %2, effective degrees of "
-                                                                 "freedom %5, k = %6, U = %7 %2"))
+        // Each point's U in the unit that shows its own two digits, and the combined
+        // uncertainty beside it in the same unit.
+        const stating::Unit stated = stating::unitFor(p.kind, {point.budget.expanded});
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "%1 %2, %3: combined standard uncertainty %4 %8, effective degrees of "
+                                                                 "freedom %5, k = %6, U = %7 %8"))
                             .arg(point.nominal).arg(unit)
                             .arg(point.phase == analysis::Phase::AsLeft ? message(QT_TRANSLATE_NOOP("certificate", "as left"))
                                                                         : message(QT_TRANSLATE_NOOP("certificate", "as found")))
-                            .arg(point.budget.combined, 0, 'g', 3)
+                            .arg(stating::inUnit(point.budget.combined, stated), 0, 'g', 3)
                             .arg(std::isfinite(point.budget.effectiveDof) ? QString::number(point.budget.effectiveDof, 'f', 1)
                                                                           : message(QT_TRANSLATE_NOOP("certificate", "infinite")))
-                            .arg(fixed(point.budget.k, 2)).arg(point.budget.expanded, 0, 'g', 2),
+                            .arg(fixed(point.budget.k, 2), stating::uncertainty(point.budget.expanded, stated), stated.symbol),
                         SmallPoints);
         QVector<QStringList> rows;
         for (const budget::Term &term : point.budget.terms) {
@@ -296,6 +305,10 @@ void budgets(Pages &pages, const procedure::Procedure &p, const analysis::Analys
 void deviationPlot(Pages &pages, const procedure::Procedure &p, const analysis::Analysis &analysed, bool asLeftMeasured)
 {
     const bool adc = p.kind == procedure::Kind::Adc;
+    QVector<double> expanded;
+    for (const analysis::PointResult &point : analysed.points)
+        expanded.append(point.budget.expanded);
+    const stating::Unit stated = stating::unitFor(p.kind, expanded);
     QVector<curveplot::Series> series;
     for (const analysis::Phase phase : {analysis::Phase::AsFound, analysis::Phase::AsLeft}) {
         curveplot::Series one;
@@ -304,16 +317,15 @@ void deviationPlot(Pages &pages, const procedure::Procedure &p, const analysis::
         for (const analysis::PointResult &point : analysed.points) {
             if (point.phase != phase)
                 continue;
-            one.points.append({point.error * MillisPerUnit, point.nominal});
-            one.bars.append(point.budget.expanded * MillisPerUnit);
+            one.points.append({stating::inUnit(point.error, stated), point.nominal});
+            one.bars.append(stating::inUnit(point.budget.expanded, stated));
         }
         if (!one.points.isEmpty() || (phase == analysis::Phase::AsLeft && asLeftMeasured))
             series.append(one);
     }
     const curveplot::Titles titles{adc ? message(QT_TRANSLATE_NOOP("certificate", "Reference voltage (V)"))
                                        : message(QT_TRANSLATE_NOOP("certificate", "Temperature (K)")),
-                                   adc ? message(QT_TRANSLATE_NOOP("certificate", "Error with U (mV)"))
-                                       : message(QT_TRANSLATE_NOOP("certificate", "Error with U (mK)"))};
+                                   message(QT_TRANSLATE_NOOP("certificate", "Error with U (%1)")).arg(stated.symbol)};
     pages.figure(pages.bodyHeight() * PlotHeightShare, [&](QPainter &painter, const QRectF &area) {
         painter.save();
         QFont font = painter.font();
