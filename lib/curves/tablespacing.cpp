@@ -378,20 +378,20 @@ int directionOf(const QVector<Point> &sorted, int *turn)
     return direction;
 }
 
-// True when every row, rounded to single precision, is finite, rises in temperature and
-// keeps the voltage's direction.
-bool strictInFloat(const QVector<Point> &rows, int direction)
+// How many of the rows, rounded to single precision, are finite, rise in temperature and keep
+// the voltage's direction from the row before: all of them when the table is as it must be.
+int strictInFloat(const QVector<Point> &rows, int direction)
 {
+    int kept = 0;
     for (int index = 0; index < rows.size(); ++index) {
         if (!numbers::fitsFloat(rows.at(index).first) || !numbers::fitsFloat(rows.at(index).second))
-            return false;
-        if (index == 0)
             continue;
-        const float voltageStep = float(rows.at(index).first) - float(rows.at(index - 1).first);
-        if (!(float(rows.at(index).second) > float(rows.at(index - 1).second)) || !(voltageStep * float(direction) > 0.0f))
-            return false;
+        const float voltageStep = index == 0 ? 0.0f : float(rows.at(index).first) - float(rows.at(index - 1).first);
+        if (index == 0
+            || (float(rows.at(index).second) > float(rows.at(index - 1).second) && voltageStep * float(direction) > 0.0f))
+            ++kept;
     }
-    return true;
+    return kept;
 }
 
 QString tooLittleChange(const QVector<Point> &sorted, int placed, int rows)
@@ -505,8 +505,9 @@ curveimport::Result byCurvature(QVector<Point> points, int rows)
     result.rows.reserve(int(nodes.size()));
     for (const Node &node : nodes)
         result.rows.append(Point(node.volts, node.kelvin));
-    if (!strictInFloat(result.rows, direction))
-        return failed(tooLittleChange(sorted, int(ends.size()), rows));
+    const int kept = strictInFloat(result.rows, direction);
+    if (kept != result.rows.size())
+        return failed(tooLittleChange(sorted, kept, rows));
     return result;
 }
 
