@@ -1,8 +1,13 @@
 // Time to import sensor curves of growing size (read, sort, merge, resample), the whole
 // process's time and peak memory for the largest curve imported from a file, as the window
-// does it, and for the refusal of a file that never ends.
+// does it, and for the refusal of a file that never ends. Then the rows placed by curvature
+// against the geometric ones: the worst interpolation error of each on the test suites'
+// curves and on generated diode curves with a knee, by temperature range for the knee
+// diode, and the time to place the rows.
 #include "benchutil.h"
 #include "curveimport.h"
+#include "curvemath.h"
+#include "tablespacing.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -148,6 +153,116 @@ void endlessFile(const QString &program)
                 label.constData(), worstPeakMib, curveimport::MaxFileBytes / (1024 * 1024));
 }
 
+// The diode of tests/data/curves/silicon-diode-knee.txt: a sharp knee near 25 K and a bend
+// towards 500 K.
+double kneeDiodeVolts(double kelvin)
+{
+    const double x = (25.0 - kelvin) / 0.75;
+    const double softplus = x > 0.0 ? x + std::log1p(std::exp(-x)) : std::log1p(std::exp(x));
+    return 1.15 - 0.00175 * kelvin - 7.5e-7 * kelvin * kelvin + 0.015 * softplus + 0.08 * std::exp(-kelvin / 6.0);
+}
+
+// That diode at `points` temperatures spaced geometrically from 1.2 K to 500 K.
+QVector<curveimport::Point> kneeDiode(int points)
+{
+    QVector<curveimport::Point> curve;
+    for (int i = 0; i < points; ++i) {
+        const double kelvin = 1.2 * std::pow(500.0 / 1.2, double(i) / (points - 1));
+        curve.append(curveimport::Point(kneeDiodeVolts(kelvin), kelvin));
+    }
+    return curve;
+}
+
+// The rows as the instrument holds them.
+QVector<curveimport::Point> inFloat(QVector<curveimport::Point> rows)
+{
+    for (curveimport::Point &row : rows)
+        row = curveimport::Point(double(float(row.first)), double(float(row.second)));
+    return rows;
+}
+
+struct Placement
+{
+    QVector<curveimport::Point> geometric;
+    QVector<curveimport::Point> curvature;
+};
+
+// The worst error of each spacing, against the monotone cubic through the curve's points, and
+// the time to place the rows by curvature.
+Placement comparePlacements(const QByteArray &label, const QVector<curveimport::Point> &points)
+{
+    const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(points);
+    Placement placement;
+    const curveimport::Result geometric = curveimport::resample(points);
+    QVector<double> times;
+    const int runs = points.size() > 20000 ? 3 : 20;
+    curveimport::Result curvature;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        curvature = tablespacing::byCurvature(points);
+        times.append(clock.nsecsElapsed() / 1e6);
+    }
+    if (!geometric.ok() || !curvature.ok()) {
+        std::printf("%s: unexpected refusal: %s%s\n", label.constData(), qPrintable(geometric.error), qPrintable(curvature.error));
+        return placement;
+    }
+    placement.geometric = inFloat(geometric.rows);
+    placement.curvature = inFloat(curvature.rows);
+    const curvemath::WorstError byGeometric = curvemath::largestErrorAlongCurve(placement.geometric, sorted);
+    const curvemath::WorstError byCurvature = curvemath::largestErrorAlongCurve(placement.curvature, sorted);
+    const QByteArray timing = "Placing rows, " + label;
+    printFigures(timing.constData(), times, "under 50 ms for 10,000 points");
+    std::printf("%-44s worst: geometric %8.3f mK at %6.2f K, curvature %6.3f mK at %6.2f K (%.0f times less)\n",
+                label.constData(), std::fabs(byGeometric.millikelvin), byGeometric.kelvin,
+                std::fabs(byCurvature.millikelvin), byCurvature.kelvin,
+                std::fabs(byGeometric.millikelvin / byCurvature.millikelvin));
+    std::fflush(stdout);
+    return placement;
+}
+
+void rowPlacement()
+{
+    const struct
+    {
+        const char *label;
+        QString path;
+    } files[] = {
+        {"test diode, 42 points", QStringLiteral(THERMOCAL_TEST_DATA "/curves/silicon-diode-plain.txt")},
+        {"test knee diode, 1725 points", QStringLiteral(THERMOCAL_TEST_DATA "/curves/silicon-diode-knee.txt")},
+        {"sample curve, 300 points", QStringLiteral(EXAMPLES "/sample-curve.txt")},
+        {"standard curve, 100 points", QStringLiteral(EXAMPLES "/standard-curve.340")},
+    };
+    for (const auto &file : files) {
+        const curveimport::Curve curve = curveimport::readFile(file.path);
+        if (!curve.ok()) {
+            std::printf("%s: %s\n", file.label, qPrintable(curve.error));
+            continue;
+        }
+        comparePlacements(file.label, curve.points);
+    }
+    for (int points : {10000, 100000})
+        comparePlacements("knee diode, " + QByteArray::number(points) + " points", kneeDiode(points));
+
+    // The knee diode by temperature range, as the README's table gives it.
+    const curveimport::Curve knee = curveimport::readFile(QStringLiteral(THERMOCAL_TEST_DATA "/curves/silicon-diode-knee.txt"));
+    const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(knee.points);
+    const curveimport::Result geometric = curveimport::resample(knee.points);
+    const curveimport::Result curvature = tablespacing::byCurvature(knee.points);
+    if (!geometric.ok() || !curvature.ok())
+        return;
+    std::printf("%-44s %10s %10s\n", "Test knee diode, worst error by range (mK)", "geometric", "curvature");
+    const double ranges[][2] = {{1.2, 20.0}, {20.0, 30.0}, {30.0, 300.0}, {300.0, 400.0}, {400.0, 500.0}};
+    for (const auto &range : ranges) {
+        const QVector<curveimport::Point> rows[] = {inFloat(geometric.rows), inFloat(curvature.rows)};
+        double worst[2];
+        for (int spacing = 0; spacing < 2; ++spacing)
+            worst[spacing] = std::fabs(curvemath::largestErrorAlongCurve(rows[spacing], sorted, range[0], range[1]).millikelvin);
+        std::printf("  %5.1f K to %5.1f K %25s %10.1f %10.1f\n", range[0], range[1], "", worst[0], worst[1]);
+    }
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -161,5 +276,6 @@ int main(int argc, char *argv[])
     inProcess();
     wholeProcess(application.applicationFilePath());
     endlessFile(application.applicationFilePath());
+    rowPlacement();
     return 0;
 }

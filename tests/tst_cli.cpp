@@ -1,6 +1,7 @@
 #include "calibrationfile.h"
 #include "clirun.h"
 #include "curveimport.h"
+#include "curvemath.h"
 #include "demofirmware.h"
 #include "instrument.h"
 #include "portdiscovery.h"
@@ -357,6 +358,10 @@ private slots:
         QTest::newRow("import without a source of constants")
             << QStringList{QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt")} << QString() << false << 2
             << "--constants-from FILE|instrument is required";
+        QTest::newRow("import with an unknown spacing")
+            << QStringList{QStringLiteral("import"), QStringLiteral(EXAMPLES "/sample-curve.txt"), QStringLiteral("--constants-from"),
+                           QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--spacing"), QStringLiteral("even")}
+            << QString() << false << 2 << "import: --spacing takes curvature or geometric, not 'even'";
         QTest::newRow("softcal point off the curve")
             << QStringList{QStringLiteral("softcal"), QStringLiteral(EXAMPLES "/standard-curve.340"), QStringLiteral("--point"),
                            QStringLiteral("600:0.05"), QStringLiteral("--constants-from"), QStringLiteral("instrument")}
@@ -795,6 +800,85 @@ private slots:
         QCOMPARE(refused.exitCode, 5);
         QVERIFY2(refused.err.contains(QLatin1String("row 41")), qPrintable(refused.err));
         QVERIFY(refused.out.isEmpty());
+    }
+
+    void importBySpacing_data()
+    {
+        QTest::addColumn<QStringList>("spacing");
+        QTest::addColumn<bool>("within15Millikelvin");
+
+        QTest::newRow("curvature") << QStringList{QStringLiteral("--spacing"), QStringLiteral("curvature")} << true;
+        QTest::newRow("geometric") << QStringList{QStringLiteral("--spacing"), QStringLiteral("geometric")} << false;
+        QTest::newRow("default") << QStringList() << false;
+    }
+
+    // The knee diode's curve, read through each table as the instrument reads it, finely over
+    // its whole range: rows placed by curvature keep within 15 mK of it, geometric rows do
+    // not. The figure the import prints is that error, and the table exports as a standard
+    // curve file holding exactly its rows.
+    void importBySpacing()
+    {
+        QFETCH(QStringList, spacing);
+        QFETCH(bool, within15Millikelvin);
+
+        QTemporaryDir dir;
+        const QString imported = dir.filePath(QStringLiteral("imported.json"));
+        const Run run = inProcess(QStringList{QStringLiteral("import"), testsupport::kneeDiodeFile(), QStringLiteral("--constants-from"),
+                                              QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), imported}
+                                  + spacing);
+        QCOMPARE(run.exitCode, 0);
+        const QRegularExpressionMatch figure
+            = QRegularExpression(QStringLiteral("^thermocal-cli: read 1725 points \\(columns: voltage, temperature\\), 1.2 K to 500 K; "
+                                                "largest interpolation error of the table (-?[0-9.]+) mK at [0-9.]+ K.\n$"))
+                  .match(run.err);
+        QVERIFY2(figure.hasMatch(), qPrintable(run.err));
+        const calibrationfile::LoadResult file = calibrationfile::load(imported);
+        QCOMPARE(file.status, calibrationfile::LoadStatus::Loaded);
+        const QVector<QPair<double, double>> table = file.set.table;
+        QCOMPARE(table.size(), 100);
+
+        double worst = 0.0;
+        for (double kelvin = 1.2; kelvin <= 500.0; kelvin += 0.001) {
+            const double error = (curvemath::tableTemperature(table, testsupport::kneeDiodeVolts(kelvin)) - kelvin) * 1000.0;
+            worst = std::max(worst, std::fabs(error));
+        }
+        QVERIFY2((worst <= 15.0) == within15Millikelvin, qPrintable(QString::number(worst)));
+        QVERIFY2(std::fabs(std::fabs(figure.captured(1).toDouble()) - worst) < 0.1 * worst,
+                 qPrintable(QStringLiteral("%1 printed, %2 mK found").arg(figure.captured(1)).arg(worst)));
+
+        const QString exported = dir.filePath(QStringLiteral("sensor.340"));
+        QCOMPARE(inProcess({QStringLiteral("export"), imported, QStringLiteral("--format"), QStringLiteral("340"), QStringLiteral("-o"), exported})
+                     .exitCode,
+                 0);
+        QVector<QPair<double, double>> breakpoints = curveimport::readFile(exported).points;
+        std::reverse(breakpoints.begin(), breakpoints.end());
+        QCOMPARE(breakpoints.size(), table.size());
+        for (int row = 0; row < table.size(); ++row) {
+            QCOMPARE(float(breakpoints.at(row).first), float(table.at(row).first));
+            QCOMPARE(float(breakpoints.at(row).second), float(table.at(row).second));
+        }
+    }
+
+    // A curve whose voltage turns back has no table placed by curvature: the file is refused
+    // and nothing is written.
+    void importRefusesACurveThatTurnsBack()
+    {
+        QTemporaryDir dir;
+        const QString curve = write(dir, QStringLiteral("turning.txt"), "1.7\t2\n1.2\t20\n1.25\t30\n0.5\t300\n");
+        const QString imported = dir.filePath(QStringLiteral("imported.json"));
+        const Run run = inProcess({QStringLiteral("import"), curve, QStringLiteral("--constants-from"),
+                                   QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("--spacing"),
+                                   QStringLiteral("curvature"), QStringLiteral("-o"), imported});
+        QCOMPARE(run.exitCode, 5);
+        QVERIFY2(run.err.contains(QLatin1String("turning.txt: Rows can be placed by curvature only on a curve whose voltage rises or "
+                                                "falls all the way")),
+                 qPrintable(run.err));
+        QVERIFY(!QFile::exists(imported));
+        // The geometric rows of the window's import take it as they always have.
+        QCOMPARE(inProcess({QStringLiteral("import"), curve, QStringLiteral("--constants-from"),
+                            QStringLiteral(EXAMPLES "/sample-calibration.json"), QStringLiteral("-o"), imported})
+                     .exitCode,
+                 0);
     }
 
     // The second diode of the demo reads 10 mV above the standard curve: a one-point fit at

@@ -1,4 +1,7 @@
 #include "curveimport.h"
+#include "curvemath.h"
+#include "monotonecubic.h"
+#include "tablespacing.h"
 #include "testsupport.h"
 
 #include <QBuffer>
@@ -224,6 +227,52 @@ const Points diodeCurve = {
     {0.5771, 300.0}, {0.3629, 400.0}, {0.1427, 500.0},
 };
 
+// The rows as the instrument holds them: each value rounded to single precision.
+Points inFloat(Points rows)
+{
+    for (Point &row : rows)
+        row = Point(double(float(row.first)), double(float(row.second)));
+    return rows;
+}
+
+// Empty when the rows, rounded to single precision, rise strictly in temperature and keep one
+// voltage direction strictly; otherwise the first row that breaks it.
+QString floatOrderProblem(const Points &rows)
+{
+    const float direction = float(rows.last().first) > float(rows.first().first) ? 1.0f : -1.0f;
+    for (int row = 1; row < rows.size(); ++row) {
+        if (!(float(rows.at(row).second) > float(rows.at(row - 1).second))
+            || !((float(rows.at(row).first) - float(rows.at(row - 1).first)) * direction > 0.0f))
+            return QStringLiteral("row %1 (%2 V, %3 K)").arg(row).arg(rows.at(row).first, 0, 'g', 17).arg(rows.at(row).second, 0, 'g', 17);
+    }
+    return QString();
+}
+
+// The knee curve sampled finely near its knee and coarsely elsewhere, as a file would.
+Points kneeCurve()
+{
+    Points points;
+    for (double kelvin = 1.2; kelvin < 20.0; kelvin += 0.1)
+        points << Point(testsupport::kneeDiodeVolts(kelvin), kelvin);
+    for (double kelvin = 20.0; kelvin < 32.0; kelvin += 0.02)
+        points << Point(testsupport::kneeDiodeVolts(kelvin), kelvin);
+    for (double kelvin = 32.0; kelvin <= 500.0; kelvin += 0.5)
+        points << Point(testsupport::kneeDiodeVolts(kelvin), kelvin);
+    return points;
+}
+
+// A diode whose curve bends smoothly below 40 K and is exactly straight above it: V falls by
+// 2 mV/K there, and below it the bend adds 0.2 mV/K^2 times the square of the distance.
+Points kneeThenStraight()
+{
+    Points points;
+    for (double kelvin = 2.0; kelvin <= 500.0; kelvin += 0.5) {
+        const double below = std::max(0.0, 40.0 - kelvin);
+        points << Point(1.2 - 0.002 * kelvin + 0.0002 * below * below, kelvin);
+    }
+    return points;
+}
+
 } // namespace
 
 class TestCurveImport : public QObject
@@ -268,6 +317,16 @@ private slots:
     void columnOrder();
     void sortedMatchesAComparisonSort_data();
     void sortedMatchesAComparisonSort();
+    void curvatureRows_data();
+    void curvatureRows();
+    void curvatureLeavesStraightStretchesAlone();
+    void curvatureOnTwoPoints();
+    void curvatureKeepsRowsApartInFloat();
+    void curvatureRefuses_data();
+    void curvatureRefuses();
+    void curvatureNeverNonFinite_data();
+    void curvatureNeverNonFinite();
+    void spacingNames();
 };
 
 void TestCurveImport::workedExample_data()
@@ -939,6 +998,172 @@ void TestCurveImport::sortedMatchesAComparisonSort()
         }
     }
     QVERIFY(identical(actual, expected));
+}
+
+void TestCurveImport::curvatureRows_data()
+{
+    QTest::addColumn<Points>("points");
+    // How many times smaller the largest error of the rows placed by curvature must be than
+    // that of the rows spaced geometrically; 0: no smaller than the geometric rows'.
+    QTest::addColumn<double>("gain");
+    QTest::addColumn<double>("mostMillikelvin");
+
+    QTest::newRow("knee at 25 K") << kneeCurve() << 10.0 << 15.0;
+    QTest::newRow("knee at 25 K, shipped file") << curveimport::readFile(testsupport::kneeDiodeFile()).points << 10.0 << 15.0;
+    QTest::newRow("knee, then straight") << kneeThenStraight() << 10.0 << 15.0;
+    QTest::newRow("shipped 42-point diode") << curveimport::readFile(dataFile("silicon-diode-plain.txt")).points << 1.0 << 100.0;
+    QTest::newRow("example curve") << curveimport::readFile(QStringLiteral(THERMOCAL_EXAMPLES "/sample-curve.txt")).points << 1.0 << 100.0;
+    QTest::newRow("13-point diode") << diodeCurve << 1.0 << 1000.0;
+    Points shuffled = kneeCurve();
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+    QTest::newRow("knee at 25 K, shuffled") << shuffled << 10.0 << 15.0;
+}
+
+// Rows placed by curvature: 100 of them, the curve's ends first and last, every row on the
+// monotone cubic through the points, strictly monotonic in single precision, and an error
+// far below the geometric rows' wherever the curve has a knee.
+void TestCurveImport::curvatureRows()
+{
+    QFETCH(Points, points);
+    QFETCH(double, gain);
+    QFETCH(double, mostMillikelvin);
+
+    const curveimport::Result placed = tablespacing::byCurvature(points);
+    QVERIFY2(placed.ok(), qPrintable(placed.error));
+    QCOMPARE(placed.rows.size(), curveimport::TableRows);
+    const Points sorted = curveimport::sortedAndMerged(points);
+    QVERIFY(identical(Points{placed.rows.first(), placed.rows.last()}, Points{sorted.first(), sorted.last()}));
+    QCOMPARE(floatOrderProblem(placed.rows), QString());
+    const MonotoneCubic cubic(sorted);
+    for (const Point &row : placed.rows)
+        QVERIFY(std::fabs(row.first - cubic.voltsAt(row.second)) < 1e-12);
+
+    const curveimport::Result geometric = curveimport::resample(points);
+    const double curvatureError = curvemath::largestErrorAlongCurve(inFloat(placed.rows), sorted).millikelvin;
+    const double geometricError = curvemath::largestErrorAlongCurve(inFloat(geometric.rows), sorted).millikelvin;
+    QVERIFY2(std::fabs(curvatureError) <= mostMillikelvin, qPrintable(QString::number(curvatureError)));
+    QVERIFY2(std::fabs(curvatureError) * std::max(gain, 1.0) <= std::fabs(geometricError) * (gain > 1.0 ? 1.0 : 1.0001),
+             qPrintable(QStringLiteral("%1 mK by curvature, %2 mK geometric").arg(curvatureError).arg(geometricError)));
+}
+
+// Where the curve is straight, one segment serves: no rows are spent there.
+void TestCurveImport::curvatureLeavesStraightStretchesAlone()
+{
+    const Points points = kneeThenStraight();
+    const curveimport::Result placed = tablespacing::byCurvature(points);
+    QVERIFY2(placed.ok(), qPrintable(placed.error));
+    const auto within = [](const Points &rows, double low, double high) {
+        return std::count_if(rows.begin(), rows.end(), [&](const Point &row) { return row.second > low && row.second < high; });
+    };
+    QVERIFY2(within(placed.rows, 45.0, 500.0) <= 1, qPrintable(QString::number(within(placed.rows, 45.0, 500.0))));
+    // The geometric rows spend about a third of the table there.
+    QVERIFY(within(curveimport::resample(points).rows, 45.0, 500.0) > 30);
+    // The rows below go where the curve bends, all but the last within the bend.
+    QVERIFY(within(placed.rows, 2.0, 40.0) >= curveimport::TableRows - 4);
+}
+
+// A straight line between two points: every row on it, evenly spaced, ends exact.
+void TestCurveImport::curvatureOnTwoPoints()
+{
+    const curveimport::Result placed = tablespacing::byCurvature({{0.1, 500.0}, {1.6, 1.5}});
+    QVERIFY2(placed.ok(), qPrintable(placed.error));
+    QCOMPARE(placed.rows.size(), curveimport::TableRows);
+    QCOMPARE(placed.rows.first(), Point(1.6, 1.5));
+    QCOMPARE(placed.rows.last(), Point(0.1, 500.0));
+    const double slope = (0.1 - 1.6) / (500.0 - 1.5);
+    const double step = (500.0 - 1.5) / (curveimport::TableRows - 1);
+    for (int row = 1; row < placed.rows.size(); ++row) {
+        const Point &point = placed.rows.at(row);
+        QVERIFY2(std::fabs(point.first - (1.6 + slope * (point.second - 1.5))) < 1e-12, qPrintable(QString::number(row)));
+        QVERIFY2(std::fabs(point.second - placed.rows.at(row - 1).second - step) < 1e-9, qPrintable(QString::number(row)));
+    }
+    QCOMPARE(floatOrderProblem(placed.rows), QString());
+}
+
+// A curve whose voltage changes by only about 250 single-precision steps from end to end,
+// ever more slowly as it warms: rows spaced for its curvature alone would share voltages in
+// the instrument, as the geometric rows do. The rows stay as close as the instrument can
+// tell apart, and no closer.
+void TestCurveImport::curvatureKeepsRowsApartInFloat()
+{
+    Points points;
+    for (double kelvin = 1.2; kelvin <= 500.0; kelvin += 0.5)
+        points << Point(1.0 + 3e-5 * std::exp(-kelvin / 50.0), kelvin);
+    QVERIFY(!floatOrderProblem(curveimport::resample(points).rows).isEmpty());
+
+    const curveimport::Result placed = tablespacing::byCurvature(points);
+    QVERIFY2(placed.ok(), qPrintable(placed.error));
+    QCOMPARE(placed.rows.size(), curveimport::TableRows);
+    QCOMPARE(floatOrderProblem(placed.rows), QString());
+    const float step = std::nextafter(1.0f, 2.0f) - 1.0f;
+    int closest = std::numeric_limits<int>::max();
+    for (int row = 1; row < placed.rows.size(); ++row)
+        closest = std::min(closest, int(std::lround((float(placed.rows.at(row - 1).first) - float(placed.rows.at(row).first)) / step)));
+    QVERIFY2(closest >= 1 && closest <= 3, qPrintable(QString::number(closest)));
+}
+
+void TestCurveImport::curvatureRefuses_data()
+{
+    QTest::addColumn<Points>("points");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("no points") << Points{} << "no curve points";
+    QTest::newRow("one temperature") << Points{{1.0, 10.0}, {0.5, 10.0}} << "only one temperature";
+    QTest::newRow("0 K") << Points{{1.0, 0.0}, {0.5, 300.0}} << "above 0 K";
+    QTest::newRow("turns back")
+        << Points{{1.7, 2.0}, {1.2, 20.0}, {1.25, 30.0}, {0.5, 300.0}}
+        << "rises or falls all the way, and this one's does not: 1.7 V at 2 K, 1.2 V at 20 K, 1.25 V at 30 K.";
+    QTest::newRow("level stretch") << Points{{1.0, 10.0}, {1.0, 20.0}, {0.5, 300.0}}
+                                   << "does not: 1 V at 10 K, 1 V at 20 K.";
+    QTest::newRow("volts in 40 single-precision steps")
+        << Points{{1.0, 1.2}, {1.0 + 40 * 1.1920929e-7, 500.0}}
+        << "only 21 of the table's 100 rows can be placed with temperatures and voltages that stay strictly monotonic";
+    QTest::newRow("kelvin in one single-precision step")
+        << Points{{0.0, 1.0}, {10.0, 1.0000000001}} << "only 1 of the table's 100 rows";
+    QTest::newRow("beyond single precision") << Points{{1.0, 1e38}, {2.0, 1e300}} << "numbers the table cannot hold";
+}
+
+void TestCurveImport::curvatureRefuses()
+{
+    QFETCH(Points, points);
+    QFETCH(QString, reason);
+
+    const curveimport::Result result = tablespacing::byCurvature(points);
+    QVERIFY(!result.ok());
+    QVERIFY(result.rows.isEmpty());
+    QVERIFY2(result.error.contains(reason), qPrintable(result.error));
+}
+
+void TestCurveImport::curvatureNeverNonFinite_data()
+{
+    neverNonFinite_data();
+}
+
+// Whatever the numbers, either a refusal or rows that the instrument holds as they are.
+void TestCurveImport::curvatureNeverNonFinite()
+{
+    QFETCH(QByteArray, text);
+
+    const curveimport::Result result = tablespacing::byCurvature(pointsOf(text).points);
+    if (!result.ok()) {
+        QVERIFY(result.rows.isEmpty());
+        return;
+    }
+    QCOMPARE(result.rows.size(), curveimport::TableRows);
+    for (const Point &row : result.rows)
+        QVERIFY(std::isfinite(float(row.first)) && std::isfinite(float(row.second)));
+    QCOMPARE(floatOrderProblem(result.rows), QString());
+}
+
+void TestCurveImport::spacingNames()
+{
+    for (tablespacing::Spacing spacing : {tablespacing::Spacing::Geometric, tablespacing::Spacing::Curvature})
+        QCOMPARE(tablespacing::spacingNamed(tablespacing::nameOf(spacing)), std::optional<tablespacing::Spacing>(spacing));
+    QVERIFY(!tablespacing::spacingNamed(QStringLiteral("Curvature")));
+    QVERIFY(!tablespacing::spacingNamed(QString()));
+    // The geometric spacing is the window's import, to the last bit.
+    const curveimport::Result window = importBytes(curveText(diodeCurve));
+    QVERIFY(identical(tablespacing::resample(diodeCurve, tablespacing::Spacing::Geometric).rows, window.rows));
 }
 
 QTEST_GUILESS_MAIN(TestCurveImport)

@@ -1,5 +1,6 @@
 #include "curvemath.h"
 #include "demofirmware.h"
+#include "monotonecubic.h"
 
 #include <QtTest>
 
@@ -168,6 +169,126 @@ private slots:
         const curvemath::WorstError worst = curvemath::largestError({{1.0, 10}, {0.5, 20}}, source);
         QVERIFY2(std::fabs(worst.millikelvin - millikelvin) < 1e-9, qPrintable(QString::number(worst.millikelvin)));
         QCOMPARE(worst.kelvin, kelvin);
+    }
+
+    void monotoneCubic_data()
+    {
+        QTest::addColumn<Points>("points");
+
+        // A step: a cubic spline through it rings above and below the levels.
+        QTest::newRow("step") << Points{{0.0, 1}, {0.0, 2}, {0.0, 3}, {1.0, 4}, {1.0, 5}, {1.0, 6}};
+        QTest::newRow("steep, then flat")
+            << Points{{1.7, 1.4}, {1.5, 5}, {1.2, 20}, {1.12, 25}, {1.10, 30}, {1.03, 77}, {0.56, 300}, {0.09, 500}};
+        QTest::newRow("uneven widths") << Points{{1.0, 1}, {0.9, 1.01}, {0.2, 40}, {0.19, 41}, {0.0, 500}};
+        QTest::newRow("rising") << Points{{0.1, 10}, {0.2, 20}, {0.8, 30}, {0.81, 40}};
+        QTest::newRow("two points") << Points{{1.6, 1.5}, {0.1, 500}};
+    }
+
+    // Through every point, and within each piece between its two points' voltages, moving one
+    // way only: no overshoot for a table row to pick up. The voltage read back finds its
+    // temperature again.
+    void monotoneCubic()
+    {
+        QFETCH(Points, points);
+
+        const MonotoneCubic cubic(points);
+        QVERIFY(cubic.ok());
+        for (int index = 0; index < points.size(); ++index)
+            QCOMPARE(cubic.voltsAt(points.at(index).second), points.at(index).first);
+        constexpr int Samples = 1000;
+        for (int piece = 0; piece < cubic.pieces(); ++piece) {
+            const double low = std::min(points.at(piece).first, points.at(piece + 1).first);
+            const double high = std::max(points.at(piece).first, points.at(piece + 1).first);
+            const double direction = points.at(piece + 1).first - points.at(piece).first;
+            double previous = points.at(piece).first;
+            for (int sample = 1; sample < Samples; ++sample) {
+                const double kelvin = points.at(piece).second
+                                      + (points.at(piece + 1).second - points.at(piece).second) * sample / Samples;
+                const double volts = cubic.voltsIn(piece, kelvin);
+                QVERIFY2(volts >= low - 1e-15 && volts <= high + 1e-15,
+                         qPrintable(QStringLiteral("%1 V at %2 K").arg(volts, 0, 'g', 17).arg(kelvin)));
+                QVERIFY2((volts - previous) * direction >= -1e-15, qPrintable(QStringLiteral("turns at %1 K").arg(kelvin)));
+                previous = volts;
+                if (direction != 0.0 && sample % 97 == 0)
+                    QVERIFY(std::fabs(cubic.kelvinIn(piece, volts) - kelvin) < 1e-9);
+            }
+        }
+    }
+
+    // Collinear points make a straight line, exactly as far as doubles go.
+    void monotoneCubicOfALine()
+    {
+        Points points;
+        for (int kelvin = 2; kelvin <= 500; kelvin += 7)
+            points << Point(1.2 - 0.002 * kelvin, kelvin);
+        const MonotoneCubic cubic(points);
+        for (double kelvin = 2.0; kelvin <= points.last().second; kelvin += 0.37) {
+            QVERIFY(std::fabs(cubic.voltsAt(kelvin) - (1.2 - 0.002 * kelvin)) < 1e-13);
+            QVERIFY(std::fabs(cubic.slopeIn(cubic.pieceOf(kelvin), kelvin) + 0.002) < 1e-12);
+            QVERIFY(std::fabs(cubic.curvatureIn(cubic.pieceOf(kelvin), kelvin)) < 1e-9);
+        }
+        QCOMPARE(cubic.largestDeviation(0, 2.0, cubic.pieces() - 1, points.last().second, 2.0, 1.196, -0.002) < 1e-13,
+                 true);
+    }
+
+    void largestErrorAlongCurve_data()
+    {
+        QTest::addColumn<Points>("table");
+        QTest::addColumn<Points>("curve");
+        QTest::addColumn<double>("lowKelvin");
+        QTest::addColumn<double>("highKelvin");
+
+        const double all = std::numeric_limits<double>::infinity();
+        const Points bent{{1.0, 10}, {0.9, 11}, {0.5, 20}, {0.45, 40}};
+        Points demo;
+        for (double kelvin = 1.4; kelvin < 500; kelvin *= 1.25)
+            demo << Point(sim::DemoFirmware::diodeVoltage(kelvin), kelvin);
+        demo << Point(sim::DemoFirmware::diodeVoltage(500), 500);
+        Points coarse;
+        for (int index = 0; index < demo.size(); index += 3)
+            coarse << demo.at(index);
+        coarse << demo.last();
+        Points rising = bent;
+        for (Point &point : rising)
+            point.first = 2.0 - point.first;
+
+        QTest::newRow("the curve's own points") << bent << bent << -all << all;
+        QTest::newRow("every third point of the demo diode") << coarse << demo << -all << all;
+        QTest::newRow("the same, 20 K to 60 K") << coarse << demo << 20.0 << 60.0;
+        QTest::newRow("rising voltage") << rising << rising << -all << all;
+        QTest::newRow("table shorter than the curve") << Points{{0.9, 11}, {0.5, 20}} << bent << -all << all;
+        QTest::newRow("table in rising order") << Points{{0.45, 40}, {1.0, 10}} << bent << -all << all;
+    }
+
+    // The error found is the largest one a fine scan of the curve meets, and no smaller: each
+    // piece's extremes are found exactly, not by sampling.
+    void largestErrorAlongCurve()
+    {
+        QFETCH(Points, table);
+        QFETCH(Points, curve);
+        QFETCH(double, lowKelvin);
+        QFETCH(double, highKelvin);
+
+        const Points sorted = curveimport::sortedAndMerged(curve);
+        const MonotoneCubic cubic(sorted);
+        double scanned = 0.0;
+        constexpr int Samples = 20000;
+        for (int sample = 0; sample <= Samples; ++sample) {
+            const double kelvin = sorted.first().second + (sorted.last().second - sorted.first().second) * sample / Samples;
+            if (kelvin < lowKelvin || kelvin > highKelvin)
+                continue;
+            const double error = (curvemath::tableTemperature(table, cubic.voltsAt(kelvin)) - kelvin) * 1000.0;
+            scanned = std::max(scanned, std::fabs(error));
+        }
+        const curvemath::WorstError worst = curvemath::largestErrorAlongCurve(table, sorted, lowKelvin, highKelvin);
+        QVERIFY2(std::fabs(worst.millikelvin) >= scanned - 1e-9 && std::fabs(worst.millikelvin) <= scanned * 1.001 + 1e-9,
+                 qPrintable(QStringLiteral("%1 mK, scanned %2 mK").arg(worst.millikelvin).arg(scanned)));
+        QVERIFY(worst.kelvin >= std::max(lowKelvin, sorted.first().second) && worst.kelvin <= std::min(highKelvin, sorted.last().second));
+        const double there = (curvemath::tableTemperature(table, cubic.voltsAt(worst.kelvin)) - worst.kelvin) * 1000.0;
+        QVERIFY2(std::fabs(there - worst.millikelvin) < 1e-6, qPrintable(QString::number(there)));
+        // At the points alone the table may look better, never worse.
+        if (std::isinf(lowKelvin))
+            QVERIFY(std::fabs(curvemath::largestError(table, curve).millikelvin) <= std::fabs(worst.millikelvin) + 1e-9);
     }
 
     void millikelvinAt_data()

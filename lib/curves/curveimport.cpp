@@ -642,26 +642,38 @@ QVector<Point> sortedAndMerged(QVector<Point> points)
     return points;
 }
 
+QString curveProblem(const QVector<Point> &sorted)
+{
+    if (sorted.isEmpty())
+        return message(QT_TRANSLATE_NOOP("curveimport", "The file holds no curve points: no line gives both a voltage and a temperature."));
+    for (const Point &point : sorted) {
+        if (!std::isfinite(point.first))
+            return message(QT_TRANSLATE_NOOP("curveimport", "The curve's voltages are too large to be averaged."));
+    }
+    if (sorted.size() < 2) {
+        return message(QT_TRANSLATE_NOOP("curveimport", "The file has points at only one temperature (%1 K); a curve needs at least two."))
+            .arg(sorted.first().second);
+    }
+    if (!(sorted.first().second > 0.0)) {
+        return message(QT_TRANSLATE_NOOP("curveimport", "The curve's lowest temperature is %1 K; every temperature must be above 0 K."))
+            .arg(sorted.first().second);
+    }
+    return QString();
+}
+
+QString tooLargeForTheTable()
+{
+    return message(QT_TRANSLATE_NOOP("curveimport", "The curve's values are too large: resampling it gives numbers the table cannot hold."));
+}
+
 Result resample(QVector<Point> points)
 {
-    if (points.isEmpty())
-        return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The file holds no curve points: no line gives both a voltage and a temperature.")));
-
     points = sortedAndMerged(std::move(points));
-    for (const Point &point : qAsConst(points)) {
-        if (!std::isfinite(point.first))
-            return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The curve's voltages are too large to be averaged.")));
-    }
-    if (points.size() < 2) {
-        return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The file has points at only one temperature (%1 K); a curve needs at least two."))
-                                .arg(points.first().second));
-    }
+    const QString problem = curveProblem(points);
+    if (!problem.isEmpty())
+        return failedResult(problem);
     const double low = points.first().second;
     const double high = points.last().second;
-    if (!(low > 0.0)) {
-        return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The curve's lowest temperature is %1 K; every temperature must be above 0 K."))
-                                .arg(low));
-    }
 
     // Each temperature is the previous one times the ratio, carried in double precision,
     // so the last row lands on the highest temperature up to rounding.
@@ -683,7 +695,7 @@ Result resample(QVector<Point> points)
         const double slope = (b.first - a.first) / (b.second - a.second);
         const double voltage = a.first + (temperature - a.second) * slope;
         if (!numbers::fitsFloat(voltage) || !numbers::fitsFloat(temperature))
-            return failedResult(message(QT_TRANSLATE_NOOP("curveimport", "The curve's values are too large: resampling it gives numbers the table cannot hold.")));
+            return failedResult(tooLargeForTheTable());
         result.rows.append(Point(voltage, temperature));
         temperature *= ratio;
     }

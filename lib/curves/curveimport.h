@@ -69,7 +69,16 @@ Curve readFile(const QString &path);
 // with their mean voltage.
 QVector<Point> sortedAndMerged(QVector<Point> points);
 
-// Sorts the points, merges equal temperatures and resamples them onto the table.
+// Empty when sorted and merged points (sortedAndMerged) can make a table: points at two
+// temperatures at least, the lowest above 0 K, every voltage finite. Otherwise the sentence
+// that says why not.
+QString curveProblem(const QVector<Point> &sorted);
+// The refusal of a curve whose table would hold numbers beyond single precision.
+QString tooLargeForTheTable();
+
+// Sorts the points, merges equal temperatures and resamples them onto the table, at
+// temperatures spaced geometrically (what the window's "Open table data..." does; see
+// tablespacing.h for rows placed by the curve's curvature).
 Result resample(QVector<Point> points);
 
 // Reads a curve from an open stream (a file, a buffer, a pipe) and resamples it.

@@ -1,10 +1,13 @@
 #include "curvemath.h"
 
+#include "monotonecubic.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace curvemath {
 
@@ -155,6 +158,82 @@ WorstError largestError(const QVector<Point> &table, const QVector<Point> &sourc
         if (std::fabs(error) > std::fabs(worst.millikelvin)) {
             worst.millikelvin = error;
             worst.kelvin = point.second;
+        }
+    }
+    return worst;
+}
+
+WorstError largestErrorAlongCurve(const QVector<Point> &table, const QVector<Point> &sorted)
+{
+    return largestErrorAlongCurve(table, sorted, -std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::infinity());
+}
+
+WorstError largestErrorAlongCurve(const QVector<Point> &table, const QVector<Point> &sorted, double lowKelvin,
+                                  double highKelvin)
+{
+    constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+    const QVector<Point> rows = readableByVoltage(table);
+    if (rows.size() < 2 || sorted.size() < 2)
+        return {NaN, NaN};
+    const MonotoneCubic curve(sorted);
+    if (!curve.ok())
+        return largestError(table, sorted);
+    const auto byVoltage = [](const Point &p, double v) { return p.first < v; };
+    WorstError worst;
+    const auto consider = [&worst](double kelvinError, double kelvin) {
+        const double error = kelvinError * MillikelvinPerKelvin;
+        if (std::fabs(error) > std::fabs(worst.millikelvin)) {
+            worst.millikelvin = error;
+            worst.kelvin = kelvin;
+        }
+    };
+    std::vector<double> cuts;
+    for (int piece = 0; piece < curve.pieces(); ++piece) {
+        const double from = std::max(lowKelvin, curve.kelvinOf(piece));
+        const double to = std::min(highKelvin, curve.kelvinOf(piece + 1));
+        if (from > to)
+            continue;
+        // Each piece is cut where its voltage passes a row's: between two cuts the table
+        // reads along one straight line (or holds an end row's temperature beyond its rows).
+        const double lowVolts = std::min(curve.voltsOf(piece), curve.voltsOf(piece + 1));
+        const double highVolts = std::max(curve.voltsOf(piece), curve.voltsOf(piece + 1));
+        cuts.assign({from, to});
+        const auto last = std::lower_bound(rows.cbegin(), rows.cend(), highVolts, byVoltage);
+        for (auto row = std::upper_bound(rows.cbegin(), rows.cend(), lowVolts,
+                                         [](double v, const Point &p) { return v < p.first; });
+             row < last; ++row) {
+            const double kelvin = curve.kelvinIn(piece, row->first);
+            if (kelvin > from && kelvin < to)
+                cuts.push_back(kelvin);
+        }
+        std::sort(cuts.begin(), cuts.end());
+        for (size_t cut = 0; cut + 1 < cuts.size(); ++cut) {
+            const double low = cuts[cut];
+            const double high = cuts[cut + 1];
+            const double volts = curve.voltsIn(piece, low + (high - low) / 2);
+            if (volts <= rows.first().first || volts >= rows.last().first) {
+                // Beyond the rows the table gives the end row's temperature.
+                const double held = volts <= rows.first().first ? rows.first().second : rows.last().second;
+                consider(held - low, low);
+                consider(held - high, high);
+                continue;
+            }
+            const auto above = std::upper_bound(rows.cbegin(), rows.cend(), volts,
+                                                [](double v, const Point &p) { return v < p.first; });
+            const Point &a = *(above - 1);
+            const Point &b = *above;
+            // The table reads T = a.T + k (V - a.V); its error at T is k times the curve's
+            // voltage minus the line V = a.V + (T - a.T) / k.
+            const double kelvinPerVolt = (b.second - a.second) / (b.first - a.first);
+            if (kelvinPerVolt == 0.0) {
+                consider(a.second - low, low);
+                consider(a.second - high, high);
+                continue;
+            }
+            const MonotoneCubic::Deviation deviation
+                = curve.deviationIn(piece, low, high, a.second, a.first, 1.0 / kelvinPerVolt);
+            consider(kelvinPerVolt * deviation.volts, deviation.kelvin);
         }
     }
     return worst;

@@ -73,6 +73,17 @@ struct WorstError
 // table gives against the point's own temperature.
 WorstError largestError(const QVector<Point> &table, const QVector<Point> &source);
 
+// The largest error, by magnitude, of reading the curve through the table at every
+// temperature of the curve, its points and between them: the curve there is the monotone
+// cubic through its points (monotonecubic.h), `sorted` as curveimport::sortedAndMerged gives
+// them. Where largestError judges a table at the file's points only, this also finds the
+// error where the table cuts a bend between two of them. NaN when the table has fewer than
+// two readable rows or the curve fewer than two points.
+WorstError largestErrorAlongCurve(const QVector<Point> &table, const QVector<Point> &sorted);
+// The same over the curve's temperatures from `lowKelvin` to `highKelvin` only.
+WorstError largestErrorAlongCurve(const QVector<Point> &table, const QVector<Point> &sorted, double lowKelvin,
+                                  double highKelvin);
+
 // The temperature error in mK that a voltage difference at a table row means, with the
 // curve's slope there taken from the neighbouring rows.
 double millikelvinAt(const QVector<Point> &table, int row, double voltsDifference);

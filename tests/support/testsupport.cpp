@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cmath>
 #include <cstring>
 
 namespace testsupport {
@@ -38,6 +39,19 @@ curveimport::Result importBytes(const QByteArray &bytes)
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly | QIODevice::Text);
     return curveimport::importStream(buffer);
+}
+
+double kneeDiodeVolts(double kelvin)
+{
+    // softplus(x) = ln(1 + e^x), written so that neither side overflows.
+    const double x = (25.0 - kelvin) / 0.75;
+    const double softplus = x > 0.0 ? x + std::log1p(std::exp(-x)) : std::log1p(std::exp(x));
+    return 1.15 - 0.00175 * kelvin - 7.5e-7 * kelvin * kelvin + 0.015 * softplus + 0.08 * std::exp(-kelvin / 6.0);
+}
+
+QString kneeDiodeFile()
+{
+    return QStringLiteral(THERMOCAL_TEST_DATA "/curves/silicon-diode-knee.txt");
 }
 
 ProcessRun finishProcess(QProcess &process)

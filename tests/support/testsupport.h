@@ -34,6 +34,13 @@ QString writeFile(const QString &directory, const QString &name, const QByteArra
 // Imports curve text as the window imports a file, from memory.
 curveimport::Result importBytes(const QByteArray &bytes);
 
+// The silicon-diode-like curve of tests/data/curves/silicon-diode-knee.txt, in V: a sharp
+// knee near 25 K and a bend towards 500 K, where rows spaced geometrically err by tenths of
+// a kelvin.
+double kneeDiodeVolts(double kelvin);
+// That file's path.
+QString kneeDiodeFile();
+
 // How a program run as a subprocess ended.
 struct ProcessRun
 {
