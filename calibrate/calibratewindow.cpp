@@ -278,6 +278,7 @@ bool CalibrateWindow::openFile(const QString &path)
         return refuse(parsed.error);
     m_resume.reset();
     m_record.reset();
+    m_procedureDirectory = QFileInfo(path).absolutePath();
     m_form->setEnabled(true);
     m_form->setProcedure(*object);
     m_recordEdit->clear();
@@ -306,6 +307,7 @@ void CalibrateWindow::saveProcedure()
         QMessageBox::critical(this, tr("Error"), tr("Couldn't write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
         return;
     }
+    m_procedureDirectory = QFileInfo(path).absolutePath();
     m_message->setStyleSheet(QString());
     m_message->setText(tr("Procedure saved: %1").arg(QDir::toNativeSeparators(path)));
 }
@@ -322,7 +324,15 @@ void CalibrateWindow::goToChecks()
             problem(error);
             return;
         }
-        m_procedure = procedure::parse(*object).procedure;
+        std::optional<procedure::Procedure> parsed = procedure::parse(*object).procedure;
+        // A sensor curve the procedure names is read now, relative to the procedure's file; the
+        // record keeps it whole from the run's start.
+        const QString curveError = procedure::loadCurve(*parsed, m_procedureDirectory.isEmpty() ? QDir::currentPath() : m_procedureDirectory);
+        if (!curveError.isEmpty()) {
+            problem(curveError);
+            return;
+        }
+        m_procedure = parsed;
         if (m_recordEdit->text().isEmpty())
             m_recordEdit->setText(QDir::current().filePath(record::defaultFileName(*m_procedure)));
     }
@@ -707,8 +717,10 @@ QWidget *CalibrateWindow::makeFitPage()
     auto *plots = new QHBoxLayout;
     m_fitPlot = new PlotView(page);
     m_changePlot = new PlotView(page);
+    m_interpolationPlot = new PlotView(page);
     plots->addWidget(m_fitPlot);
     plots->addWidget(m_changePlot);
+    plots->addWidget(m_interpolationPlot);
     layout->addLayout(plots, 2);
     m_fitTable = table(page, {}, QStringLiteral("twFit"));
     layout->addWidget(m_fitTable, 1);
@@ -777,6 +789,7 @@ void CalibrateWindow::showFit()
         residuals.bars = QVector<double>(residuals.points.size(), 0.0);
         m_fitPlot->setPlot({residuals}, curveplot::Mode::Errors, {tr("Reference voltage (V)"), tr("Residual of the line (mV)")});
         m_changePlot->hide();
+        m_interpolationPlot->hide();
         summary = tr("ADC slope %1 -> %2 V per count, intercept %3 -> %4 V; the largest change at the points is %5 %6.")
                       .arg(double(record.asFound.adcSlope), 0, 'g', 9).arg(m_analysis.adc.slope, 0, 'g', 9)
                       .arg(double(record.asFound.adcIntercept), 0, 'g', 9).arg(m_analysis.adc.intercept, 0, 'g', 9)
@@ -805,6 +818,10 @@ void CalibrateWindow::showFit()
         m_changePlot->setPlot({{tr("table as found"), old, false, {}}, {tr("new table"), proposed, false, {}}},
                               curveplot::Mode::Difference, {tr("Temperature (K)"), tr("New table against the old (mK)")});
         m_changePlot->show();
+        // What reading through the table's rows costs against the curve they were taken from.
+        m_interpolationPlot->setPlot({{tr("fitted curve"), sensor.curve, false, {}}, {tr("new table"), proposed, false, {}}},
+                                     curveplot::Mode::Difference, {tr("Temperature (K)"), tr("Table's interpolation error (mK)")});
+        m_interpolationPlot->show();
         double largest = 0.0;
         double at = 0.0;
         for (const curveplot::Point &difference : curveplot::differenceInMillikelvin(old, proposed)) {
@@ -814,9 +831,11 @@ void CalibrateWindow::showFit()
             }
         }
         summary = tr("The new table changes readings by up to %1 mK (at %2 K); at the points by up to %3 %7. Calibrated "
-                     "range %4 K to %5 K; the 100-row table follows the fit within %6 mK.")
+                     "range %4 K to %5 K; the 100-row table (%8) follows the fit within %6 mK.")
                       .arg(fixed(largest, 2), fixed(at, 2), largestStated, fixed(sensor.low, 2), fixed(sensor.high, 2),
-                           fixed(sensor.interpolationMk, 3), stated.symbol);
+                           fixed(sensor.interpolationMk, 3), stated.symbol,
+                           procedure::tableSpacing(p) == tablespacing::Spacing::Curvature ? tr("rows placed by curvature")
+                                                                                           : tr("geometric rows"));
     }
     m_fitSummary->setText(summary);
     m_write->setEnabled(!record.asLeft);

@@ -77,6 +77,7 @@ private:
     BenchWorker m_worker;
     QString m_port;
     std::optional<procedure::Procedure> m_procedure;
+    QString m_procedureDirectory; // where the procedure's file is: its curve file is named from there
     std::optional<QJsonObject> m_resume;   // the record a run goes on from
     QString m_resumedPath;                 // and its file, the only one a resumed run may replace
     QString m_runRecordPath;               // the record of the run in progress
@@ -115,6 +116,7 @@ private:
     // Fit
     PlotView *m_fitPlot;
     PlotView *m_changePlot;
+    PlotView *m_interpolationPlot;
     QLabel *m_fitSummary;
     QTableWidget *m_fitTable;
     QPushButton *m_write;

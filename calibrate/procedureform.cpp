@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -30,7 +32,8 @@ const QStringList NumberMembers = {
     QStringLiteral("reference.drift"), QStringLiteral("reference.resolution"), QStringLiteral("source.settle"),
     QStringLiteral("stability.interval"), QStringLiteral("stability.window"), QStringLiteral("stability.slope"),
     QStringLiteral("stability.sd"), QStringLiteral("stability.samples"), QStringLiteral("stability.timeout"),
-    QStringLiteral("tolerance"), QStringLiteral("fit.degree")};
+    QStringLiteral("tolerance"), QStringLiteral("fit.degree"), QStringLiteral("stability.stale"), QStringLiteral("bounds.reading"),
+    QStringLiteral("bounds.adjustment")};
 
 QString shown(const QJsonValue &value)
 {
@@ -111,7 +114,27 @@ ProcedureForm::ProcedureForm(QWidget *parent)
             m_points->removeRow(m_points->currentRow());
     });
     whatForm->addRow(tr("&Fit degree:"), line(QStringLiteral("fit.degree"), tr("fit degree")));
-    m_fields.value(QStringLiteral("fit.degree"))->setToolTip(tr("Empty: the smaller of 3 and the points less one."));
+    m_fields.value(QStringLiteral("fit.degree"))->setToolTip(tr("Empty: the smaller of 3 and the points less two."));
+    auto *curve = line(QStringLiteral("curve"), tr("sensor curve"));
+    curve->setToolTip(tr("The sensor's own curve file, which the new table starts from (any format the import reads); "
+                         "empty: the instrument's present table."));
+    auto *curveRow = new QHBoxLayout;
+    curveRow->addWidget(curve);
+    auto *browse = new QPushButton(tr("Browse..."), this);
+    browse->setObjectName(QStringLiteral("pbCurve"));
+    curveRow->addWidget(browse);
+    connect(browse, &QPushButton::clicked, this, [this, curve] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("Sensor curve"), curve->text(),
+                                                          tr("Curve files (*.340 *.txt *.csv *.dat);;All files (*)"));
+        if (!path.isEmpty())
+            curve->setText(QDir::toNativeSeparators(path));
+    });
+    whatForm->addRow(tr("Sensor curve:"), curveRow);
+    auto *spacing = line(QStringLiteral("table.spacing"), tr("table spacing"));
+    spacing->setPlaceholderText(tr("curvature or geometric"));
+    spacing->setToolTip(tr("Where the table's 100 rows go: by the curve's curvature (the default with a curve) or geometrically "
+                           "(the default without)."));
+    whatForm->addRow(tr("Table rows:"), spacing);
     left->addWidget(what);
 
     auto *reference = new QGroupBox(tr("Reference"), this);
@@ -137,7 +160,15 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     m_unit->addItems({QStringLiteral("K"), QStringLiteral("C"), QStringLiteral("V")});
     referenceForm->addRow(tr("&Unit:"), m_unit);
     referenceForm->addRow(QString(), m_identify);
+    referenceForm->addRow(tr("Make:"), line(QStringLiteral("reference.make"), tr("reference make")));
+    referenceForm->addRow(tr("Model:"), line(QStringLiteral("reference.model"), tr("reference model")));
+    referenceForm->addRow(tr("Serial number:"), line(QStringLiteral("reference.serial_number"), tr("reference serial number")));
+    auto *pattern = line(QStringLiteral("reference.pattern"), tr("answer pattern"));
+    pattern->setToolTip(tr("Empty for the usual answers; a regular expression whose group (?<value>...) is the reading "
+                           "for an odd readout."));
+    referenceForm->addRow(tr("Answer pattern:"), pattern);
     referenceForm->addRow(tr("Certificate number:"), line(QStringLiteral("reference.certificate.number"), tr("reference certificate number")));
+    referenceForm->addRow(tr("Certificate issuer:"), line(QStringLiteral("reference.certificate.issuer"), tr("certificate issuer")));
     referenceForm->addRow(tr("E&xpanded uncertainty:"),
                           line(QStringLiteral("reference.certificate.expanded_uncertainty"), tr("expanded uncertainty")));
     referenceForm->addRow(tr("Coverage factor k:"), line(QStringLiteral("reference.certificate.k"), tr("k")));
@@ -170,6 +201,11 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     stabilityForm->addRow(tr("SD limit:"), line(QStringLiteral("stability.sd"), tr("SD limit")));
     stabilityForm->addRow(tr("Samples:"), line(QStringLiteral("stability.samples"), tr("samples")));
     stabilityForm->addRow(tr("Timeout (s):"), line(QStringLiteral("stability.timeout"), tr("timeout")));
+    stabilityForm->addRow(tr("Stale after (s):"), line(QStringLiteral("stability.stale"), tr("stale time")));
+    stabilityForm->addRow(tr("Reading bound:"), line(QStringLiteral("bounds.reading"), tr("reading bound")));
+    stabilityForm->addRow(tr("Adjustment bound:"), line(QStringLiteral("bounds.adjustment"), tr("adjustment bound")));
+    m_fields.value(QStringLiteral("bounds.reading"))->setToolTip(tr("How far the reference may read from a point's nominal value; empty: 10 K (0.1 V)."));
+    m_fields.value(QStringLiteral("bounds.adjustment"))->setToolTip(tr("How far the new set may move a reading at a point; empty: 10 K (0.05 V)."));
     stabilityForm->addRow(tr("To&lerance:"), line(QStringLiteral("tolerance"), tr("tolerance")));
     m_rule->addItem(tr("simple: pass when |error| <= tolerance"), QStringLiteral("simple"));
     m_rule->addItem(tr("guarded: pass when |error| + U <= tolerance"), QStringLiteral("guarded"));

@@ -91,7 +91,7 @@ int run(const Invocation &invocation)
     const procedure::Parsed parsed = procedure::readFile(procedurePath);
     if (!parsed.procedure) {
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(procedurePath), parsed.error));
-        return parsed.error.startsWith(QLatin1String("cannot be read")) ? FileProblem : UsageError;
+        return parsed.unreadable ? FileProblem : UsageError;
     }
     const procedure::Procedure &procedure = *parsed.procedure;
     for (const QString &option : {Record, Certificate, Resume, Backup}) {

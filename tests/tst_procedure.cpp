@@ -132,7 +132,8 @@ record::Record syntheticRecord(bool written)
     rec.software = QStringLiteral("thermocal-cli test");
     rec.port = QStringLiteral("/dev/ttyACM0");
     rec.serialNumber = QStringLiteral("TC-000123");
-    rec.referenceIdn = QStringLiteral("Readout Inc,RX-1,REF-17,2.0");
+    // An answer that looks like a placeholder to Qt's arg(): the certificate prints it as it came.
+    rec.referenceIdn = QStringLiteral("Readout Inc,RX-1 %1,REF-17,2.0");
     rec.started = QStringLiteral("2026-12-08T10:00:00.000Z");
     rec.finished = QStringLiteral("2026-12-08T11:00:00.000Z");
     rec.state = record::State::Complete;
@@ -252,6 +253,9 @@ private slots:
                                               << "\"reference.pattern\": not a regular expression";
         QTest::newRow("bound of nothing") << changed(QStringLiteral("bounds.reading"), 0) << "\"bounds.reading\" must be a number above 0";
         QTest::newRow("unknown bound") << changed(QStringLiteral("bounds.points"), 1) << "unknown member \"bounds.points\"";
+        QTest::newRow("spacing unknown") << changed(QStringLiteral("table.spacing"), QStringLiteral("linear"))
+                                         << "\"table.spacing\" must be \"curvature\" or \"geometric\", not \"linear\"";
+        QTest::newRow("curve without a name") << changed(QStringLiteral("curve"), QStringLiteral(" ")) << "\"curve\" must name the sensor's curve file";
     }
 
     void procedureFileRefuses()
@@ -279,6 +283,13 @@ private slots:
         QCOMPARE(p.rule, procedure::DecisionRule::Simple);
         QCOMPARE(p.asLeftPoints, p.points);
         QCOMPARE(procedure::fitDegree(p), 3);
+        // Two degrees of freedom left by default: a quadratic through four points, not a cubic.
+        procedure::Procedure four = p;
+        four.points = {50, 100, 200, 300};
+        QCOMPARE(procedure::fitDegree(four), 2);
+        QCOMPARE(p.stability.stale, 60.0);
+        QCOMPARE(p.bounds.reading, 10.0);
+        QCOMPARE(procedure::tableSpacing(p), tablespacing::Spacing::Geometric);
         QCOMPARE(p.reference.certificate.due, QDate(2031, 5, 1));
         QCOMPARE(p.uncertainty.size(), 1);
         QCOMPARE(p.uncertainty.first().distribution, procedure::Distribution::Rectangular);
@@ -843,6 +854,9 @@ private slots:
                 QCOMPARE(point.budget.terms.size(), 5);
             } else {
                 QVERIFY2(std::fabs(point.error) < 0.005, qPrintable(QString::number(point.error)));
+                // Beyond the range the polynomial runs on to the next row before it is held.
+                QVERIFY(analysed.sensor.holdHigh > analysed.sensor.high);
+                QVERIFY(analysed.sensor.departureMk > 0.0);
                 QCOMPARE(point.budget.terms.last().name, QStringLiteral("table interpolation"));
                 QCOMPARE(point.decision, analysis::Decision::Pass);
             }
@@ -896,7 +910,7 @@ private slots:
                                     QStringLiteral("Low Temperature Group"), QStringLiteral("diode thermometer DT-9"),
                                     QStringLiteral("TC-000123"), QStringLiteral("TP-12 rev 3"), QStringLiteral("R. Kelvin"),
                                     QStringLiteral("22.5 C, 41 % RH"), QStringLiteral("2026-12-08T10:00:00.000Z"),
-                                    QStringLiteral("Readout Inc,RX-1,REF-17,2.0"), QStringLiteral("certificate REF-17"),
+                                    QStringLiteral("Readout Inc,RX-1 %1,REF-17,2.0"), QStringLiteral("certificate REF-17"),
                                     QStringLiteral("due for recalibration on 2031-05-01"), QStringLiteral("Guarded acceptance"),
                                     QStringLiteral("Results as found"), QStringLiteral("Uncertainty budgets"),
                                     QStringLiteral("Satterthwaite"), QStringLiteral("repeatability"),
@@ -919,6 +933,17 @@ private slots:
         QCOMPARE(flat.contains(QStringLiteral("recalibration booked for next week")), !written);
         QCOMPARE(flat.contains(QStringLiteral("as r.kelvin allowed")), !written);
         QVERIFY(pages.at(total - 1).contains(QStringLiteral("End of certificate")));
+        // What the table does beyond the calibrated range, as the fit made it: followed out to
+        // the next row, then held; and a degree-4 fit through 5 points leaves nothing to say
+        // how well it follows the sensor between them.
+        if (adc) {
+            // A line through more than two points: U holds between them too.
+            QVERIFY(flat.contains(QStringLiteral("Between the points: over the calibrated range")));
+        } else {
+            QVERIFY(flat.contains(QStringLiteral("Beyond it the voltage correction follows the fitted polynomial out to the next table row")));
+            QVERIFY(flat.contains(QStringLiteral("Readings below the range change by up to")));
+            QVERIFY(flat.contains(QStringLiteral("Between the points the uncertainty is not established")));
+        }
 
         // The results as found: U with two significant digits in the table's unit, each error
         // at the decimal place of its U's last digit. The text is normalised, so µ is too.

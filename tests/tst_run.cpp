@@ -1,5 +1,7 @@
 #include "analysis.h"
 #include "benchhost.h"
+#include "curvemath.h"
+#include "demofirmware.h"
 #include "calibrationrun.h"
 #include "portname.h"
 #include "ports.h"
@@ -8,6 +10,7 @@
 #include "record.h"
 #include "scpiclient.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -96,9 +99,14 @@ struct Bench
     std::unique_ptr<procedure::Run> run(const QJsonObject &procedureJson, bool write = false,
                                         const std::optional<QJsonObject> &resume = std::nullopt, const QDate &today = QDate(2026, 12, 10))
     {
-        const procedure::Parsed parsed = procedure::parse(procedureJson);
+        procedure::Parsed parsed = procedure::parse(procedureJson);
         if (!parsed.procedure) {
             qWarning("%s", qPrintable(parsed.error));
+            return nullptr;
+        }
+        const QString curveError = procedure::loadCurve(*parsed.procedure, dir.path());
+        if (!curveError.isEmpty()) {
+            qWarning("%s", qPrintable(curveError));
             return nullptr;
         }
         procedure::RunOptions options;
@@ -417,6 +425,65 @@ private slots:
             QCOMPARE(deviations.size(), 1);
             QCOMPARE(deviations.first().reason, reason);
         }
+    }
+
+    // A calibration from the sensor's own curve file: the new table is that curve corrected by
+    // the fit, its rows placed by curvature; the record keeps the curve whole, so it verifies
+    // without the file, and the table reads the sensor between the points as the fit does.
+    void calibrationFromTheSensorsCurve_data()
+    {
+        QTest::addColumn<QString>("spacing");
+        QTest::newRow("curvature, the default") << QString();
+        QTest::newRow("geometric") << QStringLiteral("geometric");
+    }
+
+    void calibrationFromTheSensorsCurve()
+    {
+        QFETCH(QString, spacing);
+        Bench bench;
+        QVERIFY(bench.start());
+        // The diode's standard curve, as a file lists it: a point every 0.5 K.
+        QByteArray file = "# demo diode\n";
+        for (double kelvin = sim::DemoFirmware::LowestKelvin; kelvin <= sim::DemoFirmware::HighestKelvin; kelvin += 0.5)
+            file += QByteArray::number(sim::DemoFirmware::diodeVoltage(kelvin), 'g', 10) + ' ' + QByteArray::number(kelvin, 'g', 10) + '\n';
+        QFile curveFile(bench.dir.filePath(QStringLiteral("diode.txt")));
+        QVERIFY(curveFile.open(QIODevice::WriteOnly) && curveFile.write(file) == file.size());
+        curveFile.close();
+        QJsonObject p = with(procedureFor(bench.host, QJsonArray{200, 250, 300, 350}), QStringLiteral("curve"), QStringLiteral("diode.txt"));
+        if (!spacing.isEmpty())
+            p.insert(QStringLiteral("table"), QJsonObject{{QStringLiteral("spacing"), spacing}});
+        std::unique_ptr<procedure::Run> run = bench.run(p);
+        QVERIFY(run);
+        const procedure::Outcome outcome = run->exec();
+        QVERIFY2(outcome.ending == procedure::Ending::Complete, qPrintable(outcome.message));
+        const record::Record &kept = run->record();
+        QVERIFY(kept.curve);
+        QCOMPARE(kept.curve->sha256, QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
+        QVERIFY(kept.curve->points.size() > 900);
+        QVERIFY(QFile::remove(curveFile.fileName()));
+        const record::Verified verified = record::verify(record::toJson(kept));
+        QVERIFY2(verified.ok, qPrintable(verified.difference));
+
+        const procedure::Procedure withCurve = *record::procedureOf(kept).procedure;
+        const analysis::Analysis analysed = analysis::analyse(withCurve, kept.asFound, kept.points);
+        QVERIFY(analysed.fitted);
+        QCOMPARE(analysed.sensor.degree, 2); // the smaller of 3 and points - 2
+        QCOMPARE(analysed.sensor.dof, 1);
+        QVERIFY(analysed.rangeEstablished);
+        const QVector<curveimport::Point> table = device::toCalibrationSet(analysed.proposed).table;
+        // Between the points the new table reads the bench's sensor within what the fit and
+        // the table allow; the curvature rows keep the table's own share small.
+        for (double kelvin = 205; kelvin < 350; kelvin += 10) {
+            const double volts = sim::DemoFirmware::diodeVoltage(kelvin) + sim::Bench::sensorDeviationVolts(kelvin);
+            const double errorMk = (curvemath::tableTemperature(table, volts) - kelvin) * 1000.0;
+            QVERIFY2(std::fabs(errorMk) < 60.0, qPrintable(QStringLiteral("%1 K: %2 mK").arg(kelvin).arg(errorMk)));
+        }
+        if (spacing.isEmpty())
+            QVERIFY2(analysed.sensor.interpolationMk < 15.0, qPrintable(QString::number(analysed.sensor.interpolationMk)));
+        // Held from the outer points themselves: the curve has points there.
+        QCOMPARE(analysed.sensor.holdLow, analysed.sensor.low);
+        QCOMPARE(analysed.sensor.holdHigh, analysed.sensor.high);
+        QCOMPARE(analysed.sensor.departureMk, 0.0);
     }
 };
 

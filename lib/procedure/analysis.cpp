@@ -198,7 +198,10 @@ Analysis analyse(const procedure::Procedure &procedure, const device::DeviceSet 
             QVector<fit::SensorPoint> measured;
             for (const PointResult *point : qAsConst(asFoundPoints))
                 measured.append({point->reference, point->volts});
-            result.sensor = fit::fitSensor(tableRows(asFound), measured, procedure::fitDegree(procedure));
+            // The sensor's own curve where the procedure gives one; else the instrument's rows.
+            const bool fromCurve = procedure.curve.has_value();
+            result.sensor = fit::fitSensor(fromCurve ? procedure.curve->points : tableRows(asFound), measured,
+                                           procedure::fitDegree(procedure), procedure::tableSpacing(procedure), fromCurve);
             if (result.sensor.ok()) {
                 result.proposed = device::withTable(asFound, result.sensor.table);
                 result.fitted = true;

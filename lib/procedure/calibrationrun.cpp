@@ -23,7 +23,6 @@ namespace {
 
 constexpr int SleepSliceMs = 100; // a stop is noticed within this, beyond a reading in progress
 constexpr double MsPerSecond = 1000.0;
-constexpr double MillisPerUnit = 1000.0; // mK per K, mV per V
 constexpr int InstrumentAttempts = 3;
 constexpr int ReferenceAttempts = 2;
 constexpr int SettleLimitMs = 1000;
@@ -221,10 +220,19 @@ Outcome Run::prepare()
             m_record.sessions.last().ended = m_record.finished;
             m_record.sessions.last().note = m_record.note;
         }
+        // The new table starts from the curve the run started from.
+        if (m_record.curve && m_procedure.curve && m_record.curve->sha256 != m_procedure.curve->sha256)
+            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the curve %1 has changed since the run started "
+                                                                            "(SHA-256 %2, now %3)"))
+                                         .arg(m_procedure.curveFile, m_record.curve->sha256, m_procedure.curve->sha256)};
+        m_procedure.curve = m_record.curve;
     } else {
         m_record.procedure = m_procedure.json;
         m_record.started = m_session.started;
+        m_record.curve = m_procedure.curve;
     }
+    if (!m_procedure.curveFile.isEmpty() && !m_procedure.curve)
+        return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the procedure's curve %1 was not read")).arg(m_procedure.curveFile)};
     m_record.software = m_session.software;
     m_record.port = m_session.port;
     m_record.write = m_options.write || m_written;
@@ -287,11 +295,15 @@ Outcome Run::prepare()
     m_started = true;
 
     if (m_procedure.kind == Kind::Sensor) {
-        const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(device::toCalibrationSet(m_record.asFound).table);
+        // The new table is made from the sensor's curve, or from the instrument's rows.
+        const QVector<curveimport::Point> sorted = curveimport::sortedAndMerged(
+            m_procedure.curve ? m_procedure.curve->points : device::toCalibrationSet(m_record.asFound).table);
         for (double point : qAsConst(m_procedure.points)) {
             if (sorted.size() < 2 || point < sorted.first().second || point > sorted.last().second)
-                return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the point %1 K lies outside the instrument's table (%2 K to %3 K)"))
-                                             .arg(point).arg(sorted.value(0).second).arg(sorted.value(sorted.size() - 1).second)};
+                return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "the point %1 K lies outside %4 (%2 K to %3 K)"))
+                                             .arg(point).arg(sorted.value(0).second).arg(sorted.value(sorted.size() - 1).second)
+                                             .arg(m_procedure.curve ? message(QT_TRANSLATE_NOOP("procedure", "the curve %1")).arg(m_procedure.curveFile)
+                                                                    : message(QT_TRANSLATE_NOOP("procedure", "the instrument's table")))};
         }
     }
     return save();
@@ -418,16 +430,6 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
         if (read.ending != Ending::Complete)
             return interrupted(read);
         point.samples.append(sample);
-        // A reference far from the nominal is a readout in another unit or a bath elsewhere:
-        // nothing measured so is worth a point, let alone a new table.
-        const double referenceReading = analysis::referenceValue(m_procedure, sample.reference);
-        if (!(std::fabs(referenceReading - nominal) <= m_procedure.bounds.reading))
-            return interrupted({Ending::OutOfBounds,
-                                message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference reads %3 %4 where %5 %4 is set, %6 %4 "
-                                                                       "away; the procedure allows %7 %4 (\"bounds.reading\"). Is the "
-                                                                       "reference's unit the procedure's, and the bath at the point?"))
-                                    .arg(index).arg(count).arg(referenceReading, 0, 'g', 9).arg(unit).arg(nominal)
-                                    .arg(std::fabs(referenceReading - nominal), 0, 'g', 6).arg(m_procedure.bounds.reading)});
         const QString head = message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2, %3 %4: reference %5, instrument %6"))
                                  .arg(index).arg(count).arg(nominal).arg(unit)
                                  .arg(value(analysis::referenceValue(m_procedure, sample.reference)))
@@ -465,6 +467,17 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             }
         }
         if (point.captured()) {
+            // A settled reference far from the nominal is a readout in another unit or a bath
+            // elsewhere: nothing measured so is worth a point, let alone a new table. (While the
+            // bath approaches its set point it may be anywhere.)
+            const double referenceReading = analysis::referenceValue(m_procedure, sample.reference);
+            if (!(std::fabs(referenceReading - nominal) <= m_procedure.bounds.reading))
+                return interrupted({Ending::OutOfBounds,
+                                    message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference reads %3 %4 where %5 %4 is set, %6 %4 "
+                                                                           "away; the procedure allows %7 %4 (\"bounds.reading\"). Is the "
+                                                                           "reference's unit the procedure's, and the bath at the point?"))
+                                        .arg(index).arg(count).arg(referenceReading, 0, 'g', 9).arg(unit).arg(nominal)
+                                        .arg(std::fabs(referenceReading - nominal), 0, 'g', 6).arg(m_procedure.bounds.reading)});
             const int captured = point.samples.size() - point.capturedFrom;
             shown.captured = captured;
             if (progress)
@@ -632,12 +645,13 @@ Outcome Run::exec()
                                                    "%3 mK below it and %4 mK above it, %5 mK away from the change at the outer points."))
                 .arg(analysed.sensor.holdLow).arg(analysed.sensor.holdHigh)
                 .arg(value(analysed.sensor.changeBelowMk, 1), value(analysed.sensor.changeAboveMk, 1), value(analysed.sensor.departureMk, 1)));
-    if (analysed.rangeEstablished)
+    if (analysed.rangeEstablished) {
+        const stating::Unit stated = stating::unitFor(m_procedure.kind, {analysed.range.expanded});
         say(message(QT_TRANSLATE_NOOP("procedure", "between the points: U = %1 %2 (k = %3) over the calibrated range, with the fit's "
-                                                   "standard error (%4 degrees of freedom).")
-                ).arg(analysed.range.expanded, 0, 'g', 2).arg(pointUnit(m_procedure.kind)).arg(value(analysed.range.k, 2))
+                                                   "standard error (%4 degrees of freedom)."))
+                .arg(stating::uncertainty(analysed.range.expanded, stated), stated.symbol, value(analysed.range.k, 2))
                 .arg(adc ? analysed.adc.dof : analysed.sensor.dof));
-    else
+    } else
         say(message(QT_TRANSLATE_NOOP("procedure", "between the points the uncertainty is not established: the fit has no degree of "
                                                    "freedom left (as many coefficients as points).")));
 

@@ -212,10 +212,10 @@ QString referenceIdentity(const procedure::Procedure &p, const record::Record &r
 QString beyondRange(const fit::SensorFit &sensor)
 {
     if (sensor.holdLow == sensor.low && sensor.holdHigh == sensor.high)
-        return message(QT_TRANSLATE_NOOP("certificate", "Beyond it the correction is held at its value at the outer points."));
-    return message(QT_TRANSLATE_NOOP("certificate", "Beyond it the correction follows the fitted polynomial out to the next table "
-                                                    "row (%1 K below, %2 K above) and is held at its value there, departing from its "
-                                                    "value at the outer points by up to %3 mK."))
+        return message(QT_TRANSLATE_NOOP("certificate", "Beyond it the voltage correction is held at its value at the outer points."));
+    return message(QT_TRANSLATE_NOOP("certificate", "Beyond it the voltage correction follows the fitted polynomial out to the next "
+                                                    "table row (%1 K below, %2 K above) and is held at its value there, departing from "
+                                                    "its value at the outer points by up to %3 mK."))
         .arg(sensor.holdLow).arg(sensor.holdHigh).arg(fixed(sensor.departureMk, 1));
 }
 
@@ -391,12 +391,12 @@ int render(QPaintDevice &device, const std::function<void(QPainter &)> &newPage,
                                                                                                           "the deviations below say so."))));
     pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Traceability: the reference, %1, is calibrated by %2 under certificate "
                                                              "%3, expanded uncertainty %4 %5 (k = %6), due for recalibration on %7."))
-                        .arg(referenceIdentity(p, record), p.reference.certificate.issuer.isEmpty()
-                                                               ? message(QT_TRANSLATE_NOOP("certificate", "a laboratory the procedure does not name"))
-                                                               : p.reference.certificate.issuer,
-                             p.reference.certificate.number)
-                        .arg(p.reference.certificate.expandedUncertainty).arg(unit).arg(p.reference.certificate.k)
-                        .arg(p.reference.certificate.due.toString(Qt::ISODate)));
+                        .arg(referenceIdentity(p, record),
+                             p.reference.certificate.issuer.isEmpty()
+                                 ? message(QT_TRANSLATE_NOOP("certificate", "a laboratory the procedure does not name"))
+                                 : p.reference.certificate.issuer,
+                             p.reference.certificate.number, QString::number(p.reference.certificate.expandedUncertainty), unit,
+                             QString::number(p.reference.certificate.k), p.reference.certificate.due.toString(Qt::ISODate)));
     pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Decision rule: %1")).arg(ruleInWords(p)));
     pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "The expanded uncertainty U is the combined standard uncertainty "
                                                              "multiplied by the coverage factor k from Student's t for a coverage "
@@ -434,33 +434,46 @@ int render(QPaintDevice &device, const std::function<void(QPainter &)> &newPage,
                             .arg(p.points.size()));
     } else if (analysed.fitted) {
         const fit::SensorFit &sensor = analysed.sensor;
-        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "New calibration table: %1 rows from %2 K to %3 K, the present curve "
-                                                                 "corrected by the sensor's measured voltage offset (%4). Calibrated range: "
-                                                                 "%5 K to %6 K. %7 Readings below the range change by up to %8 mK, above it "
-                                                                 "by up to %9 mK. The table's linear interpolation stays within %10 mK of "
-                                                                 "the fitted curve."))
-                            .arg(sensor.table.size()).arg(sensor.table.first().second).arg(sensor.table.last().second)
-                            .arg(sensor.degree > 0 ? message(QT_TRANSLATE_NOOP("certificate", "least-squares polynomial of degree %1")).arg(sensor.degree)
-                                                   : message(QT_TRANSLATE_NOOP("certificate", "interpolated between the points")))
-                            .arg(sensor.low).arg(sensor.high)
-                            .arg(beyondRange(sensor), fixed(sensor.changeBelowMk, 1), fixed(sensor.changeAboveMk, 1))
-                            .arg(fixed(sensor.interpolationMk, 3)));
+        const QString base = p.curve ? message(QT_TRANSLATE_NOOP("certificate", "the sensor's curve %1 (%2 points, SHA-256 %3)"))
+                                           .arg(p.curve->file, QString::number(p.curve->points.size()), p.curve->sha256)
+                                     : message(QT_TRANSLATE_NOOP("certificate", "the instrument's present table"));
+        const QString spacing = procedure::tableSpacing(p) == tablespacing::Spacing::Curvature
+                                    ? message(QT_TRANSLATE_NOOP("certificate", "placed by the curve's curvature, so that the error of reading "
+                                                                               "between rows is spread evenly"))
+                                    : message(QT_TRANSLATE_NOOP("certificate", "at geometrically spaced temperatures"));
+        pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "New calibration table: %1 rows from %2 K to %3 K, %4, from %5 "
+                                                                 "corrected by the sensor's measured voltage offset (%6). Calibrated range: "
+                                                                 "%7 K to %8 K. %9"))
+                            .arg(QString::number(sensor.table.size()), QString::number(sensor.table.first().second),
+                                 QString::number(sensor.table.last().second), spacing, base,
+                                 sensor.degree > 0 ? message(QT_TRANSLATE_NOOP("certificate", "least-squares polynomial of degree %1")).arg(sensor.degree)
+                                                   : message(QT_TRANSLATE_NOOP("certificate", "interpolated between the points")),
+                                 QString::number(sensor.low), QString::number(sensor.high),
+                                 beyondRange(sensor)
+                                     + message(QT_TRANSLATE_NOOP("certificate", " Readings below the range change by up to %1 mK, above it by up "
+                                                                                "to %2 mK. The table's linear interpolation stays within %3 mK of "
+                                                                                "the fitted curve."))
+                                           .arg(fixed(sensor.changeBelowMk, 1), fixed(sensor.changeAboveMk, 1), fixed(sensor.interpolationMk, 3))));
     }
     if (analysed.fitted) {
         const QString range = adc ? QStringLiteral("%1 V to %2 V").arg(*std::min_element(p.points.cbegin(), p.points.cend()))
                                         .arg(*std::max_element(p.points.cbegin(), p.points.cend()))
                                   : QStringLiteral("%1 K to %2 K").arg(analysed.sensor.low).arg(analysed.sensor.high);
         const int dof = adc ? analysed.adc.dof : analysed.sensor.dof;
-        if (analysed.rangeEstablished)
+        if (analysed.rangeEstablished) {
+            const stating::Unit stated = stating::unitFor(p.kind, {analysed.range.expanded});
+            const double standardError = adc ? analysed.adc.standardError : analysed.sensor.standardError;
+            const stating::Unit volts = stating::unitFor(procedure::Kind::Adc, {standardError});
             pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Between the points: over the calibrated range (%1) a reading with the "
                                                                      "new %2 has an expanded uncertainty U = %3 %4 (k = %5), from the largest "
-                                                                     "point uncertainty, the fit's standard error of %6 V (%7 degrees of "
-                                                                     "freedom)%8."))
-                                .arg(range, adc ? message(QT_TRANSLATE_NOOP("certificate", "constants")) : message(QT_TRANSLATE_NOOP("certificate", "table")))
-                                .arg(analysed.range.expanded, 0, 'g', 2).arg(unit).arg(fixed(analysed.range.k, 2))
-                                .arg(adc ? analysed.adc.standardError : analysed.sensor.standardError, 0, 'g', 2).arg(dof)
+                                                                     "point uncertainty, the fit's standard error of %6 %7 (%8 degrees of "
+                                                                     "freedom)%9."))
+                                .arg(range, adc ? message(QT_TRANSLATE_NOOP("certificate", "constants")) : message(QT_TRANSLATE_NOOP("certificate", "table")),
+                                     stating::uncertainty(analysed.range.expanded, stated), stated.symbol, fixed(analysed.range.k, 2),
+                                     stating::uncertainty(standardError, volts), volts.symbol)
+                                .arg(dof)
                                 .arg(adc ? QString() : message(QT_TRANSLATE_NOOP("certificate", " and the table's interpolation"))));
-        else
+        } else
             pages.paragraph(message(QT_TRANSLATE_NOOP("certificate", "Between the points the uncertainty is not established: the fit has as "
                                                                      "many coefficients as there are points, so no degree of freedom is left to "
                                                                      "show how well it follows the %1 between them. The uncertainties above hold "

@@ -120,7 +120,8 @@ double offsetAt(const SensorFit &fit, double kelvin)
     return byTemperature.last().second;
 }
 
-SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &points, int degree)
+SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &points, int degree, tablespacing::Spacing spacing,
+                    bool fromCurve)
 {
     SensorFit result;
     result.degree = points.size() <= curvemath::MostReferencePoints ? 0 : degree;
@@ -145,8 +146,10 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
     result.high = *std::max_element(kelvins.cbegin(), kelvins.cend());
     result.holdLow = result.low;
     result.holdHigh = result.high;
-    bool highFound = false;
+    bool highFound = fromCurve;
     for (const Point &row : sorted) {
+        if (fromCurve)
+            break;
         if (row.second <= result.low)
             result.holdLow = row.second;
         if (row.second >= result.high && !highFound) {
@@ -181,11 +184,18 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
             result.residuals.append(result.offsets.at(i) - polynomial(result.coefficients, x.at(i)));
         result.dof = int(points.size()) - (result.degree + 1);
         result.standardError = standardError(result.residuals, result.dof);
-        result.curve = sorted;
+        QVector<Point> base = sorted;
+        // A curve's points rarely fall on the outer points, where the held offset bends.
+        if (fromCurve) {
+            for (double kelvin : {result.low, result.high})
+                base.append({*curvemath::voltageAt(sorted, kelvin), kelvin});
+            base = curveimport::sortedAndMerged(base);
+        }
+        result.curve = base;
         for (Point &point : result.curve)
             point.first += offsetAt(result, point.second);
     }
-    const curveimport::Result resampled = curveimport::resample(result.curve);
+    const curveimport::Result resampled = tablespacing::resample(result.curve, spacing);
     if (!resampled.ok()) {
         result.error = resampled.error;
         return result;
@@ -193,23 +203,25 @@ SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &poi
     result.table = resampled.rows;
     result.interpolationMk = std::fabs(curvemath::largestError(result.table, denseCurve(sorted, result)).millikelvin);
     // What the new table does to a reading beyond the calibrated range (the sensor's voltage
-    // there, as the present curve has it, read through the new table), and how far that
-    // departs from what it does at the nearest outer point.
-    const auto changeAt = [&result](const Point &present) {
-        return (curvemath::tableTemperature(result.table, present.first) - present.second) * MillikelvinPerKelvin;
-    };
-    const double atLow = changeAt({*curvemath::voltageAt(sorted, result.low), result.low});
-    const double atHigh = changeAt({*curvemath::voltageAt(sorted, result.high), result.high});
+    // there, as the curve has it, read through the new table), and how far the voltage
+    // correction there departs from its value at the nearest outer point, in kelvin at the
+    // curve's slope there.
+    const double lowOffset = offsetAt(result, result.low);
+    const double highOffset = offsetAt(result, result.high);
     for (const Point &point : denseCurve(sorted, SensorFit())) {
         if (point.second >= result.low && point.second <= result.high)
             continue;
-        const double change = changeAt(point);
-        if (!std::isfinite(change))
-            continue;
+        const double change = (curvemath::tableTemperature(result.table, point.first) - point.second) * MillikelvinPerKelvin;
         const bool below = point.second < result.low;
-        double &largest = below ? result.changeBelowMk : result.changeAboveMk;
-        largest = std::max(largest, std::fabs(change));
-        result.departureMk = std::max(result.departureMk, std::fabs(change - (below ? atLow : atHigh)));
+        if (std::isfinite(change)) {
+            double &largest = below ? result.changeBelowMk : result.changeAboveMk;
+            largest = std::max(largest, std::fabs(change));
+        }
+        const double voltsPerKelvin = curvemath::slopeAt(sorted, point.second);
+        const double departure = std::fabs(offsetAt(result, point.second) - (below ? lowOffset : highOffset)) / std::fabs(voltsPerKelvin)
+                               * MillikelvinPerKelvin;
+        if (std::isfinite(departure))
+            result.departureMk = std::max(result.departureMk, departure);
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "curveimport.h"
+#include "tablespacing.h"
 
 #include <QString>
 #include <QVector>
@@ -47,8 +48,9 @@ struct SensorFit
     // mK (0 where the table does not reach beyond it).
     double changeBelowMk = 0.0;
     double changeAboveMk = 0.0;
-    // How far the correction beyond the range departs from its value at the nearest outer
-    // point, at most, in mK: 0 when it is held from the points themselves.
+    // How far the voltage correction beyond the range departs from its value at the nearest
+    // outer point, at most, in mK at the curve's slope there: 0 when it is held from the
+    // points themselves.
     double departureMk = 0.0;
     QString error;
     bool ok() const { return error.isEmpty(); }
@@ -58,7 +60,11 @@ struct SensorFit
 // as voltage offsets at the points: interpolated and held beyond the outer points with up to
 // three points (as softcal does), a least-squares polynomial of `degree` in temperature with
 // four or more, held at its end values beyond the outer points.
-SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &points, int degree);
+// From a sensor's own curve (`fromCurve`: dense points rather than table rows) the offset is
+// held from the outer points themselves, and the corrected curve gets a point there. The new
+// table's rows are placed with `spacing`.
+SensorFit fitSensor(const QVector<Point> &table, const QVector<SensorPoint> &points, int degree,
+                    tablespacing::Spacing spacing = tablespacing::Spacing::Geometric, bool fromCurve = false);
 
 // The fitted offset in V at a temperature.
 double offsetAt(const SensorFit &fit, double kelvin);

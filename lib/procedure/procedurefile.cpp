@@ -4,7 +4,11 @@
 #include "scpiclient.h"
 
 #include <QCoreApplication>
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -179,7 +183,8 @@ Parsed parse(const QJsonObject &object)
     Reader top(object, QString(), &error);
     top.allow({QStringLiteral("kind"), QStringLiteral("points"), QStringLiteral("as_left_points"), QStringLiteral("reference"),
                QStringLiteral("source"), QStringLiteral("stability"), QStringLiteral("tolerance"), QStringLiteral("decision_rule"),
-               QStringLiteral("uncertainty"), QStringLiteral("certificate"), QStringLiteral("fit"), QStringLiteral("bounds")});
+               QStringLiteral("uncertainty"), QStringLiteral("certificate"), QStringLiteral("fit"), QStringLiteral("bounds"),
+               QStringLiteral("curve"), QStringLiteral("table")});
     p.kind = top.choice<Kind>(QStringLiteral("kind"), {{QStringLiteral("sensor"), Kind::Sensor}, {QStringLiteral("adc"), Kind::Adc}},
                               true, Kind::Sensor);
     if (!top.has(QStringLiteral("points")))
@@ -298,6 +303,17 @@ Parsed parse(const QJsonObject &object)
     c.operatorName = texts.text(QStringLiteral("operator"), false);
     c.ambient = texts.text(QStringLiteral("ambient"), false);
 
+    p.curveFile = top.text(QStringLiteral("curve"), false);
+    if (top.has(QStringLiteral("curve")) && p.curveFile.trimmed().isEmpty())
+        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"curve\" must name the sensor's curve file")));
+    Reader table(top.object(QStringLiteral("table"), false), QStringLiteral("table"), &error);
+    table.allow({QStringLiteral("spacing")});
+    if (table.has(QStringLiteral("spacing")))
+        p.spacing = table.choice<tablespacing::Spacing>(QStringLiteral("spacing"),
+                                                        {{tablespacing::nameOf(tablespacing::Spacing::Curvature), tablespacing::Spacing::Curvature},
+                                                         {tablespacing::nameOf(tablespacing::Spacing::Geometric), tablespacing::Spacing::Geometric}},
+                                                        true, tablespacing::Spacing::Curvature);
+
     p.bounds = defaultBounds(p.kind);
     Reader bounds(top.object(QStringLiteral("bounds"), false), QStringLiteral("bounds"), &error);
     bounds.allow({QStringLiteral("reading"), QStringLiteral("adjustment")});
@@ -338,6 +354,8 @@ Parsed parse(const QJsonObject &object)
         return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"reference.unit\" %1 makes no sense for the %2 kind (it takes %3)"))
                                   .arg(unitSymbol(p.reference.unit), kindName(p.kind),
                                        p.kind == Kind::Adc ? QStringLiteral("V") : QStringLiteral("K or C"))};
+    if ((!p.curveFile.isEmpty() || p.spacing) && p.kind == Kind::Adc)
+        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"curve\" and \"table\" are for the sensor kind; the adc kind has no table"))};
     if (p.degree > 0 && p.kind == Kind::Adc)
         return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"fit\" is for the sensor kind; an adc fit is a straight line"))};
     if (p.degree > 0 && p.points.size() <= 3)
@@ -362,17 +380,63 @@ Parsed parse(const QByteArray &bytes)
     return parse(document.object());
 }
 
+QString loadCurve(Procedure &procedure, const QString &directory, bool *unreadable)
+{
+    if (unreadable)
+        *unreadable = false;
+    if (procedure.curveFile.isEmpty())
+        return QString();
+    const QString path = QDir(directory).absoluteFilePath(procedure.curveFile);
+    QFile file(path);
+    const boundedread::Bytes read = file.open(QIODevice::ReadOnly) ? boundedread::readAtMost(file, curveimport::MaxFileBytes)
+                                                                   : boundedread::Bytes{QByteArray(), boundedread::End::Failed};
+    if (read.end != boundedread::End::Complete) {
+        if (unreadable)
+            *unreadable = true;
+        return message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1 cannot be read: %2"))
+            .arg(QDir::toNativeSeparators(path), read.end == boundedread::End::TooLarge ? message(QT_TRANSLATE_NOOP("procedure", "too large for a curve"))
+                                                                                         : file.errorString());
+    }
+    QBuffer buffer;
+    buffer.setData(read.bytes);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+    const curveimport::Curve curve = curveimport::readPoints(buffer);
+    if (!curve.ok())
+        return message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1: %2")).arg(QDir::toNativeSeparators(path), curve.error);
+    const QString problem = curveimport::curveProblem(curveimport::sortedAndMerged(curve.points));
+    if (!problem.isEmpty())
+        return message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1: %2")).arg(QDir::toNativeSeparators(path), problem);
+    procedure.curve = SensorCurve{procedure.curveFile,
+                                  QString::fromLatin1(QCryptographicHash::hash(read.bytes, QCryptographicHash::Sha256).toHex()),
+                                  curve.points};
+    return QString();
+}
+
+tablespacing::Spacing tableSpacing(const Procedure &procedure)
+{
+    if (procedure.spacing)
+        return *procedure.spacing;
+    return procedure.curveFile.isEmpty() ? tablespacing::Spacing::Geometric : tablespacing::Spacing::Curvature;
+}
+
 Parsed readFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString())};
+        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString()), true};
     const boundedread::Bytes read = boundedread::readAtMost(file, MaxFileBytes);
     if (read.end == boundedread::End::TooLarge)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "is larger than %1 bytes: not a procedure file")).arg(MaxFileBytes)};
+        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "is larger than %1 bytes: not a procedure file")).arg(MaxFileBytes), true};
     if (read.end == boundedread::End::Failed)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString())};
-    return parse(read.bytes);
+        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString()), true};
+    Parsed parsed = parse(read.bytes);
+    if (parsed.procedure) {
+        bool unreadable = false;
+        const QString error = loadCurve(*parsed.procedure, QFileInfo(path).absolutePath(), &unreadable);
+        if (!error.isEmpty())
+            return {std::nullopt, error, unreadable};
+    }
+    return parsed;
 }
 
 Bounds defaultBounds(Kind kind)

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "tablespacing.h"
+
 // The procedure file of a calibration by comparison: what is calibrated (the sensor's table
 // or the ADC constants), at which points, against which reference, how stability is judged,
 // the tolerance and decision rule, the extra uncertainty components and the certificate's
@@ -90,6 +92,15 @@ struct Bounds
     double adjustment = 0.0;
 };
 
+// The sensor's own curve file, as read when the run starts: the new table starts from it
+// rather than from the instrument's present 100 rows. The record keeps it whole.
+struct SensorCurve
+{
+    QString file;   // as the procedure names it
+    QString sha256; // of the file's bytes
+    QVector<QPair<double, double>> points; // (V, K), as the file lists them
+};
+
 struct Procedure
 {
     Kind kind = Kind::Sensor;
@@ -103,6 +114,9 @@ struct Procedure
     QVector<Component> uncertainty;
     CertificateTexts certificate;
     Bounds bounds;
+    QString curveFile;                             // the sensor's curve, when named
+    std::optional<SensorCurve> curve;              // and its points, once read
+    std::optional<tablespacing::Spacing> spacing;  // of the new table's rows, when given
     int degree = 0;               // of the least-squares polynomial (sensor, 4 points or more)
     QJsonObject json;             // the file as given, kept in the record
 };
@@ -111,11 +125,20 @@ struct Parsed
 {
     std::optional<Procedure> procedure;
     QString error; // names the member when there is no procedure
+    bool unreadable = false; // the error is a file that could not be read, not its content
 };
 
 Parsed parse(const QJsonObject &object);
 Parsed parse(const QByteArray &bytes);
 Parsed readFile(const QString &path);
+
+// Reads the curve file the procedure names (relative to `directory`) into its `curve`;
+// the error names the file and says why not (`unreadable` when the file could not be read,
+// rather than held no curve). Nothing to do when it names none.
+QString loadCurve(Procedure &procedure, const QString &directory, bool *unreadable = nullptr);
+// The spacing of the new table's rows: as given, else by curvature from a sensor's curve and
+// geometric from the instrument's present rows, whose points are all there is between them.
+tablespacing::Spacing tableSpacing(const Procedure &procedure);
 
 // The bounds a procedure gets when it names none: far beyond a real bath's or sensor's
 // deviation, far below the 273.15 K of a readout in C behind a procedure in K (or a factor of

@@ -303,7 +303,10 @@ QString setHash(const device::DeviceSet &set)
 
 procedure::Parsed procedureOf(const Record &record)
 {
-    return procedure::parse(record.procedure);
+    procedure::Parsed parsed = procedure::parse(record.procedure);
+    if (parsed.procedure)
+        parsed.procedure->curve = record.curve;
+    return parsed;
 }
 
 QJsonObject toJson(const Record &record)
@@ -323,6 +326,14 @@ QJsonObject toJson(const Record &record)
                        {QStringLiteral("note"), record.note},
                        {QStringLiteral("as_found_set"), setJson(record.asFound)},
                        {QStringLiteral("as_found_sha256"), setHash(record.asFound)}};
+    if (record.curve) {
+        QJsonArray points;
+        for (const auto &point : record.curve->points)
+            points.append(QJsonArray{number(point.first), number(point.second)});
+        object.insert(QStringLiteral("curve"), QJsonObject{{QStringLiteral("file"), record.curve->file},
+                                                           {QStringLiteral("sha256"), record.curve->sha256},
+                                                           {QStringLiteral("points"), points}});
+    }
     if (record.allowExpiredReference)
         object.insert(QStringLiteral("expired_reference"), QJsonObject{{QStringLiteral("reason"), record.expiredReferenceReason},
                                                                       {QStringLiteral("allowed_by"), record.expiredReferenceAllowedBy}});
@@ -375,6 +386,21 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
     const procedure::Parsed parsed = procedure::parse(record.procedure);
     if (!parsed.procedure)
         return fail(message(QT_TRANSLATE_NOOP("record", "the record's procedure: %1")).arg(parsed.error));
+    if (object.contains(QStringLiteral("curve"))) {
+        const QJsonObject curve = object.value(QStringLiteral("curve")).toObject();
+        procedure::SensorCurve kept{curve.value(QStringLiteral("file")).toString(), curve.value(QStringLiteral("sha256")).toString(), {}};
+        const QJsonArray points = curve.value(QStringLiteral("points")).toArray();
+        for (int i = 0; i < points.size(); ++i) {
+            const QJsonArray pair = points.at(i).toArray();
+            if (pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble())
+                return fail(message(QT_TRANSLATE_NOOP("record", "curve.points[%1] is not two numbers")).arg(i));
+            kept.points.append({pair.at(0).toDouble(), pair.at(1).toDouble()});
+        }
+        record.curve = kept;
+    }
+    if (!parsed.procedure->curveFile.isEmpty() && !record.curve)
+        return fail(message(QT_TRANSLATE_NOOP("record", "the procedure names the curve %1, but the record does not keep it"))
+                        .arg(parsed.procedure->curveFile));
     record.software = object.value(QStringLiteral("software")).toString();
     record.port = object.value(QStringLiteral("instrument")).toObject().value(QStringLiteral("port")).toString();
     record.serialNumber = object.value(QStringLiteral("instrument")).toObject().value(QStringLiteral("serial_number")).toString();

@@ -47,6 +47,8 @@ struct Record
     QString expiredReferenceReason;    // why a reference past its due date was used
     QString expiredReferenceAllowedBy; // and who allowed it
     QVector<Session> sessions;
+    // The sensor's curve the new table starts from, whole, when the procedure names one.
+    std::optional<procedure::SensorCurve> curve;
     bool write = false;
     QString started;  // ISO 8601 UTC
     QString finished; // empty while running
@@ -104,7 +106,7 @@ struct Verified
 // the procedure, compares them with the record's, and checks the hash.
 Verified verify(const QJsonObject &object);
 
-// The procedure of a record; the error names the problem.
+// The procedure of a record, with the sensor's curve it kept; the error names the problem.
 procedure::Parsed procedureOf(const Record &record);
 
 } // namespace record
