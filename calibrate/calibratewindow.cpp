@@ -194,6 +194,19 @@ void CalibrateWindow::problem(const QString &text)
     m_message->setText(text);
 }
 
+std::optional<QString> CalibrateWindow::askReason(const QString &title, const QString &question, const QString &refusal)
+{
+    bool ok = false;
+    const QString reason = QInputDialog::getText(this, title, question, QLineEdit::Normal, QString(), &ok).trimmed();
+    if (!ok)
+        return std::nullopt;
+    if (reason.isEmpty()) {
+        problem(refusal);
+        return std::nullopt;
+    }
+    return reason;
+}
+
 // ---- Procedure ----
 
 QWidget *CalibrateWindow::makeProcedurePage()
@@ -524,33 +537,20 @@ QWidget *CalibrateWindow::makeRunPage()
     buttons->addWidget(m_stop);
     layout->addLayout(buttons);
     connect(m_captureNow, &QPushButton::clicked, this, [this] {
-        bool ok = false;
-        const QString reason = QInputDialog::getText(this, tr("Capture now"),
-                                                     tr("Why capture before the point is judged stable? (kept in the record)"),
-                                                     QLineEdit::Normal, QString(), &ok)
-                                   .trimmed();
-        if (!ok)
+        const std::optional<QString> reason = askReason(tr("Capture now"), tr("Why capture before the point is judged stable? (kept in the record)"),
+                                                        tr("Nothing captured: the record needs a reason."));
+        if (!reason)
             return;
-        if (reason.isEmpty()) {
-            problem(tr("Nothing captured: the record needs a reason."));
-            return;
-        }
-        m_worker.captureNow(reason);
-        m_log->appendPlainText(tr("capture asked: %1").arg(reason));
+        m_worker.captureNow(*reason);
+        m_log->appendPlainText(tr("capture asked: %1").arg(*reason));
     });
     connect(m_skip, &QPushButton::clicked, this, [this] {
-        bool ok = false;
-        const QString reason = QInputDialog::getText(this, tr("Skip point"), tr("Why skip this as-left point? (kept in the record)"),
-                                                     QLineEdit::Normal, QString(), &ok)
-                                   .trimmed();
-        if (!ok)
+        const std::optional<QString> reason = askReason(tr("Skip point"), tr("Why skip this as-left point? (kept in the record)"),
+                                                        tr("Nothing skipped: the record needs a reason."));
+        if (!reason)
             return;
-        if (reason.isEmpty()) {
-            problem(tr("Nothing skipped: the record needs a reason."));
-            return;
-        }
-        m_worker.skipPoint(reason);
-        m_log->appendPlainText(tr("skip asked: %1").arg(reason));
+        m_worker.skipPoint(*reason);
+        m_log->appendPlainText(tr("skip asked: %1").arg(*reason));
     });
     connect(m_stop, &QPushButton::clicked, this, [this] {
         m_worker.stop();

@@ -73,6 +73,9 @@ private:
     void saveRecord();
     void setRunning(bool running);
     void problem(const QString &text);
+    // The operator's reason for a departure from the method; nothing when cancelled or left
+    // empty (then `refusal` is shown).
+    std::optional<QString> askReason(const QString &title, const QString &question, const QString &refusal);
 
     BenchWorker m_worker;
     QString m_port;

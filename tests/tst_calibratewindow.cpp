@@ -429,6 +429,16 @@ void TestCalibrateWindow::expiredReferenceStopAndResume()
     QCOMPARE(window.page(), CalibrateWindow::ChecksPage);
     QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), AnswerMs);
     QVERIFY(start->text().contains(QStringLiteral("resume")));
+    // A resumed run replaces no file but its own record.
+    const QJsonObject keep{{QStringLiteral("keep"), QStringLiteral("me")}};
+    const QString other = writeJson(directory.path(), QStringLiteral("other.json"), keep);
+    child<QLineEdit>(window, "leRecord")->setText(other);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(!window.worker().busy());
+    QVERIFY2(child<QLabel>(window, "lbMessage")->text().contains(QStringLiteral("exists already")),
+             qPrintable(child<QLabel>(window, "lbMessage")->text()));
+    QCOMPARE(readJson(other), keep);
+    child<QLineEdit>(window, "leRecord")->setText(recordPath);
     QTest::mouseClick(start, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lbPhase")->text().contains(QStringLiteral("point 2 of 2")), RunMs);
     const QString reason = QStringLiteral("bath steady by eye");
