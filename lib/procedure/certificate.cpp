@@ -245,6 +245,8 @@ void results(Pages &pages, const procedure::Procedure &p, const analysis::Analys
             expanded.append(point.budget.expanded);
     }
     const stating::Unit stated = stating::unitFor(p.kind, expanded);
+    // One tolerance, written alike on every row: at the finest decimal place of the table's U.
+    const double finest = expanded.isEmpty() ? 0.0 : *std::min_element(expanded.cbegin(), expanded.cend());
     QVector<QStringList> rows;
     for (const analysis::PointResult &point : analysed.points) {
         if (point.phase != phase)
@@ -254,7 +256,7 @@ void results(Pages &pages, const procedure::Procedure &p, const analysis::Analys
         rows.append({QString::number(point.nominal), fixed(point.reference, adc ? 6 : 4),
                      fixed(predicted ? point.reference + error : point.instrument, adc ? 6 : 4),
                      stating::value(error, u, stated), stating::uncertainty(u, stated), fixed(point.budget.k, 2),
-                     stating::limit(p.tolerance, u, stated),
+                     stating::limit(p.tolerance, finest, stated),
                      predicted ? message(QT_TRANSLATE_NOOP("certificate", "(not made)"))
                                : analysis::decisionText(analysis::decide(p.rule, error, u, p.tolerance))});
     }
@@ -265,7 +267,7 @@ void results(Pages &pages, const procedure::Procedure &p, const analysis::Analys
                  message(QT_TRANSLATE_NOOP("certificate", "U (%1)")).arg(stated.symbol), QStringLiteral("k"),
                  message(QT_TRANSLATE_NOOP("certificate", "Tolerance (%1)")).arg(stated.symbol),
                  message(QT_TRANSLATE_NOOP("certificate", "Decision"))},
-                rows, {0.1, 0.14, 0.14, 0.11, 0.1, 0.07, 0.13, 0.21});
+                rows, {0.1, 0.14, 0.14, 0.11, 0.09, 0.06, 0.16, 0.2});
 }
 
 void budgets(Pages &pages, const procedure::Procedure &p, const analysis::Analysis &analysed)
