@@ -333,6 +333,9 @@ private slots:
         // one value fills the window.
         QTest::newRow("frozen for the stale time") << F([jitter](double t) { return jitter(0.0004)(std::min(t, 14.0)); })
                                                    << F(jitter(0.001)) << 21 << false << true << 0 << 0;
+        // A freeze that ended before the window: the window's readings are live again.
+        QTest::newRow("frozen before the window") << F([jitter](double t) { return jitter(0.0004)(t >= 2 && t <= 8 ? 2.0 : t); })
+                                                  << F(jitter(0.001)) << 21 << true << false << 0 << 0;
         QTest::newRow("window not yet covered") << F(jitter(0.0004)) << F(jitter(0.001)) << 8 << false << false << 0 << 0;
         // A pause of 12 s: four calm readings after it do not make a window.
         QTest::newRow("pause in the window") << F(jitter(0.0004)) << F(jitter(0.001)) << 21 << false << false << 5 << 17;

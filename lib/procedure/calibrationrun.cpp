@@ -451,12 +451,10 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
                     .arg(index).arg(count).arg(nominal).arg(unit).arg(*skipRequest));
             return save();
         }
-        if (!point.captured()) {
-            readings.append(analysis::judged(m_procedure, sample));
-        } else {
+        readings.append(analysis::judged(m_procedure, sample));
+        if (point.captured()) {
             // A readout that freezes during the capture spoils it: the frozen stretch is never
             // taken as readings, and the point is judged again.
-            readings.append(analysis::judged(m_procedure, sample));
             if (stability::judge(readings, limits, sample.elapsedMs).stale) {
                 say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for %4 s during the capture: "
                                                            "stale; the capture is dropped and the point judged again."))

@@ -78,7 +78,7 @@ double staleSeconds(const procedure::Stability &limits)
     return std::min(limits.stale, limits.window);
 }
 
-bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stability &limits)
+bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stability &limits, qint64 endingFrom)
 {
     // The slack of a window's edge: readings fall due once an interval.
     const double longest = staleSeconds(limits) * MsPerSecond - limits.interval * MsPerSecond / 2;
@@ -86,7 +86,8 @@ bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stabi
     for (int i = 1; i <= readings.size(); ++i) {
         if (i < readings.size() && readings.at(i).reference == readings.at(first).reference)
             continue;
-        if (i - first >= MinimumReadings && double(readings.at(i - 1).ms - readings.at(first).ms) >= longest)
+        if (i - first >= MinimumReadings && readings.at(i - 1).ms >= endingFrom
+            && double(readings.at(i - 1).ms - readings.at(first).ms) >= longest)
             return true;
         first = i;
     }
@@ -148,12 +149,7 @@ Judgement judge(const QVector<Reading> &readings, const procedure::Stability &li
     judgement.turning = moving(judgement.referenceEnd) || moving(judgement.instrumentEnd);
 
     // A frozen stretch anywhere in the window (or running into it) spoils its statistics.
-    QVector<Reading> touching;
-    for (const Reading &reading : readings) {
-        if (double(nowMs - reading.ms) <= windowMs + staleSeconds(limits) * MsPerSecond)
-            touching.append(reading);
-    }
-    judgement.stale = holdsFrozenStretch(touching, limits);
+    judgement.stale = holdsFrozenStretch(readings, limits, nowMs - qint64(windowMs));
 
     const bool calm = within(judgement.reference, limits) && within(judgement.instrument, limits) && !judgement.turning;
     judgement.stable = judgement.filled && calm && !judgement.stale && seconds.size() >= MinimumReadings;

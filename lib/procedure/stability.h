@@ -70,7 +70,9 @@ double staleSeconds(const procedure::Stability &limits);
 Judgement judge(const QVector<Reading> &readings, const procedure::Stability &limits, qint64 nowMs);
 
 // True when the reference repeats one value exactly, over at least three readings, for the
-// stale time somewhere in `readings`: what a frozen readout sends.
-bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stability &limits);
+// stale time somewhere in `readings` (a stretch that ends at `endingFrom` or later): what a
+// frozen readout sends.
+bool holdsFrozenStretch(const QVector<Reading> &readings, const procedure::Stability &limits,
+                        qint64 endingFrom = std::numeric_limits<qint64>::min());
 
 } // namespace stability
