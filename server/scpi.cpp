@@ -344,11 +344,9 @@ bool Session::runCommon(const Command &command, QString *reply)
     if (matches(header, QStringLiteral("*IDN?"))) {
         *reply = m_identity;
     } else if (matches(header, QStringLiteral("*RST"))) {
-        // The session's state only: the instrument's set is the operator's, not a default's.
-        m_errors.clear();
-        m_events = 0;
-        m_eventEnable = 0;
-        m_serviceEnable = 0;
+        // Nothing to reset: the instrument's set is the operator's, not a default's, and IEEE
+        // 488.2 leaves the error queue, the event register and both enable masks to *CLS and
+        // power-on (a framework's *RST at start-up must not lose a client's enables).
     } else if (matches(header, QStringLiteral("*CLS"))) {
         m_errors.clear();
         m_events = 0;

@@ -511,6 +511,10 @@ private slots:
         QVERIFY2(page.contains("thermocal_server_clients{endpoint=\"scpi\"} 1\n"), page.constData());
         QVERIFY2(page.contains("thermocal_server_requests_total{endpoint=\"scpi\"} 40\n"), page.constData());
         QVERIFY2(page.contains("thermocal_build_info{version=\""), page.constData());
+        // Each idle connection is closed by the server once its time for a request head is up,
+        // not merely pushed out to make room.
+        for (const std::unique_ptr<QTcpSocket> &socket : idle)
+            QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState, 6000 + 2000);
         idle.clear();
 
         // 3000 voltage requests that the instrument leaves unanswered, in one write: another

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -203,9 +204,10 @@ private slots:
         QTest::newRow("the status byte: errors waiting, an enabled event, the summary")
             << QStringList{"*STB?", "FOO", "*STB?", "*ESE 32;*STB?", "*SRE 32;*SRE?;*STB?", "*CLS;*STB?"}
             << QStringList{"0", "", "4", "36", "32;100", "0"} << false << false;
-        QTest::newRow("*RST clears the session, not the instrument")
+        // IEEE 488.2: *RST leaves the error queue, the event register and the enables alone.
+        QTest::newRow("*RST keeps the queue, the register and the enables")
             << QStringList{"FOO;*ESE 4;*SRE 4", "*RST;*ESE?;*SRE?;SYST:ERR:COUN?;*ESR?;CAL:ADC?"}
-            << QStringList{"", "0;0;0;0;1.25,0.5"} << false << false;
+            << QStringList{"", "4;4;1;32;1.25,0.5"} << false << false;
         QTest::newRow("*TST? passes while the instrument answers") << QStringList{"*TST?;SYST:ERR:COUN?"} << QStringList{"0;0"} << false << false;
         QTest::newRow("*TST? fails with its error queued")
             << QStringList{"*TST?", "SYST:ERR:COUN?;SYST:ERR?;SYST:ERR?"}
@@ -438,35 +440,81 @@ private slots:
     void metricsFollowReadings_data()
     {
         QTest::addColumn<float>("kelvin");
+        QTest::addColumn<float>("volts");
         QTest::addColumn<bool>("silent");
         QTest::addColumn<QString>("state");
-        QTest::addColumn<bool>("gauges");
-        QTest::newRow("answered") << 77.35f << false << "reading" << true;
-        QTest::newRow("nan is no temperature") << float(std::nan("")) << false << "not_a_number" << false;
-        QTest::newRow("no answer") << 77.35f << true << "no_answer" << false;
+        QTest::addColumn<bool>("temperatureGauge");
+        QTest::addColumn<bool>("voltageGauge");
+        const float nan = float(std::nan(""));
+        QTest::newRow("answered") << 77.35f << 1.0015f << false << "reading" << true << true;
+        QTest::newRow("nan is no temperature") << nan << 1.0015f << false << "not_a_number" << false << true;
+        QTest::newRow("nan is no voltage") << 77.35f << nan << false << "reading" << true << false;
+        QTest::newRow("no answer") << 77.35f << 1.0015f << true << "no_answer" << false << false;
     }
 
     void metricsFollowReadings()
     {
         QFETCH(float, kelvin);
+        QFETCH(float, volts);
         QFETCH(bool, silent);
         QFETCH(QString, state);
-        QFETCH(bool, gauges);
+        QFETCH(bool, temperatureGauge);
+        QFETCH(bool, voltageGauge);
         sim::Instrument instrument;
         QVERIFY(instrument.start());
-        setReadings(instrument, 1.0015f, kelvin);
+        setReadings(instrument, volts, kelvin);
         sim::Faults faults;
         faults.silent = silent;
         instrument.setFaults(faults);
         Owner owner(instrument.portName(), false);
         QTRY_COMPARE(owner.readings.count(), 1);
         metrics::Snapshot snapshot;
+        // An earlier reading with both values: what the latest lacks must not be left from it.
+        readingloop::Reading earlier;
+        earlier.voltage = 2.0f;
+        earlier.temperature = 300.0f;
+        snapshot.take(earlier);
         snapshot.take(owner.readings.first().at(0).value<readingloop::Reading>());
         const QString page = QString::fromUtf8(metrics::page(snapshot));
         QCOMPARE(page.contains(QLatin1String("\nthermocal_up{port=\"\",serial=\"\"} 1\n")), state == QLatin1String("reading"));
         QVERIFY2(page.contains(QStringLiteral("thermocal_state{port=\"\",serial=\"\",state=\"%1\"} 1\n").arg(state)), qPrintable(page));
-        QCOMPARE(page.contains(QLatin1String("thermocal_temperature_kelvin{")), gauges);
-        QCOMPARE(page.contains(QLatin1String("thermocal_voltage_volts{")), gauges || !silent);
+        QCOMPARE(page.contains(QLatin1String("thermocal_temperature_kelvin{")), temperatureGauge);
+        QCOMPARE(page.contains(QLatin1String("thermocal_voltage_volts{")), voltageGauge);
+    }
+
+    // A request that waited past its deadline is never sent: its exchange fails as one that
+    // waited too long, and the instrument sees nothing of it; one in time is sent.
+    void requestPastItsDeadline()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        setReadings(instrument);
+        readingloop::Options options;
+        options.intervalNs = 3600LL * 1000000000;
+        readingloop::Loop loop(reconnect::namedPort(instrument.portName()), options);
+        QSignalSpy readings(&loop, &readingloop::Loop::reading);
+        loop.start();
+        QTRY_COMPARE(readings.count(), 1);
+        instrument.clearRequests();
+
+        // The first client's work holds the loop well past the second's deadline.
+        constexpr int DeadlineMs = 50;
+        QVERIFY(loop.submit(1, [](readingloop::Turn &) { QThread::msleep(10 * DeadlineMs); }));
+        std::optional<readingloop::ExchangeResult> late;
+        QVERIFY(loop.submit(2, [&late](readingloop::Turn &turn) { late = turn.exchange(protocol::request(protocol::Command::ReadTemperature)); },
+                            DeadlineMs));
+        QTRY_VERIFY(late);
+        QVERIFY(late->expired);
+        QCOMPARE(late->error(), QStringLiteral("The request waited too long for the instrument."));
+        QCOMPARE(instrument.requests().size(), 0);
+
+        std::optional<readingloop::ExchangeResult> inTime;
+        QVERIFY(loop.submit(3, [&inTime](readingloop::Turn &turn) { inTime = turn.exchange(protocol::request(protocol::Command::ReadTemperature)); }));
+        QTRY_VERIFY(inTime);
+        QVERIFY2(inTime->ok(), qPrintable(inTime->error()));
+        QCOMPARE(inTime->reply.size(), 4);
+        QCOMPARE(instrument.requests().size(), 1);
+        loop.finish();
     }
 
     // Requests of many clients take turns: one client's backlog holds another's request up
