@@ -786,6 +786,14 @@ private slots:
             QVERIFY2(unhashed.difference.startsWith(QStringLiteral("sha256: recorded ")), qPrintable(unhashed.difference));
         }
 
+        // A record of the first format, whose captures were judged by other rules, is refused
+        // with that reason rather than by a difference.
+        QJsonObject older = object;
+        older.insert(QStringLiteral("format"), QStringLiteral("thermocal calibration record 1"));
+        const record::Verified refused = record::verify(older);
+        QVERIFY(!refused.ok);
+        QVERIFY2(refused.difference.contains(QStringLiteral("a record of an earlier thermocal")), qPrintable(refused.difference));
+
         // A sample's time that no clock gave is refused by name, not converted.
         for (const double ms : {1e300, -1e19, 9007199254740994.0, 1500.5}) {
             sample[0] = ms;
