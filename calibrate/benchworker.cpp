@@ -2,6 +2,7 @@
 
 #include "certificate.h"
 #include "device.h"
+#include "portdiscovery.h"
 #include "portname.h"
 #include "ports.h"
 #include "protocol.h"
@@ -144,7 +145,7 @@ void BenchWorker::check(const procedure::Procedure &procedure, const QString &po
             QString error;
             std::unique_ptr<ports::Port> opened = openInstrument(port, &result.instrumentPort, &error);
             if (opened) {
-                result.serialNumber = procedure::serialNumberOf(result.instrumentPort);
+                result.serialNumber = portdiscovery::serialNumberOf(result.instrumentPort);
                 protocol::Link link(opened.get());
                 const device::Reading reading = device::readLive(link);
                 if (reading.voltage && reading.temperature)

@@ -17,16 +17,6 @@ namespace {
 // An endpoint that could not be had: a port in use, a pseudo-terminal's folder missing.
 constexpr int StartFailed = 1;
 
-// The port's USB serial number when the system lists it.
-QString serialOf(const QString &name)
-{
-    for (const portdiscovery::Port &port : portdiscovery::availablePorts()) {
-        if (port.name == name || QStringLiteral("/dev/") + port.name == name)
-            return port.serialNumber;
-    }
-    return QString();
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -52,7 +42,7 @@ int main(int argc, char *argv[])
         target = reconnect::foundPort(found.instruments.first());
     } else {
         target = reconnect::namedPort(options.port);
-        target.serialNumber = serialOf(options.port);
+        target.serialNumber = portdiscovery::serialNumberOf(options.port);
     }
     const QString serial = target.serialNumber;
     const QString identity = QStringLiteral("thermocal,instrument,%1,%2")

@@ -123,6 +123,32 @@ private slots:
         const reconnect::Target target = named ? reconnect::namedPort(QStringLiteral("/tmp/link")) : reconnect::foundPort(lost);
         QCOMPARE(reconnect::candidates(target, ports), tried);
     }
+
+    // The serial number of a port by the name the user gave: as listed, or as its device file.
+    void serialNumberByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("serial");
+        QTest::newRow("as listed") << "ttyACM0" << "TC-000123";
+        QTest::newRow("its device file") << "/dev/ttyACM0" << "TC-000123";
+        QTest::newRow("another port") << "ttyACM1" << "";
+        QTest::newRow("a pseudo-terminal nobody lists") << "/dev/pts/3" << "";
+        QTest::newRow("a network port") << "socket://127.0.0.1:2000" << "";
+    }
+
+    void serialNumberByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, serial);
+        portdiscovery::setPortSource([] {
+            portdiscovery::Port port = portdiscovery::instrumentPort(QStringLiteral("ttyACM0"));
+            port.serialNumber = QStringLiteral("TC-000123");
+            return QList<portdiscovery::Port>{port};
+        });
+        const QString found = portdiscovery::serialNumberOf(name);
+        portdiscovery::setPortSource({});
+        QCOMPARE(found, serial);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortDiscovery)

@@ -45,6 +45,15 @@ Port portFromSystem(const QString &name, bool hasVendorId, quint16 vendorId, boo
     return port;
 }
 
+QString serialNumberOf(const QString &name)
+{
+    for (const Port &port : availablePorts()) {
+        if (port.name == name || QStringLiteral("/dev/") + port.name == name)
+            return port.serialNumber;
+    }
+    return QString();
+}
+
 bool isInstrument(const Port &port)
 {
     return port.hasUsbIds && port.vendorId == InstrumentVendorId

@@ -36,6 +36,9 @@ Port portFromSystem(const QString &name, bool hasVendorId, quint16 vendorId, boo
                     quint16 productId);
 
 bool isInstrument(const Port &port);
+// The USB serial number of the port named `name` (as listed, or with /dev/ before it); empty
+// when the system does not list it (a pseudo-terminal, a network port) or it reports none.
+QString serialNumberOf(const QString &name);
 // A port entry with the instrument's USB identifiers, for presenting a stand-in (such as a
 // pseudo-terminal) through the source above.
 Port instrumentPort(const QString &name);

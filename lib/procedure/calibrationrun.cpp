@@ -69,16 +69,6 @@ Clock &systemClock()
     return clock;
 }
 
-QString serialNumberOf(const QString &portName)
-{
-    const QList<portdiscovery::Port> present = portdiscovery::availablePorts();
-    for (const portdiscovery::Port &port : present) {
-        if (port.name == portName || QStringLiteral("/dev/") + port.name == portName)
-            return port.serialNumber;
-    }
-    return QString();
-}
-
 Run::Run(const Procedure &procedure, std::unique_ptr<ports::Port> instrument, const RunOptions &options)
     : m_procedure(procedure)
     , m_instrument(std::move(instrument))
@@ -197,7 +187,7 @@ Outcome Run::prepare()
 {
     m_session.software = m_options.software;
     m_session.port = m_options.portName;
-    m_session.serialNumber = serialNumberOf(m_options.portName);
+    m_session.serialNumber = portdiscovery::serialNumberOf(m_options.portName);
     m_session.user = m_options.user.isEmpty() ? loginName() : m_options.user;
     m_session.started = isoTime(m_clock->wallMs());
 

@@ -71,10 +71,6 @@ struct RunOptions
     QDate today;               // for the reference's due date at the start; the clock's date later
 };
 
-// The USB serial number of the instrument on `portName`; empty when the system does not list
-// it there (a pseudo-terminal, a network port).
-QString serialNumberOf(const QString &portName);
-
 // Where a point stands after one of its readings, for a front end that shows it live.
 struct Progress
 {
