@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <cmath>
+#include <limits>
 
 namespace analysis {
 
@@ -283,16 +284,49 @@ QString captureProblem(const procedure::Procedure &procedure, const RawPoint &ra
     return QString();
 }
 
+QVector<double> Changes::uncertainties() const
+{
+    QVector<double> expanded;
+    expanded.reserve(rows.size());
+    for (const Change &row : rows)
+        expanded.append(row.expanded);
+    return expanded;
+}
+
+double Changes::largestChange() const
+{
+    return largest < 0 ? std::numeric_limits<double>::quiet_NaN() : std::fabs(rows.at(largest).change);
+}
+
+Changes changesAtPoints(const procedure::Procedure &procedure, const Analysis &analysis)
+{
+    Changes changes;
+    if (!analysis.fitted)
+        return changes;
+    for (const PointResult &point : analysis.points) {
+        if (point.phase != Phase::AsFound)
+            continue;
+        Change row;
+        row.nominal = point.nominal;
+        row.reference = point.reference;
+        row.found = point.instrument;
+        row.errorFound = point.error;
+        row.errorPredicted = predictedError(procedure, analysis, point);
+        row.predicted = point.reference + row.errorPredicted;
+        row.change = row.errorPredicted - row.errorFound;
+        row.expanded = point.budget.expanded;
+        // The last of equal changes is the one named, as the console and the window have shown it.
+        if (changes.largest < 0 || std::fabs(row.change) >= std::fabs(changes.rows.at(changes.largest).change))
+            changes.largest = changes.rows.size();
+        changes.rows.append(row);
+    }
+    return changes;
+}
+
 double largestAdjustment(const procedure::Procedure &procedure, const Analysis &analysis)
 {
-    if (!analysis.fitted)
-        return std::numeric_limits<double>::quiet_NaN();
-    double largest = 0.0;
-    for (const PointResult &point : analysis.points) {
-        if (point.phase == Phase::AsFound)
-            largest = std::max(largest, std::fabs(predictedError(procedure, analysis, point) - point.error));
-    }
-    return largest;
+    const Changes changes = changesAtPoints(procedure, analysis);
+    return analysis.fitted && changes.rows.isEmpty() ? 0.0 : changes.largestChange();
 }
 
 } // namespace analysis

@@ -93,6 +93,34 @@ double predictedError(const procedure::Procedure &procedure, const Analysis &ana
 // reference among its captured readings, which no reason covers. Empty when they do.
 QString captureProblem(const procedure::Procedure &procedure, const RawPoint &raw, const PointResult &result);
 
+// What the proposed set does at one as-found point: the reading and error found, the reading and
+// error it would give, and the change between them, which is stated to the point's U.
+struct Change
+{
+    double nominal = 0.0;
+    double reference = 0.0;
+    double found = 0.0;          // the instrument's reading as found
+    double predicted = 0.0;      // its reading with the proposed set
+    double errorFound = 0.0;
+    double errorPredicted = 0.0;
+    double change = 0.0;         // predicted minus found
+    double expanded = 0.0;       // the point's U
+};
+
+// The changes at the as-found points, in the record's order; empty without a fit. Every front end
+// and the certificate print these rows, so they are computed here once.
+struct Changes
+{
+    QVector<Change> rows;
+    int largest = -1; // the row whose change is largest in size; -1 when there are none
+
+    // The rows' expanded uncertainties, which choose the unit they are stated in.
+    QVector<double> uncertainties() const;
+    // The largest change in size (K or V); NaN when there are no rows.
+    double largestChange() const;
+};
+Changes changesAtPoints(const procedure::Procedure &procedure, const Analysis &analysis);
+
 // How far the proposed set moves the instrument's reading at the as-found points, at most (in K
 // or V); NaN without a fit.
 double largestAdjustment(const procedure::Procedure &procedure, const Analysis &analysis);
