@@ -1,5 +1,7 @@
 #include "benchworker.h"
 
+#include "runlog.h"
+
 #include "certificate.h"
 #include "device.h"
 #include "portdiscovery.h"
@@ -191,9 +193,10 @@ void BenchWorker::calibrate(const procedure::Procedure &procedure, const QString
         }
         procedure::Run run(procedure, std::move(opened), given);
         run.setStopFlag(&m_stop);
-        run.report = [this](const QString &text, bool status) { post([this, text, status] { emit said(text, status); }); };
-        run.progress = [this](const procedure::Progress &progress) { post([this, progress] { emit progressed(progress); }); };
-        run.ask = [this](const QString &prompt) { return ask(prompt); };
+        RunLog log(procedure, {[this](const QString &line) { post([this, line] { emit said(line, false); }); },
+                               [this](const procedure::Progress &progress) { post([this, progress] { emit progressed(progress); }); },
+                               [this](const QString &question) { return ask(question); }});
+        run.setObserver(&log);
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_run = &run;

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "instrumentport.h"
+#include "runconsole.h"
 
 #include "calibrationrun.h"
 #include "certificate.h"
@@ -11,26 +12,14 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
-#include <cstdio>
-
-#ifndef Q_OS_WIN
-#include <poll.h>
-#include <unistd.h>
-#endif
 
 namespace cli {
 
 namespace {
-
-// Off a terminal, a waiting point's status is written once in this long.
-constexpr qint64 StatusEveryMs = 10000;
-constexpr int LongestAnswer = 1024;
-constexpr int InputPollMs = 100;
 
 const QString Record = QStringLiteral("record");
 const QString Certificate = QStringLiteral("certificate");
@@ -38,25 +27,6 @@ const QString Write = QStringLiteral("write");
 const QString Resume = QStringLiteral("resume");
 const QString AllowExpired = QStringLiteral("allow-expired-reference");
 const QString Backup = QStringLiteral("backup");
-
-// One line from standard input, waiting no longer than a stop allows; nothing at its end.
-std::optional<QString> readAnswer(const std::atomic<bool> &stop)
-{
-#ifndef Q_OS_WIN
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    while (!stop.load()) {
-        const int ready = ::poll(&input, 1, InputPollMs);
-        if (ready > 0)
-            break;
-    }
-    if (stop.load())
-        return std::nullopt;
-#endif
-    char line[LongestAnswer];
-    if (!std::fgets(line, sizeof line, stdin))
-        return std::nullopt;
-    return QString::fromLocal8Bit(line).trimmed();
-}
 
 int statusOf(procedure::Ending ending)
 {
@@ -151,20 +121,8 @@ int run(const Invocation &invocation)
     std::atomic<bool> stop(false);
     procedure::Run calibration(procedure, std::move(port), options);
     calibration.setStopFlag(&stop);
-    QElapsedTimer sinceStatus;
-    calibration.report = [&sinceStatus](const QString &text, bool isStatus) {
-        if (!isStatus) {
-            err(text);
-            sinceStatus.invalidate();
-        } else if (frontend::statusRewrites() || !sinceStatus.isValid() || sinceStatus.elapsed() >= StatusEveryMs) {
-            frontend::statusLine(text);
-            sinceStatus.start();
-        }
-    };
-    calibration.ask = [&stop](const QString &prompt) {
-        err(prompt);
-        return readAnswer(stop);
-    };
+    RunConsole console(procedure, stop);
+    calibration.setObserver(&console);
     frontend::catchStopSignals(QCoreApplication::instance(), [] {}, &stop);
     const procedure::Outcome outcome = calibration.exec();
     frontend::releaseStopSignals();

@@ -72,13 +72,50 @@ QJsonObject procedureFor(sim::BenchHost &bench, const QJsonArray &points)
                                                     {QStringLiteral("lab"), QStringLiteral("Test Lab")}}}};
 }
 
-// One run on the bench, on virtual time, with what it said.
+struct Bench;
+
+// What a run told its front end, in order: one word per event ("started", "captured", "fit",
+// "backed up", "written", "finished"), with the deviations and stale readings as they came.
+struct Events : procedure::RunObserver
+{
+    Bench *bench = nullptr;
+    QStringList order;
+    QVector<procedure::RunDeviation> deviations;
+    QVector<procedure::StaleReference> stales;
+    analysis::Changes changes;
+    std::function<void(const procedure::Progress &progress)> onProgress;
+
+    static QString phase(const procedure::PointRef &point)
+    {
+        return QStringLiteral("%1 %2").arg(point.phase == analysis::Phase::AsLeft ? QStringLiteral("left") : QStringLiteral("found"))
+            .arg(point.nominal);
+    }
+    void pointStarted(const procedure::PointStarted &started) override;
+    void judged(const procedure::Progress &progress) override
+    {
+        if (onProgress)
+            onProgress(progress);
+    }
+    void stale(const procedure::StaleReference &stale) override { stales.append(stale); }
+    void deviation(const procedure::RunDeviation &deviation) override { deviations.append(deviation); }
+    void captured(const procedure::PointRef &point) override { order.append(QStringLiteral("captured ") + phase(point)); }
+    void fitReady(const procedure::FitReady &fit) override
+    {
+        order.append(QStringLiteral("fit"));
+        changes = fit.changes;
+    }
+    void backedUp(const QString &) override { order.append(QStringLiteral("backed up")); }
+    void written(const QString &) override { order.append(QStringLiteral("written")); }
+    void finished(const procedure::Outcome &) override { order.append(QStringLiteral("finished")); }
+};
+
+// One run on the bench, on virtual time, with what it told.
 struct Bench
 {
     VirtualClock clock;
     sim::BenchHost host;
     QTemporaryDir dir;
-    QStringList said;
+    Events events;
     int setPoints = 0;
     QString expiredReferenceReason;
     static constexpr int RequestWaitMs = 10000;
@@ -86,6 +123,7 @@ struct Bench
     explicit Bench(const sim::BenchSettings &settings = quickBench())
         : host(settings, [this] { return clock.seconds(); })
     {
+        events.bench = this;
     }
 
     bool start()
@@ -112,7 +150,7 @@ struct Bench
         procedure::RunOptions options;
         options.portName = host.instrumentPort();
         options.recordPath = dir.filePath(QStringLiteral("record.json"));
-        options.backupPath = dir.filePath(QStringLiteral("backup-%1.json").arg(said.size()));
+        options.backupPath = dir.filePath(QStringLiteral("backup-%1.json").arg(events.order.size()));
         options.write = write;
         options.resume = resume;
         options.software = QStringLiteral("tst_run");
@@ -127,18 +165,19 @@ struct Bench
         QString error;
         run->setReference(scpiclient::Client::open(host.referenceUrl(), &error));
         run->setSource(scpiclient::Client::open(host.bathUrl(), &error));
-        run->report = [this](const QString &text, bool status) {
-            if (status)
-                return;
-            said.append(text);
-            // The run says a set point once it has sent it. Virtual time does not wait for the
-            // bath's server to take it in; this does, so the bath moves when the run sleeps.
-            if (text.contains(QLatin1String("SOUR:SPO")))
-                host.bench().waitForRequests(sim::Bench::Device::Bath, ++setPoints, RequestWaitMs);
-        };
+        run->setObserver(&events);
         return run;
     }
 };
+
+void Events::pointStarted(const procedure::PointStarted &started)
+{
+    order.append(QStringLiteral("started ") + phase(started.point));
+    // Virtual time does not wait for the bath's server to take the set point in; this does, so
+    // the bath moves when the run sleeps.
+    if (!started.command.isEmpty())
+        bench->host.bench().waitForRequests(sim::Bench::Device::Bath, ++bench->setPoints, Bench::RequestWaitMs);
+}
 
 // The instrument's pseudo-terminal listed as an instrument with this USB serial number.
 void presentAs(const QString &port, const QString &serialNumber)
@@ -237,7 +276,7 @@ private slots:
         std::unique_ptr<procedure::Run> run = bench.run(p);
         QVERIFY(run);
         bool frozen = false;
-        run->progress = [&](const procedure::Progress &progress) {
+        bench.events.onProgress = [&](const procedure::Progress &progress) {
             if (!frozen && progress.captured == 3) {
                 frozen = true;
                 sim::BenchFaults faults;
@@ -249,7 +288,8 @@ private slots:
         const procedure::Outcome outcome = run->exec();
         QCOMPARE(outcome.ending, procedure::Ending::Complete);
         QVERIFY(frozen);
-        QCOMPARE(bench.said.filter(QStringLiteral("the capture is dropped")).size(), 1);
+        QCOMPARE(bench.events.stales.size(), 1);
+        QVERIFY(bench.events.stales.first().captureDropped);
         const analysis::RawPoint &point = run->record().points.first();
         QVERIFY(point.captured());
         // The stale time is the window here (2 s); the capture after the freeze holds none of it.
@@ -267,7 +307,7 @@ private slots:
         std::unique_ptr<procedure::Run> run = bench.run(procedureFor(bench.host, QJsonArray{250}));
         QVERIFY(run);
         int seen = 0;
-        run->progress = [&](const procedure::Progress &) {
+        bench.events.onProgress = [&](const procedure::Progress &) {
             if (++seen == 3)
                 bench.clock.stepWall(600000);
         };
@@ -292,7 +332,7 @@ private slots:
         std::unique_ptr<procedure::Run> first = bench.run(p, true);
         QVERIFY(first);
         first->setStopFlag(&stop);
-        first->progress = [&](const procedure::Progress &progress) {
+        bench.events.onProgress = [&](const procedure::Progress &progress) {
             if (progress.index == 2 && progress.sample.ms > 0 && progress.judgement.reference.mean > 0)
                 stop = true;
         };
@@ -305,8 +345,10 @@ private slots:
 
         std::unique_ptr<procedure::Run> second = bench.run(p, true, stopped);
         QVERIFY(second);
+        bench.events = Events();
+        bench.events.bench = &bench;
         procedure::Run *running = second.get();
-        second->progress = [running](const procedure::Progress &progress) {
+        bench.events.onProgress = [running](const procedure::Progress &progress) {
             if (progress.phase == analysis::Phase::AsLeft && progress.index == 2)
                 running->skipPoint(QStringLiteral("the bath's heater failed"));
         };
@@ -321,6 +363,27 @@ private slots:
         QVERIFY(!points.at(4).captured());
         const record::Verified verified = record::verify(record::toJson(second->record()));
         QVERIFY2(verified.ok, qPrintable(verified.difference));
+
+        // The front end heard of it all, in order: the point measured again, the fit, the
+        // backup before the write, each as-left point, the skip as a deviation with its reason.
+        const QStringList told{QStringLiteral("started found 300"), QStringLiteral("captured found 300"), QStringLiteral("fit"),
+                               QStringLiteral("backed up"), QStringLiteral("written"), QStringLiteral("started left 250"),
+                               QStringLiteral("captured left 250"), QStringLiteral("started left 300"), QStringLiteral("finished")};
+        QCOMPARE(bench.events.order, told);
+        QCOMPARE(bench.events.deviations.size(), 1);
+        QCOMPARE(int(bench.events.deviations.first().kind), int(procedure::RunDeviation::Kind::Skipped));
+        QCOMPARE(bench.events.deviations.first().point.index, 2);
+        QCOMPARE(bench.events.deviations.first().reason, QStringLiteral("the bath's heater failed"));
+        // The changes shown are those of the record's own analysis, at both as-found points.
+        const procedure::Parsed parsed = procedure::parse(p);
+        const analysis::Analysis analysed = analysis::analyse(*parsed.procedure, second->record().asFound, points);
+        const analysis::Changes changes = analysis::changesAtPoints(*parsed.procedure, analysed);
+        QCOMPARE(bench.events.changes.rows.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(bench.events.changes.rows.at(i).change, changes.rows.at(i).change);
+            QCOMPARE(bench.events.changes.rows.at(i).change,
+                     bench.events.changes.rows.at(i).errorPredicted - bench.events.changes.rows.at(i).errorFound);
+        }
     }
 
     // A record goes on only with the instrument and the reference it was made with; else the
@@ -348,7 +411,7 @@ private slots:
         std::unique_ptr<procedure::Run> first = bench.run(p);
         QVERIFY(first);
         first->setStopFlag(&stop);
-        first->progress = [&stop](const procedure::Progress &progress) { stop = stop || progress.index == 2; };
+        bench.events.onProgress = [&stop](const procedure::Progress &progress) { stop = stop || progress.index == 2; };
         QCOMPARE(first->exec().ending, procedure::Ending::Stopped);
         QCOMPARE(first->record().serialNumber, QStringLiteral("TC-000123"));
         QJsonObject stopped = record::toJson(first->record());
@@ -404,7 +467,7 @@ private slots:
         std::unique_ptr<procedure::Run> run = bench.run(p, false, std::nullopt, today);
         QVERIFY(run);
         bool stepped = false;
-        run->progress = [&](const procedure::Progress &progress) {
+        bench.events.onProgress = [&](const procedure::Progress &progress) {
             if (!stepped && progress.captured == 1) {
                 stepped = true;
                 bench.clock.stepWall(2 * 24 * 3600 * 1000LL);

@@ -323,10 +323,4 @@ Changes changesAtPoints(const procedure::Procedure &procedure, const Analysis &a
     return changes;
 }
 
-double largestAdjustment(const procedure::Procedure &procedure, const Analysis &analysis)
-{
-    const Changes changes = changesAtPoints(procedure, analysis);
-    return analysis.fitted && changes.rows.isEmpty() ? 0.0 : changes.largestChange();
-}
-
 } // namespace analysis

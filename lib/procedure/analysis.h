@@ -121,9 +121,6 @@ struct Changes
 };
 Changes changesAtPoints(const procedure::Procedure &procedure, const Analysis &analysis);
 
-// How far the proposed set moves the instrument's reading at the as-found points, at most (in K
-// or V); NaN without a fit.
-double largestAdjustment(const procedure::Procedure &procedure, const Analysis &analysis);
 // The decision rule applied to one error and its expanded uncertainty.
 Decision decide(procedure::DecisionRule rule, double error, double expanded, double tolerance);
 

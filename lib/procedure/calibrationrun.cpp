@@ -7,7 +7,6 @@
 #include "protocol.h"
 #include "scpiclient.h"
 #include "sendset.h"
-#include "stating.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -56,11 +55,6 @@ QString isoTime(qint64 msSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
-QString value(double number, int decimals = 4)
-{
-    return std::isfinite(number) ? QString::number(number, 'f', decimals) : QStringLiteral("?");
-}
-
 } // namespace
 
 Clock &systemClock()
@@ -88,16 +82,9 @@ void Run::setSource(std::unique_ptr<scpiclient::Client> client)
     m_source = std::move(client);
 }
 
-void Run::say(const QString &text) const
+PointRef Run::pointRef(int index, int count, double nominal, analysis::Phase phase) const
 {
-    if (report)
-        report(text, false);
-}
-
-void Run::status(const QString &text) const
-{
-    if (report)
-        report(text, true);
+    return {index, count, nominal, phase};
 }
 
 void Run::captureNow(const QString &reason)
@@ -177,9 +164,13 @@ Outcome Run::checkDue()
     m_record.allowExpiredReference = true;
     m_record.expiredReferenceReason = m_options.expiredReferenceReason;
     m_record.expiredReferenceAllowedBy = m_session.user;
-    say(message(QT_TRANSLATE_NOOP("procedure", "the reference's certificate %1 was due on %2; going on as %3 allowed (%4), and the "
-                                               "certificate says so"))
-            .arg(certificate.number, certificate.due.toString(Qt::ISODate), m_session.user, m_options.expiredReferenceReason));
+    RunDeviation allowed;
+    allowed.kind = RunDeviation::Kind::ExpiredReference;
+    allowed.reason = m_options.expiredReferenceReason;
+    allowed.user = m_session.user;
+    allowed.certificate = certificate.number;
+    allowed.due = certificate.due;
+    m_observer->deviation(allowed);
     return {Ending::Complete, QString()};
 }
 
@@ -276,7 +267,7 @@ Outcome Run::prepare()
             return {Ending::NotVerified, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the instrument holds another set than the record says it %1"))
                                              .arg(m_written ? message(QT_TRANSLATE_NOOP("procedure", "was left with"))
                                                             : message(QT_TRANSLATE_NOOP("procedure", "was found with")))};
-        say(message(QT_TRANSLATE_NOOP("procedure", "resuming: %1 points kept from the record")).arg(m_record.points.size()));
+        m_observer->resumed(m_record.points.size());
     } else {
         m_record.asFound = *held;
     }
@@ -299,25 +290,24 @@ Outcome Run::prepare()
     return save();
 }
 
-Outcome Run::setPoint(double nominal, int index, int count)
+Outcome Run::setPoint(const PointRef &point)
 {
-    const QString unit = pointUnit(m_procedure.kind);
     if (m_source) {
         QString error;
-        const QByteArray command = scpiclient::setCommand(m_procedure.source->set, nominal);
+        const QByteArray command = scpiclient::setCommand(m_procedure.source->set, point.nominal);
         if (!m_source->send(command, &error))
             return {Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the source: %1")).arg(error)};
-        say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: %3 %4 (%5)")).arg(index).arg(count).arg(nominal).arg(unit)
-                .arg(QString::fromLatin1(command)));
-        status(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: settling for %3 s")).arg(index).arg(count).arg(m_procedure.source->settle));
+        m_observer->pointStarted({point, command, m_procedure.source->settle});
         if (!sleepUntil(now() + qint64(m_procedure.source->settle * MsPerSecond)))
             return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped."))};
         return {Ending::Complete, QString()};
     }
-    const QString what = m_procedure.kind == Kind::Adc ? message(QT_TRANSLATE_NOOP("procedure", "apply %1 V at the sensor input"))
-                                                       : message(QT_TRANSLATE_NOOP("procedure", "set the bath to %1 K"));
-    if (!ask || !ask(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: %3, then press Enter"))
-                         .arg(index).arg(count).arg(what.arg(nominal))))
+    m_observer->pointStarted({point, QByteArray(), 0.0});
+    Question question;
+    question.kind = Question::Kind::SetPoint;
+    question.point = point;
+    question.unit = pointUnit(m_procedure.kind);
+    if (!m_observer->ask(question))
         return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "no answer from the operator (the input ended)."))};
     return {Ending::Complete, QString()};
 }
@@ -338,10 +328,11 @@ Outcome Run::takeReading(analysis::Sample *sample)
             return {Ending::NoAnswer, error};
         sample->reference = *reading;
     } else {
+        Question question;
+        question.kind = Question::Kind::ReferenceReading;
+        question.unit = unitSymbol(m_procedure.reference.unit);
         while (true) {
-            const std::optional<QString> answer
-                = ask ? ask(message(QT_TRANSLATE_NOOP("procedure", "reference reading in %1: ")).arg(unitSymbol(m_procedure.reference.unit)))
-                      : std::nullopt;
+            const std::optional<QString> answer = m_observer->ask(question);
             if (!answer)
                 return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "no answer from the operator (the input ended)."))};
             const std::optional<double> reading = scpiclient::firstNumber(answer->toLatin1());
@@ -349,7 +340,7 @@ Outcome Run::takeReading(analysis::Sample *sample)
                 sample->reference = *reading;
                 break;
             }
-            say(message(QT_TRANSLATE_NOOP("procedure", "'%1' holds no number; type the reference's reading.")).arg(*answer));
+            question.notANumber = *answer;
         }
         sample->ms = m_clock->wallMs();
         sample->elapsedMs = now();
@@ -381,7 +372,8 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
     const Outcome due = checkDue();
     if (due.ending != Ending::Complete)
         return due;
-    Outcome set = setPoint(nominal, index, count);
+    const PointRef ref = pointRef(index, count, nominal, phase);
+    Outcome set = setPoint(ref);
     if (set.ending != Ending::Complete)
         return set;
     const Stability &limits = m_procedure.stability;
@@ -420,10 +412,6 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
         if (read.ending != Ending::Complete)
             return interrupted(read);
         point.samples.append(sample);
-        const QString head = message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2, %3 %4: reference %5, instrument %6"))
-                                 .arg(index).arg(count).arg(nominal).arg(unit)
-                                 .arg(value(analysis::referenceValue(m_procedure, sample.reference)))
-                                 .arg(value(m_procedure.kind == Kind::Adc ? sample.volts : sample.kelvin, m_procedure.kind == Kind::Adc ? 6 : 4));
         Progress shown{index, count, nominal, phase, sample, {}, -1};
         std::optional<QString> captureRequest;
         std::optional<QString> skipRequest;
@@ -437,8 +425,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             point.captureReason.clear();
             point.skipReason = *skipRequest;
             m_record.points.append(point);
-            say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4, as left) skipped by the operator: %5"))
-                    .arg(index).arg(count).arg(nominal).arg(unit).arg(*skipRequest));
+            m_observer->deviation({RunDeviation::Kind::Skipped, ref, *skipRequest, QString(), QString(), QDate()});
             return save();
         }
         readings.append(analysis::judged(m_procedure, sample));
@@ -446,9 +433,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             // A readout that freezes during the capture spoils it: the frozen stretch is never
             // taken as readings, and the point is judged again.
             if (stability::judge(readings, limits, sample.elapsedMs).stale) {
-                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for %4 s during the capture: "
-                                                           "stale; the capture is dropped and the point judged again."))
-                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12).arg(stability::staleSeconds(limits)));
+                m_observer->stale({ref, sample.reference, stability::staleSeconds(limits), true});
                 point.capturedFrom = -1;
                 point.captureReason.clear();
                 stale = true;
@@ -468,39 +453,22 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
                                         .arg(std::fabs(referenceReading - nominal), 0, 'g', 6).arg(m_procedure.bounds.reading)});
             const int captured = point.samples.size() - point.capturedFrom;
             shown.captured = captured;
-            if (progress)
-                progress(shown);
-            status(message(QT_TRANSLATE_NOOP("procedure", "%1; capturing %2 of %3")).arg(head).arg(captured).arg(limits.samples));
+            m_observer->judged(shown);
             if (captured >= limits.samples)
                 break;
         } else {
             const stability::Judgement judged = stability::judge(readings, limits, sample.elapsedMs);
             shown.judgement = judged;
-            if (progress)
-                progress(shown);
-            QString state;
-            if (judged.stable)
-                state = message(QT_TRANSLATE_NOOP("procedure", "stable"));
-            else if (judged.stale)
-                state = message(QT_TRANSLATE_NOOP("procedure", "stale"));
-            else if (std::isfinite(judged.secondsToStable))
-                state = message(QT_TRANSLATE_NOOP("procedure", "stable in about %1 s")).arg(std::ceil(judged.secondsToStable));
-            else
-                state = message(QT_TRANSLATE_NOOP("procedure", "not stable"));
-            status(message(QT_TRANSLATE_NOOP("procedure", "%1; slope %2 and %3 (limit %4) %5/min; SD %6 and %7 (limit %8) %5; %9"))
-                       .arg(head, value(judged.reference.slopePerMinute), value(judged.instrument.slopePerMinute),
-                            value(limits.slope), unit, value(judged.reference.sd), value(judged.instrument.sd), value(limits.sd), state));
+            m_observer->judged(shown);
             if (judged.stale && !stale)
-                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: the reference has answered %3 for the whole window: stale, not stable."))
-                        .arg(index).arg(count).arg(sample.reference, 0, 'g', 12));
+                m_observer->stale({ref, sample.reference, stability::staleSeconds(limits), false});
             stale = judged.stale;
             if (judged.stable) {
                 point.capturedFrom = point.samples.size();
             } else if (captureRequest) {
                 point.capturedFrom = point.samples.size();
                 point.captureReason = *captureRequest;
-                say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2: captured before it was stable, as the operator asked: %3"))
-                        .arg(index).arg(count).arg(*captureRequest));
+                m_observer->deviation({RunDeviation::Kind::CapturedEarly, ref, *captureRequest, QString(), QString(), QDate()});
             } else if (sample.elapsedMs >= deadline) {
                 m_record.points.append(point);
                 return {Ending::NotStable, message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4) did not become stable within %5 s%6."))
@@ -514,9 +482,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
             next += intervalMs;
     }
     m_record.points.append(point);
-    say(message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2 (%3 %4, %5) captured.")).arg(index).arg(count).arg(nominal).arg(unit)
-            .arg(phase == analysis::Phase::AsLeft ? message(QT_TRANSLATE_NOOP("procedure", "as left"))
-                                                  : message(QT_TRANSLATE_NOOP("procedure", "as found"))));
+    m_observer->captured(ref);
     return save();
 }
 
@@ -536,7 +502,7 @@ Outcome Run::writeProposed(const analysis::Analysis &analysed)
     const QString backupError = sendset::writeBackup(*held, backupPath);
     if (!backupError.isEmpty())
         return {Ending::FileProblem, message(QT_TRANSLATE_NOOP("procedure", "%1; nothing was sent.")).arg(backupError)};
-    say(message(QT_TRANSLATE_NOOP("procedure", "backup of the instrument's set: %1")).arg(QDir::toNativeSeparators(backupPath)));
+    m_observer->backedUp(backupPath);
     m_record.backup = backupPath;
 
     const sendset::Result sent = sendset::send(*m_instrument, analysed.proposed, true);
@@ -545,7 +511,7 @@ Outcome Run::writeProposed(const analysis::Analysis &analysed)
         m_written = true;
         m_record.asLeft = analysed.proposed;
         m_record.writeOutcome = message(QT_TRANSLATE_NOOP("procedure", "sent, verified and committed to EEPROM"));
-        say(m_record.writeOutcome + QLatin1Char('.'));
+        m_observer->written(m_record.writeOutcome);
         return save();
     case sendset::Outcome::LinkFailed:
         m_record.writeOutcome = message(QT_TRANSLATE_NOOP("procedure", "%1 The set may be partly written in the instrument's memory; nothing was committed."))
@@ -564,6 +530,13 @@ Outcome Run::writeProposed(const analysis::Analysis &analysed)
 }
 
 Outcome Run::exec()
+{
+    const Outcome outcome = execute();
+    m_observer->finished(outcome);
+    return outcome;
+}
+
+Outcome Run::execute()
 {
     Outcome outcome = prepare();
     if (outcome.ending != Ending::Complete)
@@ -587,61 +560,15 @@ Outcome Run::exec()
     const analysis::Analysis analysed = analysis::analyse(m_procedure, m_record.asFound, m_record.points);
     if (!analysed.fitted)
         return finish(Ending::Refused, analysed.error, record::State::Failed);
-    const double adjustment = analysis::largestAdjustment(m_procedure, analysed);
+    const analysis::Changes changes = analysis::changesAtPoints(m_procedure, analysed);
+    const double adjustment = changes.rows.isEmpty() ? 0.0 : changes.largestChange();
     if (!(adjustment <= m_procedure.bounds.adjustment))
         return finish(Ending::OutOfBounds,
                       message(QT_TRANSLATE_NOOP("procedure", "the new set would change the reading at a point by %1 %2; the procedure "
                                                              "allows %3 %2 (\"bounds.adjustment\"); nothing was sent."))
                           .arg(adjustment, 0, 'g', 6).arg(pointUnit(m_procedure.kind)).arg(m_procedure.bounds.adjustment),
                       record::State::Failed);
-    const bool adc = m_procedure.kind == Kind::Adc;
-    // Each change is stated to the last digit of its point's U, in the unit the smallest U needs.
-    QVector<double> expanded;
-    for (const analysis::PointResult &point : analysed.points) {
-        if (point.phase == analysis::Phase::AsFound)
-            expanded.append(point.budget.expanded);
-    }
-    const stating::Unit stated = stating::unitFor(m_procedure.kind, expanded);
-    say((adc ? message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new constants, change (%1):"))
-             : message(QT_TRANSLATE_NOOP("procedure", "nominal, reference, found, with the new table, change (%1):")))
-            .arg(stated.symbol));
-    double largest = 0.0;
-    double largestU = 0.0;
-    for (const analysis::PointResult &point : analysed.points) {
-        if (point.phase != analysis::Phase::AsFound)
-            continue;
-        const double predicted = point.reference + analysis::predictedError(m_procedure, analysed, point);
-        const double change = predicted - point.instrument;
-        if (std::fabs(change) >= std::fabs(largest)) {
-            largest = change;
-            largestU = point.budget.expanded;
-        }
-        say(QStringLiteral("  %1  %2  %3  %4  %5").arg(point.nominal).arg(value(point.reference, 6), value(point.instrument, 6),
-                                                        value(predicted, 6), stating::value(change, point.budget.expanded, stated)));
-    }
-    const QString largestStated = stating::value(std::fabs(largest), largestU, stated);
-    if (adc)
-        say(message(QT_TRANSLATE_NOOP("procedure", "new ADC slope %1 V per count, intercept %2 V; largest change %3 %4."))
-                .arg(analysed.adc.slope, 0, 'g', 9).arg(analysed.adc.intercept, 0, 'g', 9).arg(largestStated, stated.symbol));
-    else
-        say(message(QT_TRANSLATE_NOOP("procedure", "new table from %1 K to %2 K (calibrated %3 K to %4 K); largest change %5 %7; table interpolation within %6 mK."))
-                .arg(analysed.sensor.table.first().second).arg(analysed.sensor.table.last().second)
-                .arg(analysed.sensor.low).arg(analysed.sensor.high).arg(largestStated, value(analysed.sensor.interpolationMk, 3), stated.symbol));
-
-    if (!adc)
-        say(message(QT_TRANSLATE_NOOP("procedure", "beyond the calibrated range (held from %1 K and %2 K): readings change by up to "
-                                                   "%3 mK below it and %4 mK above it, %5 mK away from the change at the outer points."))
-                .arg(analysed.sensor.holdLow).arg(analysed.sensor.holdHigh)
-                .arg(value(analysed.sensor.changeBelowMk, 1), value(analysed.sensor.changeAboveMk, 1), value(analysed.sensor.departureMk, 1)));
-    if (analysed.rangeEstablished) {
-        const stating::Unit stated = stating::unitFor(m_procedure.kind, {analysed.range.expanded});
-        say(message(QT_TRANSLATE_NOOP("procedure", "between the points: U = %1 %2 (k = %3) over the calibrated range, with the fit's "
-                                                   "standard error (%4 degrees of freedom)."))
-                .arg(stating::uncertainty(analysed.range.expanded, stated), stated.symbol, value(analysed.range.k, 2))
-                .arg(adc ? analysed.adc.dof : analysed.sensor.dof));
-    } else
-        say(message(QT_TRANSLATE_NOOP("procedure", "between the points the uncertainty is not established: the fit has no degree of "
-                                                   "freedom left (as many coefficients as points).")));
+    m_observer->fitReady({&analysed, changes});
 
     // A resumed run that wrote already goes on to its as-left points.
     if (!m_options.write && !m_written)
@@ -654,11 +581,7 @@ Outcome Run::exec()
         if (outcome.ending != Ending::Complete)
             return ended(outcome);
     }
-    QVector<double> asLeft;
-    for (double point : qAsConst(m_procedure.points)) {
-        if (m_procedure.asLeftPoints.contains(point))
-            asLeft.append(point);
-    }
+    const QVector<double> asLeft = asLeftInRunOrder(m_procedure);
     for (int i = 0; i < asLeft.size(); ++i) {
         if (hasCaptured(asLeft.at(i), analysis::Phase::AsLeft))
             continue;

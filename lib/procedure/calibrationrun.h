@@ -3,6 +3,7 @@
 #include "analysis.h"
 #include "procedurefile.h"
 #include "record.h"
+#include "runevents.h"
 
 #include <QDate>
 #include <QString>
@@ -71,18 +72,6 @@ struct RunOptions
     QDate today;               // for the reference's due date at the start; the clock's date later
 };
 
-// Where a point stands after one of its readings, for a front end that shows it live.
-struct Progress
-{
-    int index = 0; // the point, from 1
-    int count = 0;
-    double nominal = 0.0;
-    analysis::Phase phase = analysis::Phase::AsFound;
-    analysis::Sample sample;
-    stability::Judgement judgement; // of the readings so far, while the point is judged
-    int captured = -1;              // samples captured so far; -1 while the point is judged
-};
-
 // One calibration by comparison, from the set found to the as-left points: blocking, for a
 // thread of its own (the command line's main thread, a window's worker). Every wait has a
 // deadline, and the stop flag ends it within a second, with the record kept.
@@ -94,14 +83,9 @@ public:
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
 
-    // What the run says: a status line while waiting (to be rewritten in place), or a message.
-    std::function<void(const QString &text, bool status)> report;
-    // Asks the operator (a prompt without a line end) and returns the answer line; nothing when
-    // the input ended. Needed without a source, and for a manual reference.
-    std::function<std::optional<QString>(const QString &prompt)> ask;
-
-    // Each reading of a point as it is taken; called on the run's thread.
-    std::function<void(const Progress &progress)> progress;
+    // Who hears of the run's events and answers its questions (it must outlive the run). Without
+    // one, a run that needs the operator ends, stopped.
+    void setObserver(RunObserver *observer) { m_observer = observer ? observer : &m_silent; }
 
     void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
     // The clock the run waits and judges by; the computer's unless given (it must outlive the run).
@@ -126,7 +110,8 @@ private:
     Outcome prepare();
     Outcome measure(double nominal, analysis::Phase phase, int index, int count);
     Outcome takeReading(analysis::Sample *sample);
-    Outcome setPoint(double nominal, int index, int count);
+    Outcome execute();
+    Outcome setPoint(const PointRef &point);
     // Refused when the reference's certificate has fallen due since the start, unless allowed.
     Outcome checkDue();
     Outcome writeProposed(const analysis::Analysis &analysed);
@@ -138,14 +123,15 @@ private:
     bool stopped() const { return m_stop && m_stop->load(); }
     // Captured, or skipped on the operator's word.
     bool hasCaptured(double nominal, analysis::Phase phase) const;
-    void say(const QString &text) const;
-    void status(const QString &text) const;
+    PointRef pointRef(int index, int count, double nominal, analysis::Phase phase) const;
 
     Procedure m_procedure;
     std::unique_ptr<ports::Port> m_instrument;
     RunOptions m_options;
     std::unique_ptr<scpiclient::Client> m_reference;
     std::unique_ptr<scpiclient::Client> m_source;
+    RunObserver m_silent;
+    RunObserver *m_observer = &m_silent;
     const std::atomic<bool> *m_stop = nullptr;
     Clock *m_clock = &systemClock();
     record::Record m_record;

@@ -450,6 +450,16 @@ int fewestPoints(Kind kind)
     return kind == Kind::Adc ? 2 : 1;
 }
 
+QVector<double> asLeftInRunOrder(const Procedure &procedure)
+{
+    QVector<double> points;
+    for (double point : procedure.points) {
+        if (procedure.asLeftPoints.contains(point))
+            points.append(point);
+    }
+    return points;
+}
+
 int fitDegree(const Procedure &procedure)
 {
     if (procedure.points.size() <= 3)

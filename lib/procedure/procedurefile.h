@@ -149,6 +149,8 @@ Bounds defaultBounds(Kind kind);
 int fewestPoints(Kind kind);
 // The polynomial's degree the sensor fit uses for `points` points (1 to 3 are interpolated).
 int fitDegree(const Procedure &procedure);
+// The as-left points in the order the run measures them: the order of the procedure's points.
+QVector<double> asLeftInRunOrder(const Procedure &procedure);
 // The set point or reading of `value` in `unit`: K as is, C from K, V as is.
 double inUnit(double value, Unit unit);
 QString unitSymbol(Unit unit);
