@@ -257,14 +257,14 @@ void CalibrateWindow::openProcedure()
 
 bool CalibrateWindow::openFile(const QString &path)
 {
-    QString error;
+    procedure::Error error;
     const std::optional<QJsonObject> object = record::load(path, &error);
     const auto refuse = [this, &path](const QString &why) {
         QMessageBox::critical(this, tr("Error"), tr("%1: %2").arg(QDir::toNativeSeparators(path), why));
         return false;
     };
     if (!object)
-        return refuse(error);
+        return refuse(error.message);
     // A record holds its procedure and a hash; a procedure file holds neither.
     if (object->contains(QStringLiteral("sha256")) && object->contains(QStringLiteral("procedure"))) {
         const record::Verified verified = record::verify(*object);
@@ -273,7 +273,7 @@ bool CalibrateWindow::openFile(const QString &path)
         const QJsonObject procedureJson = object->value(QStringLiteral("procedure")).toObject();
         const procedure::Parsed parsed = procedure::parse(procedureJson);
         if (!parsed.procedure)
-            return refuse(parsed.error);
+            return refuse(parsed.error.message);
         m_form->setProcedure(procedureJson);
         m_form->setEnabled(false); // a resumed run keeps the procedure it was started with
         m_procedure = parsed.procedure;
@@ -288,7 +288,7 @@ bool CalibrateWindow::openFile(const QString &path)
     }
     const procedure::Parsed parsed = procedure::parse(*object);
     if (!parsed.procedure)
-        return refuse(parsed.error);
+        return refuse(parsed.error.message);
     m_resume.reset();
     m_record.reset();
     m_procedureDirectory = QFileInfo(path).absolutePath();
@@ -340,9 +340,9 @@ void CalibrateWindow::goToChecks()
         std::optional<procedure::Procedure> parsed = procedure::parse(*object).procedure;
         // A sensor curve the procedure names is read now, relative to the procedure's file; the
         // record keeps it whole from the run's start.
-        const QString curveError = procedure::loadCurve(*parsed, m_procedureDirectory.isEmpty() ? QDir::currentPath() : m_procedureDirectory);
-        if (!curveError.isEmpty()) {
-            problem(curveError);
+        const procedure::Error curveError = procedure::loadCurve(*parsed, m_procedureDirectory.isEmpty() ? QDir::currentPath() : m_procedureDirectory);
+        if (curveError.failed()) {
+            problem(curveError.message);
             return;
         }
         m_procedure = parsed;

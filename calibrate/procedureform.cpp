@@ -402,21 +402,32 @@ std::optional<QJsonObject> ProcedureForm::procedure(QString *error)
     if (!components.isEmpty())
         object.insert(QStringLiteral("uncertainty"), components);
 
-    // The library's own reading decides; its message names the member, whose field is marked.
+    // The library's own reading decides; its error names the member, whose field is marked.
     const procedure::Parsed parsed = procedure::parse(object);
-    if (!parsed.procedure) {
-        QString member;
-        for (auto field = m_fields.cbegin(); field != m_fields.cend(); ++field) {
-            if (parsed.error.contains(field.key()) && field.key().size() > member.size())
-                member = field.key();
-        }
-        QWidget *field = !member.isEmpty()                                      ? m_fields.value(member)
-                       : parsed.error.contains(QLatin1String("uncertainty"))   ? static_cast<QWidget *>(m_components)
-                       : parsed.error.contains(QLatin1String("source"))        ? static_cast<QWidget *>(m_source)
-                                                                                : static_cast<QWidget *>(m_points);
-        return refuse(field, parsed.error);
-    }
+    if (!parsed.procedure)
+        return refuse(fieldOf(parsed.error.member), parsed.error.message);
     return object;
+}
+
+QWidget *ProcedureForm::fieldOf(const QString &member) const
+{
+    if (m_fields.contains(member))
+        return m_fields.value(member);
+    // A member inside a field's (an element of a list, a part of an object) marks that field.
+    QString longest;
+    for (auto field = m_fields.cbegin(); field != m_fields.cend(); ++field) {
+        const QString &key = field.key();
+        if (key.size() > longest.size() && member.startsWith(key)
+            && (member.size() == key.size() || member.at(key.size()) == QLatin1Char('.') || member.at(key.size()) == QLatin1Char('[')))
+            longest = key;
+    }
+    if (!longest.isEmpty())
+        return m_fields.value(longest);
+    if (member.startsWith(QLatin1String("uncertainty")))
+        return m_components;
+    if (member.startsWith(QLatin1String("source")))
+        return m_source;
+    return m_points;
 }
 
 void ProcedureForm::showReferenceTest(const QString &text, bool ok)

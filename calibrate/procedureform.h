@@ -44,6 +44,8 @@ private:
     void addComponentRow(const QString &name, const QString &value, const QString &distribution, const QString &k);
     void mark(QWidget *field, const QString &problem);
     void clearMarks();
+    // The field that shows `member` (a path such as "stability.window" or "uncertainty[2].k").
+    QWidget *fieldOf(const QString &member) const;
 
     QHash<QString, QWidget *> m_fields; // by the member's path in the file: "reference.drift"
     QComboBox *m_kind;

@@ -60,8 +60,8 @@ int run(const Invocation &invocation)
     const QString procedurePath = invocation.arguments().first();
     const procedure::Parsed parsed = procedure::readFile(procedurePath);
     if (!parsed.procedure) {
-        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(procedurePath), parsed.error));
-        return parsed.unreadable ? FileProblem : UsageError;
+        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(procedurePath), parsed.error.message));
+        return cli::statusOf(parsed.error);
     }
     const procedure::Procedure &procedure = *parsed.procedure;
     for (const QString &option : {Record, Certificate, Resume, Backup}) {
@@ -98,11 +98,11 @@ int run(const Invocation &invocation)
         return FileProblem;
     }
     if (invocation.isSet(Resume)) {
-        QString error;
+        procedure::Error error;
         const std::optional<QJsonObject> resumed = record::load(invocation.value(Resume), &error);
         if (!resumed) {
-            err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(invocation.value(Resume)), error));
-            return FileProblem;
+            err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(invocation.value(Resume)), error.message));
+            return cli::statusOf(error);
         }
         const record::Verified verified = record::verify(*resumed);
         if (!verified.ok) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "error.h"
 
 // The commands of thermocal-cli, each declared in the file of its name.
 namespace cli {
@@ -17,5 +18,24 @@ Command plotCommand();
 Command softcalCommand();
 Command calibrateCommand();
 Command verifyRecordCommand();
+
+// The exit status of a calibration bench's error, by its code alone.
+inline Status statusOf(const procedure::Error &error)
+{
+    switch (error.code) {
+    case procedure::Error::Code::None:
+        return Success;
+    case procedure::Error::Code::Invalid:
+        return UsageError;
+    case procedure::Error::Code::Unreadable:
+    case procedure::Error::Code::Unwritable:
+        return FileProblem;
+    case procedure::Error::Code::NotVerified:
+        return NotVerified;
+    case procedure::Error::Code::Device:
+        return NoAnswer;
+    }
+    return FileProblem;
+}
 
 } // namespace cli

@@ -12,11 +12,11 @@ namespace {
 int run(const Invocation &invocation)
 {
     const QString path = invocation.arguments().first();
-    QString error;
+    procedure::Error error;
     const std::optional<QJsonObject> object = record::load(path, &error);
     if (!object) {
-        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error));
-        return FileProblem;
+        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error.message));
+        return statusOf(error);
     }
     const record::Verified verified = record::verify(*object);
     if (!verified.ok) {

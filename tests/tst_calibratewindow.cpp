@@ -80,7 +80,7 @@ QString writeJson(const QString &directory, const QString &name, const QJsonObje
 
 QJsonObject readJson(const QString &path)
 {
-    QString error;
+    procedure::Error error;
     const std::optional<QJsonObject> object = record::load(path, &error);
     return object.value_or(QJsonObject());
 }
@@ -186,7 +186,7 @@ QJsonObject everyMember()
 void TestCalibrateWindow::formRoundTrip()
 {
     const QJsonObject procedure = everyMember();
-    QVERIFY2(procedure::parse(procedure).procedure, qPrintable(procedure::parse(procedure).error));
+    QVERIFY2(procedure::parse(procedure).procedure, qPrintable(procedure::parse(procedure).error.message));
     ProcedureForm form;
     form.setProcedure(procedure);
     QString error;
@@ -338,7 +338,7 @@ void TestCalibrateWindow::wholeRunByClicks()
     // The certificate is the library's for this record, as the command writes it.
     if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
         const QString library = directory.filePath(QStringLiteral("library.pdf"));
-        QCOMPARE(certificate::writePdf(library, *record::fromJson(saved, &error)), QString());
+        QCOMPARE(certificate::writePdf(library, *record::fromJson(saved, nullptr)), QString());
         const QString text = pdfText(certificatePath);
         QVERIFY(text.contains(QStringLiteral("CAL-2026-042")));
         QCOMPARE(text, pdfText(library));
@@ -370,8 +370,8 @@ void TestCalibrateWindow::wholeRunByClicks()
         return list;
     };
     QCOMPARE(phases(cli), phases(saved));
-    const auto proposedTable = [&error](const QJsonObject &object) {
-        return device::toCalibrationSet(*record::fromJson(object, &error)->asLeft).table;
+    const auto proposedTable = [](const QJsonObject &object) {
+        return device::toCalibrationSet(*record::fromJson(object, nullptr)->asLeft).table;
     };
     double largest = 0.0;
     for (const curveplot::Point &difference : curveplot::differenceInMillikelvin(proposedTable(cli), proposedTable(saved)))

@@ -203,16 +203,17 @@ private slots:
     {
         QTest::addColumn<QJsonObject>("file");
         QTest::addColumn<QString>("message");
-        QTest::newRow("unknown member") << changed(QStringLiteral("colour"), 1) << "unknown member \"colour\"";
+        QTest::addColumn<QString>("member"); // which a form marks, whatever the message's language
+        QTest::newRow("unknown member") << changed(QStringLiteral("colour"), 1) << "unknown member \"colour\"" << "colour";
         QTest::newRow("unknown nested member") << changed(QStringLiteral("reference.certificate.lab"), QStringLiteral("x"))
-                                               << "unknown member \"reference.certificate.lab\"";
-        QTest::newRow("kind missing") << changed(QStringLiteral("kind"), QJsonValue::Undefined) << "\"kind\" is missing";
-        QTest::newRow("kind unknown") << changed(QStringLiteral("kind"), QStringLiteral("dac")) << "\"kind\" must be \"sensor\" or \"adc\"";
+                                               << "unknown member \"reference.certificate.lab\"" << "reference.certificate.lab";
+        QTest::newRow("kind missing") << changed(QStringLiteral("kind"), QJsonValue::Undefined) << "\"kind\" is missing" << "kind";
+        QTest::newRow("kind unknown") << changed(QStringLiteral("kind"), QStringLiteral("dac")) << "\"kind\" must be \"sensor\" or \"adc\"" << "kind";
         QTest::newRow("volts for a sensor") << changed(QStringLiteral("reference.unit"), QStringLiteral("V"))
-                                           << "\"reference.unit\" V makes no sense for the sensor kind";
+                                           << "\"reference.unit\" V makes no sense for the sensor kind" << "reference.unit";
         QTest::newRow("kelvin for the adc")
             << [] { QJsonObject o = changed(QStringLiteral("kind"), QStringLiteral("adc")); o.remove(QStringLiteral("fit")); return o; }()
-            << "\"reference.unit\" K makes no sense for the adc kind";
+            << "\"reference.unit\" K makes no sense for the adc kind" << "reference.unit";
         QTest::newRow("one adc point")
             << [] {
                    QJsonObject o = changed(QStringLiteral("reference.unit"), QStringLiteral("V"));
@@ -221,50 +222,53 @@ private slots:
                    o.remove(QStringLiteral("fit"));
                    return o;
                }()
-            << "the adc kind takes 2 to 100 points, not 1";
+            << "the adc kind takes 2 to 100 points, not 1" << "points";
         QTest::newRow("degree with three points") << changed(QStringLiteral("points"), QJsonArray{50, 100, 200})
-                                                  << "\"fit.degree\" needs 4 points or more";
-        QTest::newRow("degree above the points") << changed(QStringLiteral("fit.degree"), 5) << "\"fit.degree\" 5 needs 6 points at least, not 5";
-        QTest::newRow("a point twice") << changed(QStringLiteral("points"), QJsonArray{50, 100, 100, 300, 400}) << "100 is given twice";
-        QTest::newRow("as-left point not a point") << changed(QStringLiteral("as_left_points"), QJsonArray{77}) << "77 is not one of the points";
-        QTest::newRow("point a string") << changed(QStringLiteral("points"), QJsonArray{50, QStringLiteral("x")}) << "\"points\": element 2 is not a number";
+                                                  << "\"fit.degree\" needs 4 points or more" << "fit.degree";
+        QTest::newRow("degree above the points") << changed(QStringLiteral("fit.degree"), 5) << "\"fit.degree\" 5 needs 6 points at least, not 5" << "fit.degree";
+        QTest::newRow("a point twice") << changed(QStringLiteral("points"), QJsonArray{50, 100, 100, 300, 400}) << "100 is given twice" << "points";
+        QTest::newRow("as-left point not a point") << changed(QStringLiteral("as_left_points"), QJsonArray{77}) << "77 is not one of the points" << "as_left_points";
+        QTest::newRow("point a string") << changed(QStringLiteral("points"), QJsonArray{50, QStringLiteral("x")}) << "\"points\": element 2 is not a number" << "points";
         QTest::newRow("due date") << changed(QStringLiteral("reference.certificate.due"), QStringLiteral("01/05/2031"))
-                                  << "must be a date as YYYY-MM-DD, not \"01/05/2031\"";
-        QTest::newRow("negative tolerance") << changed(QStringLiteral("tolerance"), -1) << "\"tolerance\" must be a number above 0";
+                                  << "must be a date as YYYY-MM-DD, not \"01/05/2031\"" << "reference.certificate.due";
+        QTest::newRow("negative tolerance") << changed(QStringLiteral("tolerance"), -1) << "\"tolerance\" must be a number above 0" << "tolerance";
         QTest::newRow("distribution") << changed(QStringLiteral("uncertainty"), QJsonArray{QJsonObject{
                                              {QStringLiteral("name"), QStringLiteral("x")}, {QStringLiteral("value"), 1},
                                              {QStringLiteral("distribution"), QStringLiteral("triangular")}}})
-                                      << "\"uncertainty[1].distribution\" must be \"normal\" or \"rectangular\" or \"u-shaped\"";
+                                      << "\"uncertainty[1].distribution\" must be \"normal\" or \"rectangular\" or \"u-shaped\"" << "uncertainty[1].distribution";
         QTest::newRow("set without a value") << changed(QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), QStringLiteral("manual")},
                                                                                              {QStringLiteral("set"), QStringLiteral("SOUR:SPO")}})
-                                             << "\"source.set\" must hold {K}, {C} or {V}";
-        QTest::newRow("window of one interval") << changed(QStringLiteral("stability.window"), 1) << "at least two intervals";
-        QTest::newRow("samples beyond an int") << changed(QStringLiteral("stability.samples"), 3e15) << "whole number from 2 to 100000";
-        QTest::newRow("degree beyond an int") << changed(QStringLiteral("fit.degree"), 1e300) << "whole number from 1 to 8";
+                                             << "\"source.set\" must hold {K}, {C} or {V}" << "source.set";
+        QTest::newRow("window of one interval") << changed(QStringLiteral("stability.window"), 1) << "at least two intervals" << "stability.interval";
+        QTest::newRow("samples beyond an int") << changed(QStringLiteral("stability.samples"), 3e15) << "whole number from 2 to 100000" << "stability.samples";
+        QTest::newRow("degree beyond an int") << changed(QStringLiteral("fit.degree"), 1e300) << "whole number from 1 to 8" << "fit.degree";
         QTest::newRow("a settle of ages") << changed(QStringLiteral("source"), QJsonObject{{QStringLiteral("port"), QStringLiteral("manual")},
                                                                                           {QStringLiteral("set"), QStringLiteral("SOUR:SPO {C}")},
                                                                                           {QStringLiteral("settle"), 1e300}})
-                                          << "\"source.settle\" must be at most 604800 s";
-        QTest::newRow("a timeout of ages") << changed(QStringLiteral("stability.timeout"), 1e12) << "\"stability.timeout\" must be at most 604800 s";
-        QTest::newRow("stale within two intervals") << changed(QStringLiteral("stability.stale"), 2) << "\"stability.stale\" must be at least 3 intervals";
+                                          << "\"source.settle\" must be at most 604800 s" << "source.settle";
+        QTest::newRow("a timeout of ages") << changed(QStringLiteral("stability.timeout"), 1e12) << "\"stability.timeout\" must be at most 604800 s" << "stability.timeout";
+        QTest::newRow("stale within two intervals") << changed(QStringLiteral("stability.stale"), 2) << "\"stability.stale\" must be at least 3 intervals" << "stability.stale";
         QTest::newRow("pattern without a group") << changed(QStringLiteral("reference.pattern"), QStringLiteral("[0-9.]+"))
-                                                 << "\"reference.pattern\": it needs a group";
+                                                 << "\"reference.pattern\": it needs a group" << "reference.pattern";
         QTest::newRow("pattern that is none") << changed(QStringLiteral("reference.pattern"), QStringLiteral("(77"))
-                                              << "\"reference.pattern\": not a regular expression";
-        QTest::newRow("bound of nothing") << changed(QStringLiteral("bounds.reading"), 0) << "\"bounds.reading\" must be a number above 0";
-        QTest::newRow("unknown bound") << changed(QStringLiteral("bounds.points"), 1) << "unknown member \"bounds.points\"";
+                                              << "\"reference.pattern\": not a regular expression" << "reference.pattern";
+        QTest::newRow("bound of nothing") << changed(QStringLiteral("bounds.reading"), 0) << "\"bounds.reading\" must be a number above 0" << "bounds.reading";
+        QTest::newRow("unknown bound") << changed(QStringLiteral("bounds.points"), 1) << "unknown member \"bounds.points\"" << "bounds.points";
         QTest::newRow("spacing unknown") << changed(QStringLiteral("table.spacing"), QStringLiteral("linear"))
-                                         << "\"table.spacing\" must be \"curvature\" or \"geometric\", not \"linear\"";
-        QTest::newRow("curve without a name") << changed(QStringLiteral("curve"), QStringLiteral(" ")) << "\"curve\" must name the sensor's curve file";
+                                         << "\"table.spacing\" must be \"curvature\" or \"geometric\", not \"linear\"" << "table.spacing";
+        QTest::newRow("curve without a name") << changed(QStringLiteral("curve"), QStringLiteral(" ")) << "\"curve\" must name the sensor's curve file" << "curve";
     }
 
     void procedureFileRefuses()
     {
         QFETCH(QJsonObject, file);
         QFETCH(QString, message);
+        QFETCH(QString, member);
         const procedure::Parsed parsed = procedure::parse(QJsonDocument(file).toJson());
         QVERIFY(!parsed.procedure);
-        QVERIFY2(parsed.error.contains(message), qPrintable(parsed.error));
+        QVERIFY2(parsed.error.message.contains(message), qPrintable(parsed.error.message));
+        QCOMPARE(parsed.error.member, member);
+        QCOMPARE(int(parsed.error.code), int(procedure::Error::Code::Invalid));
     }
 
     void procedureFileDefaults()
@@ -274,7 +278,7 @@ private slots:
         file.remove(QStringLiteral("decision_rule"));
         file.remove(QStringLiteral("fit"));
         const procedure::Parsed parsed = procedure::parse(file);
-        QVERIFY2(parsed.procedure, qPrintable(parsed.error));
+        QVERIFY2(parsed.procedure, qPrintable(parsed.error.message));
         const procedure::Procedure &p = *parsed.procedure;
         QCOMPARE(p.stability.window, 300.0);
         QCOMPARE(p.stability.timeout, 3600.0);
@@ -752,9 +756,9 @@ private slots:
         QVERIFY2(changedSample.difference.contains(QStringLiteral("recorded")), qPrintable(changedSample.difference));
 
         // The same change with every result computed anew: only the hash tells.
-        QString error;
+        procedure::Error error;
         const std::optional<record::Record> reread = record::fromJson(tampered, &error);
-        QVERIFY2(reread, qPrintable(error));
+        QVERIFY2(reread, qPrintable(error.message));
         QJsonObject recomputed = record::toJson(*reread);
         recomputed.insert(QStringLiteral("sha256"), object.value(QStringLiteral("sha256")));
         const record::Verified rehashed = record::verify(recomputed);
@@ -802,7 +806,8 @@ private slots:
             points[1] = point;
             tampered.insert(QStringLiteral("points"), points);
             QVERIFY(!record::fromJson(tampered, &error));
-            QCOMPARE(error, QStringLiteral("points[1].samples[14] has no time in whole milliseconds"));
+            QCOMPARE(error.message, QStringLiteral("points[1].samples[14] has no time in whole milliseconds"));
+            QCOMPARE(error.member, QStringLiteral("points[1].samples[14]"));
             QVERIFY(!record::verify(tampered).ok);
         }
     }

@@ -139,12 +139,12 @@ struct Bench
     {
         procedure::Parsed parsed = procedure::parse(procedureJson);
         if (!parsed.procedure) {
-            qWarning("%s", qPrintable(parsed.error));
+            qWarning("%s", qPrintable(parsed.error.message));
             return nullptr;
         }
-        const QString curveError = procedure::loadCurve(*parsed.procedure, dir.path());
-        if (!curveError.isEmpty()) {
-            qWarning("%s", qPrintable(curveError));
+        const procedure::Error curveError = procedure::loadCurve(*parsed.procedure, dir.path());
+        if (curveError.failed()) {
+            qWarning("%s", qPrintable(curveError.message));
             return nullptr;
         }
         procedure::RunOptions options;

@@ -183,10 +183,10 @@ Outcome Run::prepare()
     m_session.started = isoTime(m_clock->wallMs());
 
     if (m_options.resume) {
-        QString error;
+        Error error;
         std::optional<record::Record> resumed = record::fromJson(*m_options.resume, &error);
         if (!resumed)
-            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: %1")).arg(error)};
+            return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: %1")).arg(error.message)};
         if (resumed->procedure != m_procedure.json)
             return {Ending::Refused, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record was made with another procedure"))};
         // The record is the evidence of one instrument calibrated against one reference.

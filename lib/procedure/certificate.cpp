@@ -536,7 +536,7 @@ QString writePdf(const QString &path, const record::Record &record)
 {
     const procedure::Parsed parsed = record::procedureOf(record);
     if (!parsed.procedure)
-        return message(QT_TRANSLATE_NOOP("certificate", "the record's procedure: %1")).arg(parsed.error);
+        return message(QT_TRANSLATE_NOOP("certificate", "the record's procedure: %1")).arg(parsed.error.message);
     const int total = countPages(record, *parsed.procedure);
     if (total == 0)
         return message(QT_TRANSLATE_NOOP("certificate", "the certificate could not be drawn"));

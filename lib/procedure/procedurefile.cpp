@@ -47,7 +47,7 @@ QString message(const char *text)
 class Reader
 {
 public:
-    Reader(const QJsonObject &object, const QString &path, QString *error)
+    Reader(const QJsonObject &object, const QString &path, Error *error)
         : m_object(object), m_path(path), m_error(error)
     {
     }
@@ -57,27 +57,28 @@ public:
     {
         for (const QString &key : m_object.keys()) {
             if (!known.contains(key))
-                fail(message(QT_TRANSLATE_NOOP("procedure", "unknown member \"%1\"")).arg(name(key)));
+                fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "unknown member \"%1\"")).arg(name(key)));
         }
     }
     bool has(const QString &key) const { return m_object.contains(key); }
     QString name(const QString &key) const { return m_path.isEmpty() ? key : m_path + QLatin1Char('.') + key; }
 
-    void fail(const QString &text)
+    // The first problem is kept, with the member it concerns.
+    void fail(const QString &member, const QString &text)
     {
-        if (m_error->isEmpty())
-            *m_error = text;
+        if (!m_error->failed())
+            *m_error = Error::invalid(member, text);
     }
 
     QString text(const QString &key, bool required, const QString &fallback = QString())
     {
         if (!has(key)) {
             if (required)
-                fail(message(QT_TRANSLATE_NOOP("procedure", "the member \"%1\" is missing")).arg(name(key)));
+                fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "the member \"%1\" is missing")).arg(name(key)));
             return fallback;
         }
         if (!m_object.value(key).isString()) {
-            fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be a text")).arg(name(key)));
+            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be a text")).arg(name(key)));
             return fallback;
         }
         return m_object.value(key).toString();
@@ -88,13 +89,13 @@ public:
     {
         if (!has(key)) {
             if (required)
-                fail(message(QT_TRANSLATE_NOOP("procedure", "the member \"%1\" is missing")).arg(name(key)));
+                fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "the member \"%1\" is missing")).arg(name(key)));
             return fallback;
         }
         const QJsonValue value = m_object.value(key);
         const double number = value.toDouble();
         if (!value.isDouble() || !std::isfinite(number) || (positive ? !(number > 0.0) : number < 0.0)) {
-            fail((positive ? message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be a number above 0"))
+            fail(name(key), (positive ? message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be a number above 0"))
                            : message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be a number, 0 or more")))
                      .arg(name(key)));
             return fallback;
@@ -107,7 +108,7 @@ public:
         if (!has(key))
             return fallback;
         if (!m_object.value(key).isBool()) {
-            fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be true or false")).arg(name(key)));
+            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be true or false")).arg(name(key)));
             return fallback;
         }
         return m_object.value(key).toBool();
@@ -117,11 +118,11 @@ public:
     {
         if (!has(key)) {
             if (required)
-                fail(message(QT_TRANSLATE_NOOP("procedure", "the member \"%1\" is missing")).arg(name(key)));
+                fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "the member \"%1\" is missing")).arg(name(key)));
             return {};
         }
         if (!m_object.value(key).isObject()) {
-            fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be an object")).arg(name(key)));
+            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be an object")).arg(name(key)));
             return {};
         }
         return m_object.value(key).toObject();
@@ -130,7 +131,7 @@ public:
     QJsonArray array(const QString &key)
     {
         if (has(key) && !m_object.value(key).isArray())
-            fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be an array")).arg(name(key)));
+            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be an array")).arg(name(key)));
         return m_object.value(key).toArray();
     }
 
@@ -148,14 +149,14 @@ public:
             names << QStringLiteral("\"%1\"").arg(one.first);
         }
         if (m_object.value(key).isString())
-            fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be %2, not \"%3\"")).arg(name(key), names.join(QLatin1String(" or ")), given));
+            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be %2, not \"%3\"")).arg(name(key), names.join(QLatin1String(" or ")), given));
         return fallback;
     }
 
 private:
     QJsonObject m_object;
     QString m_path;
-    QString *m_error;
+    Error *m_error;
 };
 
 QVector<double> numbers(Reader &reader, const QString &key)
@@ -165,7 +166,7 @@ QVector<double> numbers(Reader &reader, const QString &key)
     for (int index = 0; index < array.size(); ++index) {
         const double value = array.at(index).toDouble();
         if (!array.at(index).isDouble() || !std::isfinite(value)) {
-            reader.fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\": element %2 is not a number")).arg(reader.name(key)).arg(index + 1));
+            reader.fail(reader.name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\": element %2 is not a number")).arg(reader.name(key)).arg(index + 1));
             return {};
         }
         values.append(value);
@@ -177,7 +178,7 @@ QVector<double> numbers(Reader &reader, const QString &key)
 
 Parsed parse(const QJsonObject &object)
 {
-    QString error;
+    Error error;
     Procedure p;
     p.json = object;
     Reader top(object, QString(), &error);
@@ -188,7 +189,7 @@ Parsed parse(const QJsonObject &object)
     p.kind = top.choice<Kind>(QStringLiteral("kind"), {{QStringLiteral("sensor"), Kind::Sensor}, {QStringLiteral("adc"), Kind::Adc}},
                               true, Kind::Sensor);
     if (!top.has(QStringLiteral("points")))
-        top.fail(message(QT_TRANSLATE_NOOP("procedure", "the member \"points\" is missing")));
+        top.fail(QStringLiteral("points"), message(QT_TRANSLATE_NOOP("procedure", "the member \"points\" is missing")));
     p.points = numbers(top, QStringLiteral("points"));
     p.asLeftPoints = top.has(QStringLiteral("as_left_points")) ? numbers(top, QStringLiteral("as_left_points")) : p.points;
 
@@ -212,7 +213,7 @@ Parsed parse(const QJsonObject &object)
     if (reference.has(QStringLiteral("pattern"))) {
         const QString problem = scpiclient::patternProblem(p.reference.pattern);
         if (!problem.isEmpty())
-            top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"reference.pattern\": %1")).arg(problem));
+            top.fail(QStringLiteral("reference.pattern"), message(QT_TRANSLATE_NOOP("procedure", "\"reference.pattern\": %1")).arg(problem));
     }
     Reader certificate(reference.object(QStringLiteral("certificate"), true), QStringLiteral("reference.certificate"), &error);
     certificate.allow({QStringLiteral("number"), QStringLiteral("issuer"), QStringLiteral("expanded_uncertainty"), QStringLiteral("k"),
@@ -224,7 +225,7 @@ Parsed parse(const QJsonObject &object)
     const QString due = certificate.text(QStringLiteral("due"), true);
     p.reference.certificate.due = QDate::fromString(due, Qt::ISODate);
     if (!due.isEmpty() && !p.reference.certificate.due.isValid())
-        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"reference.certificate.due\" must be a date as YYYY-MM-DD, not \"%1\"")).arg(due));
+        top.fail(QStringLiteral("reference.certificate.due"), message(QT_TRANSLATE_NOOP("procedure", "\"reference.certificate.due\" must be a date as YYYY-MM-DD, not \"%1\"")).arg(due));
 
     if (top.has(QStringLiteral("source"))) {
         Reader source(top.object(QStringLiteral("source"), true), QStringLiteral("source"), &error);
@@ -248,7 +249,7 @@ Parsed parse(const QJsonObject &object)
     st.timeout = stability.number(QStringLiteral("timeout"), false, st.timeout, true);
     st.stale = stability.number(QStringLiteral("stale"), false, st.stale, true);
     if (samples != std::floor(samples) || samples < 2 || samples > 100000)
-        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.samples\" must be a whole number from 2 to 100000")));
+        top.fail(QStringLiteral("stability.samples"), message(QT_TRANSLATE_NOOP("procedure", "\"stability.samples\" must be a whole number from 2 to 100000")));
     else
         st.samples = int(samples);
     for (const auto &[name, seconds] : {std::make_pair(QStringLiteral("stability.interval"), st.interval),
@@ -257,12 +258,12 @@ Parsed parse(const QJsonObject &object)
                                         std::make_pair(QStringLiteral("stability.stale"), st.stale),
                                         std::make_pair(QStringLiteral("source.settle"), p.source ? p.source->settle : 0.0)}) {
         if (seconds > MostSeconds)
-            top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be at most %2 s (a week)")).arg(name).arg(MostSeconds));
+            top.fail(name, message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be at most %2 s (a week)")).arg(name).arg(MostSeconds));
     }
     if (st.stale < MinimumStaleIntervals * st.interval)
-        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.stale\" must be at least %1 intervals")).arg(MinimumStaleIntervals));
+        top.fail(QStringLiteral("stability.stale"), message(QT_TRANSLATE_NOOP("procedure", "\"stability.stale\" must be at least %1 intervals")).arg(MinimumStaleIntervals));
     if (st.interval < 0.01 || st.window < 2 * st.interval)
-        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"stability.interval\" must be 0.01 s or more, and \"stability.window\" at least two intervals")));
+        top.fail(QStringLiteral("stability.interval"), message(QT_TRANSLATE_NOOP("procedure", "\"stability.interval\" must be 0.01 s or more, and \"stability.window\" at least two intervals")));
 
     p.tolerance = top.number(QStringLiteral("tolerance"), true, 0.0, true);
     p.rule = top.choice<DecisionRule>(QStringLiteral("decision_rule"),
@@ -273,7 +274,7 @@ Parsed parse(const QJsonObject &object)
     for (int index = 0; index < components.size(); ++index) {
         const QString path = QStringLiteral("uncertainty[%1]").arg(index + 1);
         if (!components.at(index).isObject()) {
-            top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be an object")).arg(path));
+            top.fail(path, message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be an object")).arg(path));
             break;
         }
         Reader one(components.at(index).toObject(), path, &error);
@@ -305,7 +306,7 @@ Parsed parse(const QJsonObject &object)
 
     p.curveFile = top.text(QStringLiteral("curve"), false);
     if (top.has(QStringLiteral("curve")) && p.curveFile.trimmed().isEmpty())
-        top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"curve\" must name the sensor's curve file")));
+        top.fail(QStringLiteral("curve"), message(QT_TRANSLATE_NOOP("procedure", "\"curve\" must name the sensor's curve file")));
     Reader table(top.object(QStringLiteral("table"), false), QStringLiteral("table"), &error);
     table.allow({QStringLiteral("spacing")});
     if (table.has(QStringLiteral("spacing")))
@@ -325,48 +326,48 @@ Parsed parse(const QJsonObject &object)
     if (fit.has(QStringLiteral("degree"))) {
         const double degree = fit.number(QStringLiteral("degree"), true, 0.0, true);
         if (degree != std::floor(degree) || degree > LargestDegree)
-            top.fail(message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" must be a whole number from 1 to %1")).arg(LargestDegree));
+            top.fail(QStringLiteral("fit.degree"), message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" must be a whole number from 1 to %1")).arg(LargestDegree));
         else
             p.degree = int(degree);
     }
 
-    if (!error.isEmpty())
+    if (error.failed())
         return {std::nullopt, error};
 
     // What the members mean together.
     if (p.points.size() < fewestPoints(p.kind) || p.points.size() > MostPoints)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"points\": the %1 kind takes %2 to %3 points, not %4"))
-                                  .arg(kindName(p.kind)).arg(fewestPoints(p.kind)).arg(MostPoints).arg(p.points.size())};
+        return {std::nullopt, Error::invalid(QStringLiteral("points"), message(QT_TRANSLATE_NOOP("procedure", "\"points\": the %1 kind takes %2 to %3 points, not %4"))
+                                  .arg(kindName(p.kind)).arg(fewestPoints(p.kind)).arg(MostPoints).arg(p.points.size()))};
     QSet<double> seen;
     for (double point : qAsConst(p.points)) {
         if (seen.contains(point))
-            return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"points\": %1 is given twice")).arg(point)};
+            return {std::nullopt, Error::invalid(QStringLiteral("points"), message(QT_TRANSLATE_NOOP("procedure", "\"points\": %1 is given twice")).arg(point))};
         seen.insert(point);
         if (p.kind == Kind::Sensor && !(point > 0.0))
-            return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"points\": %1 K is not a temperature above 0 K")).arg(point)};
+            return {std::nullopt, Error::invalid(QStringLiteral("points"), message(QT_TRANSLATE_NOOP("procedure", "\"points\": %1 K is not a temperature above 0 K")).arg(point))};
     }
     for (double point : qAsConst(p.asLeftPoints)) {
         if (!seen.contains(point))
-            return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"as_left_points\": %1 is not one of the points")).arg(point)};
+            return {std::nullopt, Error::invalid(QStringLiteral("as_left_points"), message(QT_TRANSLATE_NOOP("procedure", "\"as_left_points\": %1 is not one of the points")).arg(point))};
     }
     const bool voltage = p.reference.unit == Unit::Volt;
     if (voltage != (p.kind == Kind::Adc))
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"reference.unit\" %1 makes no sense for the %2 kind (it takes %3)"))
+        return {std::nullopt, Error::invalid(QStringLiteral("reference.unit"), message(QT_TRANSLATE_NOOP("procedure", "\"reference.unit\" %1 makes no sense for the %2 kind (it takes %3)"))
                                   .arg(unitSymbol(p.reference.unit), kindName(p.kind),
-                                       p.kind == Kind::Adc ? QStringLiteral("V") : QStringLiteral("K or C"))};
+                                       p.kind == Kind::Adc ? QStringLiteral("V") : QStringLiteral("K or C")))};
     if ((!p.curveFile.isEmpty() || p.spacing) && p.kind == Kind::Adc)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"curve\" and \"table\" are for the sensor kind; the adc kind has no table"))};
+        return {std::nullopt, Error::invalid(QStringLiteral("curve"), message(QT_TRANSLATE_NOOP("procedure", "\"curve\" and \"table\" are for the sensor kind; the adc kind has no table")))};
     if (p.degree > 0 && p.kind == Kind::Adc)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"fit\" is for the sensor kind; an adc fit is a straight line"))};
+        return {std::nullopt, Error::invalid(QStringLiteral("fit"), message(QT_TRANSLATE_NOOP("procedure", "\"fit\" is for the sensor kind; an adc fit is a straight line")))};
     if (p.degree > 0 && p.points.size() <= 3)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" needs 4 points or more; with %1 the offsets are interpolated")).arg(p.points.size())};
+        return {std::nullopt, Error::invalid(QStringLiteral("fit.degree"), message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" needs 4 points or more; with %1 the offsets are interpolated")).arg(p.points.size()))};
     if (p.degree > 0 && p.degree > p.points.size() - 1)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" %1 needs %2 points at least, not %3"))
-                                  .arg(p.degree).arg(p.degree + 1).arg(p.points.size())};
+        return {std::nullopt, Error::invalid(QStringLiteral("fit.degree"), message(QT_TRANSLATE_NOOP("procedure", "\"fit.degree\" %1 needs %2 points at least, not %3"))
+                                  .arg(p.degree).arg(p.degree + 1).arg(p.points.size()))};
     if (p.source && !p.source->set.contains(QLatin1String("{K}")) && !p.source->set.contains(QLatin1String("{C}"))
         && !p.source->set.contains(QLatin1String("{V}")))
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "\"source.set\" must hold {K}, {C} or {V} for the set point"))};
-    return {p, QString()};
+        return {std::nullopt, Error::invalid(QStringLiteral("source.set"), message(QT_TRANSLATE_NOOP("procedure", "\"source.set\" must hold {K}, {C} or {V} for the set point")))};
+    return {p, Error()};
 }
 
 Parsed parse(const QByteArray &bytes)
@@ -374,42 +375,40 @@ Parsed parse(const QByteArray &bytes)
     QJsonParseError problem;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &problem);
     if (problem.error != QJsonParseError::NoError)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "not valid JSON at byte %1: %2")).arg(problem.offset).arg(problem.errorString())};
+        return {std::nullopt, Error::invalid(QString(), message(QT_TRANSLATE_NOOP("procedure", "not valid JSON at byte %1: %2"))
+                                                            .arg(problem.offset).arg(problem.errorString()))};
     if (!document.isObject())
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "the top level is not a JSON object"))};
+        return {std::nullopt, Error::invalid(QString(), message(QT_TRANSLATE_NOOP("procedure", "the top level is not a JSON object")))};
     return parse(document.object());
 }
 
-QString loadCurve(Procedure &procedure, const QString &directory, bool *unreadable)
+Error loadCurve(Procedure &procedure, const QString &directory)
 {
-    if (unreadable)
-        *unreadable = false;
+    const QString member = QStringLiteral("curve");
     if (procedure.curveFile.isEmpty())
-        return QString();
+        return Error();
     const QString path = QDir(directory).absoluteFilePath(procedure.curveFile);
     QFile file(path);
     const boundedread::Bytes read = file.open(QIODevice::ReadOnly) ? boundedread::readAtMost(file, curveimport::MaxFileBytes)
                                                                    : boundedread::Bytes{QByteArray(), boundedread::End::Failed};
     if (read.end != boundedread::End::Complete) {
-        if (unreadable)
-            *unreadable = true;
-        return message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1 cannot be read: %2"))
+        return Error::unreadable(member, message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1 cannot be read: %2"))
             .arg(QDir::toNativeSeparators(path), read.end == boundedread::End::TooLarge ? message(QT_TRANSLATE_NOOP("procedure", "too large for a curve"))
-                                                                                         : file.errorString());
+                                                                                         : file.errorString()));
     }
     QBuffer buffer;
     buffer.setData(read.bytes);
     buffer.open(QIODevice::ReadOnly | QIODevice::Text);
     const curveimport::Curve curve = curveimport::readPoints(buffer);
     if (!curve.ok())
-        return message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1: %2")).arg(QDir::toNativeSeparators(path), curve.error);
+        return Error::invalid(member, message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1: %2")).arg(QDir::toNativeSeparators(path), curve.error));
     const QString problem = curveimport::curveProblem(curveimport::sortedAndMerged(curve.points));
     if (!problem.isEmpty())
-        return message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1: %2")).arg(QDir::toNativeSeparators(path), problem);
+        return Error::invalid(member, message(QT_TRANSLATE_NOOP("procedure", "\"curve\" %1: %2")).arg(QDir::toNativeSeparators(path), problem));
     procedure.curve = SensorCurve{procedure.curveFile,
                                   QString::fromLatin1(QCryptographicHash::hash(read.bytes, QCryptographicHash::Sha256).toHex()),
                                   curve.points};
-    return QString();
+    return Error();
 }
 
 tablespacing::Spacing tableSpacing(const Procedure &procedure)
@@ -423,18 +422,18 @@ Parsed readFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString()), true};
+        return {std::nullopt, Error::unreadable(QString(), message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString()))};
     const boundedread::Bytes read = boundedread::readAtMost(file, MaxFileBytes);
     if (read.end == boundedread::End::TooLarge)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "is larger than %1 bytes: not a procedure file")).arg(MaxFileBytes), true};
+        return {std::nullopt, Error::unreadable(QString(), message(QT_TRANSLATE_NOOP("procedure", "is larger than %1 bytes: not a procedure file"))
+                                                               .arg(MaxFileBytes))};
     if (read.end == boundedread::End::Failed)
-        return {std::nullopt, message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString()), true};
+        return {std::nullopt, Error::unreadable(QString(), message(QT_TRANSLATE_NOOP("procedure", "cannot be read: %1")).arg(file.errorString()))};
     Parsed parsed = parse(read.bytes);
     if (parsed.procedure) {
-        bool unreadable = false;
-        const QString error = loadCurve(*parsed.procedure, QFileInfo(path).absolutePath(), &unreadable);
-        if (!error.isEmpty())
-            return {std::nullopt, error, unreadable};
+        const Error error = loadCurve(*parsed.procedure, QFileInfo(path).absolutePath());
+        if (error.failed())
+            return {std::nullopt, error};
     }
     return parsed;
 }

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "error.h"
 #include "tablespacing.h"
 
 // The procedure file of a calibration by comparison: what is calibrated (the sensor's table
@@ -124,18 +125,17 @@ struct Procedure
 struct Parsed
 {
     std::optional<Procedure> procedure;
-    QString error; // names the member when there is no procedure
-    bool unreadable = false; // the error is a file that could not be read, not its content
+    Error error; // why there is none, with the member to blame
 };
 
 Parsed parse(const QJsonObject &object);
 Parsed parse(const QByteArray &bytes);
 Parsed readFile(const QString &path);
 
-// Reads the curve file the procedure names (relative to `directory`) into its `curve`;
-// the error names the file and says why not (`unreadable` when the file could not be read,
-// rather than held no curve). Nothing to do when it names none.
-QString loadCurve(Procedure &procedure, const QString &directory, bool *unreadable = nullptr);
+// Reads the curve file the procedure names (relative to `directory`) into its `curve`; the
+// error names the file and says why not (Unreadable when the file could not be read, Invalid
+// when it held no curve). Nothing to do when it names none.
+Error loadCurve(Procedure &procedure, const QString &directory);
 // The spacing of the new table's rows: as given, else by curvature from a sensor's curve and
 // geometric from the instrument's present rows, whose points are all there is between them.
 tablespacing::Spacing tableSpacing(const Procedure &procedure);

@@ -368,24 +368,26 @@ QJsonObject toJson(const Record &record)
     return object;
 }
 
-std::optional<Record> fromJson(const QJsonObject &object, QString *error)
+std::optional<Record> fromJson(const QJsonObject &object, procedure::Error *error)
 {
-    const auto fail = [error](const QString &text) {
-        *error = text;
+    const auto fail = [error](const QString &member, const QString &text) {
+        if (error)
+            *error = procedure::Error::notVerified(member, text);
         return std::nullopt;
     };
     if (object.value(QStringLiteral("format")).toString() == FirstFormat)
-        return fail(message(QT_TRANSLATE_NOOP("record", "a record of an earlier thermocal (\"%1\"), whose stability judge went by other "
+        return fail(QStringLiteral("format"), message(QT_TRANSLATE_NOOP("record", "a record of an earlier thermocal (\"%1\"), whose stability judge went by other "
                                                         "rules; this version cannot recompute its captures (verify it with the version "
                                                         "that wrote it: %2)"))
                         .arg(FirstFormat, object.value(QStringLiteral("software")).toString()));
     if (object.value(QStringLiteral("format")).toString() != Format)
-        return fail(message(QT_TRANSLATE_NOOP("record", "not a calibration record (\"format\" is not \"%1\")")).arg(Format));
+        return fail(QStringLiteral("format"), message(QT_TRANSLATE_NOOP("record", "not a calibration record (\"format\" is not \"%1\")")).arg(Format));
     Record record;
     record.procedure = object.value(QStringLiteral("procedure")).toObject();
     const procedure::Parsed parsed = procedure::parse(record.procedure);
     if (!parsed.procedure)
-        return fail(message(QT_TRANSLATE_NOOP("record", "the record's procedure: %1")).arg(parsed.error));
+        return fail(QStringLiteral("procedure.") + parsed.error.member,
+                    message(QT_TRANSLATE_NOOP("record", "the record's procedure: %1")).arg(parsed.error.message));
     if (object.contains(QStringLiteral("curve"))) {
         const QJsonObject curve = object.value(QStringLiteral("curve")).toObject();
         procedure::SensorCurve kept{curve.value(QStringLiteral("file")).toString(), curve.value(QStringLiteral("sha256")).toString(), {}};
@@ -393,13 +395,13 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
         for (int i = 0; i < points.size(); ++i) {
             const QJsonArray pair = points.at(i).toArray();
             if (pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble())
-                return fail(message(QT_TRANSLATE_NOOP("record", "curve.points[%1] is not two numbers")).arg(i));
+                return fail(QStringLiteral("curve.points[%1]").arg(i), message(QT_TRANSLATE_NOOP("record", "curve.points[%1] is not two numbers")).arg(i));
             kept.points.append({pair.at(0).toDouble(), pair.at(1).toDouble()});
         }
         record.curve = kept;
     }
     if (!parsed.procedure->curveFile.isEmpty() && !record.curve)
-        return fail(message(QT_TRANSLATE_NOOP("record", "the procedure names the curve %1, but the record does not keep it"))
+        return fail(QStringLiteral("curve"), message(QT_TRANSLATE_NOOP("record", "the procedure names the curve %1, but the record does not keep it"))
                         .arg(parsed.procedure->curveFile));
     record.software = object.value(QStringLiteral("software")).toString();
     record.port = object.value(QStringLiteral("instrument")).toObject().value(QStringLiteral("port")).toString();
@@ -428,14 +430,14 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
     }
     const std::optional<device::DeviceSet> asFound = setFromJson(object.value(QStringLiteral("as_found_set")));
     if (!asFound)
-        return fail(message(QT_TRANSLATE_NOOP("record", "the record's \"as_found_set\" is not a whole calibration set")));
+        return fail(QStringLiteral("as_found_set"), message(QT_TRANSLATE_NOOP("record", "the record's \"as_found_set\" is not a whole calibration set")));
     record.asFound = *asFound;
     record.writeOutcome = object.value(QStringLiteral("write_outcome")).toString();
     record.backup = object.value(QStringLiteral("backup")).toString();
     if (object.contains(QStringLiteral("as_left_set"))) {
         record.asLeft = setFromJson(object.value(QStringLiteral("as_left_set")));
         if (!record.asLeft)
-            return fail(message(QT_TRANSLATE_NOOP("record", "the record's \"as_left_set\" is not a whole calibration set")));
+            return fail(QStringLiteral("as_left_set"), message(QT_TRANSLATE_NOOP("record", "the record's \"as_left_set\" is not a whole calibration set")));
     }
     const QJsonArray points = object.value(QStringLiteral("points")).toArray();
     for (int i = 0; i < points.size(); ++i) {
@@ -444,7 +446,7 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
         raw.nominal = point.value(QStringLiteral("nominal")).toDouble();
         const std::optional<analysis::Phase> phase = phaseOf(point.value(QStringLiteral("phase")).toString());
         if (!phase)
-            return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].phase is neither \"as found\" nor \"as left\"")).arg(i));
+            return fail(QStringLiteral("points[%1].phase").arg(i), message(QT_TRANSLATE_NOOP("record", "points[%1].phase is neither \"as found\" nor \"as left\"")).arg(i));
         raw.phase = *phase;
         const QJsonArray samples = point.value(QStringLiteral("samples")).toArray();
         for (int s = 0; s < samples.size(); ++s) {
@@ -452,12 +454,12 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
             const QJsonArray values = samples.at(s).toArray();
             if (values.size() != SampleMembers || !values.at(0).isDouble() || !values.at(1).isDouble() || !values.at(2).isDouble()
                 || !values.at(3).isDouble() || !values.at(4).isDouble())
-                return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] is not five numbers")).arg(i).arg(s));
+                return fail(QStringLiteral("points[%1].samples[%2]").arg(i).arg(s), message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] is not five numbers")).arg(i).arg(s));
             const double ms = values.at(0).toDouble();
             const double elapsed = values.at(4).toDouble();
             if (!(std::fabs(ms) <= MostSampleMs) || ms != std::floor(ms) || !(std::fabs(elapsed) <= MostSampleMs)
                 || elapsed != std::floor(elapsed))
-                return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] has no time in whole milliseconds"))
+                return fail(QStringLiteral("points[%1].samples[%2]").arg(i).arg(s), message(QT_TRANSLATE_NOOP("record", "points[%1].samples[%2] has no time in whole milliseconds"))
                                 .arg(i)
                                 .arg(s));
             analysis::Sample sample{qint64(ms), values.at(1).toDouble(), values.at(2).toDouble(), values.at(3).toDouble()};
@@ -467,13 +469,13 @@ std::optional<Record> fromJson(const QJsonObject &object, QString *error)
         const QJsonValue from = point.value(QStringLiteral("captured_from"));
         raw.capturedFrom = from.isDouble() ? from.toInt(-1) : -1;
         if (raw.capturedFrom >= raw.samples.size() || (from.isDouble() && raw.capturedFrom < 0))
-            return fail(message(QT_TRANSLATE_NOOP("record", "points[%1].captured_from lies outside its samples")).arg(i));
+            return fail(QStringLiteral("points[%1].captured_from").arg(i), message(QT_TRANSLATE_NOOP("record", "points[%1].captured_from lies outside its samples")).arg(i));
         raw.captureReason = point.value(QStringLiteral("capture_reason")).toString();
         raw.skipReason = point.value(QStringLiteral("skip_reason")).toString();
         raw.interrupted = point.contains(QStringLiteral("interrupted"));
         raw.interruption = point.value(QStringLiteral("interrupted")).toString();
         if (raw.captured() && (raw.interrupted || !raw.skipReason.isEmpty()))
-            return fail(message(QT_TRANSLATE_NOOP("record", "points[%1] is captured, yet skipped or interrupted")).arg(i));
+            return fail(QStringLiteral("points[%1]").arg(i), message(QT_TRANSLATE_NOOP("record", "points[%1] is captured, yet skipped or interrupted")).arg(i));
         record.points.append(raw);
     }
     return record;
@@ -561,22 +563,24 @@ QString save(const QString &path, const Record &record)
     return saved == calibrationfile::SaveStatus::Saved ? QString() : calibrationfile::message(saved);
 }
 
-std::optional<QJsonObject> load(const QString &path, QString *error)
+std::optional<QJsonObject> load(const QString &path, procedure::Error *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+        *error = procedure::Error::unreadable(QString(), file.errorString());
         return std::nullopt;
     }
     const boundedread::Bytes read = boundedread::readAtMost(file, MaxRecordBytes);
     if (read.end != boundedread::End::Complete) {
-        *error = read.end == boundedread::End::TooLarge ? message(QT_TRANSLATE_NOOP("record", "too large for a record")) : file.errorString();
+        *error = procedure::Error::unreadable(QString(), read.end == boundedread::End::TooLarge
+                                                             ? message(QT_TRANSLATE_NOOP("record", "too large for a record"))
+                                                             : file.errorString());
         return std::nullopt;
     }
     QJsonParseError problem;
     const QJsonDocument document = QJsonDocument::fromJson(read.bytes, &problem);
     if (problem.error != QJsonParseError::NoError || !document.isObject()) {
-        *error = message(QT_TRANSLATE_NOOP("record", "not a JSON object (%1)")).arg(problem.errorString());
+        *error = procedure::Error::unreadable(QString(), message(QT_TRANSLATE_NOOP("record", "not a JSON object (%1)")).arg(problem.errorString()));
         return std::nullopt;
     }
     return document.object();
@@ -584,10 +588,10 @@ std::optional<QJsonObject> load(const QString &path, QString *error)
 
 Verified verify(const QJsonObject &object)
 {
-    QString error;
+    procedure::Error error;
     const std::optional<Record> record = fromJson(object, &error);
     if (!record)
-        return {false, error};
+        return {false, error.message};
     QJsonObject recorded = object;
     recorded.remove(HashKey);
     QJsonObject recomputed = toJson(*record);

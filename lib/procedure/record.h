@@ -76,7 +76,7 @@ QVector<Deviation> deviations(const Record &record);
 // The record with everything computed from it, and its hash.
 QJsonObject toJson(const Record &record);
 // The raw members of a record; the computed ones are ignored (verify() compares them).
-std::optional<Record> fromJson(const QJsonObject &object, QString *error);
+std::optional<Record> fromJson(const QJsonObject &object, procedure::Error *error);
 
 // The bytes hashed: the object without "sha256", keys sorted, no whitespace, UTF-8.
 QByteArray canonical(QJsonObject object);
@@ -93,8 +93,9 @@ QString defaultFileName(const procedure::Procedure &procedure);
 // Writes the record atomically: a new file renamed over the old one. Empty on success.
 QString save(const QString &path, const Record &record);
 
-// Reads a record file (bounded) as JSON; the error says why not.
-std::optional<QJsonObject> load(const QString &path, QString *error);
+// Reads a record file (bounded) as JSON; the error says why not: Unreadable when the file
+// could not be read or is too large, Invalid when it is not a JSON object.
+std::optional<QJsonObject> load(const QString &path, procedure::Error *error);
 
 struct Verified
 {
