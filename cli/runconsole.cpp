@@ -105,7 +105,7 @@ void RunConsole::judged(const procedure::Progress &progress)
     const QString head = message(QT_TRANSLATE_NOOP("procedure", "point %1 of %2, %3 %4: reference %5, instrument %6"))
                              .arg(progress.index).arg(progress.count).arg(progress.nominal).arg(unit)
                              .arg(value(analysis::referenceValue(m_procedure, progress.sample.reference)))
-                             .arg(value(adc ? progress.sample.volts : progress.sample.kelvin, adc ? 6 : 4));
+                             .arg(value(adc ? progress.sample.volts : progress.sample.kelvin, procedure::readingDecimals(m_procedure.kind)));
     if (progress.captured >= 0) {
         status(message(QT_TRANSLATE_NOOP("procedure", "%1; capturing %2 of %3")).arg(head).arg(progress.captured).arg(limits.samples));
         return;

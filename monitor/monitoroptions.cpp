@@ -1,6 +1,7 @@
 #include "monitoroptions.h"
 
 #include "frontend.h"
+#include "numbers.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 
 const QString Program = QStringLiteral("thermocal-monitor");
 

@@ -1,5 +1,6 @@
 #include "monitorsession.h"
 
+#include "numbers.h"
 #include "portdiscovery.h"
 #include "streams.h"
 
@@ -11,7 +12,7 @@ namespace {
 constexpr int AlarmClockMs = 500;        // alarms for lost readings are checked, and the recording synced, this often
 constexpr double NsPerSecond = 1e9;
 constexpr qint64 NsPerMs = 1000000;
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 constexpr int JoinIntervals = 2;         // readings further apart than this many intervals are not joined
 constexpr int JoinSlackMs = 100;
 

@@ -29,7 +29,7 @@ constexpr int RefreshMs = 200;     // the chart redraws at most this often
 constexpr int TemperaturePoints = 40;
 constexpr int VoltagePoints = 20;
 constexpr int DetailPoints = 12;
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 constexpr double MostKelvin = 100000.0;
 constexpr int KelvinDecimals = 3;
 constexpr int PictureWidth = 1600;

@@ -8,6 +8,7 @@
 namespace numbers {
 
 constexpr double MillivoltsPerVolt = 1000.0;
+constexpr double MsPerSecond = 1000.0;
 
 // General format with 6 significant digits: what every field and grid cell shows.
 QString format(double value);

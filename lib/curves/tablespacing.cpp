@@ -410,18 +410,21 @@ QString tooLittleChange(const QVector<Point> &sorted, int placed, int rows)
 
 } // namespace
 
+const names::Table<Spacing> &spacingNames()
+{
+    static const names::Table<Spacing> table{{QStringLiteral("curvature"), Spacing::Curvature},
+                                             {QStringLiteral("geometric"), Spacing::Geometric}};
+    return table;
+}
+
 QString nameOf(Spacing spacing)
 {
-    return spacing == Spacing::Curvature ? QStringLiteral("curvature") : QStringLiteral("geometric");
+    return names::of(spacingNames(), spacing);
 }
 
 std::optional<Spacing> spacingNamed(const QString &name)
 {
-    for (Spacing spacing : {Spacing::Geometric, Spacing::Curvature}) {
-        if (name == nameOf(spacing))
-            return spacing;
-    }
-    return std::nullopt;
+    return names::named(spacingNames(), name);
 }
 
 curveimport::Result byCurvature(QVector<Point> points, int rows)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "curveimport.h"
+#include "names.h"
 
 #include <QString>
 #include <QVector>
@@ -23,6 +24,8 @@ enum class Spacing {
 };
 
 // "geometric", "curvature".
+// The spacings' names in files and on the command line.
+const names::Table<Spacing> &spacingNames();
 QString nameOf(Spacing spacing);
 // The spacing a name (as nameOf gives it) stands for; nothing for any other text.
 std::optional<Spacing> spacingNamed(const QString &name);

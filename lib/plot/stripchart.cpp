@@ -1,6 +1,7 @@
 #include "stripchart.h"
 
 #include "decimation.h"
+#include "numbers.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -26,7 +27,7 @@ constexpr double TracePenWidth = 1.6;
 constexpr double TickLength = 6.0;
 constexpr int SvgResolution = 96;
 constexpr int PieceLength = 32;        // points per stroke of a long trace
-constexpr qint64 MsPerSecond = 1000;
+constexpr qint64 MsPerSecond = qint64(numbers::MsPerSecond);
 constexpr qint64 MsPerMinute = 60 * MsPerSecond;
 constexpr qint64 MsPerHour = 60 * MsPerMinute;
 constexpr qint64 MsPerDay = 24 * MsPerHour;

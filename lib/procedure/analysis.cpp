@@ -1,6 +1,7 @@
 #include "analysis.h"
 
 #include "curvemath.h"
+#include "numbers.h"
 
 #include <QCoreApplication>
 
@@ -12,7 +13,7 @@ namespace analysis {
 namespace {
 
 constexpr double MillikelvinPerKelvin = 1000.0;
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 // The calibrated range's sensitivity is looked at in this many steps.
 constexpr int RangeChecks = 50;
 

@@ -2,6 +2,7 @@
 
 #include "curvemath.h"
 #include "device.h"
+#include "numbers.h"
 #include "portdiscovery.h"
 #include "ports.h"
 #include "protocol.h"
@@ -21,7 +22,7 @@ namespace procedure {
 namespace {
 
 constexpr int SleepSliceMs = 100; // a stop is noticed within this, beyond a reading in progress
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 constexpr int InstrumentAttempts = 3;
 constexpr int ReferenceAttempts = 2;
 constexpr int SettleLimitMs = 1000;

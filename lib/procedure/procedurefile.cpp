@@ -1,6 +1,7 @@
 #include "procedurefile.h"
 
 #include "boundedread.h"
+#include "names.h"
 #include "scpiclient.h"
 
 #include <QCoreApplication>
@@ -41,6 +42,33 @@ constexpr int MinimumStaleIntervals = 3;
 QString message(const char *text)
 {
     return QCoreApplication::translate("procedure", text);
+}
+
+// Each enum's names in a procedure file, read and written by these tables alone.
+const names::Table<Kind> &kindNames()
+{
+    static const names::Table<Kind> table{{QStringLiteral("sensor"), Kind::Sensor}, {QStringLiteral("adc"), Kind::Adc}};
+    return table;
+}
+
+const names::Table<Unit> &unitNames()
+{
+    static const names::Table<Unit> table{{QStringLiteral("K"), Unit::Kelvin}, {QStringLiteral("C"), Unit::Celsius}, {QStringLiteral("V"), Unit::Volt}};
+    return table;
+}
+
+const names::Table<DecisionRule> &ruleNames()
+{
+    static const names::Table<DecisionRule> table{{QStringLiteral("simple"), DecisionRule::Simple}, {QStringLiteral("guarded"), DecisionRule::Guarded}};
+    return table;
+}
+
+const names::Table<Distribution> &distributionNames()
+{
+    static const names::Table<Distribution> table{{QStringLiteral("normal"), Distribution::Normal},
+                                                  {QStringLiteral("rectangular"), Distribution::Rectangular},
+                                                  {QStringLiteral("u-shaped"), Distribution::UShaped}};
+    return table;
 }
 
 // Reads one object's members with the checks every member shares; the first problem wins.
@@ -137,19 +165,16 @@ public:
 
     // One of `choices`, by its name.
     template<typename T>
-    T choice(const QString &key, const QVector<QPair<QString, T>> &choices, bool required, T fallback)
+    T choice(const QString &key, const names::Table<T> &choices, bool required, T fallback)
     {
         const QString given = text(key, required);
         if (given.isEmpty() && !has(key))
             return fallback;
-        QStringList names;
-        for (const auto &one : choices) {
-            if (one.first == given)
-                return one.second;
-            names << QStringLiteral("\"%1\"").arg(one.first);
-        }
+        if (const std::optional<T> chosen = names::named(choices, given))
+            return *chosen;
         if (m_object.value(key).isString())
-            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be %2, not \"%3\"")).arg(name(key), names.join(QLatin1String(" or ")), given));
+            fail(name(key), message(QT_TRANSLATE_NOOP("procedure", "\"%1\" must be %2, not \"%3\""))
+                                .arg(name(key), names::quoted(choices).join(QLatin1String(" or ")), given));
         return fallback;
     }
 
@@ -186,8 +211,7 @@ Parsed parse(const QJsonObject &object)
                QStringLiteral("source"), QStringLiteral("stability"), QStringLiteral("tolerance"), QStringLiteral("decision_rule"),
                QStringLiteral("uncertainty"), QStringLiteral("certificate"), QStringLiteral("fit"), QStringLiteral("bounds"),
                QStringLiteral("curve"), QStringLiteral("table")});
-    p.kind = top.choice<Kind>(QStringLiteral("kind"), {{QStringLiteral("sensor"), Kind::Sensor}, {QStringLiteral("adc"), Kind::Adc}},
-                              true, Kind::Sensor);
+    p.kind = top.choice<Kind>(QStringLiteral("kind"), kindNames(), true, Kind::Sensor);
     if (!top.has(QStringLiteral("points")))
         top.fail(QStringLiteral("points"), message(QT_TRANSLATE_NOOP("procedure", "the member \"points\" is missing")));
     p.points = numbers(top, QStringLiteral("points"));
@@ -203,9 +227,7 @@ Parsed parse(const QJsonObject &object)
     p.reference.port = reference.text(QStringLiteral("port"), true);
     p.reference.query = reference.text(QStringLiteral("query"), false,
                                        p.kind == Kind::Adc ? QStringLiteral("MEAS:VOLT?") : QStringLiteral("MEAS:TEMP?"));
-    p.reference.unit = reference.choice<Unit>(QStringLiteral("unit"),
-                                              {{QStringLiteral("K"), Unit::Kelvin}, {QStringLiteral("C"), Unit::Celsius}, {QStringLiteral("V"), Unit::Volt}},
-                                              true, Unit::Kelvin);
+    p.reference.unit = reference.choice<Unit>(QStringLiteral("unit"), unitNames(), true, Unit::Kelvin);
     p.reference.identify = reference.boolean(QStringLiteral("identify"), false);
     p.reference.drift = reference.number(QStringLiteral("drift"), false, 0.0, false);
     p.reference.resolution = reference.number(QStringLiteral("resolution"), false, 0.0, false);
@@ -266,9 +288,7 @@ Parsed parse(const QJsonObject &object)
         top.fail(QStringLiteral("stability.interval"), message(QT_TRANSLATE_NOOP("procedure", "\"stability.interval\" must be 0.01 s or more, and \"stability.window\" at least two intervals")));
 
     p.tolerance = top.number(QStringLiteral("tolerance"), true, 0.0, true);
-    p.rule = top.choice<DecisionRule>(QStringLiteral("decision_rule"),
-                                      {{QStringLiteral("simple"), DecisionRule::Simple}, {QStringLiteral("guarded"), DecisionRule::Guarded}},
-                                      false, DecisionRule::Simple);
+    p.rule = top.choice<DecisionRule>(QStringLiteral("decision_rule"), ruleNames(), false, DecisionRule::Simple);
 
     const QJsonArray components = top.array(QStringLiteral("uncertainty"));
     for (int index = 0; index < components.size(); ++index) {
@@ -282,11 +302,7 @@ Parsed parse(const QJsonObject &object)
         Component c;
         c.name = one.text(QStringLiteral("name"), true);
         c.value = one.number(QStringLiteral("value"), true, 0.0, false);
-        c.distribution = one.choice<Distribution>(QStringLiteral("distribution"),
-                                                  {{QStringLiteral("normal"), Distribution::Normal},
-                                                   {QStringLiteral("rectangular"), Distribution::Rectangular},
-                                                   {QStringLiteral("u-shaped"), Distribution::UShaped}},
-                                                  true, Distribution::Normal);
+        c.distribution = one.choice<Distribution>(QStringLiteral("distribution"), distributionNames(), true, Distribution::Normal);
         c.k = one.number(QStringLiteral("k"), false, 2.0, true);
         p.uncertainty.append(c);
     }
@@ -310,10 +326,8 @@ Parsed parse(const QJsonObject &object)
     Reader table(top.object(QStringLiteral("table"), false), QStringLiteral("table"), &error);
     table.allow({QStringLiteral("spacing")});
     if (table.has(QStringLiteral("spacing")))
-        p.spacing = table.choice<tablespacing::Spacing>(QStringLiteral("spacing"),
-                                                        {{tablespacing::nameOf(tablespacing::Spacing::Curvature), tablespacing::Spacing::Curvature},
-                                                         {tablespacing::nameOf(tablespacing::Spacing::Geometric), tablespacing::Spacing::Geometric}},
-                                                        true, tablespacing::Spacing::Curvature);
+        p.spacing = table.choice<tablespacing::Spacing>(QStringLiteral("spacing"), tablespacing::spacingNames(), true,
+                                                        tablespacing::Spacing::Curvature);
 
     p.bounds = defaultBounds(p.kind);
     Reader bounds(top.object(QStringLiteral("bounds"), false), QStringLiteral("bounds"), &error);
@@ -475,20 +489,12 @@ double inUnit(double value, Unit unit)
 
 QString unitSymbol(Unit unit)
 {
-    switch (unit) {
-    case Unit::Kelvin:
-        return QStringLiteral("K");
-    case Unit::Celsius:
-        return QStringLiteral("C");
-    case Unit::Volt:
-        return QStringLiteral("V");
-    }
-    return QString();
+    return names::of(unitNames(), unit);
 }
 
 QString kindName(Kind kind)
 {
-    return kind == Kind::Adc ? QStringLiteral("adc") : QStringLiteral("sensor");
+    return names::of(kindNames(), kind);
 }
 
 QString pointUnit(Kind kind)
@@ -496,22 +502,19 @@ QString pointUnit(Kind kind)
     return kind == Kind::Adc ? QStringLiteral("V") : QStringLiteral("K");
 }
 
+int readingDecimals(Kind kind)
+{
+    return kind == Kind::Adc ? 6 : 4;
+}
+
 QString distributionName(Distribution distribution)
 {
-    switch (distribution) {
-    case Distribution::Normal:
-        return QStringLiteral("normal");
-    case Distribution::Rectangular:
-        return QStringLiteral("rectangular");
-    case Distribution::UShaped:
-        return QStringLiteral("u-shaped");
-    }
-    return QString();
+    return names::of(distributionNames(), distribution);
 }
 
 QString ruleName(DecisionRule rule)
 {
-    return rule == DecisionRule::Guarded ? QStringLiteral("guarded") : QStringLiteral("simple");
+    return names::of(ruleNames(), rule);
 }
 
 } // namespace procedure

@@ -157,6 +157,8 @@ QString unitSymbol(Unit unit);
 QString kindName(Kind kind);
 // The unit the kind's points are in: "K" or "V".
 QString pointUnit(Kind kind);
+// The decimals a reading of this kind is shown with: microvolts, or a tenth of a millikelvin.
+int readingDecimals(Kind kind);
 QString distributionName(Distribution distribution);
 QString ruleName(DecisionRule rule);
 

@@ -2,6 +2,7 @@
 
 #include "boundedread.h"
 #include "calibrationfile.h"
+#include "names.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -72,9 +73,27 @@ QString isoTime(qint64 msSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+// The phases' and states' names in a record, read and written by these tables alone.
+const names::Table<analysis::Phase> &phaseNames()
+{
+    static const names::Table<analysis::Phase> table{{QStringLiteral("as found"), analysis::Phase::AsFound},
+                                                     {QStringLiteral("as left"), analysis::Phase::AsLeft}};
+    return table;
+}
+
+const names::Table<State> &stateNames()
+{
+    static const names::Table<State> table{{QStringLiteral("running"), State::Running},
+                                           {QStringLiteral("complete"), State::Complete},
+                                           {QStringLiteral("not stable"), State::NotStable},
+                                           {QStringLiteral("stopped"), State::Stopped},
+                                           {QStringLiteral("failed"), State::Failed}};
+    return table;
+}
+
 QString phaseName(analysis::Phase phase)
 {
-    return phase == analysis::Phase::AsLeft ? QStringLiteral("as left") : QStringLiteral("as found");
+    return names::of(phaseNames(), phase);
 }
 
 QJsonObject budgetJson(const budget::Budget &b)
@@ -248,36 +267,14 @@ QString firstDifference(const QJsonValue &recorded, const QJsonValue &recomputed
 
 std::optional<analysis::Phase> phaseOf(const QString &name)
 {
-    if (name == phaseName(analysis::Phase::AsFound))
-        return analysis::Phase::AsFound;
-    if (name == phaseName(analysis::Phase::AsLeft))
-        return analysis::Phase::AsLeft;
-    return std::nullopt;
-}
-
-const QVector<State> &states()
-{
-    static const QVector<State> all{State::Running, State::Complete, State::NotStable, State::Stopped, State::Failed};
-    return all;
+    return names::named(phaseNames(), name);
 }
 
 } // namespace
 
 QString stateName(State state)
 {
-    switch (state) {
-    case State::Running:
-        return QStringLiteral("running");
-    case State::Complete:
-        return QStringLiteral("complete");
-    case State::NotStable:
-        return QStringLiteral("not stable");
-    case State::Stopped:
-        return QStringLiteral("stopped");
-    case State::Failed:
-        return QStringLiteral("failed");
-    }
-    return QString();
+    return names::of(stateNames(), state);
 }
 
 QJsonObject setJson(const device::DeviceSet &set)
@@ -423,11 +420,7 @@ std::optional<Record> fromJson(const QJsonObject &object, procedure::Error *erro
     record.started = object.value(QStringLiteral("started")).toString();
     record.finished = object.value(QStringLiteral("finished")).toString();
     record.note = object.value(QStringLiteral("note")).toString();
-    record.state = State::Failed;
-    for (State state : states()) {
-        if (stateName(state) == object.value(QStringLiteral("state")).toString())
-            record.state = state;
-    }
+    record.state = names::named(stateNames(), object.value(QStringLiteral("state")).toString()).value_or(State::Failed);
     const std::optional<device::DeviceSet> asFound = setFromJson(object.value(QStringLiteral("as_found_set")));
     if (!asFound)
         return fail(QStringLiteral("as_found_set"), message(QT_TRANSLATE_NOOP("record", "the record's \"as_found_set\" is not a whole calibration set")));

@@ -1,5 +1,7 @@
 #include "stability.h"
 
+#include "numbers.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,7 +10,7 @@ namespace stability {
 namespace {
 
 constexpr double SecondsPerMinute = 60.0;
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 // The fewest readings a judgement (and a frozen stretch) takes.
 constexpr int MinimumReadings = 3;
 
