@@ -17,5 +17,7 @@ Command plotCommand();
 Command softcalCommand();
 Command calibrateCommand();
 Command verifyRecordCommand();
+Command signCommand();
+Command verifyDccCommand();
 
 } // namespace cli
