@@ -8,9 +8,13 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <xmlsec/crypto.h>
 #include <xmlsec/errors.h>
+#include <xmlsec/openssl/evp.h>
 #include <xmlsec/templates.h>
 #include <xmlsec/xmldsig.h>
 #include <xmlsec/xmlsec.h>
@@ -114,13 +118,33 @@ struct FreeKeysManager
 {
     void operator()(xmlSecKeysMngr *manager) const { xmlSecKeysMngrDestroy(manager); }
 };
-using KeysManager = std::unique_ptr<xmlSecKeysMngr, FreeKeysManager>;
 
 struct FreeKey
 {
     void operator()(xmlSecKey *key) const { xmlSecKeyDestroy(key); }
 };
 using Key = std::unique_ptr<xmlSecKey, FreeKey>;
+
+struct FreeStore
+{
+    void operator()(X509_STORE *store) const { X509_STORE_free(store); }
+};
+
+struct FreeStoreContext
+{
+    void operator()(X509_STORE_CTX *context) const { X509_STORE_CTX_free(context); }
+};
+
+// The stack only; its certificates belong to the signature's key.
+struct FreeCertificates
+{
+    void operator()(STACK_OF(X509) *certificates) const { sk_X509_free(certificates); }
+};
+
+struct FreeCertificate
+{
+    void operator()(X509 *certificate) const { X509_free(certificate); }
+};
 
 struct FreeBio
 {
@@ -252,25 +276,72 @@ Signed signingFailure(Error error, const QString &detail = QString())
     return result;
 }
 
-// One pass of the library's check. Without a keys manager holding a trusted certificate,
-// the certificate in the document is taken as it is.
 struct Pass
 {
     int outcome = -1; // the library's return value
     SignatureContext context;
 };
 
-Pass check(xmlNode *signature, xmlSecKeysMngr *manager, bool checkCertificates)
+// The keys manager the library reads a signature's certificates through: one that holds no
+// keys and trusts nothing, made once per thread, since it is not made to be shared.
+xmlSecKeysMngr *keysManager()
+{
+    thread_local const std::unique_ptr<xmlSecKeysMngr, FreeKeysManager> manager = [] {
+        std::unique_ptr<xmlSecKeysMngr, FreeKeysManager> made(xmlSecKeysMngrCreate());
+        if (made && xmlSecCryptoAppDefaultKeysMngrInit(made.get()) < 0)
+            made.reset();
+        return made;
+    }();
+    return manager.get();
+}
+
+// The library's check of the signature against the certificate the document carries, taken
+// as it is (the library's store of trusted certificates, which holds the system's
+// authorities, is never consulted: trust is the lab's, checked in checkChain()).
+Pass check(xmlNode *signature)
 {
     Pass pass;
-    pass.context.reset(xmlSecDSigCtxCreate(manager));
+    if (!keysManager())
+        return pass;
+    pass.context.reset(xmlSecDSigCtxCreate(keysManager()));
     if (!pass.context || !restrictTransforms(pass.context.get()))
         return pass;
-    if (!checkCertificates)
-        pass.context->keyInfoReadCtx.flags |= XMLSEC_KEYINFO_FLAGS_X509DATA_DONT_VERIFY_CERTS;
+    pass.context->keyInfoReadCtx.flags |= XMLSEC_KEYINFO_FLAGS_X509DATA_DONT_VERIFY_CERTS;
     takeLibraryError();
     pass.outcome = xmlSecDSigCtxVerify(pass.context.get(), signature);
     return pass;
+}
+
+enum class Chain { Trusted, NotTrusted, TrustUnreadable };
+
+// Whether `certificate` was issued by a certificate in the PEM file at `trustedPath` (through
+// the other certificates the signature carries, if any), checked by OpenSSL against a store
+// that holds those trusted certificates and nothing else.
+Chain checkChain(const xmlSecDSigCtx &context, X509 *certificate, const QString &trustedPath, QString *problem)
+{
+    std::unique_ptr<X509_STORE, FreeStore> store(X509_STORE_new());
+    X509_LOOKUP *lookup = store ? X509_STORE_add_lookup(store.get(), X509_LOOKUP_file()) : nullptr;
+    if (!lookup || X509_LOOKUP_load_file(lookup, fileName(trustedPath).constData(), X509_FILETYPE_PEM) <= 0) {
+        *problem = tr("no PEM certificate in '%1'").arg(trustedPath);
+        return Chain::TrustUnreadable;
+    }
+    std::unique_ptr<STACK_OF(X509), FreeCertificates> carried(sk_X509_new_null());
+    xmlSecKeyDataPtr data = xmlSecKeyGetData(context.signKey, xmlSecOpenSSLKeyDataX509Id);
+    const xmlSecSize count = data ? xmlSecOpenSSLKeyDataX509GetCertsSize(data) : 0;
+    for (xmlSecSize i = 0; carried && i < count; ++i) {
+        X509 *other = xmlSecOpenSSLKeyDataX509GetCert(data, i);
+        if (other && other != certificate)
+            sk_X509_push(carried.get(), other);
+    }
+    std::unique_ptr<X509_STORE_CTX, FreeStoreContext> verifying(X509_STORE_CTX_new());
+    if (!carried || !verifying || X509_STORE_CTX_init(verifying.get(), store.get(), certificate, carried.get()) != 1) {
+        *problem = tr("out of memory");
+        return Chain::NotTrusted;
+    }
+    if (X509_verify_cert(verifying.get()) == 1)
+        return Chain::Trusted;
+    *problem = QString::fromUtf8(X509_verify_cert_error_string(X509_STORE_CTX_get_error(verifying.get())));
+    return Chain::NotTrusted;
 }
 
 bool referencesMatch(const xmlSecDSigCtx &context)
@@ -283,6 +354,17 @@ bool referencesMatch(const xmlSecDSigCtx &context)
             return false;
     }
     return count > 0;
+}
+
+// Whether the first certificate in the PEM file at `path` certifies the public half of `key`:
+// a signature by another key would be made without complaint, and fail every check after.
+bool certifies(const QString &path, xmlSecKey *key)
+{
+    std::unique_ptr<BIO, FreeBio> bio(BIO_new_file(fileName(path).constData(), "r"));
+    std::unique_ptr<X509, FreeCertificate> certificate(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)
+                                                           : nullptr);
+    EVP_PKEY *own = xmlSecKeyGetValue(key) ? xmlSecOpenSSLEvpKeyDataGetEvp(xmlSecKeyGetValue(key)) : nullptr;
+    return certificate && own && EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), own) == 1;
 }
 
 bool readable(const QString &path)
@@ -367,6 +449,9 @@ Signed sign(const QByteArray &xml, const QString &keyPath, const QString &certif
     if (xmlSecCryptoAppKeyCertLoad(key.get(), fileName(certificatePath).constData(), xmlSecKeyDataFormatPem) < 0)
         return signingFailure(Error::CertificateUnreadable, takeLibraryError());
 
+    if (!certifies(certificatePath, key.get()))
+        return signingFailure(Error::KeyNotCertificate);
+
     xmlSecTransformId method = nullptr;
     if (xmlSecKeyDataCheckId(xmlSecKeyGetValue(key.get()), xmlSecKeyDataRsaId))
         method = xmlSecTransformRsaSha256Id;
@@ -440,13 +525,9 @@ Verification verify(const QByteArray &xml, const QString &trustedPath)
     if (signature->parent != root || !coversWholeDocument(signature))
         return failure(Error::NotWholeDocument);
 
-    KeysManager manager(xmlSecKeysMngrCreate());
-    if (!manager || xmlSecCryptoAppDefaultKeysMngrInit(manager.get()) < 0)
-        return failure(Error::Failed, takeLibraryError());
-
     // First against the certificate the document carries, which tells a changed content
-    // from a wrong key; then, when asked, the certificate against the trusted one.
-    const Pass own = check(signature, manager.get(), false);
+    // from a wrong key; then, when asked, that certificate against the trusted one.
+    const Pass own = check(signature);
     if (own.outcome < 0 || !own.context)
         return failure(Error::Failed, takeLibraryError());
     if (own.context->status != xmlSecDSigStatusSucceeded)
@@ -461,16 +542,12 @@ Verification verify(const QByteArray &xml, const QString &trustedPath)
     if (!trustedPath.isEmpty()) {
         if (!readable(trustedPath))
             return failure(Error::TrustUnreadable, tr("no readable file '%1'").arg(trustedPath));
-        KeysManager trusting(xmlSecKeysMngrCreate());
-        if (!trusting || xmlSecCryptoAppDefaultKeysMngrInit(trusting.get()) < 0)
-            return failure(Error::Failed, takeLibraryError());
-        if (xmlSecCryptoAppKeysMngrCertLoad(trusting.get(), fileName(trustedPath).constData(), xmlSecKeyDataFormatPem,
-                                            xmlSecKeyDataTypeTrusted)
-            < 0)
-            return failure(Error::TrustUnreadable, takeLibraryError());
-        const Pass chain = check(signature, trusting.get(), true);
-        if (chain.outcome < 0 || !chain.context || chain.context->status != xmlSecDSigStatusSucceeded) {
-            Verification untrusted = failure(Error::NotIssuedByTrusted, takeLibraryError());
+        QString problem;
+        const Chain chain = checkChain(*own.context, certificate, trustedPath, &problem);
+        if (chain == Chain::TrustUnreadable)
+            return failure(Error::TrustUnreadable, problem);
+        if (chain != Chain::Trusted) {
+            Verification untrusted = failure(Error::NotIssuedByTrusted, problem);
             untrusted.signer = result.signer;
             untrusted.issuer = result.issuer;
             return untrusted;
