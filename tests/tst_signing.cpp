@@ -405,8 +405,10 @@ void tst_Signing::signatureShape()
                 signatureMethod = algorithm;
             else if (reader.name() == QLatin1String("Reference"))
                 referenceUri = reader.attributes().value(QStringLiteral("URI")).toString();
-            else if (reader.name() == QLatin1String("X509Certificate"))
-                certificate = reader.readElementText(), --depth;
+            else if (reader.name() == QLatin1String("X509Certificate")) {
+                certificate = reader.readElementText(); // which reads its end element too
+                --depth;
+            }
         } else if (reader.isEndElement()) {
             --depth;
         }
@@ -420,11 +422,12 @@ void tst_Signing::signatureShape()
     QCOMPARE(digest, QStringLiteral("http://www.w3.org/2001/04/xmlenc#sha256"));
     QCOMPARE(signatureMethod, method);
     QCOMPARE(withoutWhitespace(certificate.toLatin1()), pemBody(readFile(certificateFile)));
-    // Nothing before the signature changed: the signed copy is the original plus the signature.
-    const int start = document.indexOf("<ds:Signature");
-    const int original = m_plain.indexOf("<dcc:digitalCalibrationCertificate");
-    QCOMPARE(document.mid(document.indexOf("<dcc:digitalCalibrationCertificate"), start - document.indexOf("<dcc:digitalCalibrationCertificate")),
-             m_plain.mid(original, m_plain.indexOf("</dcc:digitalCalibrationCertificate>") - original));
+    // Nothing before the signature changed: the signed root is the original's plus the signature.
+    const QByteArray root = "<dcc:digitalCalibrationCertificate";
+    const int signedRoot = document.indexOf(root);
+    const int originalRoot = m_plain.indexOf(root);
+    QCOMPARE(document.mid(signedRoot, document.indexOf("<ds:Signature") - signedRoot),
+             m_plain.mid(originalRoot, m_plain.indexOf("</dcc:digitalCalibrationCertificate>") - originalRoot));
 }
 
 void tst_Signing::signRefuses_data()
