@@ -393,7 +393,7 @@ void tst_Signing::signatureShape()
         if (reader.isStartElement()) {
             ++depth;
             if (depth == 2)
-                lastRootChild = reader.namespaceUri() + QLatin1Char(' ') + reader.name();
+                lastRootChild = reader.namespaceUri().toString() + QLatin1Char(' ') + reader.name().toString();
             if (reader.namespaceUri() != ds)
                 continue;
             const QString algorithm = reader.attributes().value(QStringLiteral("Algorithm")).toString();
