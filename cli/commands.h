@@ -18,6 +18,8 @@ Command plotCommand();
 Command softcalCommand();
 Command calibrateCommand();
 Command verifyRecordCommand();
+Command signCommand();
+Command verifyDccCommand();
 
 // The exit status of a calibration bench's error, by its code alone.
 inline Status statusOf(const procedure::Error &error)

@@ -82,7 +82,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "science")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # dpkg-shlibdeps works out the Qt runtime packages (libqt5core5a, libqt5gui5,
-# libqt5widgets5, libqt5serialport5, libqt5network5) and their versions from the binary itself.
+# libqt5widgets5, libqt5serialport5, libqt5network5) and their versions from the binary itself,
+# and so the XML security library that thermocal-cli signs certificates with (libxmlsec1,
+# libxmlsec1-openssl, libssl3). Building needs libxmlsec1-dev (scripts/bootstrap installs it);
+# without it the programs build unable to sign.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
