@@ -17,5 +17,6 @@ Command plotCommand();
 Command softcalCommand();
 Command calibrateCommand();
 Command verifyRecordCommand();
+Command dccCommand();
 
 } // namespace cli

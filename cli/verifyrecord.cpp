@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "certificatedocument.h"
+#include "dcc.h"
 #include "record.h"
 
 #include <QDir>
@@ -7,6 +9,32 @@
 namespace cli {
 
 namespace {
+
+const QString Dcc = QStringLiteral("dcc");
+
+// Whether the DCC at `path` is the certificate of the verified record `object`: every value in
+// it as the record gives it, and the record it embeds this one.
+int checkDcc(const QJsonObject &object, const QString &path)
+{
+    QString error;
+    const std::optional<QByteArray> xml = dcc::load(path, &error);
+    if (!xml) {
+        err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error));
+        return FileProblem;
+    }
+    const std::optional<record::Record> loaded = record::fromJson(object, &error);
+    const certificate::Built built = loaded ? certificate::build(*loaded) : certificate::Built{std::nullopt, error};
+    if (!built.document) {
+        err(built.error);
+        return NotVerified;
+    }
+    const QString difference = dcc::belongsTo(*xml, *built.document);
+    if (!difference.isEmpty()) {
+        err(QStringLiteral("%1 is not this record's certificate: %2").arg(QDir::toNativeSeparators(path), difference));
+        return NotVerified;
+    }
+    return Success;
+}
 
 // Computes a calibration record again from its raw readings and checks its hash.
 int run(const Invocation &invocation)
@@ -23,7 +51,14 @@ int run(const Invocation &invocation)
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), verified.difference));
         return NotVerified;
     }
-    return out(QStringLiteral("record verified\n")) ? Success : FileProblem;
+    if (invocation.isSet(Dcc)) {
+        const int status = checkDcc(*object, invocation.value(Dcc));
+        if (status != Success)
+            return status;
+    }
+    return out(invocation.isSet(Dcc) ? QStringLiteral("record verified; the DCC is its own\n") : QStringLiteral("record verified\n"))
+               ? Success
+               : FileProblem;
 }
 
 } // namespace
@@ -33,7 +68,10 @@ Command verifyRecordCommand()
     return {QStringLiteral("verify-record"),
             QStringLiteral("recompute a calibration record from its readings and check its hash"),
             {{QStringLiteral("RECORD"), QStringLiteral("The record that calibrate wrote.")}},
-            {},
+            {QCommandLineOption(Dcc,
+                                QStringLiteral("Also checks that FILE is this record's digital calibration certificate: "
+                                               "every value as the record gives it."),
+                                QStringLiteral("FILE"))},
             run,
             PortOption::None};
 }
