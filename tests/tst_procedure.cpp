@@ -253,7 +253,7 @@ DccRead readDcc(const QByteArray &xml)
         reader.readNext();
         if (!reader.isStartElement())
             continue;
-        const QStringRef name = reader.name();
+        const QString name = reader.name().toString();
         if (name == QLatin1String("quantity")) {
             read.quantities.append(DccQuantity());
             inQuantity = true;
@@ -281,7 +281,7 @@ DccRead readDcc(const QByteArray &xml)
     while (!all.atEnd()) {
         all.readNext();
         if (all.isCharacters())
-            read.text += all.text() + QLatin1Char(' ');
+            read.text += all.text().toString() + QLatin1Char(' ');
     }
     return read;
 }

@@ -404,22 +404,6 @@ void measurementResult(Writer &w, const certificate::Document &d, analysis::Phas
 
 } // namespace
 
-QString missing(const procedure::Procedure &procedure)
-{
-    QStringList absent;
-    const procedure::CertificateTexts &c = procedure.certificate;
-    for (const auto &member : {qMakePair(QStringLiteral("certificate.country"), c.country),
-                               qMakePair(QStringLiteral("certificate.city"), c.city),
-                               qMakePair(QStringLiteral("certificate.language"), c.language)})
-        if (member.second.trimmed().isEmpty())
-            absent << QStringLiteral("\"%1\"").arg(member.first);
-    if (absent.isEmpty())
-        return QString();
-    return message(QT_TRANSLATE_NOOP("dcc", "a digital calibration certificate needs the procedure's %1 (the laboratory's country as "
-                                            "ISO 3166-1 letters, its city, and the certificate's language as ISO 639-1 letters)"))
-        .arg(absent.join(QStringLiteral(", ")));
-}
-
 Written write(const certificate::Document &d)
 {
     Written written;

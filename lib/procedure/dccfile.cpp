@@ -10,7 +10,8 @@
 #include <algorithm>
 #include <optional>
 
-// Reading a DCC back: from its file, and against the record it claims to be the certificate of.
+// What a DCC needs of the procedure, and reading a DCC back: from its file, and against the
+// record it claims to be the certificate of.
 namespace dcc {
 
 namespace {
@@ -25,6 +26,22 @@ QString message(const char *text)
 
 } // namespace
 
+QString missing(const procedure::Procedure &procedure)
+{
+    QStringList absent;
+    const procedure::CertificateTexts &c = procedure.certificate;
+    for (const auto &member : {qMakePair(QStringLiteral("certificate.country"), c.country),
+                               qMakePair(QStringLiteral("certificate.city"), c.city),
+                               qMakePair(QStringLiteral("certificate.language"), c.language)})
+        if (member.second.trimmed().isEmpty())
+            absent << QStringLiteral("\"%1\"").arg(member.first);
+    if (absent.isEmpty())
+        return QString();
+    return message(QT_TRANSLATE_NOOP("dcc", "a digital calibration certificate needs the procedure's %1 (the laboratory's country as "
+                                            "ISO 3166-1 letters, its city, and the certificate's language as ISO 639-1 letters)"))
+        .arg(absent.join(QStringLiteral(", ")));
+}
+
 namespace {
 
 struct Token
@@ -33,13 +50,13 @@ struct Token
     QString value;
 };
 
-QString prefixed(const QStringRef &namespaceUri, const QStringRef &name)
+QString prefixed(const QString &namespaceUri, const QString &name)
 {
     if (namespaceUri == QLatin1String(Namespace))
         return QStringLiteral("dcc:") + name;
     if (namespaceUri == QLatin1String(SiNamespace))
         return QStringLiteral("si:") + name;
-    return QStringLiteral("{%1}%2").arg(namespaceUri.toString(), name.toString());
+    return QStringLiteral("{%1}%2").arg(namespaceUri, name);
 }
 
 // A DCC as one sequence of its elements' paths, attributes and texts, leaving out what is not
@@ -54,7 +71,7 @@ std::optional<QVector<Token>> tokens(const QByteArray &xml, QString *error)
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement()) {
-            path << prefixed(reader.namespaceUri(), reader.name());
+            path << prefixed(reader.namespaceUri().toString(), reader.name().toString());
             if (skipped > 0 || reader.namespaceUri() == signature
                 || (reader.namespaceUri() == QLatin1String(Namespace) && reader.name() == QLatin1String("issueDate"))) {
                 ++skipped;
@@ -63,7 +80,7 @@ std::optional<QVector<Token>> tokens(const QByteArray &xml, QString *error)
             const QString where = path.join(QLatin1Char('/'));
             found.append({where, QString()});
             for (const QXmlStreamAttribute &attribute : reader.attributes())
-                found.append({where + QStringLiteral("/@") + attribute.name(), attribute.value().toString()});
+                found.append({where + QStringLiteral("/@") + attribute.name().toString(), attribute.value().toString()});
         } else if (reader.isEndElement()) {
             if (skipped > 0)
                 --skipped;
