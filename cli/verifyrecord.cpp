@@ -5,6 +5,8 @@
 #include "record.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonParseError>
 
 namespace cli {
 
@@ -36,12 +38,30 @@ int checkDcc(const QJsonObject &object, const QString &path)
     return Success;
 }
 
+// The record a DCC file embeds, as JSON.
+std::optional<QJsonObject> recordInDcc(const QString &path, QString *error)
+{
+    const std::optional<QByteArray> xml = dcc::load(path, error);
+    const std::optional<QByteArray> bytes = xml ? dcc::embeddedRecord(*xml, error) : std::nullopt;
+    if (!bytes)
+        return std::nullopt;
+    QJsonParseError parsed;
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes, &parsed);
+    if (!document.isObject()) {
+        *error = QStringLiteral("its embedded record is not a JSON object (%1)").arg(parsed.errorString());
+        return std::nullopt;
+    }
+    return document.object();
+}
+
 // Computes a calibration record again from its raw readings and checks its hash.
 int run(const Invocation &invocation)
 {
     const QString path = invocation.arguments().first();
     QString error;
-    const std::optional<QJsonObject> object = record::load(path, &error);
+    // A DCC holds its record: given one, the record inside is verified, and the DCC against it.
+    const bool isDcc = path.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive);
+    const std::optional<QJsonObject> object = isDcc ? recordInDcc(path, &error) : record::load(path, &error);
     if (!object) {
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error));
         return FileProblem;
@@ -51,12 +71,12 @@ int run(const Invocation &invocation)
         err(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), verified.difference));
         return NotVerified;
     }
-    if (invocation.isSet(Dcc)) {
-        const int status = checkDcc(*object, invocation.value(Dcc));
+    if (isDcc || invocation.isSet(Dcc)) {
+        const int status = checkDcc(*object, isDcc ? path : invocation.value(Dcc));
         if (status != Success)
             return status;
     }
-    return out(invocation.isSet(Dcc) ? QStringLiteral("record verified; the DCC is its own\n") : QStringLiteral("record verified\n"))
+    return out(isDcc || invocation.isSet(Dcc) ? QStringLiteral("record verified; the DCC is its own\n") : QStringLiteral("record verified\n"))
                ? Success
                : FileProblem;
 }
@@ -67,7 +87,8 @@ Command verifyRecordCommand()
 {
     return {QStringLiteral("verify-record"),
             QStringLiteral("recompute a calibration record from its readings and check its hash"),
-            {{QStringLiteral("RECORD"), QStringLiteral("The record that calibrate wrote.")}},
+            {{QStringLiteral("RECORD"), QStringLiteral("The record that calibrate wrote, or a DCC (.xml), whose embedded record is verified "
+                                                       "and the DCC against it.")}},
             {QCommandLineOption(Dcc,
                                 QStringLiteral("Also checks that FILE is this record's digital calibration certificate: "
                                                "every value as the record gives it."),

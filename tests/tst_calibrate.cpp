@@ -181,6 +181,16 @@ private slots:
         const Run own = runCli({QStringLiteral("verify-record"), recordPath, QStringLiteral("--dcc"), m_sensorDcc});
         QVERIFY2(own.exitCode == 0, qPrintable(own.err));
         QCOMPARE(own.out, QByteArray("record verified; the DCC is its own\n"));
+        // The DCC alone is enough: its embedded record is verified, and the DCC against it.
+        const Run alone = runCli({QStringLiteral("verify-record"), m_sensorDcc});
+        QVERIFY2(alone.exitCode == 0, qPrintable(alone.err));
+        QByteArray changed = xml;
+        const int reference = changed.indexOf("<si:valueXMLList>", changed.indexOf("<si:valueXMLList>") + 1) + int(qstrlen("<si:valueXMLList>"));
+        changed[reference] = changed.at(reference) == '9' ? '8' : char(changed.at(reference) + 1);
+        const QString changedPath = testsupport::writeFile(dir.path(), QStringLiteral("changed.xml"), changed);
+        const Run digit = runCli({QStringLiteral("verify-record"), changedPath});
+        QCOMPARE(digit.exitCode, 3);
+        QVERIFY2(digit.err.contains(QStringLiteral("valueXMLList")), qPrintable(digit.err));
         QProcess detach;
         detach.start(QStringLiteral("pdfdetach"), {QStringLiteral("-saveall"), QStringLiteral("-o"), dir.path(), pdf});
         QVERIFY2(detach.waitForStarted(10000), "pdfdetach (poppler-utils) is not installed; scripts/bootstrap installs it");

@@ -1203,6 +1203,8 @@ private slots:
 
         // The record inside verifies on its own.
         QCOMPARE(read.record, dcc::recordBytes(d));
+        QString embeddedError;
+        QCOMPARE(dcc::embeddedRecord(written.xml, &embeddedError).value_or(QByteArray()), dcc::recordBytes(d));
         // (The synthetic ADC points are captured before the judge could call them stable, which
         // verify refuses without a reason; the bytes above are still the record.)
         const record::Verified verified = record::verify(QJsonDocument::fromJson(read.record).object());

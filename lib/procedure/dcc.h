@@ -41,6 +41,9 @@ QString save(const QString &path, const QByteArray &xml);
 // Reads a DCC file (bounded: it holds the record, so it may be large, but not without end).
 std::optional<QByteArray> load(const QString &path, QString *error);
 
+// The record a DCC embeds, as its file held it; nullopt with the reason when there is none.
+std::optional<QByteArray> embeddedRecord(const QByteArray &xml, QString *error);
+
 // Whether `xml` is the DCC of the document's record: the record it embeds is that record,
 // byte for byte, and every element and value is what the record gives (the date of issue and a
 // signature aside). Empty when it is, else the first difference.

@@ -98,6 +98,26 @@ std::optional<QVector<Token>> tokens(const QByteArray &xml, QString *error)
 
 } // namespace
 
+std::optional<QByteArray> embeddedRecord(const QByteArray &xml, QString *error)
+{
+    QXmlStreamReader reader(xml);
+    QStringList path;
+    const QString embedded = QStringLiteral("digitalCalibrationCertificate/document/dataBase64");
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            path << reader.name().toString();
+            if (reader.namespaceUri() == QLatin1String(Namespace) && path.join(QLatin1Char('/')) == embedded)
+                return QByteArray::fromBase64(reader.readElementText().toLatin1());
+        } else if (reader.isEndElement()) {
+            path.removeLast();
+        }
+    }
+    *error = reader.hasError() ? message(QT_TRANSLATE_NOOP("dcc", "not XML (line %1: %2)")).arg(reader.lineNumber()).arg(reader.errorString())
+                               : message(QT_TRANSLATE_NOOP("dcc", "a DCC without an embedded record"));
+    return std::nullopt;
+}
+
 QString belongsTo(const QByteArray &xml, const certificate::Document &document)
 {
     const Written expected = write(document);
