@@ -1211,7 +1211,8 @@ private slots:
         QVERIFY2(verified.ok || name == QLatin1String("adc"), qPrintable(verified.difference));
         for (const QString &text : {QStringLiteral("CAL-2026-042"), QStringLiteral("Cryo Calibration Lab"), QStringLiteral("TC-000123"),
                                     QStringLiteral("REF-17"), QStringLiteral("2031-05-01"), QStringLiteral("22.5 C, 41 % RH"),
-                                    QStringLiteral("R. Kelvin"), d.sentences.rule, d.hash})
+                                    QStringLiteral("R. Kelvin"), QStringLiteral("TP-12 rev 3"), QStringLiteral("/dev/ttyACM0"),
+                                    d.sentences.rule, d.hash})
             QVERIFY2(read.text.contains(text), qPrintable(text));
         QCOMPARE(read.text.contains(QStringLiteral("Deviation from the method")), !d.deviations.isEmpty());
         QCOMPARE(read.text.contains(QStringLiteral("bath steady by eye")), name == QLatin1String("deviations"));

@@ -243,14 +243,18 @@ void common(Writer &w, const certificate::Document &d)
     const procedure::Procedure &p = d.procedure;
     const procedure::ReferenceCertificate &rc = p.reference.certificate;
     w.start(QStringLiteral("usedMethods"));
-    const auto method = [&](const char *name, const QString &description, const QString &norm) {
+    // The lab's own procedure, as the certificate names it, is the method's reference.
+    const auto method = [&](const char *name, const QString &description, const QString &norm, const QString &reference = QString()) {
         w.start(QStringLiteral("usedMethod"));
         w.text(QStringLiteral("name"), message(name));
         w.text(QStringLiteral("description"), description);
         w.element(QStringLiteral("norm"), norm);
+        if (!reference.trimmed().isEmpty())
+            w.element(QStringLiteral("reference"), reference);
         w.end();
     };
-    method(QT_TRANSLATE_NOOP("dcc", "Calibration by comparison"), d.sentences.method, QStringLiteral("ISO/IEC 17025:2017"));
+    method(QT_TRANSLATE_NOOP("dcc", "Calibration by comparison"), d.sentences.method, QStringLiteral("ISO/IEC 17025:2017"),
+           p.certificate.procedure);
     method(QT_TRANSLATE_NOOP("dcc", "Decision rule"), d.sentences.rule, QStringLiteral("ILAC-G8:09/2019"));
     method(QT_TRANSLATE_NOOP("dcc", "Measurement uncertainty"), d.sentences.uncertainty, QStringLiteral("JCGM 100:2008"));
     w.end();
