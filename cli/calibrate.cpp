@@ -4,7 +4,8 @@
 #include "runconsole.h"
 
 #include "calibrationrun.h"
-#include "certificate.h"
+#include "certificates.h"
+#include "dcc.h"
 #include "record.h"
 #include "stopsignals.h"
 #include "streams.h"
@@ -23,6 +24,7 @@ namespace {
 
 const QString Record = QStringLiteral("record");
 const QString Certificate = QStringLiteral("certificate");
+const QString Dcc = QStringLiteral("dcc");
 const QString Write = QStringLiteral("write");
 const QString Resume = QStringLiteral("resume");
 const QString AllowExpired = QStringLiteral("allow-expired-reference");
@@ -64,10 +66,12 @@ int run(const Invocation &invocation)
         return cli::statusOf(parsed.error);
     }
     const procedure::Procedure &procedure = *parsed.procedure;
-    for (const QString &option : {Record, Certificate, Resume, Backup}) {
+    for (const QString &option : {Record, Certificate, Dcc, Resume, Backup}) {
         if (invocation.isSet(option) && invocation.value(option).isEmpty())
             return invocation.usageError(QStringLiteral("--%1 needs a file name").arg(option));
     }
+    if (invocation.isSet(Dcc) && dcc::missing(procedure).failed())
+        return invocation.usageError(dcc::missing(procedure).message);
     if (invocation.isSet(Backup) && !invocation.isSet(Write))
         return invocation.usageError(QStringLiteral("--backup goes with --write"));
 
@@ -131,16 +135,10 @@ int run(const Invocation &invocation)
     if (status == Success)
         err(QStringLiteral("record: %1 (sha256 %2)")
                 .arg(QDir::toNativeSeparators(options.recordPath), record::toJson(calibration.record()).value(QStringLiteral("sha256")).toString()));
-    if (invocation.isSet(Certificate) && status != Success)
+    if ((invocation.isSet(Certificate) || invocation.isSet(Dcc)) && status != Success)
         err(QStringLiteral("no certificate: the calibration did not complete."));
-    if (invocation.isSet(Certificate) && status == Success) {
-        const QString error = certificate::writePdf(invocation.value(Certificate), calibration.record());
-        if (!error.isEmpty()) {
-            err(error);
-            return FileProblem;
-        }
-        err(QStringLiteral("certificate: %1").arg(QDir::toNativeSeparators(invocation.value(Certificate))));
-    }
+    if (status == Success)
+        status = writeCertificates(calibration.record(), invocation.value(Certificate), invocation.value(Dcc));
     return status;
 }
 
@@ -156,6 +154,10 @@ Command calibrateCommand()
                                                "every point (default: the certificate number .json here)."),
                                 QStringLiteral("FILE")),
              QCommandLineOption(Certificate, QStringLiteral("Writes the calibration certificate as a PDF."), QStringLiteral("FILE")),
+             QCommandLineOption(Dcc,
+                                QStringLiteral("Writes the digital calibration certificate (DCC, XML); the PDF certificate "
+                                               "holds it too."),
+                                QStringLiteral("FILE")),
              QCommandLineOption(Write,
                                 QStringLiteral("Sends the new set as 'set --commit' does (backup, write, read-back, commit) "
                                                "and measures the as-left points. Without it nothing is sent.")),

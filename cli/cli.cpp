@@ -17,7 +17,7 @@ const QVector<Command> &commands()
     static const QVector<Command> list{portsCommand(), readCommand(),   getCommand(),    setCommand(),
                                        commitCommand(), diffCommand(),  importCommand(), exportCommand(),
                                        plotCommand(),   softcalCommand(), calibrateCommand(),
-                                       verifyRecordCommand(), signCommand(), verifyDccCommand()};
+                                       verifyRecordCommand(), dccCommand(), signCommand(), verifyDccCommand()};
     return list;
 }
 

@@ -18,6 +18,7 @@ Command plotCommand();
 Command softcalCommand();
 Command calibrateCommand();
 Command verifyRecordCommand();
+Command dccCommand();
 Command signCommand();
 Command verifyDccCommand();
 

@@ -1,5 +1,6 @@
 #include "benchsupport.h"
 #include "clirun.h"
+#include "dccschema.h"
 #include "curvemath.h"
 #include "demofirmware.h"
 #include "record.h"
@@ -54,7 +55,10 @@ QJsonObject procedureFor(sim::BenchHost &bench, const QJsonArray &points, bool a
         {QStringLiteral("tolerance"), adc ? 0.0005 : 0.05},
         {QStringLiteral("decision_rule"), QStringLiteral("guarded")},
         {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("T-1")},
-                                                    {QStringLiteral("lab"), QStringLiteral("Test Lab")}}}};
+                                                    {QStringLiteral("lab"), QStringLiteral("Test Lab")},
+                                                    {QStringLiteral("country"), QStringLiteral("DE")},
+                                                    {QStringLiteral("city"), QStringLiteral("Coldtown")},
+                                                    {QStringLiteral("language"), QStringLiteral("en")}}}};
 }
 
 QString writeProcedure(const QTemporaryDir &dir, const QJsonObject &procedure)
@@ -87,6 +91,12 @@ double referenceAt(const QString &path, int index)
     return point.value(QStringLiteral("statistics")).toObject().value(QStringLiteral("reference")).toDouble();
 }
 
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QVector<curveimport::Point> tableOf(const QJsonValue &set)
 {
     QVector<curveimport::Point> rows;
@@ -104,6 +114,10 @@ class TestCalibrate : public QObject
 {
     Q_OBJECT
 
+    // The sensor run's DCC, which the ADC run's record must refuse as another run's.
+    QTemporaryDir m_runs;
+    const QString m_sensorDcc = m_runs.filePath(QStringLiteral("sensor.xml"));
+
 private slots:
     // Five points, written: the as-left points read the bath within a few mK, and between the
     // points the new table follows the sensor within what a quartic allows.
@@ -119,7 +133,8 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
         const Run run = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath,
                                                       {QStringLiteral("--write"), QStringLiteral("--backup"),
-                                                       dir.filePath(QStringLiteral("backup.json")), QStringLiteral("--certificate"), pdf}));
+                                                       dir.filePath(QStringLiteral("backup.json")), QStringLiteral("--certificate"), pdf,
+                                                       QStringLiteral("--dcc"), m_sensorDcc}));
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("sent, verified and committed to EEPROM")), qPrintable(run.err));
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("backup.json"))));
@@ -158,6 +173,33 @@ private slots:
         }
 
         QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).out, QByteArray("record verified\n"));
+        // The DCC written at the end of the run: valid, the record's own, inside the PDF byte for
+        // byte, and what the dcc command writes from the record alone.
+        const QByteArray xml = readBytes(m_sensorDcc);
+        const QString invalid = dccschema::problem(xml);
+        QVERIFY2(invalid.isEmpty(), qPrintable(invalid));
+        const Run own = runCli({QStringLiteral("verify-record"), recordPath, QStringLiteral("--dcc"), m_sensorDcc});
+        QVERIFY2(own.exitCode == 0, qPrintable(own.err));
+        QCOMPARE(own.out, QByteArray("record verified; the DCC is its own\n"));
+        // The DCC alone is enough: its embedded record is verified, and the DCC against it.
+        const Run alone = runCli({QStringLiteral("verify-record"), m_sensorDcc});
+        QVERIFY2(alone.exitCode == 0, qPrintable(alone.err));
+        QByteArray changed = xml;
+        const int reference = changed.indexOf("<si:valueXMLList>", changed.indexOf("<si:valueXMLList>") + 1) + int(qstrlen("<si:valueXMLList>"));
+        changed[reference] = changed.at(reference) == '9' ? '8' : char(changed.at(reference) + 1);
+        const QString changedPath = testsupport::writeFile(dir.path(), QStringLiteral("changed.xml"), changed);
+        const Run digit = runCli({QStringLiteral("verify-record"), changedPath});
+        QCOMPARE(digit.exitCode, 3);
+        QVERIFY2(digit.err.contains(QStringLiteral("valueXMLList")), qPrintable(digit.err));
+        QProcess detach;
+        detach.start(QStringLiteral("pdfdetach"), {QStringLiteral("-saveall"), QStringLiteral("-o"), dir.path(), pdf});
+        QVERIFY2(detach.waitForStarted(10000), "pdfdetach (poppler-utils) is not installed; scripts/bootstrap installs it");
+        QVERIFY(detach.waitForFinished(30000));
+        QCOMPARE(readBytes(dir.filePath(QStringLiteral("T-1.dcc.xml"))), xml);
+        const QString fromRecord = dir.filePath(QStringLiteral("from-record.xml"));
+        const Run written = runCli({QStringLiteral("dcc"), recordPath, QStringLiteral("-o"), fromRecord});
+        QVERIFY2(written.exitCode == 0, qPrintable(written.err));
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath, QStringLiteral("--dcc"), fromRecord}).exitCode, 0);
         // A second run never replaces the record.
         const Run again = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath));
         QCOMPARE(again.exitCode, 5);
@@ -187,6 +229,11 @@ private slots:
         const Run verify = runCli({QStringLiteral("verify-record"), tamperedPath});
         QCOMPARE(verify.exitCode, 3);
         QVERIFY2(verify.err.contains(QStringLiteral("recorded")) && verify.err.contains(QStringLiteral("recomputed")), qPrintable(verify.err));
+        // Nor does it get a DCC.
+        const Run refused = runCli({QStringLiteral("dcc"), tamperedPath, QStringLiteral("-o"), dir.filePath(QStringLiteral("tampered.xml"))});
+        QCOMPARE(refused.exitCode, 3);
+        QVERIFY2(refused.err.contains(QStringLiteral("does not verify")), qPrintable(refused.err));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("tampered.xml"))));
     }
 
     // A voltage calibrator at the input and a converter whose step is 200 ppm off: the fit
@@ -204,7 +251,8 @@ private slots:
         const Run run = runCli(calibrateArguments(writeProcedure(dir, procedureFor(*bench, QJsonArray{0.2, 0.9, 1.6, 2.3}, true)), *bench,
                                                       recordPath,
                                                       {QStringLiteral("--write"), QStringLiteral("--backup"),
-                                                       dir.filePath(QStringLiteral("backup.json"))}));
+                                                       dir.filePath(QStringLiteral("backup.json")), QStringLiteral("--dcc"),
+                                                       dir.filePath(QStringLiteral("adc.xml"))}));
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         // The changes in µV, as a U of about 20 µV needs: each to the microvolt, and what the
         // found and predicted columns (to the microvolt) differ by.
@@ -231,6 +279,14 @@ private slots:
                 QVERIFY(std::fabs(point.value(QStringLiteral("result")).toObject().value(QStringLiteral("error")).toDouble()) < 5e-5);
         }
         QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath}).exitCode, 0);
+        const QString invalid = dccschema::problem(readBytes(dir.filePath(QStringLiteral("adc.xml"))));
+        QVERIFY2(invalid.isEmpty(), qPrintable(invalid));
+        QCOMPARE(runCli({QStringLiteral("verify-record"), recordPath, QStringLiteral("--dcc"), dir.filePath(QStringLiteral("adc.xml"))}).exitCode, 0);
+        // The sensor run's DCC is not this record's.
+        QVERIFY2(QFile::exists(m_sensorDcc), "runs after sensorCalibrationRecoversTheDeviation, whose DCC it compares");
+        const Run other = runCli({QStringLiteral("verify-record"), recordPath, QStringLiteral("--dcc"), m_sensorDcc});
+        QCOMPARE(other.exitCode, 3);
+        QVERIFY2(other.err.contains(QStringLiteral("is not this record's certificate")), qPrintable(other.err));
     }
 
     // What is refused before anything is measured, and what a reference's answer can stop.
@@ -247,6 +303,9 @@ private slots:
                                              << "the point 700 K lies outside the instrument's table (1.4 K to 500 K)";
         QTest::newRow("unknown member") << "stability.windw" << QJsonValue(3) << false << 2 << "unknown member \"stability.windw\"";
         QTest::newRow("reference in the wrong unit") << "" << QJsonValue() << true << 4 << "the reference answered in C";
+        // A DCC asked for from a procedure that does not say where the lab is: before the run.
+        QTest::newRow("--dcc without the lab's city") << "certificate.city" << QJsonValue(QJsonValue::Undefined) << false << 2
+                                                      << "needs the procedure's \"certificate.city\"";
     }
 
     void refusals()
@@ -274,11 +333,17 @@ private slots:
             QJsonObject stability = procedure.value(QStringLiteral("stability")).toObject();
             stability.insert(QStringLiteral("windw"), value);
             procedure.insert(QStringLiteral("stability"), stability);
+        } else if (member == QLatin1String("certificate.city")) {
+            QJsonObject certificate = procedure.value(QStringLiteral("certificate")).toObject();
+            certificate.remove(QStringLiteral("city"));
+            procedure.insert(QStringLiteral("certificate"), certificate);
         } else if (!member.isEmpty()) {
             procedure.insert(member, value);
         }
         const QString recordPath = dir.filePath(QStringLiteral("record.json"));
-        const Run run = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath));
+        const QStringList dcc{QStringLiteral("--dcc"), dir.filePath(QStringLiteral("dcc.xml"))};
+        const Run run = runCli(calibrateArguments(writeProcedure(dir, procedure), *bench, recordPath,
+                                                  member == QLatin1String("certificate.city") ? dcc : QStringList()));
         QCOMPARE(run.exitCode, status);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         // The instrument was not written to.

@@ -3,6 +3,9 @@
 #include "curvemath.h"
 #include "demofirmware.h"
 #include "calibrationrun.h"
+#include "certificatedocument.h"
+#include "dcc.h"
+#include "dccschema.h"
 #include "portname.h"
 #include "ports.h"
 #include "procedurefile.h"
@@ -69,7 +72,23 @@ QJsonObject procedureFor(sim::BenchHost &bench, const QJsonArray &points)
                                                   {QStringLiteral("samples"), 10}, {QStringLiteral("timeout"), 60}}},
         {QStringLiteral("tolerance"), 0.05},
         {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("T-1")},
-                                                    {QStringLiteral("lab"), QStringLiteral("Test Lab")}}}};
+                                                    {QStringLiteral("lab"), QStringLiteral("Test Lab")},
+                                                    {QStringLiteral("country"), QStringLiteral("DE")},
+                                                    {QStringLiteral("city"), QStringLiteral("Coldtown")},
+                                                    {QStringLiteral("language"), QStringLiteral("en")}}}};
+}
+
+// Why the DCC of a run's record is not a valid certificate of that record; empty when it is.
+QString dccProblem(const record::Record &kept)
+{
+    const certificate::Built built = certificate::build(kept);
+    if (!built.document)
+        return built.error.message;
+    const dcc::Written written = dcc::write(*built.document);
+    if (written.error.failed())
+        return written.error.message;
+    const QString invalid = dccschema::problem(written.xml);
+    return invalid.isEmpty() ? dcc::belongsTo(written.xml, *built.document) : invalid;
 }
 
 struct Bench;
@@ -256,6 +275,8 @@ private slots:
         QCOMPARE(run->record().state, record::State::Failed);
         QVERIFY(!run->record().asLeft);
         QVERIFY(record::verify(record::toJson(run->record())).ok);
+        const QString dcc = dccProblem(run->record());
+        QVERIFY2(dcc.isEmpty(), qPrintable(dcc));
         if (celsiusReadout) {
             QCOMPARE(run->record().points.size(), 1);
             QVERIFY(run->record().points.first().interrupted);
@@ -361,6 +382,8 @@ private slots:
         QVERIFY(points.at(2).captured());
         QCOMPARE(points.at(4).skipReason, QStringLiteral("the bath's heater failed"));
         QVERIFY(!points.at(4).captured());
+        const QString dcc = dccProblem(second->record());
+        QVERIFY2(dcc.isEmpty(), qPrintable(dcc));
         const record::Verified verified = record::verify(record::toJson(second->record()));
         QVERIFY2(verified.ok, qPrintable(verified.difference));
 
@@ -480,6 +503,8 @@ private slots:
             QVERIFY2(outcome.message.contains(QStringLiteral("was due on %1").arg(today.toString(Qt::ISODate))), qPrintable(outcome.message));
             QCOMPARE(run->record().points.size(), 1);
             QCOMPARE(run->record().state, record::State::Failed);
+            const QString dcc = dccProblem(run->record());
+            QVERIFY2(dcc.isEmpty(), qPrintable(dcc));
         } else {
             QCOMPARE(outcome.ending, procedure::Ending::Complete);
             QVERIFY(run->record().allowExpiredReference);
@@ -487,6 +512,11 @@ private slots:
             const QVector<record::Deviation> deviations = record::deviations(run->record());
             QCOMPARE(deviations.size(), 1);
             QCOMPARE(deviations.first().reason, reason);
+            // The DCC names who allowed the reference, and why.
+            const QString dcc = dccProblem(run->record());
+            QVERIFY2(dcc.isEmpty(), qPrintable(dcc));
+            const QByteArray xml = dcc::write(*certificate::build(run->record()).document).xml;
+            QVERIFY(xml.contains(reason.toUtf8()));
         }
     }
 
@@ -526,6 +556,8 @@ private slots:
         QVERIFY(QFile::remove(curveFile.fileName()));
         const record::Verified verified = record::verify(record::toJson(kept));
         QVERIFY2(verified.ok, qPrintable(verified.difference));
+        const QString dcc = dccProblem(kept);
+        QVERIFY2(dcc.isEmpty(), qPrintable(dcc));
 
         const procedure::Procedure withCurve = *record::procedureOf(kept).procedure;
         const analysis::Analysis analysed = analysis::analyse(withCurve, kept.asFound, kept.points);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "certificatedocument.h"
 #include "record.h"
+
+#include <QByteArray>
 
 #include <QImage>
 #include <QString>
@@ -14,9 +17,14 @@ namespace certificate {
 
 // Writes the certificate; empty on success, else why not.
 QString writePdf(const QString &path, const record::Record &record);
+// The same from a built document, so a caller that previews and saves builds it once. A
+// non-empty `dcc` (the machine-readable certificate's bytes) is embedded as a file attachment
+// named by dcc::fileName().
+QString writePdf(const QString &path, const Document &document, const QByteArray &dcc = QByteArray());
 
 // The certificate's first page as a picture `width` pixels wide, laid out as in the PDF: a
 // preview for a window. Null when the record's procedure cannot be read.
 QImage firstPage(const record::Record &record, int width);
+QImage firstPage(const Document &document, int width);
 
 } // namespace certificate

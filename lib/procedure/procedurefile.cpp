@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <cmath>
@@ -239,9 +240,13 @@ Parsed parse(const QJsonObject &object)
     }
     Reader certificate(reference.object(QStringLiteral("certificate"), true), QStringLiteral("reference.certificate"), &error);
     certificate.allow({QStringLiteral("number"), QStringLiteral("issuer"), QStringLiteral("expanded_uncertainty"), QStringLiteral("k"),
-                       QStringLiteral("due")});
+                       QStringLiteral("due"), QStringLiteral("sha256")});
     p.reference.certificate.number = certificate.text(QStringLiteral("number"), true);
     p.reference.certificate.issuer = certificate.text(QStringLiteral("issuer"), false);
+    p.reference.certificate.sha256 = certificate.text(QStringLiteral("sha256"), false);
+    if (!p.reference.certificate.sha256.isEmpty()
+        && !QRegularExpression(QStringLiteral("\\A[0-9a-f]{64}\\z")).match(p.reference.certificate.sha256).hasMatch())
+        top.fail(QStringLiteral("reference.certificate.sha256"), message(QT_TRANSLATE_NOOP("procedure", "\"reference.certificate.sha256\" must be 64 hexadecimal digits")));
     p.reference.certificate.expandedUncertainty = certificate.number(QStringLiteral("expanded_uncertainty"), true, 0.0, false);
     p.reference.certificate.k = certificate.number(QStringLiteral("k"), false, 2.0, true);
     const QString due = certificate.text(QStringLiteral("due"), true);
@@ -309,7 +314,8 @@ Parsed parse(const QJsonObject &object)
 
     Reader texts(top.object(QStringLiteral("certificate"), true), QStringLiteral("certificate"), &error);
     texts.allow({QStringLiteral("number"), QStringLiteral("lab"), QStringLiteral("address"), QStringLiteral("customer"),
-                 QStringLiteral("item"), QStringLiteral("procedure"), QStringLiteral("operator"), QStringLiteral("ambient")});
+                 QStringLiteral("item"), QStringLiteral("procedure"), QStringLiteral("operator"), QStringLiteral("ambient"),
+                 QStringLiteral("country"), QStringLiteral("city"), QStringLiteral("language")});
     CertificateTexts &c = p.certificate;
     c.number = texts.text(QStringLiteral("number"), true);
     c.lab = texts.text(QStringLiteral("lab"), true);
@@ -319,6 +325,15 @@ Parsed parse(const QJsonObject &object)
     c.procedure = texts.text(QStringLiteral("procedure"), false);
     c.operatorName = texts.text(QStringLiteral("operator"), false);
     c.ambient = texts.text(QStringLiteral("ambient"), false);
+    c.country = texts.text(QStringLiteral("country"), false);
+    c.city = texts.text(QStringLiteral("city"), false);
+    c.language = texts.text(QStringLiteral("language"), false);
+    if (!c.country.isEmpty() && !QRegularExpression(QStringLiteral("\\A[A-Z]{2}\\z")).match(c.country).hasMatch())
+        top.fail(QStringLiteral("certificate.country"), message(QT_TRANSLATE_NOOP("procedure", "\"certificate.country\" must be a country's two capital letters (ISO 3166-1), "
+                                                        "not \"%1\"")).arg(c.country));
+    if (!c.language.isEmpty() && !QRegularExpression(QStringLiteral("\\A[a-z]{2}\\z")).match(c.language).hasMatch())
+        top.fail(QStringLiteral("certificate.language"), message(QT_TRANSLATE_NOOP("procedure", "\"certificate.language\" must be a language's two small letters (ISO 639-1), "
+                                                        "not \"%1\"")).arg(c.language));
 
     p.curveFile = top.text(QStringLiteral("curve"), false);
     if (top.has(QStringLiteral("curve")) && p.curveFile.trimmed().isEmpty())

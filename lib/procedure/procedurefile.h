@@ -30,6 +30,7 @@ struct ReferenceCertificate
 {
     QString number;
     QString issuer; // the laboratory that calibrated the reference
+    QString sha256; // of the certificate's file, when the procedure gives it
     double expandedUncertainty = 0.0; // in K or V by kind
     double k = 2.0;
     QDate due;
@@ -82,6 +83,9 @@ struct Component
 struct CertificateTexts
 {
     QString number, lab, address, customer, item, procedure, operatorName, ambient;
+    // What a machine-readable certificate needs besides: the laboratory's country (ISO 3166-1
+    // alpha-2) and city, and the certificate's language (ISO 639-1). Optional for a run.
+    QString country, city, language;
 };
 
 // What a run refuses before anything is written: a reference reading this far from the point's

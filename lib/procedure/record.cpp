@@ -308,6 +308,14 @@ procedure::Parsed procedureOf(const Record &record)
 
 QJsonObject toJson(const Record &record)
 {
+    const procedure::Parsed parsed = procedureOf(record);
+    if (!parsed.procedure)
+        return toJson(record, analysis::Analysis());
+    return toJson(record, analysis::analyse(*parsed.procedure, record.asFound, record.points));
+}
+
+QJsonObject toJson(const Record &record, const analysis::Analysis &analysed)
+{
     QJsonObject object{{QStringLiteral("format"), Format},
                        {QStringLiteral("software"), record.software},
                        {QStringLiteral("procedure"), record.procedure},
@@ -346,7 +354,6 @@ QJsonObject toJson(const Record &record)
     const procedure::Parsed parsed = procedureOf(record);
     QJsonArray points;
     if (parsed.procedure) {
-        const analysis::Analysis analysed = analysis::analyse(*parsed.procedure, record.asFound, record.points);
         int captured = 0;
         for (const analysis::RawPoint &raw : record.points) {
             const analysis::PointResult *result = raw.captured() ? &analysed.points.at(captured++) : nullptr;
@@ -476,6 +483,14 @@ std::optional<Record> fromJson(const QJsonObject &object, procedure::Error *erro
 
 QVector<Deviation> deviations(const Record &record)
 {
+    const procedure::Parsed parsed = procedureOf(record);
+    if (!parsed.procedure)
+        return {};
+    return deviations(record, analysis::analyse(*parsed.procedure, record.asFound, record.points));
+}
+
+QVector<Deviation> deviations(const Record &record, const analysis::Analysis &analysed)
+{
     QVector<Deviation> found;
     const procedure::Parsed parsed = procedureOf(record);
     if (!parsed.procedure)
@@ -499,7 +514,6 @@ QVector<Deviation> deviations(const Record &record)
                                now.software, now.port),
                       before.note, now.started});
     }
-    const analysis::Analysis analysed = analysis::analyse(p, record.asFound, record.points);
     int captured = 0;
     for (int i = 0; i < record.points.size(); ++i) {
         const analysis::RawPoint &raw = record.points.at(i);

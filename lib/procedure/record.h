@@ -72,9 +72,13 @@ struct Deviation
     QString when; // ISO 8601 UTC
 };
 QVector<Deviation> deviations(const Record &record);
+// The same from the record's analysis, made once by the caller.
+QVector<Deviation> deviations(const Record &record, const analysis::Analysis &analysed);
 
 // The record with everything computed from it, and its hash.
 QJsonObject toJson(const Record &record);
+// The same from the record's analysis, made once by the caller.
+QJsonObject toJson(const Record &record, const analysis::Analysis &analysed);
 // The raw members of a record; the computed ones are ignored (verify() compares them).
 std::optional<Record> fromJson(const QJsonObject &object, procedure::Error *error);
 
