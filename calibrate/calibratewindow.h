@@ -34,8 +34,9 @@ class CalibrateWindow : public QWidget
 public:
     enum Page { ProcedurePage, ChecksPage, RunPage, FitPage, ResultsPage };
 
-    // Where the calibration is, and what the worker does for it. The states ending in -ing
-    // are the worker's jobs: while one goes, nothing that would start another is offered.
+    // Where the calibration is, and what the worker does for it. In every state but Editing,
+    // ChecksFailed, Ready, Stopped, Fitted and Finished a job of the worker's goes, and
+    // nothing that would start another is offered.
     enum class State {
         Editing,          // a procedure in the form, for a new run
         Opening,          // a procedure file or a record read (and a record verified)
