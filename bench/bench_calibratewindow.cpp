@@ -3,11 +3,16 @@
 // with a timer that should fire every few milliseconds: the longest gap between two of its
 // firings beyond its interval is the longest the event loop stalled.
 //
+// Then a large record (LargeSamples readings at each of LargePoints points) is opened through
+// the window and saved by its worker, each timed against the same work done on the window's
+// thread, as it was before the worker read and wrote files.
+//
 // bench_calibratewindow --pages DIR saves a picture of each page as the run reaches it
 // (scripts/screenshots runs it on Xvfb for the README); the grabs themselves then count in
 // the stall figures.
 #include "benchsupport.h"
 #include "calibratewindow.h"
+#include "largerecord.h"
 #include "plotviews.h"
 
 #include <QAbstractButton>
@@ -15,8 +20,9 @@
 #include <QCheckBox>
 #include <QDate>
 #include <QDir>
-#include <QSet>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -27,12 +33,16 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
 constexpr int TickMs = 5;
 constexpr int StallMs = 50; // the window's own limit for a step that blocks
 constexpr int RunLimitMs = 300000;
+constexpr int LargePoints = 40;
+constexpr int LargeSamples = 25000;
+constexpr double BytesPerMiB = 1024.0 * 1024.0;
 
 QJsonObject benchProcedure(const sim::BenchHost &bench)
 {
@@ -87,6 +97,9 @@ int main(int argc, char *argv[])
     window.resize(1180, 780);
     window.show();
     window.openFile(procedurePath);
+    // The file is read on the window's worker.
+    while (window.state() == CalibrateWindow::State::Opening)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QApplication::processEvents();
     shoot(window, QStringLiteral("procedure"));
     window.findChild<QLineEdit *>(QStringLiteral("leRecord"))->setText(directory.filePath(QStringLiteral("record.json")));
@@ -94,6 +107,7 @@ int main(int argc, char *argv[])
 
     qint64 longest = 0;
     qint64 longestInRun = 0;
+    qint64 longestInJob = 0; // over the file job in progress
     int stalls = 0;
     QElapsedTimer sinceTick;
     sinceTick.start();
@@ -104,6 +118,7 @@ int main(int argc, char *argv[])
         longest = std::max(longest, late);
         if (window.page() == CalibrateWindow::RunPage)
             longestInRun = std::max(longestInRun, late);
+        longestInJob = std::max(longestInJob, late);
         if (late > StallMs)
             ++stalls;
     });
@@ -142,6 +157,7 @@ int main(int argc, char *argv[])
     });
     steps.start(100);
     application.exec();
+    steps.stop();
     if (window.page() == CalibrateWindow::ResultsPage)
         shoot(window, QStringLiteral("results"));
 
@@ -153,5 +169,55 @@ int main(int argc, char *argv[])
     std::printf("%-44s %6.1f s for 4 + 4 points, a %d ms timer\n", "calibrate window: whole run", total.elapsed() / 1000.0, TickMs);
     std::printf("%-44s %6lld ms during the run, %lld ms overall, %d stalls over %d ms   (target: under %d ms)\n",
                 "calibrate window: longest event-loop stall", longestInRun, longest, stalls, StallMs, StallMs);
+
+    // The large record: its work timed on this thread first, as the window once did it.
+    const record::Record large = recordsupport::largeRecord(LargePoints, LargeSamples);
+    const QString largePath = directory.filePath(QStringLiteral("large.json"));
+    QElapsedTimer clock;
+    clock.start();
+    if (!record::save(largePath, large).isEmpty())
+        return 1;
+    const qint64 savedHere = clock.restart();
+    procedure::Error loadError;
+    const std::optional<QJsonObject> loaded = record::load(largePath, &loadError);
+    if (!loaded || !record::verify(*loaded).ok)
+        return 1;
+    const qint64 openedHere = clock.elapsed();
+    const double mebibytes = QFileInfo(largePath).size() / BytesPerMiB;
+    // Then by the window: each job's stalls from its start until the worker is idle again.
+    const auto timeJob = [&](const std::function<void()> &begin, const std::function<bool()> &done) {
+        QTimer::singleShot(0, [&] {
+            // The loop stood still while the same work was timed above: counted from here.
+            sinceTick.restart();
+            longestInJob = 0;
+            clock.restart();
+            begin();
+        });
+        QTimer wait;
+        QObject::connect(&wait, &QTimer::timeout, [&] {
+            if (done())
+                application.quit();
+        });
+        wait.start(TickMs);
+        application.exec();
+        return std::make_pair(clock.elapsed(), longestInJob);
+    };
+    const auto opened = timeJob([&] { window.openFile(largePath); },
+                                [&] { return window.state() != CalibrateWindow::State::Opening; });
+    if (window.page() != CalibrateWindow::ChecksPage) {
+        std::fprintf(stderr, "bench_calibratewindow: the large record was not opened: %s\n",
+                     qPrintable(window.findChild<QLabel *>(QStringLiteral("lbMessage"))->text()));
+        return 1;
+    }
+    // The checks the opened record starts end first: the worker does one job at a time.
+    timeJob([] {}, [&] { return !window.worker().busy(); });
+    const auto saved = timeJob([&] { window.worker().saveRecord(directory.filePath(QStringLiteral("saved.json")), large); },
+                               [&] { return !window.worker().busy(); });
+    std::printf("%-44s %6lld ms to read and verify %.0f MiB; on the window's thread it blocked %lld ms\n",
+                "calibrate window: opening a large record", opened.first, mebibytes, openedHere);
+    std::printf("%-44s %6lld ms   (target: under %d ms)\n", "calibrate window: longest stall while opening", opened.second, StallMs);
+    std::printf("%-44s %6lld ms to write %.0f MiB; on the window's thread it blocked %lld ms\n",
+                "calibrate window: saving a large record", saved.first, mebibytes, savedHere);
+    std::printf("%-44s %6lld ms   (target: under %d ms)\n", "calibrate window: longest stall while saving", saved.second, StallMs);
     return 0;
 }

@@ -10,15 +10,16 @@
 #include "protocol.h"
 #include "scpiclient.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
 #include <QThread>
 
 #include <memory>
 
 namespace {
 
-// How long the window waits for a job to end when it closes: a run notices the stop within
-// a second, beyond a device's answer in progress.
-constexpr int EndJobMs = 15000;
 // A run waiting for the operator looks at the stop flag this often.
 constexpr int AnswerPollMs = 100;
 
@@ -61,10 +62,10 @@ BenchWorker::~BenchWorker()
     if (!m_thread)
         return;
     stop();
-    // A job that outlives its deadline is left to the process's end: destroying a running
-    // thread would abort at once.
-    if (m_thread->wait(EndJobMs))
-        delete m_thread;
+    // No deadline: a job left running would go on using this object once it is gone. Every
+    // job looks at the stop flag wherever it waits, so this wait is short.
+    m_thread->wait();
+    delete m_thread;
 }
 
 void BenchWorker::post(std::function<void()> call)
@@ -89,6 +90,7 @@ void BenchWorker::start(std::function<std::function<void()>()> job)
         m_thread = nullptr;
         if (*result)
             (*result)();
+        emit idle();
     });
     m_thread->start();
 }
@@ -188,8 +190,9 @@ void BenchWorker::calibrate(const procedure::Procedure &procedure, const QString
         QString error;
         std::unique_ptr<ports::Port> opened = openInstrument(port, &given.portName, &error);
         if (!opened) {
-            const procedure::Outcome outcome{procedure::Ending::NoDevice, error};
-            return std::function<void()>([this, outcome] { emit calibrated(outcome, record::Record()); });
+            RunEnd end;
+            end.outcome = procedure::Outcome{procedure::Ending::NoDevice, error};
+            return std::function<void()>([this, end] { emit calibrated(end); });
         }
         procedure::Run run(procedure, std::move(opened), given);
         run.setStopFlag(&m_stop);
@@ -201,13 +204,21 @@ void BenchWorker::calibrate(const procedure::Procedure &procedure, const QString
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_run = &run;
         }
-        const procedure::Outcome outcome = run.exec();
+        RunEnd end;
+        end.outcome = run.exec();
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_run = nullptr;
         }
-        const record::Record kept = run.record();
-        return std::function<void()>([this, outcome, kept] { emit calibrated(outcome, kept); });
+        end.record = run.record();
+        // The record as a later run resumes from it, and a complete one analysed: both work
+        // through every reading, which the window's thread must not.
+        if (!end.record.started.isEmpty())
+            end.json = record::toJson(end.record);
+        const procedure::Parsed parsed = record::procedureOf(end.record);
+        if (end.outcome.ending == procedure::Ending::Complete && parsed.procedure)
+            end.analysis = analysis::analyse(*parsed.procedure, end.record.asFound, end.record.points);
+        return std::function<void()>([this, end] { emit calibrated(end); });
     });
 }
 
@@ -215,7 +226,72 @@ void BenchWorker::certify(const record::Record &record, const QString &path, int
 {
     start([this, record, path, previewWidth] {
         const QString error = path.isEmpty() ? QString() : certificate::writePdf(path, record);
-        const QImage preview = previewWidth > 0 ? certificate::firstPage(record, previewWidth) : QImage();
+        // A stop between the two leaves the preview undrawn.
+        const QImage preview = previewWidth > 0 && !m_stop ? certificate::firstPage(record, previewWidth) : QImage();
         return std::function<void()>([this, error, preview] { emit certified(error, preview); });
+    });
+}
+
+void BenchWorker::open(const QString &path)
+{
+    start([this, path] {
+        OpenedFile file;
+        file.path = path;
+        procedure::Error error;
+        const std::optional<QJsonObject> object = record::load(path, &error);
+        file.error = error.message;
+        // Each step below reads the whole file again; a stop between them ends the job.
+        if (m_stop)
+            return std::function<void()>();
+        if (object) {
+            file.object = *object;
+            // A record holds its procedure and a hash; a procedure file holds neither.
+            file.isRecord = object->contains(QStringLiteral("sha256")) && object->contains(QStringLiteral("procedure"));
+            if (file.isRecord) {
+                const record::Verified verified = record::verify(*object);
+                if (m_stop)
+                    return std::function<void()>();
+                file.difference = verified.ok ? QString() : verified.difference;
+            }
+            if (file.difference.isEmpty()) {
+                const procedure::Parsed parsed
+                    = procedure::parse(file.isRecord ? object->value(QStringLiteral("procedure")).toObject() : *object);
+                file.procedure = parsed.procedure;
+                file.error = parsed.error.message;
+            }
+        }
+        return std::function<void()>([this, file] { emit opened(file); });
+    });
+}
+
+void BenchWorker::readCurve(const procedure::Procedure &procedure, const QString &directory)
+{
+    start([this, procedure, directory] {
+        procedure::Procedure read = procedure;
+        const QString error = procedure::loadCurve(read, directory).message;
+        return std::function<void()>([this, read, error] { emit curveRead(read, error); });
+    });
+}
+
+void BenchWorker::saveProcedure(const QString &path, const QJsonObject &procedure)
+{
+    start([this, path, procedure] {
+        const QByteArray bytes = QJsonDocument(procedure).toJson(QJsonDocument::Indented);
+        QSaveFile file(path);
+        QString error;
+        // QSaveFile can report a commit after a failed final flush; each step is checked.
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+            error = file.errorString();
+            file.cancelWriting();
+        }
+        return std::function<void()>([this, path, error] { emit saved(path, error); });
+    });
+}
+
+void BenchWorker::saveRecord(const QString &path, const record::Record &record)
+{
+    start([this, path, record] {
+        const QString error = record::save(path, record);
+        return std::function<void()>([this, path, error] { emit saved(path, error); });
     });
 }

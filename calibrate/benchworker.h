@@ -1,8 +1,11 @@
 #pragma once
 
+#include "analysis.h"
 #include "calibrationrun.h"
+#include "record.h"
 
 #include <QImage>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -29,16 +32,39 @@ struct BenchCheck
     QString sourceError;
 };
 
-// Everything the window asks of the bench, done on a thread of its own, one job at a time:
-// ports are opened, read and closed there, so the window never waits on a device. Results
-// come back as signals on the window's thread.
+// What opening a file found: a procedure file to edit, or a record that verifies, to resume.
+struct OpenedFile
+{
+    QString path;
+    QString error;       // why the file is neither, when it could not be read or parsed
+    QString difference;  // a record that does not verify: its first difference
+    bool isRecord = false;
+    QJsonObject object;  // the procedure file's object, or the record's
+    std::optional<procedure::Procedure> procedure; // a record's, parsed
+};
+
+// How a run ended, with what the window shows of it, all computed on the worker's thread.
+struct RunEnd
+{
+    procedure::Outcome outcome;
+    record::Record record;
+    QJsonObject json;            // the record as its file holds it: what a later run resumes from
+    analysis::Analysis analysis; // of a complete record
+};
+
+// Everything the window asks of the bench and of its files, done on a thread of its own, one
+// job at a time: ports are opened, read and closed there, and files of any size are read,
+// verified and written there, so the window never waits on a device or a disk. Results come
+// back as signals on the window's thread.
 class BenchWorker : public QObject
 {
     Q_OBJECT
 
 public:
     explicit BenchWorker(QObject *parent = nullptr);
-    // Stops a job in progress and waits for it; a run stops within a few seconds.
+    // Stops a job in progress and waits for it to end, however long that takes: a job uses
+    // this object to its last step. A run stops within a few seconds; a file job ends at its
+    // next step.
     ~BenchWorker() override;
 
     bool busy() const { return m_thread != nullptr; }
@@ -51,6 +77,13 @@ public:
     // The certificate of `record` as a PDF at `path` (empty: none) and its first page
     // `previewWidth` pixels wide (0: none).
     void certify(const record::Record &record, const QString &path, int previewWidth);
+    // Reads `path` as a record (verified, its procedure parsed) or else as a procedure file.
+    void open(const QString &path);
+    // The sensor curve `procedure` names, read relative to `directory`.
+    void readCurve(const procedure::Procedure &procedure, const QString &directory);
+    // A procedure file, indented as people read it; and a record, atomically.
+    void saveProcedure(const QString &path, const QJsonObject &procedure);
+    void saveRecord(const QString &path, const record::Record &record);
 
     // For the job in progress.
     void stop();
@@ -65,8 +98,14 @@ signals:
     void said(const QString &text, bool status);
     // The run waits for the operator: set the bath, or type a reading.
     void asked(const QString &prompt);
-    void calibrated(const procedure::Outcome &outcome, const record::Record &record);
+    void calibrated(const RunEnd &end);
     void certified(const QString &error, const QImage &preview);
+    void opened(const OpenedFile &file);
+    void curveRead(const procedure::Procedure &procedure, const QString &error);
+    // A file written, or why not (empty: written).
+    void saved(const QString &path, const QString &error);
+    // A job has ended, after its own signal; a stopped file job has none.
+    void idle();
 
 private:
     // `job` runs on the thread and returns what to tell the window when it has ended.

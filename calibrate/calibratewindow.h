@@ -9,23 +9,24 @@
 
 #include <optional>
 
-class PlotView;
-class ProcedureForm;
-class QCheckBox;
 class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPlainTextEdit;
-class QPushButton;
 class QStackedWidget;
-class QTableWidget;
-class RunChart;
+class StepList;
+
+namespace pages {
+class ChecksPage;
+class FitPage;
+class ProcedurePage;
+class ResultsPage;
+class RunPage;
+} // namespace pages
 
 // The calibration bench in a window: a page per step, listed down the side. Procedure (the
 // file as a form), Checks (each device answers; an expired reference stops here), Run (the
 // live chart and judge of each point, as found and later as left), Fit (what would change,
 // and the write), Results (decisions, budgets, the certificate). Every device and file
-// action runs on the bench worker's thread; the window only shows and asks.
+// action runs on the bench worker's thread, one at a time; the window only shows and asks,
+// and goes from state to state as the pages ask and the worker answers.
 class CalibrateWindow : public QWidget
 {
     Q_OBJECT
@@ -33,52 +34,70 @@ class CalibrateWindow : public QWidget
 public:
     enum Page { ProcedurePage, ChecksPage, RunPage, FitPage, ResultsPage };
 
+    // Where the calibration is, and what the worker does for it. In every state but Editing,
+    // ChecksFailed, Ready, Stopped, Fitted and Finished a job of the worker's goes, and
+    // nothing that would start another is offered.
+    enum class State {
+        Editing,          // a procedure in the form, for a new run
+        Opening,          // a procedure file or a record read (and a record verified)
+        SavingProcedure,
+        ReadingCurve,     // the sensor curve the procedure names, read on the way to the checks
+        TestingReference, // the procedure page's test of the reference alone
+        Checking,
+        ChecksFailed,     // a device did not answer: the run cannot start
+        Ready,            // the checks passed: the run may start
+        Running,
+        Stopping,         // the operator stopped the run; it ends at its next wait
+        Stopped,          // a run ended short, its record kept to resume from
+        Fitted,           // a complete as-found record: its fit shown, the write offered
+        Certifying,       // the certificate drawn for the preview, or written
+        Finished,         // a complete record: its results shown, its files offered
+        SavingRecord,
+        Closing,          // the window closes once the job in progress has ended
+    };
+
     // `port`: the instrument's, as --port names it; empty for the only one present.
     explicit CalibrateWindow(const QString &port, QWidget *parent = nullptr);
 
-    // Opens a procedure file or a record (which resumes its run); false with a message box
-    // when it is neither.
+    // Opens a procedure file or a record (which resumes its run) on the worker; what it
+    // was, or why it is neither (in a message box), is told when it has been read. False
+    // when a job is in progress.
     bool openFile(const QString &path);
 
     Page page() const;
+    State state() const { return m_state; }
     BenchWorker &worker() { return m_worker; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QWidget *makeProcedurePage();
-    QWidget *makeChecksPage();
-    QWidget *makeRunPage();
-    QWidget *makeFitPage();
-    QWidget *makeResultsPage();
     void showPage(Page page);
+    void setState(State state);
+    // A job aside from the calibration begins; when it ends, the window is back in the state it left.
+    void beginJob(State job);
+    bool jobRunning() const;
 
-    void openProcedure();
-    void saveProcedure();
+    void opened(const OpenedFile &file);
     void goToChecks();
+    void curveRead(const procedure::Procedure &procedure, const QString &error);
     void runChecks();
     void showChecks(const BenchCheck &check);
-    void updateStart();
     void startRun(bool write);
-    void showProgress(const procedure::Progress &progress);
-    void showSaid(const QString &text, bool status);
-    void answerRun(const QString &prompt);
-    void runEnded(const procedure::Outcome &outcome, const record::Record &record);
+    void runEnded(const RunEnd &end);
     void showFit();
     void writeToInstrument();
     void showResults();
-    void showBudget();
-    void saveCertificate();
-    void saveRecord();
-    void setRunning(bool running);
-    void problem(const QString &text);
-    // The operator's reason for a departure from the method; nothing when cancelled or left
-    // empty (then `refusal` is shown).
-    std::optional<QString> askReason(const QString &title, const QString &question, const QString &refusal);
+    void certified(const QString &error, const QImage &preview);
+    void saveCertificate(const QString &path);
+    void saveRecord(const QString &path);
+    void saved(const QString &path, const QString &error);
+    // The line under the pages; a problem in red.
+    void tell(const QString &text, bool problem = false);
 
     BenchWorker m_worker;
-    QString m_port;
+    State m_state = State::Editing;
+    State m_afterJob = State::Editing; // where a job begun by beginJob() returns
     std::optional<procedure::Procedure> m_procedure;
     QString m_procedureDirectory; // where the procedure's file is: its curve file is named from there
     std::optional<QJsonObject> m_resume;   // the record a run goes on from
@@ -86,48 +105,14 @@ private:
     QString m_runRecordPath;               // the record of the run in progress
     std::optional<record::Record> m_record; // the last run's
     analysis::Analysis m_analysis;
-    bool m_checksPassed = false;
-    bool m_closeWhenStopped = false;
-    bool m_testingReference = false;
-    QString m_pendingCertificate;
+    QString m_pendingCertificate;           // the PDF being written
 
-    QListWidget *m_steps;
+    StepList *m_steps;
     QStackedWidget *m_pages;
     QLabel *m_message;
-    ProcedureForm *m_form;
-    // Checks
-    QLineEdit *m_portEdit;
-    QLineEdit *m_recordEdit;
-    QLabel *m_instrumentCheck;
-    QLabel *m_referenceCheck;
-    QLabel *m_sourceCheck;
-    QLabel *m_dueCheck;
-    QCheckBox *m_allowExpired;
-    QLineEdit *m_expiredReason;
-    QPushButton *m_checkAgain;
-    QPushButton *m_start;
-    // Run
-    QLabel *m_phase;
-    QLabel *m_readings;
-    QLabel *m_judge;
-    QListWidget *m_pointList;
-    RunChart *m_chart;
-    QPlainTextEdit *m_log;
-    QPushButton *m_captureNow;
-    QPushButton *m_skip;
-    QPushButton *m_stop;
-    // Fit
-    PlotView *m_fitPlot;
-    PlotView *m_changePlot;
-    PlotView *m_interpolationPlot;
-    QLabel *m_fitSummary;
-    QTableWidget *m_fitTable;
-    QPushButton *m_write;
-    QPushButton *m_finish;
-    // Results
-    QTableWidget *m_results;
-    QTableWidget *m_budget;
-    QLabel *m_preview;
-    QPushButton *m_saveCertificate;
-    QPushButton *m_saveRecord;
+    pages::ProcedurePage *m_procedurePage;
+    pages::ChecksPage *m_checksPage;
+    pages::RunPage *m_runPage;
+    pages::FitPage *m_fitPage;
+    pages::ResultsPage *m_resultsPage;
 };

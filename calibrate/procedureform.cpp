@@ -1,6 +1,6 @@
 #include "procedureform.h"
 
-#include "numbers.h"
+#include "formjson.h"
 #include "procedurefile.h"
 
 #include <QCheckBox>
@@ -35,41 +35,12 @@ const QStringList NumberMembers = {
     QStringLiteral("tolerance"), QStringLiteral("fit.degree"), QStringLiteral("stability.stale"), QStringLiteral("bounds.reading"),
     QStringLiteral("bounds.adjustment")};
 
-QString shown(const QJsonValue &value)
-{
-    if (value.isDouble())
-        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
-    return value.toString();
-}
-
-QJsonValue at(const QJsonObject &root, const QString &path)
-{
-    QJsonValue value = root;
-    for (const QString &key : path.split(QLatin1Char('.')))
-        value = value.toObject().value(key);
-    return value;
-}
-
-void put(QJsonObject &root, const QStringList &path, const QJsonValue &value)
-{
-    if (path.size() == 1) {
-        root.insert(path.first(), value);
-        return;
-    }
-    QJsonObject inner = root.value(path.first()).toObject();
-    put(inner, path.mid(1), value);
-    root.insert(path.first(), inner);
-}
-
-// A cell's number, or nothing with why not; empty text is no number here, never 0.
-std::optional<double> cellNumber(const QString &text)
-{
-    if (text.trimmed().isEmpty())
-        return std::nullopt;
-    return numbers::parse(text, numbers::Precision::Double);
-}
-
 } // namespace
+
+using formjson::at;
+using formjson::cellNumber;
+using formjson::put;
+using formjson::shown;
 
 ProcedureForm::ProcedureForm(QWidget *parent)
     : QWidget(parent)

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// How the procedure form moves between its fields and the file's members, named by their
+// path in the file ("reference.certificate.k").
+namespace formjson {
+
+// A member's value as its field shows it: a number in its shortest exact form.
+QString shown(const QJsonValue &value);
+// The member at `path`; undefined when a step of it is missing.
+QJsonValue at(const QJsonObject &root, const QString &path);
+// Sets the member at `path`, making the objects on the way.
+void put(QJsonObject &root, const QStringList &path, const QJsonValue &value);
+// A cell's number, or nothing with why not; empty text is no number here, never 0.
+std::optional<double> cellNumber(const QString &text);
+
+} // namespace formjson
