@@ -1,7 +1,7 @@
 #pragma once
 
 #include "readingloop.h"
-#include "scpi.h"
+#include "scpisession.h"
 #include "writeright.h"
 
 #include <QObject>
