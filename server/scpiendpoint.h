@@ -2,8 +2,6 @@
 
 #include "endpoint.h"
 
-#include <map>
-
 // SCPI on TCP for lab frameworks: a line is a program message, handed whole to the client's
 // session at the instrument. Pipelined lines are all answered, in order: at most
 // MaxInFlight go on at a time, and the rest wait in the client's buffer, and beyond it in
@@ -24,17 +22,17 @@ public:
     void deliver(quint64 client, const QByteArray &reply) override;
 
 protected:
-    void accepted(quint64 client) override;
-    void readable(quint64 client) override;
-    void closed(quint64 client) override;
+    std::unique_ptr<TcpConnection> connection(quint64 client, QTcpSocket *socket) override;
+    void readable(TcpConnection &connection) override;
     qint64 readBufferBytes() const override { return MaxLineBytes + 1; }
 
 private:
-    struct Client
+    // A client and its lines: what is read but not yet a whole line, and how many lines are
+    // at the instrument.
+    struct Client : TcpConnection
     {
-        QByteArray input;  // read, not yet a whole line
+        using TcpConnection::TcpConnection;
+        QByteArray input;
         int inFlight = 0;
     };
-
-    std::map<quint64, Client> m_lines;
 };
