@@ -12,7 +12,7 @@ ScpiEndpoint::ScpiEndpoint(ClientTable &clients, InstrumentOwner *owner, QObject
 
 std::unique_ptr<TcpConnection> ScpiEndpoint::connection(quint64 client, QTcpSocket *socket)
 {
-    return std::make_unique<Client>(client, socket);
+    return std::make_unique<Client>(client, socket, m_owner->newSession());
 }
 
 void ScpiEndpoint::readable(TcpConnection &connection)
@@ -26,7 +26,7 @@ void ScpiEndpoint::readable(TcpConnection &connection)
             client.input.remove(0, end + 1);
             ++client.inFlight;
             counted();
-            m_owner->scpiLine(client.id(), line);
+            m_owner->scpiLine(client.id(), line, client.session);
         }
         if (client.inFlight >= MaxInFlight || socket->bytesAvailable() == 0)
             return;

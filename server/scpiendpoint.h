@@ -2,6 +2,12 @@
 
 #include "endpoint.h"
 
+#include <memory>
+
+namespace scpi {
+class Session;
+}
+
 // SCPI on TCP for lab frameworks: a line is a program message, handed whole to the client's
 // session at the instrument. Pipelined lines are all answered, in order: at most
 // MaxInFlight go on at a time, and the rest wait in the client's buffer, and beyond it in
@@ -27,12 +33,18 @@ protected:
     qint64 readBufferBytes() const override { return MaxLineBytes + 1; }
 
 private:
-    // A client and its lines: what is read but not yet a whole line, and how many lines are
-    // at the instrument.
+    // A client and its lines: what is read but not yet a whole line, how many lines are at
+    // the instrument, and its session there (its error queue and status registers).
     struct Client : TcpConnection
     {
-        using TcpConnection::TcpConnection;
+        Client(quint64 id, QTcpSocket *socket, std::shared_ptr<scpi::Session> session)
+            : TcpConnection(id, socket)
+            , session(std::move(session))
+        {
+        }
+
         QByteArray input;
         int inFlight = 0;
+        const std::shared_ptr<scpi::Session> session;
     };
 };

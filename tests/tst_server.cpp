@@ -344,6 +344,39 @@ private slots:
         QCOMPARE(server.stop(), 0);
     }
 
+    // Each SCPI client has its own session for as long as it stays: another client's errors
+    // are not its own, and a client that comes again starts afresh.
+    void scpiSessionPerClient()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        setReadings(instrument);
+        Server server;
+        QVERIFY2(server.start(instrument.portName()), qPrintable(server.errors()));
+        const auto ask = [](QTcpSocket &client, const QByteArray &line) {
+            client.write(line + '\n');
+            QByteArray reply;
+            while (!reply.endsWith('\n') && client.waitForReadyRead(ReplyWaitMs))
+                reply += client.readAll();
+            return reply.trimmed();
+        };
+        QTcpSocket first;
+        QTcpSocket second;
+        for (QTcpSocket *client : {&first, &second}) {
+            client->connectToHost(QHostAddress::LocalHost, server.scpi);
+            QVERIFY(client->waitForConnected(ReplyWaitMs));
+        }
+        QCOMPARE(ask(first, "FOO;*ESE 32;SYST:ERR:COUN?"), QByteArray("1"));
+        QCOMPARE(ask(second, "SYST:ERR:COUN?;*ESE?"), QByteArray("0;0"));
+        QCOMPARE(ask(first, "*ESE?;*STB?"), QByteArray("32;36"));
+        first.disconnectFromHost();
+        QTcpSocket again;
+        again.connectToHost(QHostAddress::LocalHost, server.scpi);
+        QVERIFY(again.waitForConnected(ReplyWaitMs));
+        QCOMPARE(ask(again, "SYST:ERR:COUN?;*ESE?"), QByteArray("0;0"));
+        QCOMPARE(server.stop(), 0);
+    }
+
     // pyvisa and the example pymeasure driver through the SCPI endpoint; writes are refused
     // without --allow-writes, and taken and verified with it.
     void scpiClients_data()

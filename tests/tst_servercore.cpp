@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -37,7 +38,10 @@ public:
     QString line(quint64 client, const QString &text)
     {
         const int before = scpi.count();
-        owner.scpiLine(client, text);
+        std::shared_ptr<scpi::Session> &session = sessions[client];
+        if (!session)
+            session = owner.newSession();
+        owner.scpiLine(client, text, session);
         if (!QTest::qWaitFor([&] { return scpi.count() > before; }, 10000))
             return QStringLiteral("(no reply)");
         return scpi.last().at(1).toString();
@@ -56,6 +60,8 @@ public:
     QSignalSpy scpi{&owner, &InstrumentOwner::scpiReplied};
     QSignalSpy raw{&owner, &InstrumentOwner::replied};
     QSignalSpy readings{&owner, &InstrumentOwner::reading};
+    // Each client's session, as its connection holds it in the server.
+    std::map<quint64, std::shared_ptr<scpi::Session>> sessions;
 
 private:
     static readingloop::Options options(qint64 intervalNs)
