@@ -100,24 +100,24 @@ QString CommandSet::handle(const QString &line, Status &status, bool mayWrite) c
 
 QVector<Row> commonRows(const QString &identity, const SelfTest &selfTest)
 {
-    const Reply done;
     const auto popError = [](const Command &, Status &status) -> Reply { return status.popError().reply(); };
     return {
         {QStringLiteral("*IDN?"), Parameters::None, Access::Read,
          [identity](const Command &, Status &) -> Reply { return identity; }},
-        // Nothing to reset: the instrument's set is the operator's, not a default's, and the
-        // status is *CLS's and power-on's (see Status).
-        {QStringLiteral("*RST"), Parameters::None, Access::Read, [done](const Command &, Status &) { return done; }},
+        // Nothing to reset: what the devices here keep (the instrument's set, a bath's set
+        // point) is the operator's, not a default's; and IEEE 488.2 leaves the error queue,
+        // the event register and the enables to *CLS and power-on.
+        {QStringLiteral("*RST"), Parameters::None, Access::Read, [](const Command &, Status &) -> Reply { return std::nullopt; }},
         {QStringLiteral("*CLS"), Parameters::None, Access::Read,
-         [done](const Command &, Status &status) {
+         [](const Command &, Status &status) -> Reply {
              status.clear();
-             return done;
+             return std::nullopt;
          }},
         {QStringLiteral("*ESE"), Parameters::Required, Access::Read,
-         [done](const Command &command, Status &status) {
+         [](const Command &command, Status &status) -> Reply {
              if (const std::optional<quint8> value = registerValue(command, status))
                  status.setEventEnable(*value);
-             return done;
+             return std::nullopt;
          },
          registerRange()},
         {QStringLiteral("*ESE?"), Parameters::None, Access::Read,
@@ -125,10 +125,10 @@ QVector<Row> commonRows(const QString &identity, const SelfTest &selfTest)
         {QStringLiteral("*ESR?"), Parameters::None, Access::Read,
          [](const Command &, Status &status) -> Reply { return number(status.takeEvents()); }},
         {QStringLiteral("*SRE"), Parameters::Required, Access::Read,
-         [done](const Command &command, Status &status) {
+         [](const Command &command, Status &status) -> Reply {
              if (const std::optional<quint8> value = registerValue(command, status))
                  status.setServiceEnable(*value);
-             return done;
+             return std::nullopt;
          },
          registerRange()},
         {QStringLiteral("*SRE?"), Parameters::None, Access::Read,
@@ -137,13 +137,13 @@ QVector<Row> commonRows(const QString &identity, const SelfTest &selfTest)
          [](const Command &, Status &status) -> Reply { return number(status.statusByte()); }},
         // A client's commands run in order: whatever came before is done.
         {QStringLiteral("*OPC"), Parameters::None, Access::Read,
-         [done](const Command &, Status &status) {
+         [](const Command &, Status &status) -> Reply {
              status.operationComplete();
-             return done;
+             return std::nullopt;
          }},
         {QStringLiteral("*OPC?"), Parameters::None, Access::Read,
          [](const Command &, Status &) -> Reply { return number(1); }},
-        {QStringLiteral("*WAI"), Parameters::None, Access::Read, [done](const Command &, Status &) { return done; }},
+        {QStringLiteral("*WAI"), Parameters::None, Access::Read, [](const Command &, Status &) -> Reply { return std::nullopt; }},
         {QStringLiteral("*TST?"), Parameters::None, Access::Read,
          [selfTest](const Command &, Status &status) -> Reply {
              const QString failure = selfTest ? selfTest() : QString();

@@ -27,18 +27,16 @@ struct Error
 };
 
 // The codes callers decide by.
-enum ErrorCode : int {
-    NoErrorCode = 0,
-    DataTypeErrorCode = -104,
-    ParameterNotAllowedCode = -108,
-    MissingParameterCode = -109,
-    UndefinedHeaderCode = -113,
-    CommandProtectedCode = -203,
-    DataOutOfRangeCode = -222,
-    HardwareErrorCode = -240,
-    SelfTestFailedCode = -330,
-    QueueOverflowCode = -350,
-};
+constexpr int NoErrorCode = 0;
+constexpr int DataTypeErrorCode = -104;
+constexpr int ParameterNotAllowedCode = -108;
+constexpr int MissingParameterCode = -109;
+constexpr int UndefinedHeaderCode = -113;
+constexpr int CommandProtectedCode = -203;
+constexpr int DataOutOfRangeCode = -222;
+constexpr int HardwareErrorCode = -240;
+constexpr int SelfTestFailedCode = -330;
+constexpr int QueueOverflowCode = -350;
 
 Error noError();
 Error undefinedHeader(const QString &header);
