@@ -3,7 +3,7 @@
 // its bounds whatever the lines say, and its instrument is asked only for whole requests.
 #include "protocol.h"
 #include "requestframer.h"
-#include "scpi.h"
+#include "scpisession.h"
 
 #include <cstdlib>
 

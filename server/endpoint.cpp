@@ -65,8 +65,8 @@ bool TcpEndpoint::listen(const QHostAddress &address, quint16 port, QString *err
 
 void TcpEndpoint::stop()
 {
-    while (!m_sockets.empty())
-        drop(m_sockets.begin()->first);
+    while (!m_connections.empty())
+        drop(m_connections.begin()->first);
     delete m_server;
     m_server = nullptr;
 }
@@ -87,27 +87,27 @@ void TcpEndpoint::accept()
         // What a client sends beyond this waits in the kernel, which slows the sender down.
         socket->setReadBufferSize(readBufferBytes());
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, id] { readable(id); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, id] {
+            if (TcpConnection *found = connectionOf(id))
+                readable(*found);
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { drop(id); });
-        m_sockets.emplace(id, socket);
-        accepted(id);
+        m_connections.emplace(id, connection(id, socket));
     }
 }
 
-QTcpSocket *TcpEndpoint::socketOf(quint64 client) const
+TcpConnection *TcpEndpoint::connectionOf(quint64 client) const
 {
-    const auto found = m_sockets.find(client);
-    return found == m_sockets.end() ? nullptr : found->second;
+    const auto found = m_connections.find(client);
+    return found == m_connections.end() ? nullptr : found->second.get();
 }
 
-bool TcpEndpoint::send(quint64 client, const QByteArray &bytes)
+bool TcpEndpoint::send(TcpConnection &connection, const QByteArray &bytes)
 {
-    QTcpSocket *socket = socketOf(client);
-    if (!socket)
-        return false;
+    QTcpSocket *socket = connection.socket();
     socket->write(bytes);
     if (socket->bytesToWrite() > MaxUnsentBytes) {
-        drop(client, QStringLiteral("it leaves its replies unread"));
+        drop(connection.id(), QStringLiteral("it leaves its replies unread"));
         return false;
     }
     return true;
@@ -115,15 +115,16 @@ bool TcpEndpoint::send(quint64 client, const QByteArray &bytes)
 
 void TcpEndpoint::drop(quint64 client, const QString &why)
 {
-    const auto found = m_sockets.find(client);
-    if (found == m_sockets.end())
+    const auto found = m_connections.find(client);
+    if (found == m_connections.end())
         return;
-    QTcpSocket *socket = found->second;
-    m_sockets.erase(found);
+    // Out of the map first, so that nothing the closing sets off finds it half gone.
+    const std::unique_ptr<TcpConnection> connection = std::move(found->second);
+    m_connections.erase(found);
     if (!why.isEmpty())
         emit log(QStringLiteral("client %1 closed: %2").arg(client).arg(why));
-    closed(client);
     forget(client);
+    QTcpSocket *socket = connection->socket();
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();

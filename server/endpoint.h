@@ -1,10 +1,13 @@
 #pragma once
 
+#include "connection.h"
+
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 
 #include <map>
+#include <memory>
 
 class Endpoint;
 class InstrumentOwner;
@@ -73,7 +76,8 @@ private:
 };
 
 // An endpoint on a TCP port: listening, the client limit, sending with a bound on what a
-// client leaves unread, and closing.
+// client leaves unread, and closing. It owns one connection per client, of the kind its
+// subclass makes.
 class TcpEndpoint : public Endpoint
 {
     Q_OBJECT
@@ -85,22 +89,23 @@ public:
     void stop() override;
 
 protected:
-    // A client was accepted; its socket's input is bounded to `readBufferBytes()`.
-    virtual void accepted(quint64 client) { Q_UNUSED(client) }
+    // The connection of a client just accepted, holding what this endpoint keeps for it; its
+    // socket's input is bounded to `readBufferBytes()`.
+    virtual std::unique_ptr<TcpConnection> connection(quint64 client, QTcpSocket *socket) = 0;
     // The client has bytes to read.
-    virtual void readable(quint64 client) = 0;
-    // The client is gone; its state here goes with it.
-    virtual void closed(quint64 client) = 0;
+    virtual void readable(TcpConnection &connection) = 0;
     virtual qint64 readBufferBytes() const = 0;
 
-    QTcpSocket *socketOf(quint64 client) const;
-    // False when the client was closed for leaving too much unread.
-    bool send(quint64 client, const QByteArray &bytes);
+    TcpConnection *connectionOf(quint64 client) const;
+    const std::map<quint64, std::unique_ptr<TcpConnection>> &connections() const { return m_connections; }
+    // False when the client was closed for leaving too much unread (its connection is gone).
+    bool send(TcpConnection &connection, const QByteArray &bytes);
+    // Closes the client; its connection is gone when this returns.
     void drop(quint64 client, const QString &why = QString());
 
 private:
     void accept();
 
     QTcpServer *m_server = nullptr;
-    std::map<quint64, QTcpSocket *> m_sockets;
+    std::map<quint64, std::unique_ptr<TcpConnection>> m_connections;
 };

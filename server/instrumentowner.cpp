@@ -42,7 +42,6 @@ void InstrumentOwner::start()
 void InstrumentOwner::finish()
 {
     m_loop->finish();
-    m_sessions.clear();
 }
 
 scpi::Outcome InstrumentOwner::exchange(readingloop::Turn &turn, const QByteArray &request, bool mayWrite)
@@ -81,12 +80,16 @@ void InstrumentOwner::request(quint64 client, const QByteArray &request, bool lo
         emit replied(client, QByteArray());
 }
 
-void InstrumentOwner::scpiLine(quint64 client, const QString &line)
+std::shared_ptr<scpi::Session> InstrumentOwner::newSession() const
 {
-    const bool queued = m_loop->submit(client, [this, line](readingloop::Turn &turn) {
-        std::unique_ptr<scpi::Session> &session = m_sessions[turn.client()];
-        if (!session)
-            session = std::make_unique<scpi::Session>(m_identity, m_allowNetworkWrites);
+    return std::make_shared<scpi::Session>(m_identity, m_allowNetworkWrites);
+}
+
+void InstrumentOwner::scpiLine(quint64 client, const QString &line, const std::shared_ptr<scpi::Session> &session)
+{
+    // The job holds the session too: a client that goes while its line runs leaves it whole
+    // until the line is done.
+    const bool queued = m_loop->submit(client, [this, line, session](readingloop::Turn &turn) {
         // The session has refused a write without --allow-writes already; what reaches
         // the instrument is a write it has let through.
         const scpi::Exchange exchangeOnTurn = [this, &turn](const QByteArray &request, int) {
@@ -104,9 +107,6 @@ void InstrumentOwner::clientGone(quint64 client)
     // On the loop's thread, after the client's job in progress, if any, has ended.
     QMetaObject::invokeMethod(
         this,
-        [this, client] {
-            m_right.release(client);
-            m_sessions.erase(client);
-        },
+        [this, client] { m_right.release(client); },
         Qt::QueuedConnection);
 }

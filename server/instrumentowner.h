@@ -1,18 +1,17 @@
 #pragma once
 
 #include "readingloop.h"
-#include "scpi.h"
+#include "scpisession.h"
 #include "writeright.h"
 
 #include <QObject>
 
-#include <map>
 #include <memory>
 
 // The server's side of the instrument: the reading loop that owns its port, and what the
 // server adds to each client's requests before the loop sends them (the right to write,
-// the SCPI session). It lives on the loop's thread; request(), scpiLine() and clientGone()
-// may be called from any thread. Every exchange, a client's or a scheduled reading, goes
+// the SCPI session's exchanges). It lives on the loop's thread; request(), newSession(),
+// scpiLine() and clientGone() may be called from any thread. Every exchange, a client's or a scheduled reading, goes
 // through the loop, one whole exchange at a time, and a reply goes only to the client that
 // asked.
 class InstrumentOwner : public QObject
@@ -31,10 +30,13 @@ public:
     // unless the client goes first. `local`: through a pseudo-terminal, guarded by its file
     // permissions rather than by --allow-writes.
     void request(quint64 client, const QByteArray &request, bool local);
-    // One SCPI line from `client`; scpiReplied() follows once, unless the client goes first.
-    void scpiLine(quint64 client, const QString &line);
-    // The client has gone: what it still had waiting is dropped, its session and any right
-    // to write it held are let go.
+    // A SCPI session for a new client, with the server's identity and its --allow-writes.
+    std::shared_ptr<scpi::Session> newSession() const;
+    // One SCPI line from `client` for its `session`, which its connection holds and only the
+    // loop's thread touches; scpiReplied() follows once, unless the client goes first.
+    void scpiLine(quint64 client, const QString &line, const std::shared_ptr<scpi::Session> &session);
+    // The client has gone: what it still had waiting is dropped, and any right to write it
+    // held is let go.
     void clientGone(quint64 client);
 
 public slots:
@@ -61,5 +63,4 @@ private:
     bool m_allowNetworkWrites;
     // Touched only on the loop's thread.
     WriteRight m_right;
-    std::map<quint64, std::unique_ptr<scpi::Session>> m_sessions;
 };

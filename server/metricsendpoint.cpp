@@ -53,26 +53,34 @@ QByteArray MetricsEndpoint::respond(const QByteArray &head, const QByteArray &pa
     return response("200 OK", "text/plain; version=0.0.4; charset=utf-8", page, !isHead);
 }
 
-void MetricsEndpoint::accepted(quint64 id)
+MetricsEndpoint::Client::Client(quint64 id, QTcpSocket *socket, QTimer *deadline)
+    : TcpConnection(id, socket)
+    , deadline(deadline)
 {
-    Client &client = m_requests[id];
-    client.deadline = new QTimer(this);
-    client.deadline->setSingleShot(true);
-    connect(client.deadline, &QTimer::timeout, this, [this, id] {
-        const auto found = m_requests.find(id);
-        if (found != m_requests.end() && !found->second.answered)
-            drop(id);
-    });
-    client.deadline->start(HeadLimitMs);
 }
 
-void MetricsEndpoint::readable(quint64 id)
+MetricsEndpoint::Client::~Client()
 {
-    const auto found = m_requests.find(id);
-    QTcpSocket *socket = socketOf(id);
-    if (found == m_requests.end() || !socket)
-        return;
-    Client &client = found->second;
+    deadline->deleteLater();
+}
+
+std::unique_ptr<TcpConnection> MetricsEndpoint::connection(quint64 id, QTcpSocket *socket)
+{
+    auto client = std::make_unique<Client>(id, socket, new QTimer(this));
+    client->deadline->setSingleShot(true);
+    connect(client->deadline, &QTimer::timeout, this, [this, id] {
+        const auto *found = static_cast<Client *>(connectionOf(id));
+        if (found && !found->answered)
+            drop(id);
+    });
+    client->deadline->start(HeadLimitMs);
+    return client;
+}
+
+void MetricsEndpoint::readable(TcpConnection &connection)
+{
+    auto &client = static_cast<Client &>(connection);
+    QTcpSocket *socket = client.socket();
     if (client.answered) {
         socket->readAll();
         return;
@@ -81,34 +89,26 @@ void MetricsEndpoint::readable(quint64 id)
     const int end = client.input.indexOf(HeadEnd);
     if (end >= 0) {
         counted();
-        answer(id, client, respond(client.input.left(end + HeadEnd.size()), m_page ? m_page() : QByteArray()));
+        answer(client, respond(client.input.left(end + HeadEnd.size()), m_page ? m_page() : QByteArray()));
     } else if (client.input.size() > MaxRequestBytes) {
-        answer(id, client, response("431 Request Header Fields Too Large", "text/plain", "Request too large.\n", true));
+        answer(client, response("431 Request Header Fields Too Large", "text/plain", "Request too large.\n", true));
     }
 }
 
 // Sends the response and ends the client's side of the connection, reading on (and dropping)
 // until the client closes: a connection closed with unread input is reset, and the reset
 // can destroy the response before the client reads it.
-void MetricsEndpoint::answer(quint64 id, Client &client, const QByteArray &bytes)
+void MetricsEndpoint::answer(Client &client, const QByteArray &bytes)
 {
     client.answered = true;
     client.input.clear();
     client.deadline->start(LingerMs);
+    const quint64 id = client.id();
     connect(client.deadline, &QTimer::timeout, this, [this, id] { drop(id); });
-    QTcpSocket *socket = socketOf(id);
+    QTcpSocket *socket = client.socket();
     connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
         if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState)
             endSending(socket->socketDescriptor());
     });
-    send(id, bytes);
-}
-
-void MetricsEndpoint::closed(quint64 id)
-{
-    const auto found = m_requests.find(id);
-    if (found == m_requests.end())
-        return;
-    found->second.deadline->deleteLater();
-    m_requests.erase(found);
+    send(client, bytes);
 }

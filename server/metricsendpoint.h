@@ -5,7 +5,6 @@
 #include <QByteArray>
 
 #include <functional>
-#include <map>
 
 class QTimer;
 
@@ -31,21 +30,25 @@ public:
     static QByteArray respond(const QByteArray &head, const QByteArray &page);
 
 protected:
-    void accepted(quint64 client) override;
-    void readable(quint64 client) override;
-    void closed(quint64 client) override;
+    std::unique_ptr<TcpConnection> connection(quint64 client, QTcpSocket *socket) override;
+    void readable(TcpConnection &connection) override;
     qint64 readBufferBytes() const override { return MaxRequestBytes + 1; }
 
 private:
-    struct Client
+    // A client and its request: the head so far, and the deadline for it (then for the
+    // client to close after the response).
+    struct Client : TcpConnection
     {
+        Client(quint64 id, QTcpSocket *socket, QTimer *deadline);
+        // The deadline may be what closes the client: it goes once its signal is done.
+        ~Client() override;
+
         QByteArray input;
         bool answered = false;  // the response is on its way; what comes is dropped
-        QTimer *deadline = nullptr;
+        QTimer *const deadline;
     };
 
-    void answer(quint64 id, Client &client, const QByteArray &response);
+    void answer(Client &client, const QByteArray &response);
 
     Page m_page;
-    std::map<quint64, Client> m_requests;
 };

@@ -5,9 +5,17 @@
 
 #include <QSocketNotifier>
 
-struct PtyEndpoint::Terminal
+// A client on a terminal: the terminal, its requests' framer and how many are in flight,
+// and what tells when it has bytes to read.
+struct PtyEndpoint::Terminal : Connection
 {
-    PseudoTerminal pty;
+    Terminal(quint64 id, std::unique_ptr<PseudoTerminal> opened)
+        : Connection(id, Writes::ByPermissions)
+        , pty(std::move(opened))
+    {
+    }
+
+    const std::unique_ptr<PseudoTerminal> pty;
     RequestStream stream;
     std::unique_ptr<QSocketNotifier> notifier;  // goes before the terminal it watches
 };
@@ -27,11 +35,13 @@ PtyEndpoint::~PtyEndpoint()
 
 bool PtyEndpoint::open(const QString &link, int mode, QString *error)
 {
-    auto terminal = std::make_unique<Terminal>();
-    if (!terminal->pty.open(link, mode, error))
+    // The client's number is taken only once its terminal is there.
+    auto pty = std::make_unique<PseudoTerminal>();
+    if (!pty->open(link, mode, error))
         return false;
     const quint64 id = m_clients.add(this);
-    terminal->notifier = std::make_unique<QSocketNotifier>(terminal->pty.descriptor(), QSocketNotifier::Read);
+    auto terminal = std::make_unique<Terminal>(id, std::move(pty));
+    terminal->notifier = std::make_unique<QSocketNotifier>(terminal->pty->descriptor(), QSocketNotifier::Read);
     connect(terminal->notifier.get(), &QSocketNotifier::activated, this, [this, id] { readable(id); });
     m_terminals.emplace(id, std::move(terminal));
     return true;
@@ -46,12 +56,12 @@ void PtyEndpoint::readable(quint64 client)
     const QStringList dropped = terminal.stream.pump(
         [&terminal](qint64 maxBytes) {
             QByteArray bytes(int(maxBytes), Qt::Uninitialized);
-            bytes.resize(int(qMax<qint64>(0, terminal.pty.read(bytes.data(), maxBytes))));
+            bytes.resize(int(qMax<qint64>(0, terminal.pty->read(bytes.data(), maxBytes))));
             return bytes;
         },
-        [this, client](const QByteArray &request) {
+        [this, &terminal](const QByteArray &request) {
             counted();
-            m_owner->request(client, request, true);
+            m_owner->request(terminal.id(), request, terminal.local());
         },
         RequestStream::nowMs());
     for (const QString &line : dropped)
@@ -67,7 +77,7 @@ void PtyEndpoint::deliver(quint64 client, const QByteArray &reply)
         return;
     found->second->stream.answered();
     if (!reply.isEmpty())
-        found->second->pty.write(reply);
+        found->second->pty->write(reply);
     readable(client);
 }
 

@@ -33,6 +33,6 @@ private:
     void readable(quint64 client);
     void expire();
 
-    std::map<quint64, std::unique_ptr<Terminal>> m_terminals;
+    std::map<quint64, std::unique_ptr<Terminal>> m_terminals;  // one connection per client
     QTimer m_expiry;
 };

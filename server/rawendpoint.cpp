@@ -12,50 +12,44 @@ RawEndpoint::RawEndpoint(ClientTable &clients, InstrumentOwner *owner, QObject *
     m_expiry.start();
 }
 
-void RawEndpoint::accepted(quint64 client)
+std::unique_ptr<TcpConnection> RawEndpoint::connection(quint64 client, QTcpSocket *socket)
 {
-    m_streams.emplace(client, RequestStream());
+    return std::make_unique<Client>(client, socket);
 }
 
-void RawEndpoint::readable(quint64 client)
+void RawEndpoint::readable(TcpConnection &connection)
 {
-    const auto found = m_streams.find(client);
-    QTcpSocket *socket = socketOf(client);
-    if (found == m_streams.end() || !socket)
-        return;
-    const QStringList dropped = found->second.pump(
+    auto &client = static_cast<Client &>(connection);
+    QTcpSocket *socket = client.socket();
+    const QStringList dropped = client.stream.pump(
         [socket](qint64 maxBytes) { return socket->read(maxBytes); },
-        [this, client](const QByteArray &request) {
+        [this, &client](const QByteArray &request) {
             counted();
-            m_owner->request(client, request, false);
+            m_owner->request(client.id(), request, client.local());
         },
         RequestStream::nowMs());
     for (const QString &line : dropped)
-        emit log(QStringLiteral("client %1: %2").arg(client).arg(line));
+        emit log(QStringLiteral("client %1: %2").arg(client.id()).arg(line));
 }
 
-void RawEndpoint::deliver(quint64 client, const QByteArray &reply)
+void RawEndpoint::deliver(quint64 id, const QByteArray &reply)
 {
-    const auto found = m_streams.find(client);
-    if (found == m_streams.end())
+    auto *client = static_cast<Client *>(connectionOf(id));
+    if (!client)
         return;
-    found->second.answered();
-    if (!reply.isEmpty() && !send(client, reply))
+    client->stream.answered();
+    if (!reply.isEmpty() && !send(*client, reply))
         return;
     // Requests read while the client had its fill in flight, and bytes left unread.
-    readable(client);
-}
-
-void RawEndpoint::closed(quint64 client)
-{
-    m_streams.erase(client);
+    readable(*client);
 }
 
 void RawEndpoint::expire()
 {
     const qint64 now = RequestStream::nowMs();
-    for (auto &entry : m_streams) {
-        for (const QString &line : entry.second.expire(now))
+    for (const auto &entry : connections()) {
+        auto &client = static_cast<Client &>(*entry.second);
+        for (const QString &line : client.stream.expire(now))
             emit log(QStringLiteral("client %1: %2").arg(entry.first).arg(line));
     }
 }

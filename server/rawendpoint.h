@@ -5,8 +5,6 @@
 
 #include <QTimer>
 
-#include <map>
-
 // The instrument's own protocol on TCP: thermocal-cli and the monitor reach the instrument
 // through it with --port socket://HOST:PORT as if it were theirs alone.
 class RawEndpoint : public TcpEndpoint
@@ -19,14 +17,19 @@ public:
     void deliver(quint64 client, const QByteArray &reply) override;
 
 protected:
-    void accepted(quint64 client) override;
-    void readable(quint64 client) override;
-    void closed(quint64 client) override;
+    std::unique_ptr<TcpConnection> connection(quint64 client, QTcpSocket *socket) override;
+    void readable(TcpConnection &connection) override;
     qint64 readBufferBytes() const override { return RequestStream::ReadSliceBytes * 16; }
 
 private:
+    // A client and its requests: their framer and how many are in flight.
+    struct Client : TcpConnection
+    {
+        using TcpConnection::TcpConnection;
+        RequestStream stream;
+    };
+
     void expire();
 
-    std::map<quint64, RequestStream> m_streams;
     QTimer m_expiry;
 };

@@ -10,49 +10,41 @@ ScpiEndpoint::ScpiEndpoint(ClientTable &clients, InstrumentOwner *owner, QObject
 {
 }
 
-void ScpiEndpoint::accepted(quint64 client)
+std::unique_ptr<TcpConnection> ScpiEndpoint::connection(quint64 client, QTcpSocket *socket)
 {
-    m_lines.emplace(client, Client());
+    return std::make_unique<Client>(client, socket, m_owner->newSession());
 }
 
-void ScpiEndpoint::readable(quint64 client)
+void ScpiEndpoint::readable(TcpConnection &connection)
 {
-    const auto found = m_lines.find(client);
-    QTcpSocket *socket = socketOf(client);
-    if (found == m_lines.end() || !socket)
-        return;
-    Client &lines = found->second;
+    auto &client = static_cast<Client &>(connection);
+    QTcpSocket *socket = client.socket();
     for (;;) {
         int end;
-        while (lines.inFlight < MaxInFlight && (end = lines.input.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(lines.input.left(end)).trimmed();
-            lines.input.remove(0, end + 1);
-            ++lines.inFlight;
+        while (client.inFlight < MaxInFlight && (end = client.input.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(client.input.left(end)).trimmed();
+            client.input.remove(0, end + 1);
+            ++client.inFlight;
             counted();
-            m_owner->scpiLine(client, line);
+            m_owner->scpiLine(client.id(), line, client.session);
         }
-        if (lines.inFlight >= MaxInFlight || socket->bytesAvailable() == 0)
+        if (client.inFlight >= MaxInFlight || socket->bytesAvailable() == 0)
             return;
-        lines.input += socket->read(RequestStream::ReadSliceBytes);
-        if (lines.input.size() > MaxLineBytes && lines.input.indexOf('\n') < 0) {
-            drop(client, QStringLiteral("a SCPI line longer than %1 bytes").arg(MaxLineBytes));
+        client.input += socket->read(RequestStream::ReadSliceBytes);
+        if (client.input.size() > MaxLineBytes && client.input.indexOf('\n') < 0) {
+            drop(client.id(), QStringLiteral("a SCPI line longer than %1 bytes").arg(MaxLineBytes));
             return;
         }
     }
 }
 
-void ScpiEndpoint::deliver(quint64 client, const QByteArray &reply)
+void ScpiEndpoint::deliver(quint64 id, const QByteArray &reply)
 {
-    const auto found = m_lines.find(client);
-    if (found == m_lines.end())
+    auto *client = static_cast<Client *>(connectionOf(id));
+    if (!client)
         return;
-    --found->second.inFlight;
-    if (!reply.isEmpty() && !send(client, reply + '\n'))
+    --client->inFlight;
+    if (!reply.isEmpty() && !send(*client, reply + '\n'))
         return;
-    readable(client);
-}
-
-void ScpiEndpoint::closed(quint64 client)
-{
-    m_lines.erase(client);
+    readable(*client);
 }

@@ -2,7 +2,11 @@
 
 #include "endpoint.h"
 
-#include <map>
+#include <memory>
+
+namespace scpi {
+class Session;
+}
 
 // SCPI on TCP for lab frameworks: a line is a program message, handed whole to the client's
 // session at the instrument. Pipelined lines are all answered, in order: at most
@@ -24,17 +28,23 @@ public:
     void deliver(quint64 client, const QByteArray &reply) override;
 
 protected:
-    void accepted(quint64 client) override;
-    void readable(quint64 client) override;
-    void closed(quint64 client) override;
+    std::unique_ptr<TcpConnection> connection(quint64 client, QTcpSocket *socket) override;
+    void readable(TcpConnection &connection) override;
     qint64 readBufferBytes() const override { return MaxLineBytes + 1; }
 
 private:
-    struct Client
+    // A client and its lines: what is read but not yet a whole line, how many lines are at
+    // the instrument, and its session there (its error queue and status registers).
+    struct Client : TcpConnection
     {
-        QByteArray input;  // read, not yet a whole line
-        int inFlight = 0;
-    };
+        Client(quint64 id, QTcpSocket *socket, std::shared_ptr<scpi::Session> session)
+            : TcpConnection(id, socket)
+            , session(std::move(session))
+        {
+        }
 
-    std::map<quint64, Client> m_lines;
+        QByteArray input;
+        int inFlight = 0;
+        const std::shared_ptr<scpi::Session> session;
+    };
 };

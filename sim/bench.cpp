@@ -38,7 +38,8 @@ constexpr double DeviationOffsetVolts = 0.002;
 constexpr double DeviationSwingVolts = 0.003;
 constexpr double DeviationKelvinPerRadian = 120.0;
 
-constexpr int DataTypeErrorCode = -104;
+// How much of a refused parameter an error quotes back.
+constexpr int QuotedLength = 64;
 // A logging readout's record names its input channel.
 constexpr char ReadoutChannel[] = "1";
 
@@ -56,11 +57,6 @@ double roundTo(double value, double resolution)
 QByteArray number(double value, int decimals)
 {
     return QByteArray::number(value, 'f', decimals);
-}
-
-scpi::Error dataTypeError(const QString &detail)
-{
-    return {DataTypeErrorCode, QStringLiteral("Data type error"), detail.left(64)};
 }
 
 std::optional<double> oneNumber(const QStringList &arguments)
@@ -95,6 +91,11 @@ Bench::Bench(const BenchSettings &settings, Clock clock)
     m_motion.fromKelvin = settings.startKelvin;
     m_motion.setPoint = settings.startKelvin;
     m_faultsSince = m_motion.since;
+    const bool calibrator = settings.source == BenchSource::Calibrator;
+    m_commands[int(Device::Bath)].add(scpi::commonRows(QString::fromLatin1(calibrator ? CalibratorIdentity : BathIdentity)));
+    m_commands[int(Device::Bath)].add(calibrator ? calibratorRows() : bathRows());
+    m_commands[int(Device::Reference)].add(scpi::commonRows(QString::fromLatin1(ReferenceIdentity)));
+    m_commands[int(Device::Reference)].add(referenceRows());
 }
 
 double Bench::sensorDeviationVolts(double kelvin)
@@ -231,7 +232,7 @@ bool Bench::waitForRequests(Device device, int count, int timeoutMs) const
                                      [&] { return m_requests[int(device)].size() >= count; });
 }
 
-QByteArray Bench::handle(Device device, const QByteArray &line, scpi::ErrorQueue &errors)
+QByteArray Bench::handle(Device device, const QByteArray &line, scpi::Status &status)
 {
     QByteArray reply;
     {
@@ -247,84 +248,89 @@ QByteArray Bench::handle(Device device, const QByteArray &line, scpi::ErrorQueue
             record.remove(0, MostRecorded / 2);
         record.append(request);
         const bool silent = device == Device::Bath ? m_faults.bathSilent : m_faults.referenceSilent;
-        if (!silent) {
-            QByteArrayList replies;
-            for (const scpi::Command &command : scpi::parse(QString::fromLatin1(line))) {
-                bool answered = false;
-                const QByteArray one = run(device, command, errors, &answered);
-                if (answered)
-                    replies.append(one);
-            }
-            reply = replies.join(';');
-        }
+        // A bench has no right to write to guard: whoever reaches a device may set it.
+        if (!silent)
+            reply = m_commands[int(device)].handle(QString::fromLatin1(line), status, true).toLatin1();
     }
     m_requestArrived.notify_all();
     return reply;
 }
 
-QByteArray Bench::run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered)
+// A dry-well: its set point, in degrees Celsius or kelvin as the settings have it, and its
+// own sensor as its display shows it.
+QVector<scpi::Row> Bench::bathRows()
+{
+    const auto offset = [this] { return m_settings.setPointCelsius ? KelvinAtZeroCelsius : 0.0; };
+    return {
+        {QStringLiteral("SOURce:SPOint?"), scpi::Parameters::None, scpi::Access::Read,
+         [this, offset](const scpi::Command &, scpi::Status &) -> scpi::Reply {
+             return QString::fromLatin1(number(m_motion.setPoint - offset(), decimalsFor(BathResolution)));
+         }},
+        {QStringLiteral("MEASure:TEMPerature?"), scpi::Parameters::None, scpi::Access::Read,
+         [this, offset](const scpi::Command &, scpi::Status &) -> scpi::Reply {
+             return QString::fromLatin1(number(trueKelvinLocked(nowLocked()) - offset(), decimalsFor(BathResolution)));
+         }},
+        {QStringLiteral("SOURce:SPOint"), scpi::Parameters::Required, scpi::Access::Write,
+         [this, offset](const scpi::Command &command, scpi::Status &status) -> scpi::Reply {
+             const std::optional<double> value = oneNumber(command.arguments);
+             if (!value) {
+                 status.push(scpi::dataTypeError(command.arguments.join(QLatin1Char(',')).left(QuotedLength)));
+             } else if (*value + offset() < DemoFirmware::LowestKelvin || *value + offset() > DemoFirmware::HighestKelvin) {
+                 status.push(scpi::dataOutOfRange(
+                     QStringLiteral("%1 to %2 K").arg(DemoFirmware::LowestKelvin).arg(DemoFirmware::HighestKelvin)));
+             } else {
+                 approach(*value + offset());
+             }
+             return std::nullopt;
+         },
+         QStringLiteral("a set point")},
+    };
+}
+
+QVector<scpi::Row> Bench::calibratorRows()
+{
+    return {
+        {QStringLiteral("SOURce:VOLTage?"), scpi::Parameters::None, scpi::Access::Read,
+         [this](const scpi::Command &, scpi::Status &) -> scpi::Reply {
+             return QString::fromLatin1(number(m_appliedVolts, decimalsFor(m_settings.referenceResolutionVolts)));
+         }},
+        {QStringLiteral("SOURce:VOLTage"), scpi::Parameters::Required, scpi::Access::Write,
+         [this](const scpi::Command &command, scpi::Status &status) -> scpi::Reply {
+             const std::optional<double> volts = oneNumber(command.arguments);
+             if (!volts)
+                 status.push(scpi::dataTypeError(command.arguments.join(QLatin1Char(',')).left(QuotedLength)));
+             else if (*volts < 0.0 || *volts > HighestVolts)
+                 status.push(scpi::dataOutOfRange(QStringLiteral("0 to %1 V").arg(HighestVolts)));
+             else
+                 m_appliedVolts = *volts;
+             return std::nullopt;
+         },
+         QStringLiteral("a voltage")},
+    };
+}
+
+// A readout measures what its source's kind gives: temperature in a bath, voltage beside a
+// calibrator.
+QVector<scpi::Row> Bench::referenceRows()
 {
     const bool calibrator = m_settings.source == BenchSource::Calibrator;
-    const QString &header = command.header;
-    const QStringList &arguments = command.arguments;
-    const bool query = command.query;
-    *answered = query;
-    if (scpi::matches(header, QStringLiteral("*IDN?"))) {
-        if (device == Device::Reference)
-            return ReferenceIdentity;
-        return calibrator ? CalibratorIdentity : BathIdentity;
-    }
-    if (scpi::matches(header, QStringLiteral("SYSTem:ERRor?")) || scpi::matches(header, QStringLiteral("SYSTem:ERRor:NEXT?")))
-        return errors.pop().reply().toLatin1();
-    if (scpi::matches(header, QStringLiteral("*CLS"))) {
-        errors.clear();
-        return {};
-    }
-
-    if (device == Device::Reference) {
-        if (scpi::matches(header, QStringLiteral("MEASure:TEMPerature?")) && !calibrator)
-            return readReference(false);
-        if (scpi::matches(header, QStringLiteral("MEASure:VOLTage?")) && calibrator)
-            return readReference(true);
-        // A readout hands out its latest reading again, however old.
-        if (scpi::matches(header, QStringLiteral("FETCh?")) && !m_lastReading.isEmpty())
-            return m_lastReading;
-    } else if (calibrator) {
-        if (scpi::matches(header, QStringLiteral("SOURce:VOLTage?")))
-            return number(m_appliedVolts, decimalsFor(m_settings.referenceResolutionVolts));
-        if (scpi::matches(header, QStringLiteral("SOURce:VOLTage")) && !query) {
-            const std::optional<double> volts = oneNumber(arguments);
-            if (!volts)
-                errors.push(dataTypeError(arguments.join(QLatin1Char(','))));
-            else if (*volts < 0.0 || *volts > HighestVolts)
-                errors.push(scpi::dataOutOfRange(QStringLiteral("0 to %1 V").arg(HighestVolts)));
-            else
-                m_appliedVolts = *volts;
-            return {};
-        }
-    } else {
-        const double offset = m_settings.setPointCelsius ? KelvinAtZeroCelsius : 0.0;
-        if (scpi::matches(header, QStringLiteral("SOURce:SPOint?")))
-            return number(m_motion.setPoint - offset, decimalsFor(BathResolution));
-        // The well's own sensor, as its display shows it.
-        if (scpi::matches(header, QStringLiteral("MEASure:TEMPerature?")))
-            return number(trueKelvinLocked(nowLocked()) - offset, decimalsFor(BathResolution));
-        if (scpi::matches(header, QStringLiteral("SOURce:SPOint")) && !query) {
-            const std::optional<double> value = oneNumber(arguments);
-            if (!value) {
-                errors.push(dataTypeError(arguments.join(QLatin1Char(','))));
-            } else if (*value + offset < DemoFirmware::LowestKelvin || *value + offset > DemoFirmware::HighestKelvin) {
-                errors.push(scpi::dataOutOfRange(QStringLiteral("%1 to %2 K").arg(DemoFirmware::LowestKelvin)
-                                                     .arg(DemoFirmware::HighestKelvin)));
-            } else {
-                approach(*value + offset);
-            }
-            return {};
-        }
-    }
-    errors.push(scpi::undefinedHeader(header));
-    *answered = false;
-    return {};
+    return {
+        {calibrator ? QStringLiteral("MEASure:VOLTage?") : QStringLiteral("MEASure:TEMPerature?"), scpi::Parameters::None,
+         scpi::Access::Read,
+         [this, calibrator](const scpi::Command &, scpi::Status &) -> scpi::Reply {
+             return QString::fromLatin1(readReference(calibrator));
+         }},
+        // A readout hands out its latest reading again, however old; before its first, the
+        // query names nothing it has.
+        {QStringLiteral("FETCh?"), scpi::Parameters::None, scpi::Access::Read,
+         [this](const scpi::Command &command, scpi::Status &status) -> scpi::Reply {
+             if (m_lastReading.isEmpty()) {
+                 status.push(scpi::undefinedHeader(command.header));
+                 return std::nullopt;
+             }
+             return QString::fromLatin1(m_lastReading);
+         }},
+    };
 }
 
 QByteArray Bench::readReference(bool voltage)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "commandset.h"
 #include "firmware.h"
-#include "scpi.h"
+#include "status.h"
 
 #include <QByteArray>
 #include <QString>
@@ -62,8 +63,8 @@ struct BenchFaults
 
 // A calibration bench: one true temperature shared by a bath (or a voltage calibrator), a
 // reference readout and the simulated instrument's sensor. The bath and the readout speak
-// SCPI, one line per program message; handle() gives the reply to one line, which the bench's
-// servers send back. Every line each device received is recorded. Thread-safe.
+// SCPI, one line per program message, each with its own command table beside the common
+// commands; handle() gives the reply to one line, which the bench's servers send back. Every line each device received is recorded. Thread-safe.
 class Bench
 {
 public:
@@ -108,9 +109,10 @@ public:
     // gets the bench's error.
     void attach(DemoFirmware &firmware);
 
-    // The reply to one line sent to `device` by a client whose error queue is `errors`,
-    // without a line end; empty when the line held no query or the device is silent.
-    QByteArray handle(Device device, const QByteArray &line, scpi::ErrorQueue &errors);
+    // The reply to one line sent to `device` by a client whose status (error queue and
+    // registers) is `status`, without a line end; empty when the line held no query or the
+    // device is silent.
+    QByteArray handle(Device device, const QByteArray &line, scpi::Status &status);
 
     void setFaults(const BenchFaults &faults);
     BenchFaults faults() const;
@@ -133,7 +135,9 @@ private:
     double trueKelvinLocked(double seconds) const;
     double instrumentNoiseVolts() const;
     void approach(double kelvin);
-    QByteArray run(Device device, const scpi::Command &command, scpi::ErrorQueue &errors, bool *answered);
+    QVector<scpi::Row> bathRows();
+    QVector<scpi::Row> calibratorRows();
+    QVector<scpi::Row> referenceRows();
     QByteArray readReference(bool voltage);
     QByteArray formatReading(double value, double resolution, const char *unit) const;
 
@@ -148,6 +152,7 @@ private:
     QByteArray m_lastReading;
     std::mt19937 m_referenceNoise;
     QVector<Request> m_requests[2];
+    scpi::CommandSet m_commands[2];  // by Device; their handlers run under m_mutex
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
 };

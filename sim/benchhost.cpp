@@ -12,12 +12,12 @@ std::unique_ptr<Firmware> firmwareOn(Bench &bench, const Bench::Clock &clock)
     return firmware;
 }
 
-// Each client of a device has its own error queue, as SCPI sessions do.
+// Each client of a device has its own status (error queue and registers), as SCPI sessions do.
 LineServer::NewSession sessionsOf(Bench &bench, Bench::Device device)
 {
     return [&bench, device]() -> LineServer::Session {
-        auto errors = std::make_shared<scpi::ErrorQueue>();
-        return [&bench, device, errors](const QByteArray &line) { return bench.handle(device, line, *errors); };
+        auto status = std::make_shared<scpi::Status>();
+        return [&bench, device, status](const QByteArray &line) { return bench.handle(device, line, *status); };
     };
 }
 } // namespace

@@ -92,11 +92,11 @@ private slots:
         settings.overshoot = overshoot;
         double now = 0.0;
         Bench bench(settings, [&now] { return now; });
-        scpi::ErrorQueue errors;
+        scpi::Status errors;
 
         QCOMPARE(bench.handle(Device::Bath, "SOUR:SPO " + setPoint + ";SOUR:SPO?", errors),
                  QByteArray::number(setPoint.toDouble(), 'f', 2));
-        QCOMPARE(errors.size(), 0);
+        QCOMPARE(errors.errors().size(), 0);
         QCOMPARE(bench.setPointKelvin(), targetKelvin);
 
         const double step = targetKelvin - startKelvin;
@@ -131,6 +131,37 @@ private slots:
         QTest::newRow("no number") << QByteArray("SOUR:SPO hot") << QByteArray("-104,");
         QTest::newRow("two numbers") << QByteArray("SOUR:SPO 1,2") << QByteArray("-104,");
         QTest::newRow("calibrator's command") << QByteArray("SOUR:VOLT 1") << QByteArray("-113,");
+        QTest::newRow("no set point") << QByteArray("SOUR:SPO") << QByteArray("-109,\"Missing parameter;a set point\"");
+        QTest::newRow("a set point given to the query") << QByteArray("SOUR:SPO? 20") << QByteArray("-108,");
+        QTest::newRow("a set point given to *CLS") << QByteArray("*CLS 20") << QByteArray("-108,");
+    }
+
+    // The bench's devices answer the common commands as the server does, each client with its
+    // own status.
+    void commonCommands_data()
+    {
+        QTest::addColumn<int>("device");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("bath") << int(Device::Bath) << QByteArray("*IDN?;*OPC?") << Bench::BathIdentity + ";1";
+        QTest::newRow("reference") << int(Device::Reference) << QByteArray("*idn?") << Bench::ReferenceIdentity;
+        QTest::newRow("the event register") << int(Device::Reference) << QByteArray("FOO;*ESR?;*ESR?;SYST:ERR:COUN?") << QByteArray("32;0;1");
+        QTest::newRow("*RST keeps the errors, *CLS clears them")
+            << int(Device::Bath) << QByteArray("FOO;*RST;SYST:ERR:COUN?;*CLS;SYST:ERR:COUN?") << QByteArray("1;0");
+        QTest::newRow("a reading before FETCh?") << int(Device::Reference) << QByteArray("FETC?;SYST:ERR?")
+                                                 << QByteArray("-113,\"Undefined header;FETC?\"");
+    }
+
+    void commonCommands()
+    {
+        QFETCH(int, device);
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, reply);
+        Bench bench;
+        scpi::Status first;
+        scpi::Status second;
+        QCOMPARE(bench.handle(Device(device), line, first), reply);
+        QCOMPARE(bench.handle(Device(device), "SYST:ERR:COUN?", second), QByteArray("0"));
     }
 
     void badSetPointsAreRefused()
@@ -138,7 +169,7 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(QByteArray, error);
         Bench bench;
-        scpi::ErrorQueue errors;
+        scpi::Status errors;
         QCOMPARE(bench.handle(Device::Bath, line, errors), QByteArray());
         QVERIFY(bench.handle(Device::Bath, "SYST:ERR?", errors).startsWith(error));
         QCOMPARE(bench.setPointKelvin(), bench.settings().startKelvin);

@@ -774,6 +774,10 @@ private slots:
         QTest::newRow("exponent") << QByteArray("+1.00012E+00") << V << 1.00012 << QString() << QString();
         QTest::newRow("wrong unit") << QByteArray("t: 25.587 C") << K << 0.0 << "answered in C" << QString();
         QTest::newRow("no number") << QByteArray("ERROR: overrange") << K << 0.0 << "holds no number" << QString();
+        QTest::newRow("SCPI's not a number") << QByteArray("9.91E37") << K << 0.0 << "holds no number" << QString();
+        QTest::newRow("SCPI's not a number, long and labelled") << QByteArray("t: +9.910000E+37 K") << K << 0.0
+                                                                << "holds no number" << QString();
+        QTest::newRow("large, but a number") << QByteArray("9.9E37") << K << 9.9e37 << QString() << QString();
         QTest::newRow("degree sign") << QByteArray("25.587 \xc2\xb0" "C") << K << 0.0 << "answered in C (\"25.587" << QString();
         QTest::newRow("degree sign in Latin-1") << QByteArray("25.587 \xb0" "C") << C << 25.587 << QString() << QString();
         QTest::newRow("deg C") << QByteArray("25.587 deg C") << K << 0.0 << "answered in C" << QString();

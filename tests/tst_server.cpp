@@ -1,5 +1,6 @@
 #include "instrument.h"
 #include "numbers.h"
+#include "protocol.h"
 #include "servers.h"
 #include "testsupport.h"
 #include "widget.h"
@@ -18,6 +19,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -27,6 +31,8 @@ namespace {
 using Run = testsupport::ProcessRun;
 
 constexpr int ReadyWaitMs = 10000;
+// How long a reply through the server may take.
+constexpr int ReplyWaitMs = 5000;
 // The server's limit of clients per endpoint.
 constexpr int MaxClientsPerEndpoint = 16;
 constexpr float Kelvin = 77.35f;
@@ -278,6 +284,96 @@ private slots:
             QVERIFY2(row.endsWith(QByteArray(",") + numbers::shortest(Kelvin).toUtf8()), row.constData());
         }
         QVERIFY2(unanswered <= PacedWrites, qPrintable(QString::number(unanswered)));
+        QCOMPARE(server.stop(), 0);
+    }
+
+    // Without --allow-writes, a write through the network is dropped and one through the
+    // pseudo-terminal, guarded by its file permissions, is taken: the same client's read-back
+    // tells which, since a client's requests go in order.
+    void writesByEndpoint_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("raw, over the network") << false << false;
+        QTest::newRow("pseudo-terminal") << true << true;
+    }
+
+    void writesByEndpoint()
+    {
+        QFETCH(bool, terminal);
+        QFETCH(bool, taken);
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        setReadings(instrument);
+        const sim::Constants original = instrument.constants();
+        Server server;
+        QVERIFY2(server.start(instrument.portName()), qPrintable(server.errors()));
+        const QVector<float> written{original.adcSlope * 2, original.adcIntercept + 1};
+        const QByteArray requests = protocol::request(protocol::Command::WriteAdc, written)
+            + protocol::request(protocol::Command::ReadAdc);
+        const int replyLength = protocol::replyLength(protocol::Command::ReadAdc);
+        QByteArray reply;
+        if (terminal) {
+            const int descriptor = ::open(QFile::encodeName(server.link).constData(), O_RDWR | O_NOCTTY);
+            QVERIFY(descriptor >= 0);
+            QCOMPARE(::write(descriptor, requests.constData(), size_t(requests.size())), ssize_t(requests.size()));
+            QElapsedTimer clock;
+            clock.start();
+            pollfd readable{descriptor, POLLIN, 0};
+            while (reply.size() < replyLength && clock.elapsed() < ReplyWaitMs && ::poll(&readable, 1, ReplyWaitMs) > 0) {
+                char bytes[64];
+                const ssize_t got = ::read(descriptor, bytes, sizeof bytes);
+                if (got <= 0)
+                    break;
+                reply.append(bytes, int(got));
+            }
+            ::close(descriptor);
+        } else {
+            QTcpSocket client;
+            client.connectToHost(QHostAddress::LocalHost, server.raw);
+            QVERIFY(client.waitForConnected(ReplyWaitMs));
+            client.write(requests);
+            while (reply.size() < replyLength && client.waitForReadyRead(ReplyWaitMs))
+                reply += client.readAll();
+        }
+        QCOMPARE(reply.size(), replyLength);
+        const QVector<float> held = protocol::decodeFloats(reply, written.size());
+        const QVector<float> expected = taken ? written : QVector<float>{original.adcSlope, original.adcIntercept};
+        QCOMPARE(held, expected);
+        QCOMPARE(instrument.constants().adcSlope, expected.first());
+        QCOMPARE(server.stop(), 0);
+    }
+
+    // Each SCPI client has its own session for as long as it stays: another client's errors
+    // are not its own, and a client that comes again starts afresh.
+    void scpiSessionPerClient()
+    {
+        sim::Instrument instrument;
+        QVERIFY(instrument.start());
+        setReadings(instrument);
+        Server server;
+        QVERIFY2(server.start(instrument.portName()), qPrintable(server.errors()));
+        const auto ask = [](QTcpSocket &client, const QByteArray &line) {
+            client.write(line + '\n');
+            QByteArray reply;
+            while (!reply.endsWith('\n') && client.waitForReadyRead(ReplyWaitMs))
+                reply += client.readAll();
+            return reply.trimmed();
+        };
+        QTcpSocket first;
+        QTcpSocket second;
+        for (QTcpSocket *client : {&first, &second}) {
+            client->connectToHost(QHostAddress::LocalHost, server.scpi);
+            QVERIFY(client->waitForConnected(ReplyWaitMs));
+        }
+        QCOMPARE(ask(first, "FOO;*ESE 32;SYST:ERR:COUN?"), QByteArray("1"));
+        QCOMPARE(ask(second, "SYST:ERR:COUN?;*ESE?"), QByteArray("0;0"));
+        QCOMPARE(ask(first, "*ESE?;*STB?"), QByteArray("32;36"));
+        first.disconnectFromHost();
+        QTcpSocket again;
+        again.connectToHost(QHostAddress::LocalHost, server.scpi);
+        QVERIFY(again.waitForConnected(ReplyWaitMs));
+        QCOMPARE(ask(again, "SYST:ERR:COUN?;*ESE?"), QByteArray("0;0"));
         QCOMPARE(server.stop(), 0);
     }
 

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -37,7 +38,10 @@ public:
     QString line(quint64 client, const QString &text)
     {
         const int before = scpi.count();
-        owner.scpiLine(client, text);
+        std::shared_ptr<scpi::Session> &session = sessions[client];
+        if (!session)
+            session = owner.newSession();
+        owner.scpiLine(client, text, session);
         if (!QTest::qWaitFor([&] { return scpi.count() > before; }, 10000))
             return QStringLiteral("(no reply)");
         return scpi.last().at(1).toString();
@@ -56,6 +60,8 @@ public:
     QSignalSpy scpi{&owner, &InstrumentOwner::scpiReplied};
     QSignalSpy raw{&owner, &InstrumentOwner::replied};
     QSignalSpy readings{&owner, &InstrumentOwner::reading};
+    // Each client's session, as its connection holds it in the server.
+    std::map<quint64, std::shared_ptr<scpi::Session>> sessions;
 
 private:
     static readingloop::Options options(qint64 intervalNs)
@@ -139,28 +145,6 @@ private slots:
         QCOMPARE(droppedLines, dropped);
     }
 
-    void headers_data()
-    {
-        QTest::addColumn<QString>("header");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<bool>("matches");
-        QTest::newRow("long") << "MEASure:TEMPerature?" << "MEASure:TEMPerature?" << true;
-        QTest::newRow("short") << "MEAS:TEMP?" << "MEASure:TEMPerature?" << true;
-        QTest::newRow("any case") << "meas:Temperature?" << "MEASure:TEMPerature?" << true;
-        QTest::newRow("neither form") << "MEASU:TEMP?" << "MEASure:TEMPerature?" << false;
-        QTest::newRow("a query is not the command") << "CAL:ADC?" << "CALibration:ADC" << false;
-        QTest::newRow("common command") << "*idn?" << "*IDN?" << true;
-        QTest::newRow("a node short") << "CAL" << "CALibration:SAVE" << false;
-    }
-
-    void headers()
-    {
-        QFETCH(QString, header);
-        QFETCH(QString, pattern);
-        QFETCH(bool, matches);
-        QCOMPARE(scpi::matches(header, pattern), matches);
-    }
-
     // Lines as a client sends them, each with the reply line and the errors it leaves,
     // through the shipped owner to the simulated instrument over a pseudo-terminal.
     void scpiSession_data()
@@ -189,6 +173,15 @@ private slots:
                                           << QStringList{"-108,\"Parameter not allowed;2 numbers expected, 3 given\""} << true << false;
         QTest::newRow("a word where a number is due") << QStringList{"CAL:ADC abc,1;SYST:ERR?;CAL:ADC?"}
                                                       << QStringList{"-104,\"Data type error;'abc' is not a number\";1.25,0.5"} << true << false;
+        QTest::newRow("protected before its missing numbers") << QStringList{"CAL:ADC;SYST:ERR?;SYST:ERR?"}
+                                                              << QStringList{"-203,\"Command protected\";0,\"No error\""} << false << false;
+        QTest::newRow("a save without --allow-writes") << QStringList{"CAL:SAVE;SYST:ERR?"} << QStringList{"-203,\"Command protected\""}
+                                                       << false << false;
+        QTest::newRow("a parameter on a command that takes none")
+            << QStringList{"CAL:SAVE 1;*CLS 1;SYST:ERR?;SYST:ERR?"}
+            << QStringList{"-108,\"Parameter not allowed;CAL:SAVE\";-108,\"Parameter not allowed;*CLS\""} << true << false;
+        QTest::newRow("an enable without its value") << QStringList{"*SRE;SYST:ERR?;*SRE?"}
+                                                     << QStringList{"-109,\"Missing parameter;a register value from 0 to 255\";0"} << false << false;
         QTest::newRow("a parameter on a query that takes none")
             << QStringList{"MEAS:TEMP? 5", "SYST:ERR?"} << QStringList{"", "-108,\"Parameter not allowed;MEAS:TEMP?\""} << false << false;
         QTest::newRow("no answer") << QStringList{"MEAS:TEMP?", "SYST:ERR?"}
@@ -239,20 +232,6 @@ private slots:
         for (const QString &line : lines)
             got.append(owner.line(1, line));
         QCOMPARE(got, replies);
-    }
-
-    // The error queue keeps the oldest errors and says when it overflowed.
-    void errorQueueOverflows()
-    {
-        scpi::ErrorQueue queue;
-        for (int index = 0; index < scpi::ErrorQueue::Capacity + 5; ++index)
-            queue.push(scpi::undefinedHeader(QString::number(index)));
-        QCOMPARE(queue.size(), scpi::ErrorQueue::Capacity);
-        QCOMPARE(queue.pop().detail, QStringLiteral("0"));
-        for (int index = 1; index < scpi::ErrorQueue::Capacity - 1; ++index)
-            queue.pop();
-        QCOMPARE(queue.pop().reply(), QStringLiteral("-350,\"Queue overflow\""));
-        QCOMPARE(queue.pop().reply(), QStringLiteral("0,\"No error\""));
     }
 
     void metricsPage()

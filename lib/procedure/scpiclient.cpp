@@ -2,6 +2,7 @@
 
 #include "portname.h"
 #include "ports.h"
+#include "scpi.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -162,7 +163,8 @@ Parts parts(const QByteArray &reply, const QString &custom)
     }
     bool ok = false;
     const double value = number.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    // SCPI's "not a number" is a reading the readout could not take, not 9.91E37 K.
+    if (!ok || !std::isfinite(value) || scpi::isNotANumber(value))
         return result;
     result.value = value;
     const QRegularExpressionMatch unit = unitPattern().match(after);
