@@ -31,18 +31,15 @@ QString trimmedAnswer(const std::optional<QByteArray> &answer)
 // Opens the instrument's port: the one named, or the only instrument present.
 std::unique_ptr<ports::Port> openInstrument(const QString &requested, QString *name, QString *error)
 {
-    *name = requested;
-    if (name->isEmpty()) {
-        const device::FindResult found = device::findInstrument();
-        if (found.status == device::FindStatus::NoInstrument) {
-            *error = BenchWorker::tr("No instrument connected; name its port with --port.");
-            return nullptr;
-        }
-        if (found.status == device::FindStatus::SeveralInstruments) {
-            *error = BenchWorker::tr("%1 instruments are connected; choose one with --port.").arg(found.instruments.size());
-            return nullptr;
-        }
-        *name = found.portName;
+    const device::ChosenPort chosen = device::choosePort(requested);
+    *name = chosen.name;
+    if (chosen.found.status == device::FindStatus::NoInstrument) {
+        *error = BenchWorker::tr("No instrument connected; name its port with --port.");
+        return nullptr;
+    }
+    if (chosen.found.status == device::FindStatus::SeveralInstruments) {
+        *error = BenchWorker::tr("%1 instruments are connected; choose one with --port.").arg(chosen.found.instruments.size());
+        return nullptr;
     }
     portname::Opened opened = portname::open(*name);
     if (!opened.port)

@@ -38,12 +38,12 @@ QStringList describePorts(const QList<portdiscovery::Port> &ports)
 
 int openInstrument(const QString &requestedPort, Port &port, QString *portName)
 {
-    QString name = requestedPort;
+    const device::ChosenPort chosen = device::choosePort(requestedPort);
+    const QString name = chosen.name;
+    const device::FindResult &found = chosen.found;
     if (name.isEmpty()) {
-        const device::FindResult found = device::findInstrument();
         switch (found.status) {
         case device::FindStatus::Found:
-            name = found.portName;
             break;
         case device::FindStatus::NoInstrument: {
             const QStringList present = describePorts(found.ports);

@@ -30,16 +30,16 @@ int main(int argc, char *argv[])
         return parsed.finish();
     const ServerOptions &options = parsed.options;
 
+    const device::ChosenPort chosen = device::choosePort(options.port);
+    if (chosen.name.isEmpty()) {
+        frontend::message(chosen.found.status == device::FindStatus::NoInstrument
+                              ? QStringLiteral("no instrument found; name its port with --port NAME")
+                              : QStringLiteral("%1 instruments found; choose one with --port NAME").arg(chosen.found.instruments.size()));
+        return frontend::finish(frontend::NoInstrument);
+    }
     reconnect::Target target;
     if (options.port.isEmpty()) {
-        const device::FindResult found = device::findInstrument();
-        if (found.status != device::FindStatus::Found) {
-            frontend::message(found.status == device::FindStatus::NoInstrument
-                                  ? QStringLiteral("no instrument found; name its port with --port NAME")
-                                  : QStringLiteral("%1 instruments found; choose one with --port NAME").arg(found.instruments.size()));
-            return frontend::finish(frontend::NoInstrument);
-        }
-        target = reconnect::foundPort(found.instruments.first());
+        target = reconnect::foundPort(chosen.found.instruments.first());
     } else {
         target = reconnect::namedPort(options.port);
         target.serialNumber = portdiscovery::serialNumberOf(options.port);

@@ -6,7 +6,7 @@ namespace metrics {
 
 namespace {
 
-constexpr double MsPerSecond = 1000.0;
+using numbers::MsPerSecond;
 
 struct Family
 {

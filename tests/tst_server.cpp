@@ -82,6 +82,7 @@ qint64 residentKibOf(qint64 pid)
 class Server
 {
 public:
+    static constexpr int StartAttempts = 3;
     quint16 raw = testsupport::freePort();
     quint16 scpi = testsupport::freePort();
     quint16 metrics = testsupport::freePort();
@@ -89,7 +90,24 @@ public:
     QString link = dir.filePath(QStringLiteral("instrument"));
     QProcess process;
 
+    // Another suite's connection may take a port handed out as free before the server binds
+    // it; only then is the start tried again, on new ports.
     bool start(const QString &port, const QStringList &extra = {})
+    {
+        for (int attempt = 0; attempt < StartAttempts; ++attempt) {
+            if (startOnce(port, extra))
+                return true;
+            if (process.state() == QProcess::Running || !errors().contains(QLatin1String("cannot listen")))
+                return false;
+            process.waitForFinished();
+            raw = testsupport::freePort();
+            scpi = testsupport::freePort();
+            metrics = testsupport::freePort();
+        }
+        return false;
+    }
+
+    bool startOnce(const QString &port, const QStringList &extra)
     {
         process.start(QStringLiteral(SERVER_PATH),
                       QStringList{QStringLiteral("--port"), port, QStringLiteral("--raw"), QString::number(raw),

@@ -44,6 +44,20 @@ float valueOf(const DeviceSet &set, Field field, int row)
 
 } // namespace
 
+ChosenPort choosePort(const QString &requested)
+{
+    ChosenPort chosen;
+    if (!requested.isEmpty()) {
+        chosen.name = requested;
+        chosen.found.status = FindStatus::Found;
+        return chosen;
+    }
+    chosen.found = findInstrument();
+    if (chosen.found.status == FindStatus::Found)
+        chosen.name = chosen.found.portName;
+    return chosen;
+}
+
 FindResult findInstrument()
 {
     FindResult result;

@@ -40,6 +40,16 @@ struct FindResult
 // present.
 FindResult findInstrument();
 
+// The port a program talks to: the one the operator named (--port), else the only instrument
+// present. Without a name and without exactly one instrument, `name` is empty and `found`
+// says why, for the program to tell in its own words.
+struct ChosenPort
+{
+    QString name;
+    FindResult found;
+};
+ChosenPort choosePort(const QString &requested);
+
 // The calibration set as the instrument stores it: single precision.
 struct DeviceSet
 {
