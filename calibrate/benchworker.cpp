@@ -160,21 +160,24 @@ void BenchWorker::check(const procedure::Procedure &procedure, const QString &po
         const procedure::Reference &reference = procedure.reference;
         if (reference.port == procedure::ManualPort) {
             result.referenceIdn = tr("read by the operator");
-        } else if (std::unique_ptr<scpiclient::Client> client = scpiclient::Client::open(reference.port, &result.referenceError)) {
-            const std::optional<QByteArray> idn = client->ask("*IDN?", &m_stop, &result.referenceError);
-            result.referenceIdn = trimmedAnswer(idn);
-            const std::optional<QByteArray> reply = idn ? client->ask(reference.query.toLatin1(), &m_stop, &result.referenceError)
-                                                        : std::nullopt;
-            if (reply) {
-                const std::optional<double> value = scpiclient::reading(*reply, reference.unit, &result.referenceError);
+        } else {
+            procedure::Error error;
+            if (std::unique_ptr<scpiclient::Client> client = scpiclient::Client::open(reference.port, &error)) {
+                const std::optional<QByteArray> idn = client->ask("*IDN?", &m_stop, &error);
+                result.referenceIdn = trimmedAnswer(idn);
+                const std::optional<QByteArray> reply = idn ? client->ask(reference.query.toLatin1(), &m_stop, &error) : std::nullopt;
+                const std::optional<double> value = reply ? scpiclient::reading(*reply, reference.unit, &error) : std::nullopt;
                 if (value)
                     result.referenceReading = QStringLiteral("%1 %2").arg(*value).arg(procedure::unitSymbol(reference.unit));
             }
+            result.referenceError = error.message;
         }
         if (procedure.source && instrument) {
             result.checkedSource = true;
-            if (std::unique_ptr<scpiclient::Client> client = scpiclient::Client::open(procedure.source->port, &result.sourceError))
-                result.sourceIdn = trimmedAnswer(client->ask("*IDN?", &m_stop, &result.sourceError));
+            procedure::Error error;
+            if (std::unique_ptr<scpiclient::Client> client = scpiclient::Client::open(procedure.source->port, &error))
+                result.sourceIdn = trimmedAnswer(client->ask("*IDN?", &m_stop, &error));
+            result.sourceError = error.message;
         }
         return std::function<void()>([this, result] { emit checked(result); });
     });

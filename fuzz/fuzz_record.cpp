@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
     procedure::parse(bytes);
-    QString error;
+    procedure::Error error;
     scpiclient::reading(bytes, procedure::Unit::Kelvin, &error);
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
     if (!document.isObject())

@@ -803,14 +803,17 @@ private slots:
         QFETCH(double, value);
         QFETCH(QString, error);
         QFETCH(QString, pattern);
-        QString problem;
+        procedure::Error problem;
         const std::optional<double> reading = scpiclient::reading(reply, procedure::Unit(unit), &problem, pattern);
         if (error.isEmpty()) {
-            QVERIFY2(reading, qPrintable(problem));
+            QVERIFY2(reading, qPrintable(problem.message));
             QVERIFY2(std::fabs(*reading - value) < 1e-12, qPrintable(QString::number(*reading, 'g', 17)));
         } else {
             QVERIFY(!reading);
-            QVERIFY2(problem.contains(error), qPrintable(problem));
+            QVERIFY2(problem.message.contains(error), qPrintable(problem.message));
+            QCOMPARE(int(problem.code), int(procedure::Error::Code::Device));
+            // An answer in another unit than the procedure's names its member.
+            QCOMPARE(problem.member, error.contains(QLatin1String("answered in")) ? QStringLiteral("reference.unit") : QString());
         }
     }
 

@@ -181,7 +181,7 @@ struct Bench
         auto run = std::make_unique<procedure::Run>(*parsed.procedure, std::move(opened.port), options);
         run->setClock(&clock);
         // The bench's devices as the caller opens them.
-        QString error;
+        procedure::Error error;
         run->setReference(scpiclient::Client::open(host.referenceUrl(), &error));
         run->setSource(scpiclient::Client::open(host.bathUrl(), &error));
         run->setObserver(&events);

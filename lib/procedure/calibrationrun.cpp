@@ -225,7 +225,7 @@ Outcome Run::prepare()
     if (due.ending != Ending::Complete)
         return due;
 
-    QString error;
+    Error error;
     // Devices the procedure does not name are not used, whatever was given.
     if (m_procedure.reference.port == ManualPort)
         m_reference.reset();
@@ -236,12 +236,12 @@ Outcome Run::prepare()
             m_reference = scpiclient::Client::open(m_procedure.reference.port, &error);
         if (!m_reference)
             return {Ending::NoDevice, message(QT_TRANSLATE_NOOP("procedure", "cannot open the reference %1: %2"))
-                                          .arg(m_procedure.reference.port, error)};
+                                          .arg(m_procedure.reference.port, error.message)};
         if (m_procedure.reference.identify) {
             const std::optional<QByteArray> idn = m_reference->ask("*IDN?", m_stop, &error);
             if (!idn)
                 return {stopped() ? Ending::Stopped : Ending::NoAnswer,
-                        message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
+                        message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error.message)};
             const QString identity = ports::printableLine(*idn, scpiclient::LongestReply);
             if (m_options.resume && !m_record.referenceIdn.isEmpty() && identity != m_record.referenceIdn)
                 return {Ending::NotVerified, message(QT_TRANSLATE_NOOP("procedure", "cannot resume: the record's reference is \"%1\", "
@@ -255,7 +255,7 @@ Outcome Run::prepare()
             m_source = scpiclient::Client::open(m_procedure.source->port, &error);
         if (!m_source)
             return {Ending::NoDevice, message(QT_TRANSLATE_NOOP("procedure", "cannot open the source %1: %2"))
-                                          .arg(m_procedure.source->port, error)};
+                                          .arg(m_procedure.source->port, error.message)};
     }
 
     protocol::Link link(m_instrument.get());
@@ -294,10 +294,10 @@ Outcome Run::prepare()
 Outcome Run::setPoint(const PointRef &point)
 {
     if (m_source) {
-        QString error;
+        Error error;
         const QByteArray command = scpiclient::setCommand(m_procedure.source->set, point.nominal);
         if (!m_source->send(command, &error))
-            return {Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the source: %1")).arg(error)};
+            return {Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the source: %1")).arg(error.message)};
         m_observer->pointStarted({point, command, m_procedure.source->settle});
         if (!sleepUntil(now() + qint64(m_procedure.source->settle * MsPerSecond)))
             return {Ending::Stopped, message(QT_TRANSLATE_NOOP("procedure", "stopped."))};
@@ -317,16 +317,16 @@ Outcome Run::takeReading(analysis::Sample *sample)
 {
     sample->ms = m_clock->wallMs();
     sample->elapsedMs = now();
-    QString error;
+    Error error;
     if (m_reference) {
         std::optional<QByteArray> reply;
         for (int attempt = 0; attempt < ReferenceAttempts && !reply && !stopped(); ++attempt)
             reply = m_reference->ask(m_procedure.reference.query.toLatin1(), m_stop, &error);
         if (!reply)
-            return {stopped() ? Ending::Stopped : Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error)};
+            return {stopped() ? Ending::Stopped : Ending::NoAnswer, message(QT_TRANSLATE_NOOP("procedure", "the reference: %1")).arg(error.message)};
         const std::optional<double> reading = scpiclient::reading(*reply, m_procedure.reference.unit, &error, m_procedure.reference.pattern);
         if (!reading)
-            return {Ending::NoAnswer, error};
+            return {Ending::NoAnswer, error.message};
         sample->reference = *reading;
     } else {
         Question question;

@@ -24,6 +24,13 @@ QString message(const char *text)
     return QCoreApplication::translate("scpiclient", text);
 }
 
+// A device's failure: no port, no answer, or an answer that is no reading; `member` names
+// the procedure's member it disagrees with, when one does.
+procedure::Error deviceError(const QString &text, const QString &member = QString())
+{
+    return {procedure::Error::Code::Device, member, text};
+}
+
 const QRegularExpression &numberPattern()
 {
     static const QRegularExpression pattern(QStringLiteral("[-+]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][-+]?\\d+)?"));
@@ -44,26 +51,26 @@ Client::Client(std::unique_ptr<ports::Port> port)
 
 Client::~Client() = default;
 
-std::unique_ptr<Client> Client::open(const QString &name, QString *error)
+std::unique_ptr<Client> Client::open(const QString &name, procedure::Error *error)
 {
     portname::Opened opened = portname::open(name);
     if (!opened.port) {
-        *error = opened.reason;
+        *error = deviceError(opened.reason);
         return nullptr;
     }
     opened.port->closeOnFatalError();
     return std::make_unique<Client>(std::move(opened.port));
 }
 
-bool Client::send(const QByteArray &line, QString *error)
+bool Client::send(const QByteArray &line, procedure::Error *error)
 {
     if (!m_port->isOpen() || m_port->isLost()) {
-        *error = message(QT_TRANSLATE_NOOP("scpiclient", "the connection was lost"));
+        *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "the connection was lost")));
         return false;
     }
     const QByteArray bytes = line + '\n';
     if (m_port->device().write(bytes) != bytes.size()) {
-        *error = message(QT_TRANSLATE_NOOP("scpiclient", "the line could not be sent: %1")).arg(m_port->device().errorString());
+        *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "the line could not be sent: %1")).arg(m_port->device().errorString()));
         return false;
     }
     m_port->flush();
@@ -73,7 +80,7 @@ bool Client::send(const QByteArray &line, QString *error)
     return true;
 }
 
-std::optional<QByteArray> Client::ask(const QByteArray &query, const std::atomic<bool> *stop, QString *error, int timeoutMs)
+std::optional<QByteArray> Client::ask(const QByteArray &query, const std::atomic<bool> *stop, procedure::Error *error, int timeoutMs)
 {
     // An answer that came late to an earlier query must not be taken for this one's.
     m_port->dropHeld();
@@ -86,20 +93,20 @@ std::optional<QByteArray> Client::ask(const QByteArray &query, const std::atomic
         if (end >= 0)
             return m_buffer.left(end).trimmed();
         if (m_buffer.size() > LongestReply) {
-            *error = message(QT_TRANSLATE_NOOP("scpiclient", "the answer is longer than %1 bytes")).arg(LongestReply);
+            *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "the answer is longer than %1 bytes")).arg(LongestReply));
             return std::nullopt;
         }
         if (stop && stop->load()) {
-            *error = message(QT_TRANSLATE_NOOP("scpiclient", "stopped"));
+            *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "stopped")));
             return std::nullopt;
         }
         if (m_port->isLost() || !m_port->isOpen()) {
-            *error = message(QT_TRANSLATE_NOOP("scpiclient", "the connection was lost"));
+            *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "the connection was lost")));
             return std::nullopt;
         }
         if (deadline.hasExpired()) {
-            *error = message(QT_TRANSLATE_NOOP("scpiclient", "no answer to %1 within %2 s"))
-                         .arg(QString::fromLatin1(query)).arg(timeoutMs / 1000.0);
+            *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "no answer to %1 within %2 s"))
+                         .arg(QString::fromLatin1(query)).arg(timeoutMs / 1000.0));
             return std::nullopt;
         }
         if (m_port->device().bytesAvailable() == 0)
@@ -207,17 +214,18 @@ QString patternProblem(const QString &pattern)
     return QString();
 }
 
-std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, QString *error, const QString &pattern)
+std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, procedure::Error *error, const QString &pattern)
 {
     const Parts found = parts(reply, pattern);
     if (!found.value) {
-        *error = message(QT_TRANSLATE_NOOP("scpiclient", "the reference answered \"%1\", which holds no number"))
-                     .arg(ports::printableLine(reply));
+        *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "the reference answered \"%1\", which holds no number"))
+                     .arg(ports::printableLine(reply)));
         return std::nullopt;
     }
     if (found.unit && *found.unit != unit) {
-        *error = message(QT_TRANSLATE_NOOP("scpiclient", "the reference answered in %1 (\"%2\"), but the procedure says %3"))
-                     .arg(procedure::unitSymbol(*found.unit), ports::printableLine(reply), procedure::unitSymbol(unit));
+        *error = deviceError(message(QT_TRANSLATE_NOOP("scpiclient", "the reference answered in %1 (\"%2\"), but the procedure says %3"))
+                                 .arg(procedure::unitSymbol(*found.unit), ports::printableLine(reply), procedure::unitSymbol(unit)),
+                             QStringLiteral("reference.unit"));
         return std::nullopt;
     }
     return *found.value * found.scale;

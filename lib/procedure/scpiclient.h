@@ -32,13 +32,14 @@ public:
     Client &operator=(const Client &) = delete;
 
     // Opens the port `name` names; nothing, with the reason in `error`, when it does not open.
-    static std::unique_ptr<Client> open(const QString &name, QString *error);
+    // Every failure of the client is a Device error.
+    static std::unique_ptr<Client> open(const QString &name, procedure::Error *error);
 
     // Sends one line (the line end is added). False with the reason when it could not go.
-    bool send(const QByteArray &line, QString *error);
+    bool send(const QByteArray &line, procedure::Error *error);
     // Sends a query and waits for one answer line (without its end), at most `timeoutMs`, or
     // until `stop` is set. Nothing, with the reason, on no answer or a lost port.
-    std::optional<QByteArray> ask(const QByteArray &query, const std::atomic<bool> *stop, QString *error,
+    std::optional<QByteArray> ask(const QByteArray &query, const std::atomic<bool> *stop, procedure::Error *error,
                                   int timeoutMs = ReplyTimeoutMs);
 
 private:
@@ -60,7 +61,7 @@ QString patternProblem(const QString &pattern);
 // nothing, with the reason quoting the answer, for an answer without a number or in another
 // unit. A procedure's own `pattern` finds the reading in its group named "value" (or its
 // first), and the unit in a group named "unit" or after the match.
-std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, QString *error, const QString &pattern = QString());
+std::optional<double> reading(const QByteArray &reply, procedure::Unit unit, procedure::Error *error, const QString &pattern = QString());
 
 // The set command with {K}, {C} or {V} replaced by the nominal value (in K or V).
 QByteArray setCommand(const QString &pattern, double nominal);
