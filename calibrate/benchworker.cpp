@@ -1,13 +1,13 @@
 #include "benchworker.h"
 
-#include "runlog.h"
-
 #include "certificate.h"
+#include "dcc.h"
 #include "device.h"
 #include "portdiscovery.h"
 #include "portname.h"
 #include "ports.h"
 #include "protocol.h"
+#include "runlog.h"
 #include "scpiclient.h"
 
 #include <QDir>
@@ -225,10 +225,26 @@ void BenchWorker::calibrate(const procedure::Procedure &procedure, const QString
 void BenchWorker::certify(const record::Record &record, const QString &path, int previewWidth)
 {
     start([this, record, path, previewWidth] {
-        const QString error = path.isEmpty() ? QString() : certificate::writePdf(path, record);
+        // The document is built once; the PDF, its preview and the DCC are drawn from it.
+        const certificate::Built built = certificate::build(record);
+        QString error = built.error.message;
+        QString dccPath;
+        if (built.document && !path.isEmpty()) {
+            // The DCC goes into the PDF and beside it, named after it; a procedure without what
+            // a DCC needs still gets its PDF, and is told what the DCC lacks.
+            const dcc::Written written = dcc::write(*built.document);
+            error = certificate::writePdf(path, *built.document, written.xml);
+            if (error.isEmpty() && written.error.failed()) {
+                error = tr("The certificate is saved, but not its digital certificate: %1").arg(written.error.message);
+            } else if (error.isEmpty()) {
+                const QFileInfo pdf(path);
+                dccPath = pdf.dir().filePath(pdf.completeBaseName() + QStringLiteral(".dcc.xml"));
+                error = dcc::save(dccPath, written.xml);
+            }
+        }
         // A stop between the two leaves the preview undrawn.
-        const QImage preview = previewWidth > 0 && !m_stop ? certificate::firstPage(record, previewWidth) : QImage();
-        return std::function<void()>([this, error, preview] { emit certified(error, preview); });
+        const QImage preview = built.document && previewWidth > 0 && !m_stop ? certificate::firstPage(*built.document, previewWidth) : QImage();
+        return std::function<void()>([this, error, preview, dccPath] { emit certified(error, preview, dccPath); });
     });
 }
 

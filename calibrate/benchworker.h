@@ -99,7 +99,8 @@ signals:
     // The run waits for the operator: set the bath, or type a reading.
     void asked(const QString &prompt);
     void calibrated(const RunEnd &end);
-    void certified(const QString &error, const QImage &preview);
+    // `dccPath`: the digital certificate written beside the PDF, when there is one.
+    void certified(const QString &error, const QImage &preview, const QString &dccPath);
     void opened(const OpenedFile &file);
     void curveRead(const procedure::Procedure &procedure, const QString &error);
     // A file written, or why not (empty: written).

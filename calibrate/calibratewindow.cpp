@@ -346,7 +346,7 @@ void CalibrateWindow::showResults()
     showPage(ResultsPage);
 }
 
-void CalibrateWindow::certified(const QString &error, const QImage &preview)
+void CalibrateWindow::certified(const QString &error, const QImage &preview, const QString &dccPath)
 {
     if (m_state == State::Closing)
         return;
@@ -354,7 +354,8 @@ void CalibrateWindow::certified(const QString &error, const QImage &preview)
     if (!error.isEmpty())
         tell(error, true);
     else if (!m_pendingCertificate.isEmpty())
-        tell(tr("Certificate saved: %1").arg(QDir::toNativeSeparators(m_pendingCertificate)));
+        tell(tr("Certificate saved: %1, its digital certificate (DCC) beside it: %2")
+                 .arg(QDir::toNativeSeparators(m_pendingCertificate), QDir::toNativeSeparators(dccPath)));
     m_pendingCertificate.clear();
     m_resultsPage->setPreview(preview);
 }

@@ -88,7 +88,7 @@ private:
     void showFit();
     void writeToInstrument();
     void showResults();
-    void certified(const QString &error, const QImage &preview);
+    void certified(const QString &error, const QImage &preview, const QString &dccPath);
     void saveCertificate(const QString &path);
     void saveRecord(const QString &path);
     void saved(const QString &path, const QString &error);

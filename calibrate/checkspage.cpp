@@ -118,7 +118,7 @@ std::optional<procedure::RunOptions> ChecksPage::runOptions(bool resume, const Q
         options.backupPath = QFileInfo(options.recordPath).dir().filePath(sendset::defaultBackupName());
     if (m_allowExpired->isChecked())
         options.expiredReferenceReason = m_expiredReason->text().trimmed();
-    options.software = QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
+    options.software = QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion()).trimmed();
     options.today = QDate::currentDate();
     return options;
 }

@@ -6,6 +6,24 @@
 
 namespace formjson {
 
+namespace {
+
+// The members whose text is a number.
+const QStringList NumberMembers = {
+    QStringLiteral("reference.certificate.expanded_uncertainty"), QStringLiteral("reference.certificate.k"),
+    QStringLiteral("reference.drift"), QStringLiteral("reference.resolution"), QStringLiteral("source.settle"),
+    QStringLiteral("stability.interval"), QStringLiteral("stability.window"), QStringLiteral("stability.slope"),
+    QStringLiteral("stability.sd"), QStringLiteral("stability.samples"), QStringLiteral("stability.timeout"),
+    QStringLiteral("tolerance"), QStringLiteral("fit.degree"), QStringLiteral("stability.stale"), QStringLiteral("bounds.reading"),
+    QStringLiteral("bounds.adjustment")};
+
+} // namespace
+
+bool holdsNumber(const QString &member)
+{
+    return NumberMembers.contains(member);
+}
+
 QString shown(const QJsonValue &value)
 {
     if (value.isDouble())
@@ -37,6 +55,18 @@ std::optional<double> cellNumber(const QString &text)
     if (text.trimmed().isEmpty())
         return std::nullopt;
     return numbers::parse(text, numbers::Precision::Double);
+}
+
+QString fieldFor(const QStringList &fields, const QString &member)
+{
+    QString longest;
+    for (const QString &key : fields) {
+        const bool holds = member.startsWith(key)
+                        && (member.size() == key.size() || member.at(key.size()) == QLatin1Char('.') || member.at(key.size()) == QLatin1Char('['));
+        if (holds && key.size() > longest.size())
+            longest = key;
+    }
+    return longest;
 }
 
 } // namespace formjson

@@ -26,15 +26,6 @@ namespace {
 const QString MarkedStyle = QStringLiteral("background: #ffd8d8;");
 const QString DateFormat = QStringLiteral("yyyy-MM-dd");
 
-// The members whose text is a number.
-const QStringList NumberMembers = {
-    QStringLiteral("reference.certificate.expanded_uncertainty"), QStringLiteral("reference.certificate.k"),
-    QStringLiteral("reference.drift"), QStringLiteral("reference.resolution"), QStringLiteral("source.settle"),
-    QStringLiteral("stability.interval"), QStringLiteral("stability.window"), QStringLiteral("stability.slope"),
-    QStringLiteral("stability.sd"), QStringLiteral("stability.samples"), QStringLiteral("stability.timeout"),
-    QStringLiteral("tolerance"), QStringLiteral("fit.degree"), QStringLiteral("stability.stale"), QStringLiteral("bounds.reading"),
-    QStringLiteral("bounds.adjustment")};
-
 } // namespace
 
 using formjson::at;
@@ -140,6 +131,7 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     referenceForm->addRow(tr("Answer pattern:"), pattern);
     referenceForm->addRow(tr("Certificate number:"), line(QStringLiteral("reference.certificate.number"), tr("reference certificate number")));
     referenceForm->addRow(tr("Certificate issuer:"), line(QStringLiteral("reference.certificate.issuer"), tr("certificate issuer")));
+    referenceForm->addRow(tr("Certificate SHA-256:"), line(QStringLiteral("reference.certificate.sha256"), tr("certificate SHA-256")));
     referenceForm->addRow(tr("E&xpanded uncertainty:"),
                           line(QStringLiteral("reference.certificate.expanded_uncertainty"), tr("expanded uncertainty")));
     referenceForm->addRow(tr("Coverage factor k:"), line(QStringLiteral("reference.certificate.k"), tr("k")));
@@ -215,6 +207,9 @@ ProcedureForm::ProcedureForm(QWidget *parent)
     textsForm->addRow(tr("Procedure:"), line(QStringLiteral("certificate.procedure"), tr("procedure")));
     textsForm->addRow(tr("Operator:"), line(QStringLiteral("certificate.operator"), tr("operator")));
     textsForm->addRow(tr("Ambient:"), line(QStringLiteral("certificate.ambient"), tr("ambient")));
+    textsForm->addRow(tr("City:"), line(QStringLiteral("certificate.city"), tr("city")));
+    textsForm->addRow(tr("Country:"), line(QStringLiteral("certificate.country"), tr("country (ISO 3166-1, two letters)")));
+    textsForm->addRow(tr("Language:"), line(QStringLiteral("certificate.language"), tr("language (ISO 639-1, two letters)")));
     right->addWidget(texts);
     right->addStretch();
     left->addStretch();
@@ -336,7 +331,7 @@ std::optional<QJsonObject> ProcedureForm::procedure(QString *error)
         if (field.key().startsWith(QLatin1String("source.")) && !m_source->isChecked())
             continue;
         const QStringList path = field.key().split(QLatin1Char('.'));
-        if (!NumberMembers.contains(field.key())) {
+        if (!formjson::holdsNumber(field.key())) {
             put(object, path, edit->text().trimmed());
             continue;
         }
@@ -382,18 +377,9 @@ std::optional<QJsonObject> ProcedureForm::procedure(QString *error)
 
 QWidget *ProcedureForm::fieldOf(const QString &member) const
 {
-    if (m_fields.contains(member))
-        return m_fields.value(member);
-    // A member inside a field's (an element of a list, a part of an object) marks that field.
-    QString longest;
-    for (auto field = m_fields.cbegin(); field != m_fields.cend(); ++field) {
-        const QString &key = field.key();
-        if (key.size() > longest.size() && member.startsWith(key)
-            && (member.size() == key.size() || member.at(key.size()) == QLatin1Char('.') || member.at(key.size()) == QLatin1Char('[')))
-            longest = key;
-    }
-    if (!longest.isEmpty())
-        return m_fields.value(longest);
+    const QString field = formjson::fieldFor(m_fields.keys(), member);
+    if (!field.isEmpty())
+        return m_fields.value(field);
     if (member.startsWith(QLatin1String("uncertainty")))
         return m_components;
     if (member.startsWith(QLatin1String("source")))

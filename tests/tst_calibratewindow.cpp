@@ -2,6 +2,8 @@
 #include "calibratewindow.h"
 #include "certificate.h"
 #include "curveplot.h"
+#include "dcc.h"
+#include "dccschema.h"
 #include "largerecord.h"
 #include "procedureform.h"
 #include "record.h"
@@ -78,7 +80,10 @@ QJsonObject procedureFor(const QString &referenceUrl, const QString &bathUrl, co
         {QStringLiteral("certificate"), QJsonObject{{QStringLiteral("number"), QStringLiteral("CAL-2026-042")},
                                                     {QStringLiteral("lab"), QStringLiteral("Cryo Calibration Lab")},
                                                     {QStringLiteral("item"), QStringLiteral("diode thermometer DT-9")},
-                                                    {QStringLiteral("operator"), QStringLiteral("R. Kelvin")}}}};
+                                                    {QStringLiteral("operator"), QStringLiteral("R. Kelvin")},
+                                                    {QStringLiteral("city"), QStringLiteral("Braunschweig")},
+                                                    {QStringLiteral("country"), QStringLiteral("DE")},
+                                                    {QStringLiteral("language"), QStringLiteral("en")}}}};
 }
 
 QString writeJson(const QString &directory, const QString &name, const QJsonObject &object)
@@ -316,6 +321,17 @@ void TestCalibrateWindow::wholeRunByClicks()
     answerFileDialog(certificatePath);
     QTest::mouseClick(child<QPushButton>(window, "pbSaveCertificate"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(window, "lbMessage")->text().startsWith(QStringLiteral("Certificate saved")), AnswerMs);
+    // Its digital certificate beside it: valid, and the record's own.
+    QFile dccFile(directory.filePath(QStringLiteral("certificate.dcc.xml")));
+    QVERIFY(dccFile.open(QIODevice::ReadOnly));
+    const QByteArray dccXml = dccFile.readAll();
+    QVERIFY(!dccXml.isEmpty());
+    const QString invalid = dccschema::problem(dccXml);
+    QVERIFY2(invalid.isEmpty(), qPrintable(invalid));
+    const certificate::Built built = certificate::build(*record::fromJson(readJson(recordPath), nullptr));
+    QVERIFY(built.document);
+    const QString foreign = dcc::belongsTo(dccXml, *built.document);
+    QVERIFY2(foreign.isEmpty(), qPrintable(foreign));
     const QString savedPath = directory.filePath(QStringLiteral("saved-record.json"));
     answerFileDialog(savedPath);
     QTest::mouseClick(child<QPushButton>(window, "pbSaveRecord"), Qt::LeftButton);

@@ -211,6 +211,9 @@ record::Record namedRecord(const QString &name)
         rec.allowExpiredReference = true;
         rec.expiredReferenceReason = QStringLiteral("recalibration booked for next week");
         rec.expiredReferenceAllowedBy = QStringLiteral("r.kelvin");
+    } else if (name == QLatin1String("software without a version")) {
+        // As a build without a version names itself: the name and a space.
+        rec.software = QStringLiteral("thermocal-calibrate ");
     }
     return rec;
 }
@@ -1101,7 +1104,7 @@ private slots:
     void documentHoldsTheRecord_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char *name : {"as found", "as left", "adc", "deviations", "expired reference"})
+        for (const char *name : {"as found", "as left", "adc", "deviations", "expired reference", "software without a version"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 

@@ -150,11 +150,13 @@ void administrativeData(Writer &w, const certificate::Document &d)
     w.start(QStringLiteral("administrativeData"));
 
     // The software that made the record and its results, named and versioned as the record says.
-    const int space = d.software.lastIndexOf(QLatin1Char(' '));
+    // A name without a version ("thermocal-calibrate " from a build that has none) has no release.
+    const QString software = d.software.trimmed();
+    const int space = software.lastIndexOf(QLatin1Char(' '));
     w.start(QStringLiteral("dccSoftware"));
     w.start(QStringLiteral("software"));
-    w.text(QStringLiteral("name"), orNot(space > 0 ? d.software.left(space) : d.software, QT_TRANSLATE_NOOP("dcc", "not recorded")));
-    w.element(QStringLiteral("release"), space > 0 ? d.software.mid(space + 1) : message(QT_TRANSLATE_NOOP("dcc", "unknown")));
+    w.text(QStringLiteral("name"), orNot(space > 0 ? software.left(space) : software, QT_TRANSLATE_NOOP("dcc", "not recorded")));
+    w.element(QStringLiteral("release"), space > 0 ? software.mid(space + 1) : message(QT_TRANSLATE_NOOP("dcc", "unknown")));
     w.end();
     w.end();
 
