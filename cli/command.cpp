@@ -172,12 +172,14 @@ QString exitStatusText()
         "  0  success (for diff: the sets are identical)\n"
         "  1  diff found differences\n"
         "  2  usage error\n"
-        "  3  after set, the instrument holds other values; nothing was committed\n"
+        "  3  after set, the instrument holds other values; nothing was committed; verify-record, dcc:\n"
+        "     the record (or the DCC) does not verify; verify-dcc: the signature does not hold\n"
         "  4  the instrument did not answer, or the connection was lost\n"
         "  5  a file could not be read, is not valid for the command, or could not be written\n"
         "  6  no instrument, several instruments without --port, or the port could not be opened\n"
         "  7  calibrate: a point did not become stable in time\n"
-        "  8  calibrate: stopped (SIGTERM, Ctrl-C, or the end of its input) before the end\n");
+        "  8  calibrate: stopped (SIGTERM, Ctrl-C, or the end of its input) before the end\n"
+        "  9  calibrate: a reference reading or the adjustment beyond the procedure's bounds\n");
 }
 
 } // namespace cli
