@@ -249,6 +249,11 @@ void Port::keepUnasked(const QByteArray &bytes)
         m_unasked.append(bytes.left(GreetingLimitBytes - m_unasked.size()));
 }
 
+bool Port::talksUnasked()
+{
+    return !m_answered && isServer() && (m_device->bytesAvailable() > 0 || m_device->waitForReadyRead(0));
+}
+
 void Port::noteAnswered()
 {
     m_answered = true;

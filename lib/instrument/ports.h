@@ -98,6 +98,11 @@ public:
     // After a failed action on a port that never had one go through: when its server
     // closed the connection, why, with its words; otherwise empty.
     virtual QString refusal() { return {}; }
+    // True when, before any action went through, a server is still sending once a reply's
+    // bytes were read: the instrument answers and falls silent, so this is the server talking
+    // on its own (a refusal in words, a banner), and its bytes are no reply.
+    // Looks at what the network has delivered, without waiting.
+    bool talksUnasked();
 
     // True when the port has gone: a fatal serial port error, or a connection that failed
     // or that the server closed.
@@ -122,6 +127,9 @@ protected:
     explicit Port(QIODevice *device);
     // Drops what the driver holds beyond the device's buffer (a serial port's input queue).
     virtual void clearDriverInput() {}
+    // A plain connection to a server, which may speak before it is asked; a serial port's
+    // stray bytes are an earlier exchange's, and RFC 2217 negotiates its own way in.
+    virtual bool isServer() const { return false; }
     bool answered() const { return m_answered; }
     QByteArray unasked() const { return m_unasked; }
 
@@ -165,6 +173,9 @@ public:
     void flush() override;
     void closeOnFatalError() override;
     QString refusal() override;
+
+protected:
+    bool isServer() const override { return true; }
 
 private:
     std::unique_ptr<QAbstractSocket> m_socket;

@@ -242,7 +242,9 @@ std::optional<QVector<float>> Link::query(Command command)
         fail(LinkFailure::ConnectionLost);
         return std::nullopt;
     }
-    if (reply.size() < length) {
+    // A server that was already talking (or began as the request went) may have filled the
+    // whole reply; its words go on past it, where the instrument would have fallen silent.
+    if (reply.size() < length || m_port->talksUnasked()) {
         fail(LinkFailure::NoAnswer);
         return std::nullopt;
     }
