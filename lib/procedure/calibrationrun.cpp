@@ -51,11 +51,6 @@ QString loginName()
     return QString::fromLocal8Bit(user.isEmpty() ? qgetenv("USERNAME") : user);
 }
 
-QString isoTime(qint64 msSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
 } // namespace
 
 Clock &systemClock()
@@ -81,11 +76,6 @@ void Run::setReference(std::unique_ptr<scpiclient::Client> client)
 void Run::setSource(std::unique_ptr<scpiclient::Client> client)
 {
     m_source = std::move(client);
-}
-
-PointRef Run::pointRef(int index, int count, double nominal, analysis::Phase phase) const
-{
-    return {index, count, nominal, phase};
 }
 
 void Run::captureNow(const QString &reason)
@@ -123,7 +113,7 @@ Outcome Run::finish(Ending ending, const QString &text, record::State state)
     if (!m_started)
         return {ending, text};
     m_record.state = state;
-    m_record.finished = isoTime(m_clock->wallMs());
+    m_record.finished = record::isoTime(m_clock->wallMs());
     m_record.note = text;
     m_record.sessions.last().ended = m_record.finished;
     m_record.sessions.last().note = text;
@@ -181,7 +171,7 @@ Outcome Run::prepare()
     m_session.port = m_options.portName;
     m_session.serialNumber = portdiscovery::serialNumberOf(m_options.portName);
     m_session.user = m_options.user.isEmpty() ? loginName() : m_options.user;
-    m_session.started = isoTime(m_clock->wallMs());
+    m_session.started = record::isoTime(m_clock->wallMs());
 
     if (m_options.resume) {
         Error error;
@@ -373,7 +363,7 @@ Outcome Run::measure(double nominal, analysis::Phase phase, int index, int count
     const Outcome due = checkDue();
     if (due.ending != Ending::Complete)
         return due;
-    const PointRef ref = pointRef(index, count, nominal, phase);
+    const PointRef ref{index, count, nominal, phase};
     Outcome set = setPoint(ref);
     if (set.ending != Ending::Complete)
         return set;

@@ -123,7 +123,6 @@ private:
     bool stopped() const { return m_stop && m_stop->load(); }
     // Captured, or skipped on the operator's word.
     bool hasCaptured(double nominal, analysis::Phase phase) const;
-    PointRef pointRef(int index, int count, double nominal, analysis::Phase phase) const;
 
     Procedure m_procedure;
     std::unique_ptr<ports::Port> m_instrument;

@@ -68,11 +68,6 @@ QJsonArray sessionsJson(const QVector<Session> &sessions)
     return array;
 }
 
-QString isoTime(qint64 msSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
 // The phases' and states' names in a record, read and written by these tables alone.
 const names::Table<analysis::Phase> &phaseNames()
 {
@@ -271,6 +266,11 @@ std::optional<analysis::Phase> phaseOf(const QString &name)
 }
 
 } // namespace
+
+QString isoTime(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
+}
 
 QString stateName(State state)
 {

@@ -90,6 +90,9 @@ QString setHash(const device::DeviceSet &set);
 QJsonObject setJson(const device::DeviceSet &set);
 std::optional<device::DeviceSet> setFromJson(const QJsonValue &value);
 
+// A time as the record writes it: UTC, ISO 8601 with milliseconds.
+QString isoTime(qint64 msSinceEpoch);
+
 // The record's name when none is given: the certificate's number, with what a file name
 // cannot hold replaced, and ".json".
 QString defaultFileName(const procedure::Procedure &procedure);
